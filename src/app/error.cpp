@@ -2,8 +2,7 @@
 
 namespace domiva {
 
-QString withFullStop(const QString& text)
-{
+QString withFullStop(const QString& text) {
     if (!text.isEmpty() && text.back() > QLatin1Char('.'))
         return text + QLatin1Char('.');
     return text;

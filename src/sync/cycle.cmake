@@ -1,0 +1,3 @@
+target_sources(domiva_sync PRIVATE
+    refreshtimer.h refreshtimer.cpp
+)
