@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace domiva {
+
+// The user's settings, in the order they are stored; a default-constructed record holds
+// the defaults.
+struct Settings {
+    QString login = QStringLiteral("demo");
+    QString password = QStringLiteral("kvax");
+    bool minimizeToTray = true;
+    bool playSound = true;
+    qint32 refreshTime = 300; // seconds between two automatic syncs
+    qint32 countQueries = 20;
+    QString proxyServer;
+    qint32 proxyPort = 0;
+    QString proxyLogin;
+    QString proxyPassword;
+    bool proxyFromIE = true;
+
+    friend bool operator==(const Settings&, const Settings&) = default;
+};
+
+// Writes the eleven keys to section "main" of the settings file, keeping everything else in
+// the file as it is. The file is replaced whole or not at all and is readable by the user
+// only. Any failure raises domiva::Error("Unable to write to " + settingsPath).
+void saveSettings(const QString& settingsPath, const Settings& settings);
+
+// Reads the eleven keys of section "main"; a missing or unreadable file, section or key gives
+// the default, as does an integer or boolean that is not a number. Never fails.
+Settings loadSettings(const QString& settingsPath);
+
+// Where the listings service is: the optional section "service" of the settings file (keys
+// "host", with an optional ":port", and "site", the web-site address shown when a new version
+// is announced). The client only reads it.
+struct ServiceConfig {
+    QString host;
+    QString site;
+
+    friend bool operator==(const ServiceConfig&, const ServiceConfig&) = default;
+};
+
+// The values built into the program.
+ServiceConfig defaultServiceConfig();
+
+// A missing or empty value gives the built-in one. Never fails.
+ServiceConfig loadServiceConfig(const QString& settingsPath);
+
+} // namespace domiva

@@ -1,0 +1,171 @@
+#include "ui/setupdialog.h"
+
+#include <QCheckBox>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <limits>
+
+namespace domiva {
+
+namespace {
+
+// The controls stand at fixed pixel positions, so the font is fixed in pixels too (about
+// 8 points at 96 dpi): a font that grew with the screen's dpi would run out of its boxes.
+// The positions were laid out for a narrow face; semi-condensed DejaVu keeps the longest
+// captions clear of the edits beside them (Qt narrows the regular face itself when the
+// condensed one is not installed).
+QFont dialogFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    font.setStretch(QFont::SemiCondensed);
+    return font;
+}
+
+// A caption at its left/top with the size its text needs.
+QLabel* captionAt(const QString& name, const QString& text, QWidget* parent, int left, int top) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* editAt(const QString& name, QWidget* parent, const QRect& geometry, int maxLength) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setGeometry(geometry);
+    edit->setMaxLength(maxLength);
+    return edit;
+}
+
+QCheckBox* checkAt(const QString& name, const QString& text, QWidget* parent,
+                   const QRect& geometry) {
+    auto* check = new QCheckBox(text, parent);
+    check->setObjectName(name);
+    check->setGeometry(geometry);
+    return check;
+}
+
+// The proxy fields take texts of any length; QLineEdit's own default (32767) would
+// silently cut a pasted text.
+constexpr int kUnlimited = std::numeric_limits<int>::max();
+
+} // namespace
+
+TfrmSetup::TfrmSetup(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint) {
+    setObjectName(QStringLiteral("frmSetup"));
+    setWindowTitle(QStringLiteral("Настройки"));
+    setFont(dialogFont());
+    setFixedSize(252, 458);
+    setSizeGripEnabled(false);
+
+    // Created in tab order, so the focus chain is the order of the form.
+    lblLogin = captionAt(QStringLiteral("lblLogin"), QStringLiteral("Логин:"), this, 24, 16);
+    ebLogin = editAt(QStringLiteral("ebLogin"), this, QRect(72, 8, 153, 21), 255);
+    lblPassword = captionAt(QStringLiteral("lblPassword"), QStringLiteral("Пароль:"), this, 24, 48);
+    ebPassword = editAt(QStringLiteral("ebPassword"), this, QRect(72, 48, 153, 21), 255);
+    cbMinimizeToTray =
+        checkAt(QStringLiteral("cbMinimizeToTray"), QStringLiteral("Прятать с панели задач"), this,
+                QRect(24, 88, 201, 17));
+    cbPlaySound = checkAt(QStringLiteral("cbPlaySound"), QStringLiteral("Проигрывать звук"), this,
+                          QRect(24, 120, 201, 17));
+    lblCountQueries = captionAt(QStringLiteral("lblCountQueries"),
+                                QStringLiteral("Колличество записей:"), this, 24, 160);
+    ebCountQueries = editAt(QStringLiteral("ebCountQueries"), this, QRect(144, 160, 81, 21), 5);
+
+    gbProxy = new QGroupBox(QStringLiteral("Настройки прокси"), this);
+    gbProxy->setObjectName(QStringLiteral("gbProxy"));
+    gbProxy->setGeometry(24, 208, 201, 185);
+    lblProxyServer =
+        captionAt(QStringLiteral("lblProxyServer"), QStringLiteral("Сервер: "), gbProxy, 16, 24);
+    ebProxyServer =
+        editAt(QStringLiteral("ebProxyServer"), gbProxy, QRect(64, 24, 121, 21), kUnlimited);
+    lblProxyPort =
+        captionAt(QStringLiteral("lblProxyPort"), QStringLiteral("Порт: "), gbProxy, 28, 56);
+    ebProxyPort =
+        editAt(QStringLiteral("ebProxyPort"), gbProxy, QRect(64, 56, 121, 21), kUnlimited);
+    lblProxyLogin =
+        captionAt(QStringLiteral("lblProxyLogin"), QStringLiteral("Логин: "), gbProxy, 22, 88);
+    ebProxyLogin =
+        editAt(QStringLiteral("ebProxyLogin"), gbProxy, QRect(64, 88, 121, 21), kUnlimited);
+    lblProxyPassword =
+        captionAt(QStringLiteral("lblProxyPassword"), QStringLiteral("Пароль: "), gbProxy, 15, 120);
+    ebProxyPassword =
+        editAt(QStringLiteral("ebProxyPassword"), gbProxy, QRect(64, 120, 121, 21), kUnlimited);
+    cbProxyFromIE =
+        checkAt(QStringLiteral("cbProxyFromIE"), QStringLiteral("Брать из Internet Explorer-а"),
+                gbProxy, QRect(16, 160, 169, 17));
+
+    btnSave = new QPushButton(QStringLiteral("Сохранить"), this);
+    btnSave->setObjectName(QStringLiteral("btnSave"));
+    btnSave->setGeometry(80, 408, 89, 33);
+    // The dialog has no default button: Enter in an edit must not save half-typed settings.
+    btnSave->setAutoDefault(false);
+    btnSave->setDefault(false);
+
+    setTabOrder(ebLogin, ebPassword);
+    setTabOrder(ebPassword, cbMinimizeToTray);
+    setTabOrder(cbMinimizeToTray, cbPlaySound);
+    setTabOrder(cbPlaySound, ebCountQueries);
+    setTabOrder(ebCountQueries, ebProxyServer);
+    setTabOrder(ebProxyServer, ebProxyPort);
+    setTabOrder(ebProxyPort, ebProxyLogin);
+    setTabOrder(ebProxyLogin, ebProxyPassword);
+    setTabOrder(ebProxyPassword, cbProxyFromIE);
+    setTabOrder(cbProxyFromIE, btnSave);
+
+    // toggled also fires when the tick is set by code, which is when the edits must follow.
+    connect(cbProxyFromIE, &QCheckBox::toggled, this, &TfrmSetup::cbProxyFromIEClick);
+    connect(btnSave, &QPushButton::clicked, this, &QDialog::accept);
+
+    cbProxyFromIEClick();
+    ebLogin->setFocus();
+}
+
+void TfrmSetup::setFields(const SetupFields& fields) {
+    ebLogin->setText(fields.login);
+    ebPassword->setText(fields.password);
+    cbMinimizeToTray->setChecked(fields.minimizeToTray);
+    cbPlaySound->setChecked(fields.playSound);
+    ebCountQueries->setText(fields.countQueries);
+    ebProxyServer->setText(fields.proxyServer);
+    ebProxyPort->setText(fields.proxyPort);
+    ebProxyLogin->setText(fields.proxyLogin);
+    ebProxyPassword->setText(fields.proxyPassword);
+    cbProxyFromIE->setChecked(fields.proxyFromIE);
+    // An unchanged tick sends no signal; the edits must still match it.
+    cbProxyFromIEClick();
+}
+
+SetupFields TfrmSetup::fields() const {
+    SetupFields result;
+    result.login = ebLogin->text();
+    result.password = ebPassword->text();
+    result.minimizeToTray = cbMinimizeToTray->isChecked();
+    result.playSound = cbPlaySound->isChecked();
+    result.countQueries = ebCountQueries->text();
+    result.proxyServer = ebProxyServer->text();
+    result.proxyPort = ebProxyPort->text();
+    result.proxyLogin = ebProxyLogin->text();
+    result.proxyPassword = ebProxyPassword->text();
+    result.proxyFromIE = cbProxyFromIE->isChecked();
+    return result;
+}
+
+void TfrmSetup::cbProxyFromIEClick() {
+    const bool ownProxy = !cbProxyFromIE->isChecked();
+    ebProxyServer->setEnabled(ownProxy);
+    ebProxyPort->setEnabled(ownProxy);
+    ebProxyLogin->setEnabled(ownProxy);
+    ebProxyPassword->setEnabled(ownProxy);
+}
+
+} // namespace domiva

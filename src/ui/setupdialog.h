@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace domiva {
+
+// What the settings dialog shows, as the controls hold it. The record count and the proxy
+// port stay texts here: the window that owns the settings converts them both ways, so the
+// dialog never decides what a half-typed number means.
+struct SetupFields {
+    QString login;
+    QString password;
+    bool minimizeToTray = false;
+    bool playSound = false;
+    QString countQueries;
+    QString proxyServer;
+    QString proxyPort;
+    QString proxyLogin;
+    QString proxyPassword;
+    bool proxyFromIE = false;
+};
+
+// The settings dialog. The window that opens it fills the controls (directly or through
+// setFields), runs exec() and reads them back when the result is Accepted ("Сохранить").
+// Closing it any other way (title-bar button, Escape) gives Rejected.
+class TfrmSetup : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TfrmSetup(QWidget* parent = nullptr);
+
+    // Fills every control; the proxy check box comes last so the four proxy edits end up
+    // enabled exactly when it is not ticked.
+    void setFields(const SetupFields& fields);
+    SetupFields fields() const;
+
+    // Owned by the dialog (Qt parent tree); the opener fills and reads them.
+    QLabel* lblLogin = nullptr;
+    QLineEdit* ebLogin = nullptr;
+    QLabel* lblPassword = nullptr;
+    QLineEdit* ebPassword = nullptr;
+    QCheckBox* cbMinimizeToTray = nullptr;
+    QCheckBox* cbPlaySound = nullptr;
+    QLabel* lblCountQueries = nullptr;
+    QLineEdit* ebCountQueries = nullptr;
+    QGroupBox* gbProxy = nullptr;
+    QLabel* lblProxyServer = nullptr;
+    QLineEdit* ebProxyServer = nullptr;
+    QLabel* lblProxyPort = nullptr;
+    QLineEdit* ebProxyPort = nullptr;
+    QLabel* lblProxyLogin = nullptr;
+    QLineEdit* ebProxyLogin = nullptr;
+    QLabel* lblProxyPassword = nullptr;
+    QLineEdit* ebProxyPassword = nullptr;
+    QCheckBox* cbProxyFromIE = nullptr;
+    QPushButton* btnSave = nullptr;
+
+public slots:
+    // The proxy edits are only used when the system's proxy is not; their texts are kept
+    // (and saved) either way.
+    void cbProxyFromIEClick();
+};
+
+} // namespace domiva
