@@ -1,0 +1,680 @@
+#include "demofeed.h"
+
+#include <QAtomicInt>
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTest>
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace domiva;
+
+namespace {
+
+constexpr qint64 noneSent = std::numeric_limits<qint64>::min();
+const QByteArray agent = "DomivaDesktop#0.0.1 MDAC#(6.4.2) JET#(3.40.1.0) OS# Debian #WININET";
+
+struct Section {
+    qint32 id = 0;
+    QString name;
+    QList<QStringList> offers; // every field of each D line, type included
+};
+
+struct ParsedFeed {
+    QString version;
+    QList<Section> sections;
+    int lines = 0;
+};
+
+// Reads a feed the way the client does (lines at CR LF, fields at "#", one empty field at the
+// end of a line dropped) and checks everything the service promises about its shape. Gives
+// the first problem found, or an empty text.
+QString parseFeed(const QByteArray& body, ParsedFeed& feed) {
+    QStringDecoder decoder("windows-1251");
+    const QString text = decoder.decode(body);
+    if (decoder.hasError())
+        return QStringLiteral("not Windows-1251");
+    QStringEncoder encoder("windows-1251");
+    if (encoder.encode(text) != body || encoder.hasError())
+        return QStringLiteral("does not survive a Windows-1251 round trip");
+    if (!body.endsWith("\r\n"))
+        return QStringLiteral("last line not ended by CR LF");
+    if (body.count("\r\n") != body.count('\n') || body.count('\n') != body.count('\r'))
+        return QStringLiteral("a line end other than CR LF");
+    QStringList lines = text.split(QStringLiteral("\r\n"));
+    lines.removeLast();
+    feed.lines = static_cast<int>(lines.size());
+    for (const QString& line : std::as_const(lines)) {
+        QStringList fields = line.split(QLatin1Char('#'));
+        if (fields.size() > 1 && fields.last().isEmpty())
+            fields.removeLast();
+        const QString type = fields.first();
+        if (type == QLatin1String("W")) {
+            if (!feed.version.isNull() || !feed.sections.isEmpty() || fields.size() != 2)
+                return QStringLiteral("misplaced version line: ") + line;
+            feed.version = fields[1];
+        } else if (type == QLatin1String("R")) {
+            bool ok = false;
+            const qint32 id = fields.value(1).toInt(&ok);
+            if (fields.size() != 3 || !ok || fields[2].isEmpty())
+                return QStringLiteral("bad search line: ") + line;
+            feed.sections.append(Section{id, fields[2], {}});
+        } else if (type == QLatin1String("D")) {
+            if (feed.sections.isEmpty())
+                return QStringLiteral("listing before any search: ") + line;
+            if (fields.size() != 14)
+                return QStringLiteral("listing with %1 fields: ").arg(fields.size()) + line;
+            feed.sections.last().offers.append(fields);
+        } else {
+            return QStringLiteral("unexpected line: ") + line;
+        }
+    }
+    if (feed.version.isNull())
+        return QStringLiteral("no version line");
+    return {};
+}
+
+DemoRequest post(const QByteArray& target, const QByteArray& body) {
+    return DemoRequest{"POST", target, agent, body};
+}
+
+QByteArray syncBody(const QList<qint32>& stored) {
+    QByteArray body = "pass=kvax&rd=";
+    for (const qint32 id : stored)
+        body += ',' + QByteArray::number(id);
+    return body;
+}
+
+QDateTime feedDate(const QString& text) {
+    QDateTime date = QDateTime::fromString(text, QStringLiteral("dd.MM.yy HH:mm"));
+    return date.addYears(100); // Qt reads a two-digit year as 19xx
+}
+
+} // namespace
+
+class TestDemoFeed : public QObject {
+    Q_OBJECT
+
+private:
+    QDateTime m_now;
+
+    std::unique_ptr<DemoService> makeService(quint64 seed = demoDefaultSeed) {
+        return std::make_unique<DemoService>(seed, [this] { return m_now; });
+    }
+
+    QList<qint32> searchIds(const DemoService& service, const QList<int>& indexes) const {
+        QList<qint32> ids;
+        for (const int i : indexes)
+            ids << service.catalogue().searches().at(i).id;
+        return ids;
+    }
+
+    QList<int> allIndexes(const DemoService& service) const {
+        QList<int> indexes;
+        for (int i = 0; i < service.catalogue().searches().size(); ++i)
+            indexes << i;
+        return indexes;
+    }
+
+    static QStringList offerIds(const QList<DemoListing>& listings) {
+        QStringList ids;
+        for (const DemoListing& l : listings)
+            ids << QString::number(l.serial);
+        return ids;
+    }
+
+    static QStringList offerIds(const Section& section) {
+        QStringList ids;
+        for (const QStringList& offer : section.offers)
+            ids << offer[1];
+        return ids;
+    }
+
+private slots:
+    void init() { m_now = QDateTime(QDate(2024, 3, 15), QTime(12, 0, 30)); }
+
+    void feedIsWellFormed_data() {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<int>("count");
+        QTest::newRow("all, 1 each") << QByteArray("/db/demo/getall1.txt") << 1;
+        QTest::newRow("all, 5 each") << QByteArray("/db/demo/getall5.txt") << 5;
+        QTest::newRow("all, 20 each") << QByteArray("/db/demo/getall20.txt") << 20;
+        QTest::newRow("newcomer, 20 each") << QByteArray("/db/demo/get20.txt") << 20;
+        QTest::newRow("newcomer, 300 each") << QByteArray("/db/demo/get300.txt") << 300;
+    }
+
+    void feedIsWellFormed() {
+        QFETCH(QByteArray, target);
+        QFETCH(int, count);
+        auto service = makeService();
+        const DemoReply reply = service->handle(post(target, "pass=kvax&rd="));
+        QCOMPARE(reply.status, 200);
+        QVERIFY(reply.contentType.contains("windows-1251"));
+        ParsedFeed feed;
+        const QString problem = parseFeed(reply.body, feed);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(feed.version, QStringLiteral("0.0.1"));
+        QVERIFY(reply.body.startsWith("W#0.0.1\r\nR#"));
+        QCOMPARE(reply.records, feed.lines);
+
+        const QList<DemoSearch>& searches = service->catalogue().searches();
+        QVERIFY(searches.size() >= 4 && searches.size() <= 6);
+        QCOMPARE(feed.sections.size(), searches.size());
+        QSet<QString> seen;
+        int offers = 0;
+        for (int i = 0; i < searches.size(); ++i) {
+            const Section& section = feed.sections[i];
+            QCOMPARE(section.id, searches[i].id);
+            QCOMPARE(section.name, searches[i].name);
+            // A week of history holds far more than 5 listings of every search.
+            const QList<DemoListing> expected =
+                service->catalogue().listings(i, m_now, noneSent, count);
+            QCOMPARE(offerIds(section), offerIds(expected));
+            if (count <= 5)
+                QCOMPARE(section.offers.size(), count);
+            QDateTime previous = m_now;
+            for (const QStringList& offer : section.offers) {
+                QVERIFY2(!seen.contains(offer[1]), qPrintable(offer[1]));
+                seen.insert(offer[1]);
+                const QDateTime published = feedDate(offer[13]);
+                QVERIFY2(published.isValid(), qPrintable(offer[13]));
+                QVERIFY(published <= previous); // newest first
+                QVERIFY(published > m_now.addDays(-8));
+                previous = published;
+            }
+            offers += static_cast<int>(section.offers.size());
+        }
+        QCOMPARE(feed.lines, 1 + static_cast<int>(searches.size()) + offers);
+    }
+
+    void offerFieldsAreBelievable_data() {
+        QTest::addColumn<quint64>("seed");
+        QTest::newRow("default seed") << demoDefaultSeed;
+        QTest::newRow("seed 1") << quint64(1);
+        QTest::newRow("seed 987654321") << quint64(987654321);
+    }
+
+    void offerFieldsAreBelievable() {
+        QFETCH(quint64, seed);
+        const DemoCatalogue catalogue(seed);
+        const QRegularExpression floorPattern(QStringLiteral("^([0-9]+)/([0-9]+)$"));
+        const QRegularExpression rentPrice(QStringLiteral("^[1-9][0-9]{0,2}( [0-9]{3})+ р\\.$"));
+        const QRegularExpression salePrice(QStringLiteral("^[1-9][0-9]{0,2}( [0-9]{3})+$"));
+        const QRegularExpression code(QStringLiteral("^0[0-9]+$"));
+        const QSet<QString> rooms{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                                  QStringLiteral("к")};
+        QSet<QString> roomsSeen;
+        QList<int> perSearch(catalogue.searches().size(), 0);
+        int longComments = 0, codes = 0, quotedAuthors = 0, rent = 0, sale = 0;
+        QStringEncoder encoder("windows-1251");
+        const qint64 first = m_now.toSecsSinceEpoch() / demoSlotSeconds - 2000;
+        for (qint64 serial = first; serial < first + 2000; ++serial) {
+            const DemoListing l = catalogue.listing(serial);
+            QCOMPARE(l.serial, serial);
+            QVERIFY(l.search >= 0 && l.search < catalogue.searches().size());
+            ++perSearch[l.search];
+            const qint64 secs = l.published.toSecsSinceEpoch();
+            QVERIFY(secs >= serial * demoSlotSeconds);
+            QVERIFY(secs < serial * demoSlotSeconds + demoJitterSeconds);
+
+            // Column widths of the client's database.
+            const QList<QPair<QString, int>> widths{{l.min, 32},    {l.metro, 255}, {l.room, 32},
+                                                    {l.kitch, 32},  {l.price, 64},  {l.perc, 32},
+                                                    {l.flat, 6},    {l.info, 32},   {l.cont, 128},
+                                                    {l.owntxt, -1}, {l.publ, 128}};
+            for (const auto& [value, width] : widths) {
+                QVERIFY2(!value.contains(QLatin1Char('#')) && !value.contains(QLatin1Char('\r')) &&
+                             !value.contains(QLatin1Char('\n')),
+                         qPrintable(value));
+                QVERIFY2(width < 0 || value.size() <= width, qPrintable(value));
+                const QByteArray bytes = encoder.encode(value);
+                QVERIFY2(!encoder.hasError() && !bytes.contains('?'), qPrintable(value));
+            }
+            QVERIFY(!l.min.isEmpty() && !l.metro.isEmpty() && !l.cont.isEmpty());
+            QVERIFY2(rooms.contains(l.room), qPrintable(l.room));
+            roomsSeen.insert(l.room);
+            const QRegularExpressionMatch floor = floorPattern.match(l.flat);
+            QVERIFY2(floor.hasMatch(), qPrintable(l.flat));
+            QVERIFY(floor.captured(1).toInt() >= 1);
+            QVERIFY(floor.captured(1).toInt() <= floor.captured(2).toInt());
+            if (rentPrice.match(l.price).hasMatch())
+                ++rent;
+            else if (salePrice.match(l.price).hasMatch())
+                ++sale;
+            else
+                QFAIL(qPrintable(l.price));
+            if (l.owntxt.size() > 255)
+                ++longComments;
+            if (code.match(l.owntxt).hasMatch())
+                ++codes;
+            if (l.publ.contains(QLatin1Char('"')))
+                ++quotedAuthors;
+        }
+        QCOMPARE(roomsSeen, rooms);
+        for (const int n : std::as_const(perSearch))
+            QVERIFY(n > 100);
+        QVERIFY(longComments > 10);
+        QVERIFY(codes > 10);
+        QVERIFY(quotedAuthors > 10);
+        QVERIFY(rent > 100 && sale > 100);
+    }
+
+    void offerLineCarriesEveryField() {
+        const DemoCatalogue catalogue;
+        const qint64 serial = m_now.toSecsSinceEpoch() / demoSlotSeconds - 10;
+        DemoListing l = catalogue.listing(serial);
+        l.published = QDateTime(QDate(2024, 1, 2), QTime(3, 4));
+        const QString line = demoOfferLine(l);
+        const QStringList expected{QStringLiteral("D"),
+                                   QString::number(serial),
+                                   l.min,
+                                   l.metro,
+                                   l.room,
+                                   l.kitch,
+                                   l.price,
+                                   l.perc,
+                                   l.flat,
+                                   l.info,
+                                   l.cont,
+                                   l.owntxt,
+                                   l.publ,
+                                   QStringLiteral("02.01.24 03:04")};
+        QCOMPARE(line.split(QLatin1Char('#')), expected);
+        QCOMPARE(demoSearchLine(DemoSearch{-7, QStringLiteral("a#b")}), QStringLiteral("R#-7#a b"));
+    }
+
+    void feedField_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << QStringLiteral("м. Сокол") << QStringLiteral("м. Сокол");
+        QTest::newRow("hash") << QStringLiteral("кв.#5") << QStringLiteral("кв. 5");
+        QTest::newRow("CR LF") << QStringLiteral("a\r\nb") << QStringLiteral("a  b");
+        QTest::newRow("lone LF and CR") << QStringLiteral("\na\r") << QStringLiteral(" a ");
+        QTest::newRow("only hashes") << QStringLiteral("##") << QStringLiteral("  ");
+        QTest::newRow("empty") << QString() << QString();
+    }
+
+    void feedField() {
+        QFETCH(QString, value);
+        QFETCH(QString, expected);
+        QCOMPARE(demoFeedField(value), expected);
+    }
+
+    void formFields_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("plain") << QByteArray("pass=kvax&rd=,3,17") << "pass" << true << "kvax";
+        QTest::newRow("plain rd") << QByteArray("pass=kvax&rd=,3,17") << "rd" << true << ",3,17";
+        QTest::newRow("encoded rd, trailing &")
+            << QByteArray("pass=kvax&rd=%2C3%2C17&") << "rd" << true << ",3,17";
+        QTest::newRow("empty rd") << QByteArray("pass=kvax&rd=") << "rd" << true << "";
+        QTest::newRow("plus is a blank") << QByteArray("pass=a+b") << "pass" << true << "a b";
+        QTest::newRow("encoded plus") << QByteArray("pass=a%2Bb") << "pass" << true << "a+b";
+        QTest::newRow("encoded ampersand")
+            << QByteArray("pass=a%26b&rd=") << "pass" << true << "a&b";
+        QTest::newRow("cp1251 letters")
+            << QByteArray("pass=%EF%E0%F0%EE%EB%FC") << "pass" << true << "пароль";
+        QTest::newRow("equals sign in value") << QByteArray("pass=a=b") << "pass" << true << "a=b";
+        QTest::newRow("later field wins") << QByteArray("pass=a&pass=b") << "pass" << true << "b";
+        QTest::newRow("name without value") << QByteArray("rd&pass") << "pass" << true << "";
+        QTest::newRow("missing") << QByteArray("rd=,1") << "pass" << false << "";
+        QTest::newRow("empty body") << QByteArray() << "pass" << false << "";
+    }
+
+    void formFields() {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, name);
+        QFETCH(bool, present);
+        QFETCH(QString, value);
+        const QHash<QString, QString> fields = demoFormFields(body);
+        QCOMPARE(fields.contains(name), present);
+        QCOMPARE(fields.value(name), value);
+    }
+
+    void storedIds_data() {
+        QTest::addColumn<QString>("rd");
+        QTest::addColumn<QList<int>>("expected");
+        QTest::newRow("empty") << "" << QList<int>{};
+        QTest::newRow("two") << ",3,17" << QList<int>{3, 17};
+        QTest::newRow("without leading comma") << "3,,17," << QList<int>{3, 17};
+        QTest::newRow("negative") << ",-4" << QList<int>{-4};
+        QTest::newRow("not a number") << ",abc,5,1x" << QList<int>{5};
+        QTest::newRow("out of range")
+            << ",99999999999,2147483647" << QList<int>{std::numeric_limits<int>::max()};
+    }
+
+    void storedIds() {
+        QFETCH(QString, rd);
+        QFETCH(QList<int>, expected);
+        const QSet<qint32> ids = demoStoredIds(rd);
+        QCOMPARE(ids, QSet<qint32>(expected.begin(), expected.end()));
+    }
+
+    void parsePath_data() {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<bool>("all");
+        QTest::addColumn<int>("count");
+        const int most = std::numeric_limits<int>::max();
+        QTest::newRow("incremental")
+            << QByteArray("/db/demo/get20.txt") << true << "demo" << false << 20;
+        QTest::newRow("all") << QByteArray("/db/demo/getall20.txt") << true << "demo" << true << 20;
+        QTest::newRow("zero") << QByteArray("/db/demo/get0.txt") << true << "demo" << false << 0;
+        QTest::newRow("negative") << QByteArray("/db/demo/get-5.txt") << true << "demo" << false
+                                  << 0;
+        QTest::newRow("huge") << QByteArray("/db/demo/getall99999999999999999999.txt") << true
+                              << "demo" << true << most;
+        QTest::newRow("query string")
+            << QByteArray("/db/demo/get7.txt?x=1") << true << "demo" << false << 7;
+        QTest::newRow("encoded login")
+            << QByteArray("/db/%64emo/get5.txt") << true << "demo" << false << 5;
+        QTest::newRow("cp1251 login")
+            << QByteArray("/db/%E8%E2%E0%ED/get5.txt") << true << "иван" << false << 5;
+        const char* const invalid[] = {"/db/demo/get.txt",
+                                       "/db/demo/getall.txt",
+                                       "/db/demo/get20.txt/x",
+                                       "/db//get20.txt",
+                                       "/db/a/b/get20.txt",
+                                       "/DB/demo/get20.txt",
+                                       "/db/demo/get20.TXT",
+                                       "db/demo/get20.txt",
+                                       "/db/demo/getALL20.txt",
+                                       "/db/demo/get2x.txt",
+                                       "/",
+                                       ""};
+        for (const char* target : invalid)
+            QTest::newRow(target[0] ? target : "empty")
+                << QByteArray(target) << false << "" << false << 0;
+    }
+
+    void parsePath() {
+        QFETCH(QByteArray, target);
+        QFETCH(bool, valid);
+        QFETCH(QString, login);
+        QFETCH(bool, all);
+        QFETCH(int, count);
+        const std::optional<DemoPath> path = demoParsePath(target);
+        QCOMPARE(path.has_value(), valid);
+        if (!valid)
+            return;
+        QCOMPARE(path->login, login);
+        QCOMPARE(path->all, all);
+        QCOMPARE(path->count, count);
+    }
+
+    void statuses_data() {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        const QByteArray path = "/db/demo/get20.txt";
+        QTest::newRow("right password")
+            << QByteArray("POST") << path << QByteArray("pass=kvax&rd=") << 200;
+        QTest::newRow("encoded password")
+            << QByteArray("POST") << path << QByteArray("pass=kv%61x&rd=%2C11%2C12&") << 200;
+        QTest::newRow("encoded login") << QByteArray("POST") << QByteArray("/db/d%65mo/get20.txt")
+                                       << QByteArray("pass=kvax&rd=") << 200;
+        QTest::newRow("wrong password")
+            << QByteArray("POST") << path << QByteArray("pass=kvaz&rd=") << 403;
+        QTest::newRow("password in capitals")
+            << QByteArray("POST") << path << QByteArray("pass=KVAX&rd=") << 403;
+        QTest::newRow("password with more")
+            << QByteArray("POST") << path << QByteArray("pass=kvax+&rd=") << 403;
+        QTest::newRow("empty password")
+            << QByteArray("POST") << path << QByteArray("pass=&rd=") << 403;
+        QTest::newRow("no password field")
+            << QByteArray("POST") << path << QByteArray("rd=,11") << 403;
+        QTest::newRow("unknown login") << QByteArray("POST") << QByteArray("/db/guest/get20.txt")
+                                       << QByteArray("pass=kvax&rd=") << 403;
+        QTest::newRow("login in capitals") << QByteArray("POST") << QByteArray("/db/Demo/get20.txt")
+                                           << QByteArray("pass=kvax&rd=") << 403;
+        QTest::newRow("GET") << QByteArray("GET") << path << QByteArray() << 405;
+        QTest::newRow("HEAD") << QByteArray("HEAD") << path << QByteArray() << 405;
+        QTest::newRow("PUT with password")
+            << QByteArray("PUT") << path << QByteArray("pass=kvax&rd=") << 405;
+        QTest::newRow("other path") << QByteArray("POST") << QByteArray("/db/demo/list.txt")
+                                    << QByteArray("pass=kvax&rd=") << 404;
+        QTest::newRow("GET other path")
+            << QByteArray("GET") << QByteArray("/favicon.ico") << QByteArray() << 404;
+    }
+
+    void statuses() {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        auto service = makeService();
+        const DemoReply reply = service->handle(DemoRequest{method, target, agent, body});
+        QCOMPARE(reply.status, status);
+        if (status == 200) {
+            QVERIFY(reply.body.startsWith("W#0.0.1\r\nR#"));
+            QVERIFY(reply.records > 1);
+            return;
+        }
+        // A short text, never a feed.
+        QVERIFY(reply.contentType.startsWith("text/plain"));
+        QVERIFY(!reply.body.isEmpty());
+        QVERIFY(reply.body.size() < 100);
+        QVERIFY(!reply.body.contains('#'));
+        QCOMPARE(reply.records, 0);
+        const bool allowSent =
+            reply.headers.contains(qMakePair(QByteArray("Allow"), QByteArray("POST")));
+        QCOMPARE(allowSent, status == 405);
+    }
+
+    void refusedRequestSendsNothingAndRemembersNothing() {
+        auto service = makeService();
+        const QList<qint32> all = searchIds(*service, allIndexes(*service));
+        const DemoReply refused =
+            service->handle(post("/db/demo/get20.txt", "pass=wrong&rd=" + syncBody(all).mid(13)));
+        QCOMPARE(refused.status, 403);
+        // Nothing was sent yet, so the searches the client claims come with their listings.
+        const DemoReply reply = service->handle(post("/db/demo/get20.txt", syncBody(all)));
+        QCOMPARE(reply.status, 200);
+        ParsedFeed feed;
+        const QString problem = parseFeed(reply.body, feed);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(feed.sections.size(), all.size());
+        for (const Section& section : std::as_const(feed.sections))
+            QCOMPARE(section.offers.size(), 20);
+    }
+
+    void incremental_data() {
+        QTest::addColumn<QList<int>>("has");   // searches the client has (indexes)
+        QTest::addColumn<QList<int>>("extra"); // further ids in rd
+        QTest::addColumn<bool>("all");
+        QTest::addColumn<int>("advance");      // seconds between first and second request
+        QTest::addColumn<bool>("onlyVersion"); // the second answer carries nothing else
+        const QList<int> every{0, 1, 2, 3, 4};
+        QTest::newRow("nothing new") << every << QList<int>{} << false << 0 << true;
+        QTest::newRow("unknown ids in rd") << every << QList<int>{999, -3} << false << 0 << true;
+        QTest::newRow("ten minutes later") << every << QList<int>{} << false << 600 << false;
+        QTest::newRow("a day later") << every << QList<int>{} << false << 86400 << false;
+        QTest::newRow("client lacks one search")
+            << QList<int>{0, 1, 3, 4} << QList<int>{} << false << 0 << false;
+        QTest::newRow("client lacks all") << QList<int>{} << QList<int>{} << false << 0 << false;
+        QTest::newRow("full reload") << QList<int>{} << QList<int>{} << true << 0 << false;
+        QTest::newRow("full reload ignores rd") << every << QList<int>{} << true << 0 << false;
+        QTest::newRow("full reload later") << every << QList<int>{} << true << 3600 << false;
+    }
+
+    void incremental() {
+        QFETCH(QList<int>, has);
+        QFETCH(QList<int>, extra);
+        QFETCH(bool, all);
+        QFETCH(int, advance);
+        QFETCH(bool, onlyVersion);
+        auto service = makeService();
+        const DemoCatalogue& catalogue = service->catalogue();
+        QCOMPARE(catalogue.searches().size(), 5);
+
+        const DemoReply first = service->handle(post("/db/demo/get20.txt", syncBody({})));
+        ParsedFeed firstFeed;
+        QString problem = parseFeed(first.body, firstFeed);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(firstFeed.sections.size(), 5);
+
+        m_now = m_now.addSecs(advance);
+        const QByteArray target = all ? "/db/demo/getall20.txt" : "/db/demo/get20.txt";
+        const DemoReply second =
+            service->handle(post(target, syncBody(searchIds(*service, has) + extra)));
+        QCOMPARE(second.status, 200);
+        ParsedFeed secondFeed;
+        problem = parseFeed(second.body, secondFeed);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(secondFeed.lines == 1, onlyVersion);
+
+        QList<Section> expected;
+        for (int i = 0; i < 5; ++i) {
+            const bool known = !all && has.contains(i);
+            const qint64 after =
+                known ? firstFeed.sections[i].offers.first()[1].toLongLong() : noneSent;
+            const QList<DemoListing> fresh = catalogue.listings(i, m_now, after, 20);
+            if (known && fresh.isEmpty())
+                continue;
+            Section section{catalogue.searches()[i].id, catalogue.searches()[i].name, {}};
+            for (const DemoListing& l : fresh)
+                section.offers << demoOfferLine(l).split(QLatin1Char('#'));
+            expected << section;
+        }
+        QCOMPARE(secondFeed.sections.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            QCOMPARE(secondFeed.sections[i].id, expected[i].id);
+            QCOMPARE(secondFeed.sections[i].offers, expected[i].offers);
+        }
+        if (advance >= 600 && !all) {
+            QVERIFY(!secondFeed.sections.isEmpty());
+            for (const Section& section : std::as_const(secondFeed.sections)) {
+                QVERIFY(!section.offers.isEmpty());
+                QVERIFY(section.offers.size() <= 20);
+            }
+        }
+
+        // What was sent is remembered: right after, a client with every search gets nothing.
+        const DemoReply third = service->handle(
+            post("/db/demo/get20.txt", syncBody(searchIds(*service, allIndexes(*service)))));
+        QCOMPARE(third.body, QByteArray("W#0.0.1\r\n"));
+        QCOMPARE(third.records, 1);
+    }
+
+    void newListingsAppearAsTimePasses_data() {
+        QTest::addColumn<int>("advance");
+        QTest::newRow("one minute") << 60;
+        QTest::newRow("three minutes") << 180;
+        QTest::newRow("five minutes") << 300;
+        QTest::newRow("a quarter of an hour") << 900;
+        QTest::newRow("an hour") << 3600;
+    }
+
+    void newListingsAppearAsTimePasses() {
+        QFETCH(int, advance);
+        auto service = makeService();
+        const QList<qint32> every = searchIds(*service, allIndexes(*service));
+        const QByteArray target = "/db/demo/get100.txt";
+        QCOMPARE(service->handle(post(target, syncBody({}))).status, 200);
+        const QDateTime before = m_now;
+        QStringList firstIds;
+        for (int i = 0; i < every.size(); ++i)
+            firstIds << offerIds(service->catalogue().listings(i, before, noneSent, 100));
+
+        m_now = m_now.addSecs(advance);
+        const DemoReply reply = service->handle(post(target, syncBody(every)));
+        ParsedFeed feed;
+        const QString problem = parseFeed(reply.body, feed);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+        // Every slot holds one listing, published in the first half minute of its 90 s.
+        qint64 published = 0;
+        const qint64 from = before.toSecsSinceEpoch(), to = m_now.toSecsSinceEpoch();
+        for (qint64 serial = from / demoSlotSeconds; serial <= to / demoSlotSeconds; ++serial) {
+            const qint64 at = service->catalogue().listing(serial).published.toSecsSinceEpoch();
+            published += at > from && at <= to ? 1 : 0;
+        }
+        int fresh = 0;
+        for (const Section& section : std::as_const(feed.sections)) {
+            for (const QStringList& offer : section.offers) {
+                ++fresh;
+                QVERIFY(!firstIds.contains(offer[1]));
+                QVERIFY(feedDate(offer[13]) >= before.addSecs(-before.time().second()));
+                QVERIFY(feedDate(offer[13]) <= m_now);
+            }
+        }
+        QCOMPARE(fresh, published);
+        QVERIFY(fresh >= advance / 90 - 1);
+        QVERIFY(fresh <= advance / 60 + 1);
+        if (advance >= 180)
+            QVERIFY(fresh >= 1);
+    }
+
+    void deterministic_data() {
+        QTest::addColumn<quint64>("seedA");
+        QTest::addColumn<quint64>("seedB");
+        QTest::addColumn<int>("laterB");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("same seed and time") << quint64(5) << quint64(5) << 0 << true;
+        QTest::newRow("default seed") << demoDefaultSeed << demoDefaultSeed << 0 << true;
+        QTest::newRow("other seed") << quint64(5) << quint64(6) << 0 << false;
+        QTest::newRow("later") << quint64(5) << quint64(5) << 600 << false;
+    }
+
+    void deterministic() {
+        QFETCH(quint64, seedA);
+        QFETCH(quint64, seedB);
+        QFETCH(int, laterB);
+        QFETCH(bool, same);
+        auto a = makeService(seedA);
+        const QByteArray bodyA = a->handle(post("/db/demo/getall20.txt", syncBody({}))).body;
+        m_now = m_now.addSecs(laterB);
+        auto b = makeService(seedB);
+        const QByteArray bodyB = b->handle(post("/db/demo/getall20.txt", syncBody({}))).body;
+        QCOMPARE(bodyA == bodyB, same);
+    }
+
+    void logLine() {
+        DemoReply reply;
+        reply.status = 403;
+        reply.records = 0;
+        QCOMPARE(
+            demoLogLine(m_now, DemoRequest{"POST", "/db/demo/get20.txt", "UA %1 x", {}}, reply),
+            QStringLiteral("2024-03-15 12:00:30 POST /db/demo/get20.txt \"UA %1 x\" 403 0"));
+        reply.status = 200;
+        reply.records = 17;
+        QCOMPARE(demoLogLine(m_now, DemoRequest{"GET", "/x", agent, {}}, reply),
+                 QStringLiteral("2024-03-15 12:00:30 GET /x \"") + QString::fromLatin1(agent) +
+                     QStringLiteral("\" 200 17"));
+    }
+
+    void concurrentRequests() {
+        auto service = makeService();
+        const QList<qint32> every = searchIds(*service, allIndexes(*service));
+        QAtomicInt failures = 0;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&, t] {
+                for (int n = 0; n < 12; ++n) {
+                    const QByteArray body = (n + t) % 2 ? syncBody(every) : syncBody({});
+                    const DemoReply reply = service->handle(post("/db/demo/get20.txt", body));
+                    ParsedFeed feed;
+                    if (reply.status != 200 || !parseFeed(reply.body, feed).isEmpty())
+                        failures.fetchAndAddRelaxed(1);
+                }
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        QCOMPARE(failures.loadRelaxed(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDemoFeed)
+#include "tst_demofeed.moc"
