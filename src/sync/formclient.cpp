@@ -1,0 +1,87 @@
+#include "sync/formclient.h"
+
+#include "app/error.h"
+#include "sync/formencoding.h"
+#include "sync/httptransfer.h"
+
+#include <QStringEncoder>
+
+namespace domiva {
+
+namespace {
+
+QByteArray toWindows1251(const QString& text) {
+    QStringEncoder encoder("windows-1251");
+    if (!encoder.isValid()) {
+        throw Error(QStringLiteral("The Windows-1251 encoding is not available"));
+    }
+    return encoder.encode(text);
+}
+
+} // namespace
+
+QByteArray FormClient::formBody(const QList<FormField>& fields) {
+    QByteArray body;
+    for (const FormField& field : fields) {
+        body += formEncode(field.name) + '=' + formEncode(field.value) + '&';
+    }
+    return body;
+}
+
+QByteArray FormClient::post(const QString& url, const QList<FormField>& fields) const {
+    const QByteArray target = url.toUtf8();
+    const QByteArray body = formBody(fields);
+    const QByteArray agent = headerSafe(m_userAgent.toUtf8());
+
+    CurlTransfer transfer(m_limits);
+    CURL* easy = transfer.handle();
+    curl_easy_setopt(easy, CURLOPT_URL, target.constData());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.constData());
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.constData());
+    transfer.addHeader("Content-Type: application/x-www-form-urlencoded");
+    transfer.addHeader("Accept: text/html, */*");
+    transfer.addHeader("Expect:");
+
+    // The proxy of the settings and nothing else: an empty proxy means direct even when the
+    // environment names one, and no_proxy must not send around an explicit proxy.
+    const QByteArray proxy = m_proxyServer.toUtf8();
+    curl_easy_setopt(easy, CURLOPT_PROXY, proxy.constData());
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+    if (!m_proxyServer.isEmpty()) {
+        if (m_proxyPort < 1 || m_proxyPort > 65535) {
+            throw Error(QStringLiteral("Invalid proxy port %1").arg(m_proxyPort));
+        }
+        curl_easy_setopt(easy, CURLOPT_PROXYPORT, static_cast<long>(m_proxyPort));
+        if (!m_proxyLogin.isEmpty()) {
+            const QByteArray login = toWindows1251(m_proxyLogin);
+            const QByteArray password = toWindows1251(m_proxyPassword);
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, login.constData());
+            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, password.constData());
+            // Credentials go only in answer to the proxy's challenge.
+            curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+        }
+    }
+
+    transfer.run();
+
+    if (!transfer.succeeded()) {
+        throw Error(transfer.errorText());
+    }
+    const long status = transfer.status();
+    if (status < 200 || status >= 300) {
+        const QByteArray reason = transfer.reasonPhrase();
+        throw Error(
+            reason.isEmpty()
+                ? QStringLiteral("HTTP %1").arg(status)
+                : QStringLiteral("HTTP %1 %2").arg(status).arg(QString::fromLatin1(reason)));
+    }
+    return transfer.body();
+}
+
+} // namespace domiva

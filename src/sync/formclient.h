@@ -1,0 +1,54 @@
+#pragma once
+
+#include "sync/httplimits.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace domiva {
+
+struct FormField {
+    QByteArray name;
+    QByteArray value; // bytes as they are to be encoded (a password already in Windows-1251)
+};
+
+// HTTP client that posts forms over HTTP/1.0 through the proxy of the settings, or directly
+// when no proxy server is set; the environment's proxy variables play no part.
+class FormClient {
+public:
+    // An empty server means a direct connection.
+    void setProxyServer(const QString& server) { m_proxyServer = server; }
+    void setProxyPort(int port) { m_proxyPort = port; }
+    // Login and password go to the proxy in Windows-1251, and only when it asks for them.
+    void setProxyLogin(const QString& login) { m_proxyLogin = login; }
+    void setProxyPassword(const QString& password) { m_proxyPassword = password; }
+    void setUserAgent(const QString& agent) { m_userAgent = agent; }
+    void setLimits(const TransferLimits& limits) { m_limits = limits; }
+
+    QString proxyServer() const { return m_proxyServer; }
+    int proxyPort() const { return m_proxyPort; }
+    QString proxyLogin() const { return m_proxyLogin; }
+    QString proxyPassword() const { return m_proxyPassword; }
+    QString userAgent() const { return m_userAgent; }
+    TransferLimits limits() const { return m_limits; }
+
+    // POSTs the fields as a form and gives the response body, byte for byte (empty is fine).
+    // Throws domiva::Error on a connection failure, a redirect or an error status
+    // ("HTTP 500 Internal Server Error"). Runs the event loop while it waits; the client itself
+    // may be destroyed meanwhile, as post() touches it no more once the request is on its way.
+    QByteArray post(const QString& url, const QList<FormField>& fields) const;
+
+    // name=value& for each field, both encoded by formEncode: "pass=kvax&rd=%2C3%2C17&".
+    static QByteArray formBody(const QList<FormField>& fields);
+
+private:
+    QString m_proxyServer;
+    int m_proxyPort = 0;
+    QString m_proxyLogin;
+    QString m_proxyPassword;
+    QString m_userAgent;
+    TransferLimits m_limits;
+};
+
+} // namespace domiva

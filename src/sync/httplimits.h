@@ -1,0 +1,16 @@
+#pragma once
+
+#include <chrono>
+
+namespace domiva {
+
+// How long an exchange may wait before it is given up. Without limits a server that stops
+// answering would hold the sync cycle for ever, and every later sync with it.
+struct TransferLimits {
+    // Time allowed to establish the connection.
+    std::chrono::milliseconds connectTimeout{30'000};
+    // A transfer that moves no byte for this long is abandoned.
+    std::chrono::milliseconds stallTime{60'000};
+};
+
+} // namespace domiva

@@ -1,0 +1,273 @@
+#include "sync/httptransfer.h"
+
+#include "app/error.h"
+
+#include <QEventLoop>
+#include <QSocketNotifier>
+
+#include <algorithm>
+
+namespace domiva {
+
+namespace {
+
+// libcurl's global set-up is not thread-safe; do it once, before the first handle.
+void initCurlOnce() {
+    static const bool done = [] {
+        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            throw Error(QStringLiteral("libcurl could not be initialised"));
+        }
+        return true;
+    }();
+    (void)done;
+}
+
+constexpr int safetyPollMs = 50;
+
+} // namespace
+
+void CurlTransfer::NotifierCleanup::operator()(QSocketNotifier* n) const {
+    n->setEnabled(false);
+    n->deleteLater();
+}
+
+CurlTransfer::CurlTransfer(const TransferLimits& limits, QObject* parent)
+    : QObject(parent), m_stallTime(limits.stallTime) {
+    initCurlOnce();
+    m_easy.reset(curl_easy_init());
+    m_multi.reset(curl_multi_init());
+    if (!m_easy || !m_multi) {
+        throw Error(QStringLiteral("libcurl could not create a transfer"));
+    }
+
+    CURL* easy = m_easy.get();
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::writeCallback);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlTransfer::headerCallback);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(std::max<std::chrono::milliseconds::rep>(
+                         limits.connectTimeout.count(), 1)));
+    // libcurl's own check stays as a backstop to poll().
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
+                     static_cast<long>(std::max<std::chrono::seconds::rep>(
+                         std::chrono::ceil<std::chrono::seconds>(limits.stallTime).count(), 1)));
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::progressCallback);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+
+    CURLM* multi = m_multi.get();
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::socketCallback);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlTransfer::timerCallback);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+
+    m_timeout.setSingleShot(true);
+    connect(&m_timeout, &QTimer::timeout, this, [this] { drive(CURL_SOCKET_TIMEOUT, 0); });
+    m_safetyPoll.setInterval(safetyPollMs);
+    connect(&m_safetyPoll, &QTimer::timeout, this, &CurlTransfer::poll);
+}
+
+CurlTransfer::~CurlTransfer() {
+    if (m_state == State::Running) {
+        curl_multi_remove_handle(m_multi.get(), m_easy.get());
+    }
+    // Closing the multi handle closes its cached connections; nothing of this half-destroyed
+    // object may be called back for that.
+    curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETFUNCTION,
+                      static_cast<curl_socket_callback>(nullptr));
+    curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION,
+                      static_cast<curl_multi_timer_callback>(nullptr));
+    m_sockets.clear();
+    m_multi.reset();
+}
+
+void CurlTransfer::addHeader(const QByteArray& line) {
+    // The list head changes only when the list was empty; on failure the list is untouched.
+    curl_slist* head = curl_slist_append(m_headers.get(), line.constData());
+    if (!head) {
+        throw Error(QStringLiteral("libcurl could not add a request header"));
+    }
+    if (!m_headers) {
+        m_headers.reset(head);
+    }
+}
+
+void CurlTransfer::start() {
+    if (m_state != State::Idle) {
+        return;
+    }
+    curl_easy_setopt(m_easy.get(), CURLOPT_HTTPHEADER, m_headers.get());
+    m_state = State::Running;
+    m_sinceActivity.start();
+    m_safetyPoll.start();
+    // Adding the handle asks for a time-out of 0 through timerCallback: the exchange begins
+    // on the next turn of the event loop.
+    const CURLMcode added = curl_multi_add_handle(m_multi.get(), m_easy.get());
+    if (added != CURLM_OK) {
+        m_state = State::Finished;
+        m_safetyPoll.stop();
+        m_code = CURLE_FAILED_INIT;
+        m_errorText = QString::fromUtf8(curl_multi_strerror(added));
+        emit finished();
+    }
+}
+
+void CurlTransfer::run() {
+    start();
+    if (m_state == State::Running) {
+        QEventLoop loop;
+        connect(this, &CurlTransfer::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    if (m_state == State::Running) {
+        abort(QStringLiteral("Transfer interrupted: the event loop was ended"));
+    }
+}
+
+void CurlTransfer::abort(const QString& reason) {
+    fail(CURLE_ABORTED_BY_CALLBACK, reason);
+}
+
+void CurlTransfer::fail(CURLcode code, const QString& reason) {
+    if (m_state != State::Running) {
+        return;
+    }
+    curl_multi_remove_handle(m_multi.get(), m_easy.get());
+    m_timeout.stop();
+    m_safetyPoll.stop();
+    m_sockets.clear();
+    m_state = State::Finished;
+    m_code = code;
+    m_errorText = reason;
+    emit finished();
+}
+
+void CurlTransfer::poll() {
+    if (m_state == State::Running && m_sinceActivity.hasExpired(m_stallTime.count())) {
+        fail(CURLE_OPERATION_TIMEDOUT, QStringLiteral("Operation too slow: no data moved for %1 ms")
+                                           .arg(m_sinceActivity.elapsed()));
+        return;
+    }
+    drive(CURL_SOCKET_TIMEOUT, 0);
+}
+
+int CurlTransfer::socketCallback(CURL*, curl_socket_t socket, int what, void* self, void*) {
+    static_cast<CurlTransfer*>(self)->watchSocket(socket, what);
+    return 0;
+}
+
+int CurlTransfer::timerCallback(CURLM*, long timeoutMs, void* self) {
+    auto* transfer = static_cast<CurlTransfer*>(self);
+    if (timeoutMs < 0) {
+        transfer->m_timeout.stop();
+    } else {
+        // Never drive libcurl from inside its own callback: let the timer call back.
+        transfer->m_timeout.start(static_cast<int>(std::min<long>(timeoutMs, safetyPollMs)));
+    }
+    return 0;
+}
+
+size_t CurlTransfer::writeCallback(char* data, size_t size, size_t count, void* self) {
+    const size_t bytes = size * count;
+    static_cast<CurlTransfer*>(self)->m_body.append(data, static_cast<qsizetype>(bytes));
+    return bytes;
+}
+
+size_t CurlTransfer::headerCallback(char* data, size_t size, size_t count, void* self) {
+    const size_t bytes = size * count;
+    auto* transfer = static_cast<CurlTransfer*>(self);
+    transfer->m_sinceActivity.restart();
+    const QByteArray line(data, static_cast<qsizetype>(bytes));
+    if (line.startsWith("HTTP/")) {
+        // A new response begins (after a proxy's challenge or an interim answer): only the
+        // last one's body and reason count.
+        const QList<QByteArray> parts = line.trimmed().split(' ');
+        transfer->m_reason = parts.size() > 2
+                                 ? line.trimmed().mid(parts[0].size() + parts[1].size() + 2)
+                                 : QByteArray();
+        transfer->m_body.clear();
+    }
+    return bytes;
+}
+
+int CurlTransfer::progressCallback(void* self, curl_off_t, curl_off_t downloaded, curl_off_t,
+                                   curl_off_t uploaded) {
+    auto* transfer = static_cast<CurlTransfer*>(self);
+    // The counters start again after a redirect or a proxy's challenge: any change is traffic.
+    if (downloaded + uploaded != transfer->m_bytesMoved) {
+        transfer->m_bytesMoved = downloaded + uploaded;
+        transfer->m_sinceActivity.restart();
+    }
+    return 0;
+}
+
+void CurlTransfer::watchSocket(curl_socket_t socket, int what) {
+    if (what == CURL_POLL_REMOVE) {
+        m_sockets.erase(socket);
+        return;
+    }
+    SocketWatch& watch = m_sockets[socket];
+    const auto ensure = [this, socket](NotifierPtr& notifier, QSocketNotifier::Type type,
+                                       int event) {
+        if (!notifier) {
+            notifier.reset(new QSocketNotifier(static_cast<qintptr>(socket), type, this));
+            connect(notifier.get(), &QSocketNotifier::activated, this,
+                    [this, socket, event] { drive(socket, event); });
+        }
+    };
+    const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
+    const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
+    if (wantRead) {
+        ensure(watch.read, QSocketNotifier::Read, CURL_CSELECT_IN);
+    }
+    if (watch.read) {
+        watch.read->setEnabled(wantRead);
+    }
+    if (wantWrite) {
+        ensure(watch.write, QSocketNotifier::Write, CURL_CSELECT_OUT);
+    }
+    if (watch.write) {
+        watch.write->setEnabled(wantWrite);
+    }
+}
+
+void CurlTransfer::drive(curl_socket_t socket, int events) {
+    if (m_state != State::Running) {
+        return;
+    }
+    int running = 0;
+    curl_multi_socket_action(m_multi.get(), socket, events, &running);
+    collectDone();
+}
+
+void CurlTransfer::collectDone() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy.get()) {
+            finish(message->data.result);
+            return;
+        }
+    }
+}
+
+void CurlTransfer::finish(CURLcode code) {
+    m_code = code;
+    curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &m_status);
+    if (code != CURLE_OK) {
+        m_errorText = m_errorBuffer[0] != '\0' ? QString::fromUtf8(m_errorBuffer)
+                                               : QString::fromUtf8(curl_easy_strerror(code));
+    }
+    curl_multi_remove_handle(m_multi.get(), m_easy.get());
+    m_timeout.stop();
+    m_safetyPoll.stop();
+    // The connection may stay open in libcurl's cache; nothing here is waiting for it.
+    m_sockets.clear();
+    m_state = State::Finished;
+    emit finished();
+}
+
+} // namespace domiva

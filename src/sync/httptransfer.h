@@ -1,0 +1,125 @@
+#pragma once
+
+#include "sync/httplimits.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <curl/curl.h>
+
+#include <map>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace domiva {
+
+// One HTTP exchange by libcurl, driven by the Qt event loop of the thread it lives in: socket
+// notifiers and a timer feed libcurl's multi interface, so the window repaints and modal
+// dialogs keep working while the exchange runs.
+//
+// Set the request up on handle() (URL, method, body, proxy...) and addHeader(), then start()
+// and wait for finished(), or run() to wait in a nested event loop. One transfer runs once.
+class CurlTransfer : public QObject {
+    Q_OBJECT
+public:
+    explicit CurlTransfer(const TransferLimits& limits = {}, QObject* parent = nullptr);
+    ~CurlTransfer() override;
+
+    CurlTransfer(const CurlTransfer&) = delete;
+    CurlTransfer& operator=(const CurlTransfer&) = delete;
+
+    // The easy handle, for setting the request up before start(). The transfer owns the
+    // write, header and error-buffer options: leave those alone.
+    CURL* handle() const { return m_easy.get(); }
+    // A request header line, "Name: value"; "Name:" suppresses a header libcurl would add.
+    void addHeader(const QByteArray& line);
+
+    void start();
+    // Starts the transfer and returns once it has finished, turning a nested event loop in
+    // the meantime. Should that loop be ended from outside (the application quitting), the
+    // transfer is aborted before run() returns, so nothing of it outlives the call.
+    void run();
+    // Ends a running transfer as failed with the given reason; emits finished().
+    void abort(const QString& reason);
+
+    bool isRunning() const { return m_state == State::Running; }
+    bool isFinished() const { return m_state == State::Finished; }
+    // Finished and libcurl reported no error (whatever the HTTP status).
+    bool succeeded() const { return isFinished() && m_code == CURLE_OK; }
+    CURLcode resultCode() const { return m_code; }
+    // What went wrong, as libcurl words it; empty after success.
+    QString errorText() const { return m_errorText; }
+    // Status code of the last response received; 0 when none came.
+    long status() const { return m_status; }
+    // Reason phrase of the last status line ("Internal Server Error").
+    QByteArray reasonPhrase() const { return m_reason; }
+    // The body of the last response, byte for byte.
+    const QByteArray& body() const { return m_body; }
+
+signals:
+    // Emitted once, when the transfer ends in any way. Do not delete the transfer directly in
+    // a slot connected here (deleteLater() is fine).
+    void finished();
+
+private:
+    struct EasyCleanup {
+        void operator()(CURL* h) const { curl_easy_cleanup(h); }
+    };
+    struct MultiCleanup {
+        void operator()(CURLM* h) const { curl_multi_cleanup(h); }
+    };
+    struct ListCleanup {
+        void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    };
+    // Disables a notifier at once and deletes it once control is back in the event loop: it
+    // may be the very notifier whose signal is being delivered.
+    struct NotifierCleanup {
+        void operator()(QSocketNotifier* n) const;
+    };
+    using NotifierPtr = std::unique_ptr<QSocketNotifier, NotifierCleanup>;
+    struct SocketWatch {
+        NotifierPtr read;
+        NotifierPtr write;
+    };
+    enum class State { Idle, Running, Finished };
+
+    static int socketCallback(CURL* easy, curl_socket_t socket, int what, void* self, void*);
+    static int timerCallback(CURLM* multi, long timeoutMs, void* self);
+    static size_t writeCallback(char* data, size_t size, size_t count, void* self);
+    static size_t headerCallback(char* data, size_t size, size_t count, void* self);
+    static int progressCallback(void* self, curl_off_t, curl_off_t downloaded, curl_off_t,
+                                curl_off_t uploaded);
+
+    void watchSocket(curl_socket_t socket, int what);
+    void drive(curl_socket_t socket, int events);
+    void collectDone();
+    void finish(CURLcode code);
+    void fail(CURLcode code, const QString& reason);
+    void poll();
+
+    // Declaration order matters for destruction: the header list and the easy handle outlive
+    // the multi handle's use of them (the destructor detaches the easy handle first).
+    std::unique_ptr<curl_slist, ListCleanup> m_headers;
+    std::unique_ptr<CURL, EasyCleanup> m_easy;
+    std::unique_ptr<CURLM, MultiCleanup> m_multi;
+    std::map<curl_socket_t, SocketWatch> m_sockets;
+    QTimer m_timeout;    // libcurl's own time-out requests
+    QTimer m_safetyPoll; // in case a socket event goes unnoticed
+    // libcurl's own low-speed check averages over several seconds; this one counts from the
+    // last byte that moved.
+    std::chrono::milliseconds m_stallTime;
+    QElapsedTimer m_sinceActivity;
+    curl_off_t m_bytesMoved = 0;
+    State m_state = State::Idle;
+    CURLcode m_code = CURLE_OK;
+    QString m_errorText;
+    long m_status = 0;
+    QByteArray m_reason;
+    QByteArray m_body;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+};
+
+} // namespace domiva

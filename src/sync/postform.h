@@ -1,0 +1,37 @@
+#pragma once
+
+#include "sync/httplimits.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace domiva {
+
+// The host of an address: "http://" (exact case) anywhere in it makes its first seven
+// characters go; the host is then the text before the first "/", or all of it when that text
+// is empty. hostFromUrl("http://example.org:8080/db/x") == "example.org:8080"
+QString hostFromUrl(const QString& url);
+
+// The object name: the address with everything up to and including the first occurrence of
+// the host removed, and the one character after it. "http://h/db/x/get20.txt" gives
+// "db/x/get20.txt".
+QString objectNameFromUrl(const QString& url);
+
+struct PostFormResult {
+    // The response body, byte for byte; empty on every failure.
+    QByteArray body;
+    // "HTTP 500" when the server answered with a status of 400 or above; empty otherwise.
+    QString httpFailure;
+    // libcurl's account of a failed exchange (no connection, stalled...); empty otherwise.
+    QString transportError;
+};
+
+// Sends formText (sent exactly as passed: nothing is encoded here) by POST to
+// "http://" + hostFromUrl(url) + "/" + objectNameFromUrl(url) over HTTP/1.1, with the headers
+// "Accept: text/*" and "Content-Type: application/x-www-form-urlencoded" and agentText as user
+// agent. The proxy is the system's configuration as libcurl reads it from the environment
+// (http_proxy, no_proxy); redirects are followed. Runs the event loop while it waits.
+PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,
+                        const TransferLimits& limits = {});
+
+} // namespace domiva

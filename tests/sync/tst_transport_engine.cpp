@@ -1,0 +1,207 @@
+// The transfer engine: event-loop driving, aborting, and ending the loop it waits in.
+#include "support/fakeservice.h"
+#include "sync/httptransfer.h"
+#include "sync/postform.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace domiva;
+using namespace std::chrono_literals;
+using test::FakeService;
+
+namespace {
+
+FakeService::Answer slowAnswer(std::chrono::milliseconds delay) {
+    FakeService::Answer a;
+    a.body = "late";
+    a.delay = delay;
+    return a;
+}
+
+void setUp(CurlTransfer& transfer, const QString& url) {
+    const QByteArray target = url.toUtf8();
+    curl_easy_setopt(transfer.handle(), CURLOPT_URL, target.constData());
+}
+
+} // namespace
+
+class TestTransportEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void runDeliversStatusReasonAndBody();
+    void startThenFinishedSignal();
+    void abortEndsRunningTransfer();
+    void destroyedWhileRunning();
+    void startOnlyOnce();
+    void goesOnWhileModalLoopRuns();
+    void applicationExitDuringRun();
+    void applicationExitDuringPostForm();
+
+private:
+    std::unique_ptr<FakeService> m_service;
+};
+
+void TestTransportEngine::initTestCase() {
+    qunsetenv("http_proxy");
+    qunsetenv("no_proxy");
+    qunsetenv("all_proxy");
+    m_service = std::make_unique<FakeService>();
+}
+
+void TestTransportEngine::runDeliversStatusReasonAndBody() {
+    FakeService::Answer gone;
+    gone.status = 410;
+    gone.body = QByteArray("no\0more", 7);
+    m_service->queueAnswer(gone);
+    CurlTransfer transfer;
+    setUp(transfer, m_service->url("/x"));
+
+    transfer.run();
+
+    QVERIFY(transfer.isFinished());
+    QVERIFY(transfer.succeeded());
+    QCOMPARE(transfer.status(), 410L);
+    QCOMPARE(transfer.reasonPhrase(), QByteArray("Gone"));
+    QCOMPARE(transfer.body(), QByteArray("no\0more", 7));
+    QVERIFY(transfer.errorText().isEmpty());
+}
+
+void TestTransportEngine::startThenFinishedSignal() {
+    m_service->queueAnswer(slowAnswer(100ms));
+    CurlTransfer transfer;
+    setUp(transfer, m_service->url("/x"));
+    QSignalSpy finished(&transfer, &CurlTransfer::finished);
+
+    transfer.start();
+    QVERIFY(transfer.isRunning());
+    QVERIFY(finished.wait(5000));
+
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(transfer.body(), QByteArray("late"));
+}
+
+void TestTransportEngine::abortEndsRunningTransfer() {
+    m_service->queueAnswer(slowAnswer(10s));
+    CurlTransfer transfer;
+    setUp(transfer, m_service->url("/x"));
+    QSignalSpy finished(&transfer, &CurlTransfer::finished);
+    QTimer::singleShot(100, &transfer, [&transfer] { transfer.abort("stopped by the test"); });
+
+    QElapsedTimer clock;
+    clock.start();
+    transfer.run();
+
+    QVERIFY(clock.elapsed() < 5000);
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(!transfer.succeeded());
+    QCOMPARE(transfer.errorText(), QStringLiteral("stopped by the test"));
+    transfer.abort("again");
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(transfer.errorText(), QStringLiteral("stopped by the test"));
+}
+
+void TestTransportEngine::destroyedWhileRunning() {
+    m_service->queueAnswer(slowAnswer(10s));
+    const qsizetype before = m_service->requestCount();
+    auto transfer = std::make_unique<CurlTransfer>();
+    setUp(*transfer, m_service->url("/x"));
+    transfer->start();
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->requestCount() > before, 5000);
+
+    transfer.reset();
+    // Whatever libcurl left behind must not fire into the destroyed object.
+    QTest::qWait(200);
+}
+
+void TestTransportEngine::startOnlyOnce() {
+    m_service->queueAnswer(FakeService::Answer{});
+    const qsizetype before = m_service->requestCount();
+    CurlTransfer transfer;
+    setUp(transfer, m_service->url("/x"));
+    transfer.run();
+    QVERIFY(transfer.succeeded());
+    transfer.start();
+    transfer.run();
+    QVERIFY(transfer.isFinished());
+    QCOMPARE(m_service->requestCount(), before + 1);
+}
+
+void TestTransportEngine::goesOnWhileModalLoopRuns() {
+    // A modal dialog opened during the wait runs its own loop; the transfer must finish in
+    // it, and run() return once the dialog is closed.
+    m_service->queueAnswer(slowAnswer(100ms));
+    CurlTransfer transfer;
+    setUp(transfer, m_service->url("/x"));
+    bool finishedInModal = false;
+    bool modalRan = false;
+    QTimer::singleShot(20, this, [&] {
+        QEventLoop modal;
+        QTimer::singleShot(1500, &modal, &QEventLoop::quit);
+        modal.exec();
+        modalRan = true;
+        finishedInModal = transfer.isFinished();
+    });
+
+    transfer.run();
+
+    QVERIFY(modalRan);
+    QVERIFY(finishedInModal);
+    QCOMPARE(transfer.body(), QByteArray("late"));
+}
+
+void TestTransportEngine::applicationExitDuringRun() {
+    // QCoreApplication::exit() ends every event loop of the thread, the nested one of run()
+    // too: the transfer must end there and then, not linger.
+    m_service->queueAnswer(slowAnswer(10s));
+    auto transfer = std::make_unique<CurlTransfer>();
+    setUp(*transfer, m_service->url("/x"));
+    bool returned = false;
+    QTimer::singleShot(0, this, [&] {
+        transfer->run();
+        returned = true;
+    });
+    QTimer::singleShot(200, this, [] { QCoreApplication::exit(3); });
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(QCoreApplication::exec(), 3);
+
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(returned);
+    QVERIFY(transfer->isFinished());
+    QVERIFY(!transfer->succeeded());
+    QVERIFY(transfer->errorText().contains("interrupted"));
+    transfer.reset();
+    QTest::qWait(100);
+}
+
+void TestTransportEngine::applicationExitDuringPostForm() {
+    m_service->queueAnswer(slowAnswer(10s));
+    PostFormResult result;
+    result.body = "untouched";
+    QTimer::singleShot(0, this, [&] {
+        result = postForm(m_service->url("/db/x/get1.txt"), "agent", "pass=&rd=");
+    });
+    QTimer::singleShot(200, this, [] { QCoreApplication::exit(0); });
+
+    QCoreApplication::exec();
+
+    QVERIFY(result.body.isEmpty());
+    QVERIFY(result.transportError.contains("interrupted"));
+    // The next exchange works as ever.
+    m_service->queueAnswer(FakeService::Answer{200, "text/plain", "fine", {}, {}, {}});
+    QCOMPARE(postForm(m_service->url("/db/x/get1.txt"), "agent", "pass=&rd=").body,
+             QByteArray("fine"));
+}
+
+QTEST_GUILESS_MAIN(TestTransportEngine)
+#include "tst_transport_engine.moc"
