@@ -1,9 +1,12 @@
 #pragma once
 
-#include <QObject>
-#include <QString>
+#include "sync/httplimits.h"
 
-#include <functional>
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
 
 namespace domiva {
 
@@ -11,7 +14,8 @@ struct Settings;
 struct EnvironmentReport;
 struct ServiceConfig;
 class RefreshTimer;
-class Store;
+class Database;
+class Transaction;
 
 // What the sync cycle needs of the window. The window implements it; tests implement it
 // without one.
@@ -43,6 +47,65 @@ struct SyncContext {
     const ServiceConfig* service = nullptr;
     QString workDir; // ends with "/"
     QString logPath;
+};
+
+// Status-bar texts of the stages.
+inline constexpr auto kStageChecking = u"Идет проверка доступности интернета...";
+inline constexpr auto kStageDownloading = u"Идет загрузка данных...";
+inline constexpr auto kStageParsing = u"Идет обработка данных...";
+inline constexpr auto kStageDone = u"...";
+inline constexpr auto kDownloadFailed = u"Не удалось загрузить данные...";
+inline constexpr auto kParseFailed = u"Не удалось распарсить данные";
+inline constexpr auto kEmptyUpdate = u"Пустое обновление!";
+inline constexpr auto kFeedFileName = u"quInet.txt";
+
+// One download of the update feed and its application to the database: the client's main
+// work. It runs on the GUI thread and hands control to the event loop while it waits for the
+// network and every few milliseconds while it applies a long feed, so the window never
+// freezes; commands that arrive then obey the busy flag.
+class SyncCycle {
+public:
+    SyncCycle(SyncHost& host, RefreshTimer& timer, SyncContext context);
+    ~SyncCycle();
+    SyncCycle(const SyncCycle&) = delete;
+    SyncCycle& operator=(const SyncCycle&) = delete;
+
+    // The database may change (cleared and reopened); the cycle uses whatever is set when it
+    // runs, and nothing when none is.
+    void setDatabase(Database* db) { m_db = db; }
+    // Tests shorten these; the defaults give up after 30 s without a connection and 60 s
+    // without a byte.
+    void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
+    // How long applying the feed may go on before the window gets a turn (and the records
+    // applied so far are committed). At most 50 ms so the window stays responsive.
+    void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
+
+    // Runs one cycle. A call while a cycle runs is ignored: there is never a nested cycle.
+    void downloadAndParse(bool loadAll);
+    bool syncBusy() const { return m_busy; }
+    // The number of new offers the last cycle stored.
+    int lastNewOfferCount() const { return m_newOffers; }
+
+    // The request of a cycle, exposed for the tests.
+    QString requestPath(bool loadAll) const;
+    QString feedFilePath() const;
+
+private:
+    QByteArray download(const QString& url, const QByteArray& rd);
+    void writeFeedFile(const QByteArray& bytes);
+    QStringList readFeedFile();
+    void applyLines(const QStringList& lines);
+    void giveWindowATurn(std::unique_ptr<Transaction>& tx);
+
+    SyncHost& m_host;
+    RefreshTimer& m_timer;
+    SyncContext m_ctx;
+    Database* m_db = nullptr;
+    TransferLimits m_limits;
+    int m_sliceMs = 20;
+    bool m_busy = false;
+    int m_newOffers = 0;
+    QElapsedTimer m_slice;
 };
 
 } // namespace domiva

@@ -1,0 +1,255 @@
+#include "sync/synccycle.h"
+
+#include "app/datetimevalue.h"
+#include "app/error.h"
+#include "app/eventlog.h"
+#include "env/environment.h"
+#include "settings/settings.h"
+#include "store/database.h"
+#include "sync/feed.h"
+#include "sync/formclient.h"
+#include "sync/formencoding.h"
+#include "sync/postform.h"
+#include "sync/refreshtimer.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+#include <QStringEncoder>
+
+#include <optional>
+#include <type_traits>
+
+namespace domiva {
+
+namespace {
+
+QByteArray toWindows1251(const QString& text) {
+    QStringEncoder encoder("windows-1251");
+    if (!encoder.isValid())
+        throw Error(QStringLiteral("Нет кодировки windows-1251"));
+    return encoder.encode(text);
+}
+
+// The system transport stores the body as lines, each ended by CR LF, whatever line ends the
+// server used.
+QByteArray asCrLfLines(const QByteArray& body) {
+    QByteArray out;
+    out.reserve(body.size() + body.size() / 16);
+    qsizetype start = 0;
+    const qsizetype n = body.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = body.at(i);
+        if (c != '\r' && c != '\n')
+            continue;
+        out.append(body.constData() + start, i - start).append("\r\n");
+        if (c == '\r' && i + 1 < n && body.at(i + 1) == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        out.append(body.constData() + start, n - start).append("\r\n");
+    return out;
+}
+
+QString newVersionText(const QString& site) {
+    return QStringLiteral("Вышла новая версия программы!\r\n"
+                          "Сильно рекомендуем произвести обновление с сайта ") +
+           site;
+}
+
+} // namespace
+
+SyncCycle::SyncCycle(SyncHost& host, RefreshTimer& timer, SyncContext context)
+    : m_host(host), m_timer(timer), m_ctx(std::move(context)) {}
+
+SyncCycle::~SyncCycle() = default;
+
+QString SyncCycle::feedFilePath() const {
+    return m_ctx.workDir + QString::fromUtf16(kFeedFileName);
+}
+
+QString SyncCycle::requestPath(bool loadAll) const {
+    const Settings& s = *m_ctx.settings;
+    return QStringLiteral("/db/") +
+           QString::fromLatin1(percentEncodeSegment(toWindows1251(s.login))) +
+           QStringLiteral("/get") + (loadAll ? QStringLiteral("all") : QString()) +
+           QString::number(s.countQueries) + QStringLiteral(".txt");
+}
+
+void SyncCycle::downloadAndParse(bool loadAll) {
+    if (m_busy)
+        return;
+    m_host.setWaitCursor(true);
+    m_timer.setEnabled(false);
+    m_busy = true;
+    m_newOffers = 0;
+
+    QString failureText;
+    QString unloggedError;
+    const auto fail = [&](const QString& message) {
+        m_host.setStatusText(0, failureText);
+        try {
+            writeLog(m_ctx.logPath, message, false);
+        } catch (const Error& e) {
+            unloggedError = e.message();
+        }
+    };
+
+    QFile::remove(feedFilePath());
+    try {
+        m_host.setStatusText(0, QString::fromUtf16(kStageChecking));
+        m_host.processEvents();
+        const QString url = QStringLiteral("http://") + m_ctx.service->host + requestPath(loadAll);
+
+        // Reading the stored ids already belongs to the download: a failure there ends the
+        // cycle like a failed download instead of leaving it half run.
+        failureText = QString::fromUtf16(kDownloadFailed);
+        if (!m_db)
+            throw Error(QStringLiteral("База данных не открыта"));
+        QByteArray rd;
+        for (const qint32 id : m_db->queryIds())
+            rd += ',' + QByteArray::number(id);
+
+        m_host.setStatusText(0, QString::fromUtf16(kStageDownloading));
+        m_host.processEvents();
+        writeFeedFile(download(url, rd));
+        const QStringList lines = readFeedFile();
+
+        failureText = QString::fromUtf16(kParseFailed);
+        m_host.setStatusText(0, QString::fromUtf16(kStageParsing));
+        m_host.processEvents();
+        m_host.suspendGrids();
+        try {
+            applyLines(lines);
+        } catch (...) {
+            m_host.resumeGrids();
+            throw;
+        }
+        m_host.resumeGrids();
+        m_host.setStatusText(0, QString::fromUtf16(kStageDone));
+    } catch (const Error& e) {
+        fail(e.message());
+    } catch (const std::exception& e) {
+        fail(QString::fromLocal8Bit(e.what()));
+    }
+
+    m_host.setStatusText(1, QStringLiteral("Последнее обновление: ") +
+                                QLocale::system().toString(QDateTime::currentDateTime(),
+                                                           QStringLiteral("hh:mm:ss d MMM yyyy")));
+    QFile::remove(feedFilePath());
+    if (m_newOffers > 0) {
+        m_host.showTrayBalloon(QString::number(m_newOffers) + QStringLiteral(" новых объявлений"));
+        m_host.requeryOffers();
+    }
+    m_timer.setInterval(RefreshTimer::intervalFromSeconds(m_ctx.settings->refreshTime));
+    m_busy = false;
+    m_timer.setEnabled(true);
+    m_host.setWaitCursor(false);
+    m_host.syncFinished();
+    if (!unloggedError.isEmpty())
+        throw Error(unloggedError);
+}
+
+QByteArray SyncCycle::download(const QString& url, const QByteArray& rd) {
+    const Settings& s = *m_ctx.settings;
+    const QByteArray password = toWindows1251(s.password);
+    if (s.proxyFromIE) {
+        const QByteArray form = "pass=" + formEncode(password) + "&rd=" + rd;
+        const PostFormResult result =
+            postForm(url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits);
+        if (!result.httpFailure.isEmpty())
+            throw Error(result.httpFailure);
+        if (result.body.isEmpty())
+            throw Error(QString::fromUtf16(kEmptyUpdate));
+        return asCrLfLines(result.body);
+    }
+    FormClient client;
+    client.setProxyServer(s.proxyServer);
+    client.setProxyPort(s.proxyPort);
+    client.setProxyLogin(s.proxyLogin);
+    client.setProxyPassword(s.proxyPassword);
+    client.setUserAgent(clientIdString(*m_ctx.environment, kIndySuffix));
+    client.setLimits(m_limits);
+    return client.post(url, {{"pass", password}, {"rd", rd}});
+}
+
+void SyncCycle::writeFeedFile(const QByteArray& bytes) {
+    QFile file(feedFilePath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush())
+        throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
+    file.close();
+}
+
+QStringList SyncCycle::readFeedFile() {
+    QFile file(feedFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
+    return decodeFeedLines(bytes);
+}
+
+void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {
+    // Committed before the window gets control: other connections see the rows at once, a
+    // crash loses at most one slice, and nothing is held open while the user works.
+    tx->commit();
+    tx.reset();
+    m_host.processEvents();
+    tx = std::make_unique<Transaction>(*m_db);
+    m_slice.restart();
+}
+
+void SyncCycle::applyLines(const QStringList& lines) {
+    std::optional<qint32> currentQuery;
+    auto tx = std::make_unique<Transaction>(*m_db);
+    m_slice.start();
+    try {
+        for (const QString& line : lines) {
+            const FeedRecord record = readFeedRecord(line);
+            std::visit(
+                [&](const auto& r) {
+                    using T = std::decay_t<decltype(r)>;
+                    if constexpr (std::is_same_v<T, QueryRecord>) {
+                        currentQuery = r.id;
+                        m_db->storeQuery(r.id, r.name);
+                    } else if constexpr (std::is_same_v<T, OfferRecord>) {
+                        if (!currentQuery)
+                            throw Error(QStringLiteral("Объявление \"%1\" без запроса").arg(r.id));
+                        OfferRow row;
+                        row.id = r.id;
+                        row.qid = *currentQuery;
+                        row.texts = r.fields;
+                        row.dt_obj = offerDate(r, dateTimeNow());
+                        if (m_db->insertOffer(row)) {
+                            m_db->markQueryUnread(*currentQuery);
+                            ++m_newOffers;
+                        }
+                    } else if constexpr (std::is_same_v<T, RemovalRecord>) {
+                        m_db->removeQuery(r.id);
+                    } else if constexpr (std::is_same_v<T, VersionRecord>) {
+                        if (isNewVersion(r)) {
+                            tx->commit();
+                            tx.reset();
+                            m_host.showNewVersionMessage(newVersionText(m_ctx.service->site));
+                            tx = std::make_unique<Transaction>(*m_db);
+                            m_slice.restart();
+                        }
+                    }
+                },
+                record);
+            if (m_slice.elapsed() >= m_sliceMs)
+                giveWindowATurn(tx);
+        }
+    } catch (...) {
+        // The lines before the failing one stay applied.
+        if (tx)
+            tx->commit();
+        throw;
+    }
+    tx->commit();
+}
+
+} // namespace domiva

@@ -1,0 +1,458 @@
+#include "env/environment.h"
+#include "settings/settings.h"
+#include "store/database.h"
+#include "support/fakeservice.h"
+#include "support/netutil.h"
+#include "sync/refreshtimer.h"
+#include "sync/synccycle.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+using namespace domiva;
+using domiva::test::FakeService;
+
+namespace {
+
+QByteArray cp1251(const QString& s) {
+    QStringEncoder enc("windows-1251");
+    return enc.encode(s);
+}
+
+HttpServer::Response ok(const QByteArray& body) {
+    HttpServer::Response r;
+    r.body = body;
+    return r;
+}
+
+struct Host : SyncHost {
+    QStringList panel0;
+    QString panel1;
+    QStringList balloons;
+    QStringList versionMessages;
+    int processed = 0;
+    int suspended = 0;
+    int resumed = 0;
+    int requeries = 0;
+    int finished = 0;
+    bool waitCursor = false;
+    std::function<void()> onProcessEvents;
+
+    void setStatusText(int panel, const QString& text) override {
+        if (panel == 0)
+            panel0 << text;
+        else
+            panel1 = text;
+    }
+    void setWaitCursor(bool on) override { waitCursor = on; }
+    void processEvents() override {
+        ++processed;
+        QCoreApplication::processEvents();
+        if (onProcessEvents)
+            onProcessEvents();
+    }
+    void showTrayBalloon(const QString& text) override { balloons << text; }
+    void showNewVersionMessage(const QString& text) override { versionMessages << text; }
+    void suspendGrids() override { ++suspended; }
+    void resumeGrids() override { ++resumed; }
+    void requeryOffers() override { ++requeries; }
+    void syncFinished() override { ++finished; }
+};
+
+} // namespace
+
+class TestSyncCycle : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeService> m_service;
+    std::unique_ptr<Database> m_db;
+    std::unique_ptr<test::ProxyEnvironment> m_proxyEnv;
+    Settings m_settings;
+    EnvironmentReport m_env{"0.0.1", "3.40.1.0", "6.4.2", "Linux Test"};
+    ServiceConfig m_serviceConfig;
+    Host m_host;
+    std::unique_ptr<RefreshTimer> m_timer;
+    std::unique_ptr<SyncCycle> m_cycle;
+
+    QString workDir() const { return m_dir->path() + QLatin1Char('/'); }
+    QString logPath() const { return workDir() + QStringLiteral("domiva.log"); }
+
+    QStringList logLines() const {
+        QFile f(logPath());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    }
+
+    int count(const QString& sql) {
+        QSqlQuery q(m_db->connection());
+        if (!q.exec(sql) || !q.next())
+            return -1;
+        return q.value(0).toInt();
+    }
+
+    QVariant value(const QString& sql) {
+        QSqlQuery q(m_db->connection());
+        if (!q.exec(sql) || !q.next())
+            return {};
+        return q.value(0);
+    }
+
+    void run(bool loadAll = false) { m_cycle->downloadAndParse(loadAll); }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_proxyEnv = std::make_unique<test::ProxyEnvironment>();
+        m_service = std::make_unique<FakeService>();
+        createDatabase(workDir() + QStringLiteral("db"));
+        m_db = openDatabase(workDir() + QStringLiteral("db"));
+        m_settings = Settings{};
+        m_serviceConfig =
+            ServiceConfig{m_service->hostAndPort(), QStringLiteral("http://site.example/")};
+        m_host = Host{};
+        m_timer = std::make_unique<RefreshTimer>();
+        m_timer->setInterval(1500);
+        m_timer->setEnabled(true);
+        m_cycle = std::make_unique<SyncCycle>(
+            m_host, *m_timer,
+            SyncContext{&m_settings, &m_env, &m_serviceConfig, workDir(), logPath()});
+        m_cycle->setDatabase(m_db.get());
+        TransferLimits limits;
+        limits.connectTimeout = std::chrono::milliseconds(2000);
+        limits.stallTime = std::chrono::seconds(1);
+        m_cycle->setTransferLimits(limits);
+    }
+
+    void cleanup() {
+        m_cycle.reset();
+        m_timer.reset();
+        m_db.reset();
+        m_service.reset();
+        m_proxyEnv.reset();
+        m_dir.reset();
+    }
+
+    void requestOfEachTransport_data() {
+        QTest::addColumn<bool>("systemTransport");
+        QTest::addColumn<bool>("loadAll");
+        QTest::addColumn<QList<int>>("storedIds");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("version");
+        QTest::addColumn<QByteArray>("agentSuffix");
+
+        QTest::newRow("system, empty table")
+            << true << false << QList<int>{} << QByteArray("/db/demo/get20.txt")
+            << QByteArray("pass=kvax&rd=") << QByteArray("HTTP/1.1") << QByteArray(" #WININET");
+        QTest::newRow("system, ids 3 and 17, full reload")
+            << true << true << QList<int>{3, 17} << QByteArray("/db/demo/getall20.txt")
+            << QByteArray("pass=kvax&rd=,3,17") << QByteArray("HTTP/1.1")
+            << QByteArray(" #WININET");
+        QTest::newRow("component, empty table")
+            << false << false << QList<int>{} << QByteArray("/db/demo/get20.txt")
+            << QByteArray("pass=kvax&rd=&") << QByteArray("HTTP/1.0") << QByteArray(" #INDY");
+        QTest::newRow("component, ids 3 and 17")
+            << false << false << QList<int>{3, 17} << QByteArray("/db/demo/get20.txt")
+            << QByteArray("pass=kvax&rd=%2C3%2C17&") << QByteArray("HTTP/1.0")
+            << QByteArray(" #INDY");
+    }
+    void requestOfEachTransport() {
+        QFETCH(bool, systemTransport);
+        QFETCH(bool, loadAll);
+        QFETCH(QList<int>, storedIds);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, version);
+        QFETCH(QByteArray, agentSuffix);
+        for (int id : storedIds)
+            m_db->storeQuery(id, QStringLiteral("q"));
+        m_settings.proxyFromIE = systemTransport;
+        m_service->setDefaultAnswer(ok("V#1\r\n"));
+        run(loadAll);
+        QCOMPARE(m_service->requestCount(), 1);
+        const auto req = m_service->lastRequest();
+        QCOMPARE(req.method, QByteArray("POST"));
+        QCOMPARE(req.target, path);
+        QCOMPARE(req.version, version);
+        QCOMPARE(req.body, body);
+        QCOMPARE(req.header("User-Agent"),
+                 clientIdString(m_env, QString::fromLatin1(agentSuffix)).toUtf8());
+        QCOMPARE(req.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+        QCOMPARE(m_host.panel0.last(), QStringLiteral("..."));
+    }
+
+    void passwordAndLoginAreEncodedOnce_data() {
+        QTest::addColumn<bool>("systemTransport");
+        QTest::addColumn<QByteArray>("body");
+        const QString password = QStringLiteral("a&b c=д");
+        QTest::newRow("system") << true << QByteArray("pass=a%26b+c%3D%E4&rd=");
+        QTest::newRow("component") << false << QByteArray("pass=a%26b+c%3D%E4&rd=&");
+        Q_UNUSED(password);
+    }
+    void passwordAndLoginAreEncodedOnce() {
+        QFETCH(bool, systemTransport);
+        QFETCH(QByteArray, body);
+        m_settings.proxyFromIE = systemTransport;
+        m_settings.password = QStringLiteral("a&b c=д");
+        m_settings.login = QStringLiteral("иван/1");
+        m_settings.countQueries = 5;
+        m_service->setDefaultAnswer(ok("V#1"));
+        run();
+        const auto req = m_service->lastRequest();
+        QCOMPARE(req.body, body);
+        QCOMPARE(req.target, QByteArray("/db/%E8%E2%E0%ED%2F1/get5.txt"));
+    }
+
+    void recordsAreApplied() {
+        const QByteArray feed =
+            cp1251(QStringLiteral("R#5#Однушки у метро\r\n"
+                                  "D#a1#5 мин#Тверская, 1#1#8#40 000#50%#3/9#м/т#Иван 123#Хорошая "
+                                  "\"квартира\"#агент#06.12.26 14:05\r\n"
+                                  "D#A1#дубль\r\n"
+                                  "D#b2#10 мин\r\n"
+                                  "R#7#Двушки\n"
+                                  "R#5#Однушки (новое имя)\r"
+                                  "x#ignored\r\n"
+                                  "A#1\r\nV#2\r\n"
+                                  "W#0.0.1\r\n"));
+        m_service->setDefaultAnswer(ok(feed));
+        run();
+        QCOMPARE(m_host.panel0.last(), QStringLiteral("..."));
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 2);
+        QCOMPARE(count("SELECT COUNT(*) FROM Queries"), 2);
+        QCOMPARE(value("SELECT qname FROM Queries WHERE id=5").toString(),
+                 QStringLiteral("Однушки (новое имя)"));
+        QCOMPARE(count("SELECT COUNT(*) FROM Queries WHERE updated=1 AND unreaded=1"), 2);
+        QCOMPARE(value("SELECT owntxt_obj FROM Offers WHERE id='a1'").toString(),
+                 QStringLiteral("Хорошая \"квартира\""));
+        QCOMPARE(value("SELECT dt_obj FROM Offers WHERE id='a1'").toString(),
+                 QStringLiteral("2026-12-06 14:05:00.000"));
+        // A record without the fields stores them empty.
+        QCOMPARE(value("SELECT price_obj FROM Offers WHERE id='b2'").toString(), QString());
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers WHERE unreaded=1 AND qid=5"), 2);
+        QCOMPARE(m_host.balloons, QStringList{QStringLiteral("2 новых объявлений")});
+        QCOMPARE(m_host.requeries, 1);
+        QCOMPARE(m_host.suspended, 1);
+        QCOMPARE(m_host.resumed, 1);
+        QVERIFY(m_host.versionMessages.isEmpty());
+        QVERIFY(!QFile::exists(m_cycle->feedFilePath()));
+        QVERIFY(m_host.panel1.startsWith(QStringLiteral("Последнее обновление: ")));
+
+        // The same feed again stores nothing, shows no balloon and requeries nothing, and the
+        // flags of a search the user has read stay read.
+        m_db->markOfferRead(QStringLiteral("a1"), 5);
+        m_db->markOfferRead(QStringLiteral("b2"), 5);
+        m_host = Host{};
+        run();
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 2);
+        QVERIFY(m_host.balloons.isEmpty());
+        QCOMPARE(m_host.requeries, 0);
+        QCOMPARE(count("SELECT unreaded FROM Queries WHERE id=5"), 0);
+    }
+
+    void removalFollowedByOffers() {
+        m_service->setDefaultAnswer(ok("R#5#x\r\nD#1\r\nQ#5\r\nD#2\r\nR#6#y\r\nD#3\r\nQ#6\r\n"));
+        run();
+        // The removal takes the offers stored before it; the offer after it still belongs to
+        // the removed search's id, and its count stands.
+        QCOMPARE(count("SELECT COUNT(*) FROM Queries"), 0);
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 1);
+        QCOMPARE(value("SELECT id FROM Offers").toString(), QStringLiteral("2"));
+        QCOMPARE(value("SELECT qid FROM Offers").toInt(), 5);
+        QCOMPARE(m_host.balloons, QStringList{QStringLiteral("3 новых объявлений")});
+    }
+
+    void versionNotice_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("same") << QByteArray("W#0.0.1") << 0;
+        QTest::newRow("same with end separator") << QByteArray("W#0.0.1#") << 0;
+        QTest::newRow("newer") << QByteArray("W#0.0.2") << 1;
+        QTest::newRow("older") << QByteArray("W#0.0.0") << 1;
+        QTest::newRow("twice") << QByteArray("W#1\r\nW#2") << 2;
+    }
+    void versionNotice() {
+        QFETCH(QByteArray, line);
+        QFETCH(int, messages);
+        m_service->setDefaultAnswer(ok(line));
+        run();
+        QCOMPARE(m_host.versionMessages.size(), messages);
+        for (const QString& text : m_host.versionMessages)
+            QCOMPARE(text, QStringLiteral("Вышла новая версия программы!\r\nСильно рекомендуем "
+                                          "произвести обновление с сайта http://site.example/"));
+    }
+
+    void failures_data() {
+        QTest::addColumn<bool>("systemTransport");
+        QTest::addColumn<int>("what"); // 0 down, 1 status 500, 2 empty body, 3 stalled
+        QTest::addColumn<QString>("panel0");
+        QTest::addColumn<QString>("logged");
+        const QString dl = QStringLiteral("Не удалось загрузить данные...");
+        QTest::newRow("system: server down")
+            << true << 0 << dl << QStringLiteral("Пустое обновление!");
+        QTest::newRow("system: status 500") << true << 1 << dl << QStringLiteral("HTTP 500");
+        QTest::newRow("system: empty body")
+            << true << 2 << dl << QStringLiteral("Пустое обновление!");
+        QTest::newRow("system: stalled") << true << 3 << dl << QStringLiteral("Пустое обновление!");
+        QTest::newRow("component: server down") << false << 0 << dl << QString();
+        QTest::newRow("component: status 500") << false << 1 << dl << QStringLiteral("HTTP 500");
+        QTest::newRow("component: empty body is no failure")
+            << false << 2 << QStringLiteral("...") << QString();
+        QTest::newRow("component: stalled") << false << 3 << dl << QString();
+    }
+    void failures() {
+        QFETCH(bool, systemTransport);
+        QFETCH(int, what);
+        QFETCH(QString, panel0);
+        QFETCH(QString, logged);
+        m_settings.proxyFromIE = systemTransport;
+        m_settings.refreshTime = 42;
+        HttpServer::Response answer;
+        switch (what) {
+        case 0:
+            m_serviceConfig.host = QStringLiteral("127.0.0.1:%1").arg(test::closedPort());
+            break;
+        case 1:
+            answer.status = 500;
+            answer.body = "R#1#boom";
+            break;
+        case 2:
+            break;
+        case 3:
+            answer.body = QByteArray(4000, 'x');
+            answer.stallAfter = 10;
+            break;
+        }
+        m_service->setDefaultAnswer(answer);
+        run();
+        QCOMPARE(m_host.panel0.last(), panel0);
+        const QStringList log = logLines();
+        if (panel0 == QStringLiteral("...")) {
+            QVERIFY(log.isEmpty());
+        } else {
+            QCOMPARE(log.size(), 1);
+            if (!logged.isEmpty())
+                QVERIFY2(log.last().contains(QStringLiteral(": ") + logged),
+                         qPrintable(log.last()));
+        }
+        QCOMPARE(count("SELECT COUNT(*) FROM Queries"), 0);
+        // The closing steps run whatever happened.
+        QVERIFY(!m_cycle->syncBusy());
+        QVERIFY(m_timer->isEnabled());
+        QCOMPARE(m_timer->interval(), qint64(42000));
+        QVERIFY(!m_host.waitCursor);
+        QCOMPARE(m_host.finished, 1);
+        QVERIFY(m_host.panel1.startsWith(QStringLiteral("Последнее обновление: ")));
+        QVERIFY(!QFile::exists(m_cycle->feedFilePath()));
+        QCOMPARE(m_host.suspended, m_host.resumed);
+    }
+
+    void failingLineKeepsEarlierLines_data() {
+        QTest::addColumn<QByteArray>("badLine");
+        QTest::newRow("query with two fields") << QByteArray("R#9");
+        QTest::newRow("query with end separator only") << QByteArray("R#9#");
+        QTest::newRow("query id not a number") << QByteArray("R#x1#name");
+        QTest::newRow("query id out of range") << QByteArray("Q#2147483648");
+    }
+    void failingLineKeepsEarlierLines() {
+        QFETCH(QByteArray, badLine);
+        m_service->setDefaultAnswer(
+            ok("R#5#a\r\nD#1\r\nD#2\r\n" + badLine + "\r\nR#6#b\r\nD#3\r\n"));
+        run();
+        QCOMPARE(m_host.panel0.last(), QStringLiteral("Не удалось распарсить данные"));
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 2);
+        QCOMPARE(count("SELECT COUNT(*) FROM Queries"), 1);
+        QCOMPARE(m_host.balloons, QStringList{QStringLiteral("2 новых объявлений")});
+        QCOMPARE(m_host.suspended, 1);
+        QCOMPARE(m_host.resumed, 1);
+        QCOMPARE(logLines().size(), 1);
+        QVERIFY(!m_cycle->syncBusy());
+    }
+
+    void offerBeforeAnyQueryFails() {
+        m_service->setDefaultAnswer(ok("D#1\r\nR#5#a\r\n"));
+        run();
+        QCOMPARE(m_host.panel0.last(), QStringLiteral("Не удалось распарсить данные"));
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 0);
+    }
+
+    void unwritableFeedFileIsDownloadFailure() {
+        QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("quInet.txt")));
+        m_service->setDefaultAnswer(ok("R#5#a\r\n"));
+        run();
+        QCOMPARE(m_host.panel0.last(), QStringLiteral("Не удалось загрузить данные..."));
+        QCOMPARE(logLines().size(), 1);
+        QCOMPARE(count("SELECT COUNT(*) FROM Queries"), 0);
+        QVERIFY(m_timer->isEnabled());
+    }
+
+    void noDatabaseIsDownloadFailure() {
+        m_cycle->setDatabase(nullptr);
+        run();
+        QCOMPARE(m_host.panel0.last(), QStringLiteral("Не удалось загрузить данные..."));
+        QCOMPARE(m_service->requestCount(), 0);
+        QVERIFY(!m_cycle->syncBusy());
+    }
+
+    void refreshTimeZeroMeansNoAutomaticSync() {
+        m_settings.refreshTime = 0;
+        m_service->setDefaultAnswer(ok("V#1"));
+        run();
+        QVERIFY(m_timer->isEnabled());
+        QVERIFY(!m_timer->isRunning());
+    }
+
+    void refreshDuringSyncIsIgnored() {
+        m_service->setDefaultAnswer(ok("R#5#a\r\nD#1\r\nD#2\r\n"));
+        int nested = 0;
+        m_host.onProcessEvents = [&] {
+            QVERIFY(m_cycle->syncBusy());
+            ++nested;
+            m_cycle->downloadAndParse(false);
+        };
+        run();
+        QVERIFY(nested >= 3);
+        QCOMPARE(m_service->requestCount(), 1);
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 2);
+        QCOMPARE(m_host.finished, 1);
+    }
+
+    void longFeedGivesTheWindowTurns() {
+        QByteArray feed = "R#1#big\r\n";
+        for (int i = 0; i < 5000; ++i)
+            feed += "D#o" + QByteArray::number(i) + "#1#2#3#4#5#6#7#8#9#10#11#01.01.26 10:00\r\n";
+        m_service->setDefaultAnswer(ok(feed));
+        m_cycle->setSliceMilliseconds(1);
+        int turnsInParse = 0;
+        m_host.onProcessEvents = [&] {
+            if (m_host.panel0.last() == QStringLiteral("Идет обработка данных..."))
+                ++turnsInParse;
+        };
+        run();
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 5000);
+        QVERIFY2(turnsInParse > 2, qPrintable(QString::number(turnsInParse)));
+        QCOMPARE(m_host.balloons, QStringList{QStringLiteral("5000 новых объявлений")});
+    }
+
+    void stageTextsInOrder() {
+        m_service->setDefaultAnswer(ok("V#1"));
+        run();
+        QCOMPARE(m_host.panel0,
+                 (QStringList{QStringLiteral("Идет проверка доступности интернета..."),
+                              QStringLiteral("Идет загрузка данных..."),
+                              QStringLiteral("Идет обработка данных..."), QStringLiteral("...")}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSyncCycle)
+#include "tst_synccycle.moc"
