@@ -3,6 +3,7 @@
 #include "app/error.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -154,6 +155,13 @@ HttpServer::HttpServer(Handler handler, quint16 port, const QByteArray& address)
     d->server.Put(anyPath, serveWithBody);
     d->server.Patch(anyPath, serveWithBody);
     d->server.Delete(anyPath, serveWithBody);
+
+    // cpp-httplib's default also sets SO_REUSEPORT, which lets a second server bind the same
+    // port silently and take half of the requests. Address reuse alone is what a restart needs.
+    d->server.set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
 
     const std::string host = toStd(address);
     if (port == 0) {

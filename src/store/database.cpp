@@ -1,0 +1,316 @@
+#include "store/database.h"
+
+#include "app/datetimevalue.h"
+#include "app/error.h"
+#include "store/sqlutil.h"
+#include "store/statements.h"
+
+#include <QAtomicInteger>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+
+namespace domiva {
+
+using namespace sqlutil;
+
+namespace {
+
+QString newConnectionName(QLatin1String purpose) {
+    static QAtomicInteger<quint64> counter;
+    return QStringLiteral("domiva-%1-%2").arg(purpose).arg(counter.fetchAndAddRelaxed(1));
+}
+
+QSqlDatabase addConnection(const QString& name) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    if (!db.isValid())
+        throw Error(QStringLiteral("The SQLite driver of Qt SQL is not available"));
+    return db;
+}
+
+// Removes a half-built database (and whatever journal the engine left beside it) unless the
+// creation got as far as renaming it.
+class TemporaryFileGuard {
+public:
+    explicit TemporaryFileGuard(QString path) : m_path(std::move(path)) {}
+    ~TemporaryFileGuard() {
+        if (m_path.isEmpty())
+            return;
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+            QFile::remove(m_path + QLatin1String(suffix));
+    }
+    TemporaryFileGuard(const TemporaryFileGuard&) = delete;
+    TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
+    void release() { m_path.clear(); }
+
+private:
+    QString m_path;
+};
+
+// SQLite's URI form of a file name: "?" and "#" would otherwise start the query and the
+// fragment, and "%" an escape.
+QString fileUri(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    return QStringLiteral("file://") +
+           QString::fromLatin1(QUrl::toPercentEncoding(absolute, QByteArrayLiteral("/")));
+}
+
+QString nonNull(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+} // namespace
+
+SqlConnection::~SqlConnection() {
+    if (!QSqlDatabase::contains(m_name))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+void createDatabase(const QString& dbPath) {
+    const QString temporaryPath = dbPath + QStringLiteral(".creating-") +
+                                  QString::number(QRandomGenerator::system()->generate64(), 16);
+    TemporaryFileGuard guard(temporaryPath);
+    {
+        SqlConnection connection(newConnectionName(QLatin1String("create")));
+        QSqlDatabase db = addConnection(connection.name());
+        db.setDatabaseName(temporaryPath);
+        if (!db.open())
+            throw Error(engineMessage(db.lastError()));
+        run(db, sql::createQueriesTable);
+        run(db, sql::createOffersTable);
+        {
+            QSqlQuery check = prepare(db, sql::countTables);
+            if (scalar(check) != 2)
+                throw Error(QStringLiteral("The new database lacks a table"));
+        }
+        db.close();
+    }
+    QFile file(temporaryPath);
+    if (!file.rename(dbPath))
+        throw Error(file.errorString());
+    guard.release();
+}
+
+Database::Database(const QString& dbPath)
+    : m_connection(newConnectionName(QLatin1String("store"))), m_path(dbPath) {
+    QSqlDatabase db = addConnection(m_connection.name());
+    db.setDatabaseName(fileUri(dbPath) + QStringLiteral("?mode=rw"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open())
+        throw Error(engineMessage(db.lastError()));
+    // Not a database at all shows up here, at the first statement.
+    run(db, sql::pragmaJournalWal);
+    run(db, sql::pragmaSynchronousNormal);
+    run(db, sql::checkQueriesTable);
+    run(db, sql::checkOffersTable);
+    run(db, sql::createOffersByQueryIndex);
+    run(db, sql::createOffersUnreadIndex);
+}
+
+QSqlDatabase Database::connection() const {
+    return QSqlDatabase::database(m_connection.name(), false);
+}
+
+std::unique_ptr<Database> openDatabase(const QString& dbPath) {
+    return std::make_unique<Database>(dbPath);
+}
+
+namespace {
+
+// Resets a kept statement however the operation ends, releasing its read snapshot.
+class FinishOnExit {
+public:
+    explicit FinishOnExit(QSqlQuery& query) : m_query(query) {}
+    ~FinishOnExit() { m_query.finish(); }
+    FinishOnExit(const FinishOnExit&) = delete;
+    FinishOnExit& operator=(const FinishOnExit&) = delete;
+
+private:
+    QSqlQuery& m_query;
+};
+
+} // namespace
+
+QSqlQuery& Database::statement(QLatin1String text) {
+    const auto found = m_statements.find(text.data());
+    if (found != m_statements.end())
+        return found->second;
+    return m_statements.emplace(text.data(), prepare(connection(), text)).first->second;
+}
+
+QList<qint32> Database::queryIds() {
+    QSqlQuery& query = statement(sql::selectQueryIds);
+    FinishOnExit finish(query);
+    exec(query);
+    QList<qint32> ids;
+    while (query.next())
+        ids.append(query.value(0).toInt());
+    if (query.lastError().isValid())
+        throw Error(engineMessage(query.lastError()));
+    return ids;
+}
+
+bool Database::queryExists(qint32 id) {
+    QSqlQuery& query = statement(sql::selectQueryById);
+    FinishOnExit finish(query);
+    query.bindValue(0, id);
+    exec(query);
+    return query.next();
+}
+
+void Database::insertQuery(qint32 id, const QString& name) {
+    QSqlQuery& query = statement(sql::insertQuery);
+    FinishOnExit finish(query);
+    query.bindValue(0, id);
+    query.bindValue(1, nonNull(name));
+    exec(query);
+}
+
+void Database::renameQuery(qint32 id, const QString& name) {
+    QSqlQuery& query = statement(sql::renameQuery);
+    FinishOnExit finish(query);
+    query.bindValue(0, nonNull(name));
+    query.bindValue(1, id);
+    exec(query);
+}
+
+void Database::storeQuery(qint32 id, const QString& name) {
+    QSqlQuery& query = statement(sql::storeQuery);
+    FinishOnExit finish(query);
+    query.bindValue(0, id);
+    query.bindValue(1, nonNull(name));
+    exec(query);
+}
+
+void Database::markQueryUnread(qint32 id) {
+    QSqlQuery& query = statement(sql::markQueryUnread);
+    FinishOnExit finish(query);
+    query.bindValue(0, id);
+    exec(query);
+}
+
+void Database::removeQuery(qint32 id) {
+    Transaction transaction(*this);
+    for (const QLatin1String text : {sql::deleteQuery, sql::deleteOffersOfQuery}) {
+        QSqlQuery& query = statement(text);
+        FinishOnExit finish(query);
+        query.bindValue(0, id);
+        exec(query);
+    }
+    transaction.commit();
+}
+
+bool Database::offerExists(const QString& id) {
+    QSqlQuery& query = statement(sql::selectOfferById);
+    FinishOnExit finish(query);
+    query.bindValue(0, nonNull(id));
+    exec(query);
+    return query.next();
+}
+
+bool Database::insertOffer(const OfferRow& offer) {
+    QSqlQuery& query = statement(sql::insertOffer);
+    FinishOnExit finish(query);
+    int position = 0;
+    query.bindValue(position++, nonNull(offer.id));
+    query.bindValue(position++, offer.qid);
+    for (const QString& text : offer.texts)
+        query.bindValue(position++, nonNull(text));
+    query.bindValue(position, dateTimeValueToText(offer.dt_obj));
+    exec(query);
+    return query.numRowsAffected() == 1;
+}
+
+int Database::unreadOfferCount(qint32 qid) {
+    QSqlQuery& query = statement(sql::countUnreadOffers);
+    FinishOnExit finish(query);
+    query.bindValue(0, qid);
+    return static_cast<int>(scalar(query));
+}
+
+int Database::markOfferRead(const QString& offerId, qint32 qid) {
+    Transaction transaction(*this);
+    {
+        QSqlQuery& offer = statement(sql::markOfferRead);
+        FinishOnExit finish(offer);
+        offer.bindValue(0, nonNull(offerId));
+        exec(offer);
+    }
+    {
+        QSqlQuery& updated = statement(sql::clearQueryUpdated);
+        FinishOnExit finish(updated);
+        updated.bindValue(0, qid);
+        exec(updated);
+    }
+    const int unread = unreadOfferCount(qid);
+    if (unread < 1) {
+        QSqlQuery& unreaded = statement(sql::clearQueryUnread);
+        FinishOnExit finish(unreaded);
+        unreaded.bindValue(0, qid);
+        exec(unreaded);
+    }
+    transaction.commit();
+    return unread;
+}
+
+void Database::clearAll() {
+    Transaction transaction(*this);
+    run(connection(), sql::deleteAllOffers);
+    run(connection(), sql::deleteAllQueries);
+    transaction.commit();
+}
+
+namespace {
+QString savepointStatement(QLatin1String pattern, int level) {
+    return QString(pattern).arg(level);
+}
+} // namespace
+
+Transaction::Transaction(Database& db) : m_db(db), m_level(db.m_transactionDepth + 1) {
+    if (m_level == 1)
+        run(m_db.connection(), sql::beginImmediate);
+    else
+        run(m_db.connection(), savepointStatement(sql::savepoint, m_level));
+    m_db.m_transactionDepth = m_level;
+    m_open = true;
+}
+
+Transaction::~Transaction() {
+    if (!m_open)
+        return;
+    // Nothing may escape a destructor; a rollback that fails leaves the engine to undo the
+    // transaction when the connection closes.
+    try {
+        if (m_level == 1) {
+            run(m_db.connection(), sql::rollback);
+        } else {
+            run(m_db.connection(), savepointStatement(sql::rollbackToSavepoint, m_level));
+            run(m_db.connection(), savepointStatement(sql::releaseSavepoint, m_level));
+        }
+    } catch (const Error&) {
+    }
+    m_db.m_transactionDepth = m_level - 1;
+}
+
+void Transaction::commit() {
+    if (!m_open)
+        throw Error(QStringLiteral("The transaction is no longer open"));
+    if (m_db.m_transactionDepth != m_level)
+        throw Error(QStringLiteral("An inner transaction is still open"));
+    if (m_level == 1)
+        run(m_db.connection(), sql::commit);
+    else
+        run(m_db.connection(), savepointStatement(sql::releaseSavepoint, m_level));
+    m_open = false;
+    m_db.m_transactionDepth = m_level - 1;
+}
+
+} // namespace domiva

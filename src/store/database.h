@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QLatin1String>
+#include <QList>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+#include <array>
+#include <map>
+#include <memory>
+
+namespace domiva {
+
+// Creates the listing database at dbPath with its two empty tables. The file is built under a
+// temporary name beside dbPath and only renamed to dbPath once both tables exist, so a failed
+// creation leaves nothing behind. Throws domiva::Error with the engine's message (or the file
+// system's, when the final rename fails); an existing dbPath is never replaced.
+void createDatabase(const QString& dbPath);
+
+// One listing as the feed delivers it, ready to be stored.
+struct OfferRow {
+    QString id;
+    qint32 qid = 0;
+    // min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, flat_obj, info_obj,
+    // cont_obj, owntxt_obj, publ_obj: the eleven listing texts in table order.
+    std::array<QString, 11> texts;
+    double dt_obj = 0; // date-time value, see app/datetimevalue.h
+};
+
+// Owns a named Qt SQL connection and removes it again when destroyed.
+class SqlConnection {
+public:
+    explicit SqlConnection(QString name) : m_name(std::move(name)) {}
+    ~SqlConnection();
+    SqlConnection(const SqlConnection&) = delete;
+    SqlConnection& operator=(const SqlConnection&) = delete;
+    const QString& name() const noexcept { return m_name; }
+
+private:
+    QString m_name;
+};
+
+// An open listing database and every operation the program performs on it. Each operation
+// runs its statements with bound values and finishes (resets) them before it returns, so no
+// read snapshot survives into the next turn of the event loop (in WAL mode a stale snapshot
+// would make our next write fail once another connection has written). The statements of the
+// per-record operations stay prepared between calls. All failures throw domiva::Error with
+// the engine's message.
+class Database {
+public:
+    // Opens an existing file read-write (a missing file is an error, never created), switches
+    // it to WAL, checks that both tables are there and adds the indexes the program relies on
+    // when they are missing.
+    explicit Database(const QString& dbPath);
+    ~Database() = default;
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    QSqlDatabase connection() const;
+    const QString& path() const noexcept { return m_path; }
+
+    // Searches.
+    QList<qint32> queryIds(); // in the order the engine returns them
+    bool queryExists(qint32 id);
+    void insertQuery(qint32 id, const QString& name); // arrives with both flags set
+    void renameQuery(qint32 id, const QString& name); // flags untouched
+    // insertQuery for a new id, renameQuery for a known one, in one statement.
+    void storeQuery(qint32 id, const QString& name);
+    // A new listing arrived for the search: updated and unreaded set, when the search exists.
+    void markQueryUnread(qint32 id);
+    // Deletes the search, then its listings.
+    void removeQuery(qint32 id);
+
+    // Listings. Ids are compared regardless of ASCII letter case.
+    bool offerExists(const QString& id);
+    // Stores a new unread listing. Returns false, changing nothing, when a listing with this
+    // id is already stored (under whatever search).
+    bool insertOffer(const OfferRow& offer);
+    int unreadOfferCount(qint32 qid);
+    // The user opened a listing: the listing is read, its search no longer "updated", and the
+    // search loses its unread mark when none of its listings is left unread. Returns the
+    // number of the search's listings still unread.
+    int markOfferRead(const QString& offerId, qint32 qid);
+
+    // Deletes every listing and then every search, in one transaction.
+    void clearAll();
+
+private:
+    friend class Transaction;
+    // The prepared statement of a catalogue text, prepared on first use.
+    QSqlQuery& statement(QLatin1String text);
+
+    SqlConnection m_connection;
+    QString m_path;
+    int m_transactionDepth = 0;
+    // Destroyed before m_connection, which must outlive every statement on it.
+    std::map<const char*, QSqlQuery> m_statements;
+};
+
+std::unique_ptr<Database> openDatabase(const QString& dbPath);
+
+// A transaction on a Database: commit() makes the changes permanent, destruction without
+// commit() rolls them back. Transactions nest: an inner one is a savepoint of the outer.
+class Transaction {
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    void commit();
+
+private:
+    Database& m_db;
+    int m_level = 0;
+    bool m_open = false;
+};
+
+} // namespace domiva

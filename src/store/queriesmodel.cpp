@@ -1,0 +1,53 @@
+#include "store/queriesmodel.h"
+
+#include "app/error.h"
+#include "store/database.h"
+#include "store/sqlutil.h"
+#include "store/statements.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace domiva {
+
+using namespace sqlutil;
+
+QueriesModel::QueriesModel(Database& db, QObject* parent)
+    : StoreTableModel(db, sql::queriesColumns, {Kind::Integer, Kind::Text, Kind::Flag, Kind::Flag},
+                      parent) {
+    refresh();
+}
+
+std::vector<StoreTableModel::Row> QueriesModel::loadRows() {
+    QSqlQuery query = prepare(database().connection(), sql::selectQueries);
+    exec(query);
+    std::vector<Row> rows;
+    while (query.next())
+        rows.push_back(readRow(query));
+    const QSqlError error = query.lastError();
+    query.finish();
+    if (error.isValid())
+        throw Error(engineMessage(error));
+    return rows;
+}
+
+std::optional<StoreTableModel::Row> QueriesModel::loadRow(const QVariant& key) {
+    QSqlQuery query = prepare(database().connection(), sql::selectQueryRow);
+    query.addBindValue(key);
+    exec(query);
+    std::optional<Row> row;
+    if (query.next())
+        row = readRow(query);
+    query.finish();
+    return row;
+}
+
+bool QueriesModel::sameKey(const QVariant& a, const QVariant& b) const {
+    bool aOk = false;
+    bool bOk = false;
+    const qlonglong aValue = a.toLongLong(&aOk);
+    const qlonglong bValue = b.toLongLong(&bOk);
+    return aOk && bOk ? aValue == bValue : a == b;
+}
+
+} // namespace domiva

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QLatin1String>
+
+#include <array>
+
+// Every statement this program sends to the listing database, in one place. Values always
+// travel as bound parameters ("?"), never inside the text.
+namespace domiva::sql {
+
+// The two table definitions. Offers is written piece by piece, one column declaration per
+// line; each piece carries its own leading and trailing blank, so neighbouring pieces meet
+// with two blanks. Offer ids that differ only in letter case are one offer (COLLATE NOCASE),
+// and the comment column is declared "MEMO TEXT" so that it keeps text affinity: a comment
+// "007" must stay "007", not become the number 7.
+// clang-format off
+inline constexpr QLatin1String createQueriesTable{
+    "Create Table Queries ([id] Int PRIMARY KEY, [qname] Text(255), [updated] Bit, [unreaded] Bit )"};
+
+inline constexpr QLatin1String createOffersTable{
+    "Create Table Offers ("
+    " [id] Text(128) PRIMARY KEY COLLATE NOCASE, "
+    " [qid] Int, "
+    " [unreaded] Bit, "
+    " [min_obj] Text(32), "
+    " [metro_obj] Text(255), "
+    " [room_obj] Text(32), "
+    " [kitch_obj] Text(32), "
+    " [price_obj] Text(64), "
+    " [perc_obj] Text(32), "
+    " [flat_obj] Text(6), "
+    " [info_obj] Text(32), "
+    " [cont_obj] Text(128), "
+    " [owntxt_obj] MEMO TEXT, "
+    " [publ_obj] Text(128), "
+    " [dt_obj] Datetime "
+    "  )"};
+// clang-format on
+
+// Column names in table order.
+inline constexpr std::array<QLatin1String, 4> queriesColumns{
+    QLatin1String("id"), QLatin1String("qname"), QLatin1String("updated"),
+    QLatin1String("unreaded")};
+
+inline constexpr std::array<QLatin1String, 15> offersColumns{
+    QLatin1String("id"),         QLatin1String("qid"),       QLatin1String("unreaded"),
+    QLatin1String("min_obj"),    QLatin1String("metro_obj"), QLatin1String("room_obj"),
+    QLatin1String("kitch_obj"),  QLatin1String("price_obj"), QLatin1String("perc_obj"),
+    QLatin1String("flat_obj"),   QLatin1String("info_obj"),  QLatin1String("cont_obj"),
+    QLatin1String("owntxt_obj"), QLatin1String("publ_obj"),  QLatin1String("dt_obj")};
+
+// The indexes that keep the everyday reads independent of the size of the table: the offers
+// of one search newest first (with the id as tie-breaker, so paging by key needs no sort),
+// and the count of one search's unread offers. Lookups by id use the primary keys.
+inline constexpr QLatin1String createOffersByQueryIndex{
+    "CREATE INDEX IF NOT EXISTS OffersByQuery ON Offers (qid, dt_obj, id)"};
+inline constexpr QLatin1String createOffersUnreadIndex{
+    "CREATE INDEX IF NOT EXISTS OffersUnreadByQuery ON Offers (qid, unreaded)"};
+
+// Connection set-up.
+inline constexpr QLatin1String pragmaJournalWal{"PRAGMA journal_mode=WAL"};
+inline constexpr QLatin1String pragmaSynchronousNormal{"PRAGMA synchronous=NORMAL"};
+inline constexpr QLatin1String checkQueriesTable{
+    "SELECT id, qname, updated, unreaded FROM Queries LIMIT 0"};
+inline constexpr QLatin1String checkOffersTable{
+    "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "
+    "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj FROM Offers LIMIT 0"};
+inline constexpr QLatin1String countTables{"SELECT COUNT(*) FROM sqlite_master "
+                                           "WHERE type='table' AND name IN ('Queries', 'Offers')"};
+
+// Transactions. The outermost one takes the write lock at once, so a read inside it can never
+// leave it holding an outdated snapshot; nested ones are savepoints.
+inline constexpr QLatin1String beginImmediate{"BEGIN IMMEDIATE"};
+inline constexpr QLatin1String commit{"COMMIT"};
+inline constexpr QLatin1String rollback{"ROLLBACK"};
+// "%1" is the nesting level of the savepoint.
+inline constexpr QLatin1String savepoint{"SAVEPOINT domiva_%1"};
+inline constexpr QLatin1String releaseSavepoint{"RELEASE domiva_%1"};
+inline constexpr QLatin1String rollbackToSavepoint{"ROLLBACK TO domiva_%1"};
+
+// Queries.
+inline constexpr QLatin1String selectQueryIds{"SELECT id FROM Queries"};
+inline constexpr QLatin1String selectQueryById{"SELECT id FROM Queries WHERE id=?"};
+inline constexpr QLatin1String renameQuery{"UPDATE Queries SET qname=? WHERE id=?"};
+inline constexpr QLatin1String insertQuery{
+    "INSERT INTO Queries (id, qname, updated, unreaded) VALUES (?, ?, 1, 1)"};
+// A new search arrives unread; a known one is only renamed, its flags kept.
+inline constexpr QLatin1String storeQuery{
+    "INSERT INTO Queries (id, qname, updated, unreaded) VALUES (?, ?, 1, 1) "
+    "ON CONFLICT(id) DO UPDATE SET qname=excluded.qname"};
+inline constexpr QLatin1String markQueryUnread{
+    "UPDATE Queries SET updated=1, unreaded=1 WHERE id=?"};
+inline constexpr QLatin1String deleteQuery{"DELETE FROM Queries WHERE id=?"};
+inline constexpr QLatin1String deleteOffersOfQuery{"DELETE FROM Offers WHERE qid=?"};
+inline constexpr QLatin1String clearQueryUpdated{"UPDATE Queries SET updated=0 WHERE id=?"};
+inline constexpr QLatin1String clearQueryUnread{"UPDATE Queries SET unreaded=0 WHERE id=?"};
+
+// Offers.
+inline constexpr QLatin1String selectOfferById{"SELECT id FROM Offers WHERE id=?"};
+inline constexpr QLatin1String insertOffer{
+    "INSERT OR IGNORE INTO Offers (id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, "
+    "price_obj, perc_obj, flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj) "
+    "VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"};
+inline constexpr QLatin1String markOfferRead{"UPDATE Offers SET unreaded=0 WHERE id=?"};
+inline constexpr QLatin1String countUnreadOffers{
+    "SELECT COUNT(*) FROM Offers WHERE unreaded=TRUE AND qid=?"};
+
+// Clearing the database: listings first, then the searches, in one transaction.
+inline constexpr QLatin1String deleteAllOffers{"DELETE FROM Offers"};
+inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
+
+// The grids' reads. Queries is small and read whole, in the order its rows were stored.
+inline constexpr QLatin1String selectQueries{
+    "SELECT id, qname, updated, unreaded FROM Queries ORDER BY rowid"};
+inline constexpr QLatin1String selectQueryRow{
+    "SELECT id, qname, updated, unreaded FROM Queries WHERE id=?"};
+
+// The offers of one search, newest first, read in pages keyed on the sort order
+// (dt_obj DESC, id DESC). Rows without a date sort last; they are read as a segment of their
+// own because a NULL never compares below a key.
+#define DOMIVA_OFFER_COLUMNS                                                                       \
+    "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "     \
+    "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj FROM Offers "
+inline constexpr QLatin1String selectOffersFirstPage{DOMIVA_OFFER_COLUMNS
+                                                     "WHERE qid=? AND dt_obj IS NOT NULL "
+                                                     "ORDER BY dt_obj DESC, id DESC LIMIT ?"};
+inline constexpr QLatin1String selectOffersNextPage{
+    DOMIVA_OFFER_COLUMNS "WHERE qid=? AND dt_obj IS NOT NULL AND (dt_obj, id) < (?, ?) "
+                         "ORDER BY dt_obj DESC, id DESC LIMIT ?"};
+inline constexpr QLatin1String selectUndatedOffersFirstPage{
+    DOMIVA_OFFER_COLUMNS "WHERE qid=? AND dt_obj IS NULL ORDER BY id DESC LIMIT ?"};
+inline constexpr QLatin1String selectUndatedOffersNextPage{
+    DOMIVA_OFFER_COLUMNS "WHERE qid=? AND dt_obj IS NULL AND id < ? ORDER BY id DESC LIMIT ?"};
+inline constexpr QLatin1String selectOfferRow{DOMIVA_OFFER_COLUMNS "WHERE id=?"};
+#undef DOMIVA_OFFER_COLUMNS
+inline constexpr QLatin1String selectOfferSortKey{"SELECT dt_obj, qid FROM Offers WHERE id=?"};
+
+} // namespace domiva::sql

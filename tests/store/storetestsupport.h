@@ -1,0 +1,105 @@
+#pragma once
+
+// Helpers for the store tests: a second connection to the file through the SQLite C API (so
+// the tests see the file as another program does) and quick ways to fill a database.
+
+#include "app/datetimevalue.h"
+#include "app/error.h"
+#include "store/database.h"
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace domiva::test {
+
+class RawConnection {
+public:
+    explicit RawConnection(const QString& path) {
+        const int rc =
+            sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+        if (rc != SQLITE_OK) {
+            const QString message = QString::fromUtf8(sqlite3_errmsg(m_db));
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            throw Error(message);
+        }
+        sqlite3_busy_timeout(m_db, 5000);
+    }
+    ~RawConnection() { sqlite3_close(m_db); }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    sqlite3* handle() const { return m_db; }
+
+    void exec(const QString& statement) {
+        char* error = nullptr;
+        if (sqlite3_exec(m_db, statement.toUtf8().constData(), nullptr, nullptr, &error) !=
+            SQLITE_OK) {
+            const QString message = QString::fromUtf8(error);
+            sqlite3_free(error);
+            throw Error(message);
+        }
+    }
+
+    // The rows of a statement, each as its columns' texts joined by '|' (NULL as "<null>").
+    QStringList rows(const QString& statement) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(m_db, statement.toUtf8().constData(), -1, &stmt, nullptr) !=
+            SQLITE_OK)
+            throw Error(QString::fromUtf8(sqlite3_errmsg(m_db)));
+        QStringList result;
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            QStringList columns;
+            for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+                if (sqlite3_column_type(stmt, i) == SQLITE_NULL)
+                    columns << QStringLiteral("<null>");
+                else
+                    columns << QString::fromUtf8(
+                        reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)));
+            }
+            result << columns.join(QLatin1Char('|'));
+        }
+        const QString message = QString::fromUtf8(sqlite3_errmsg(m_db));
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_DONE)
+            throw Error(message);
+        return result;
+    }
+
+    QString value(const QString& statement) {
+        const QStringList all = rows(statement);
+        return all.isEmpty() ? QString() : all.first();
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+inline OfferRow makeOffer(const QString& id, qint32 qid, double dt, const QString& prefix = {}) {
+    OfferRow offer;
+    offer.id = id;
+    offer.qid = qid;
+    for (std::size_t i = 0; i < offer.texts.size(); ++i)
+        offer.texts[i] = prefix + id + QLatin1Char('/') + QString::number(i);
+    offer.dt_obj = dt;
+    return offer;
+}
+
+inline double at(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+    return toDateTimeValue(QDate(year, month, day), QTime(hour, minute, second));
+}
+
+// The names in a folder, for checking that nothing was left behind.
+inline QStringList entriesOf(const QString& folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace domiva::test

@@ -1,0 +1,642 @@
+#include "storetestsupport.h"
+
+#include "app/datetimevalue.h"
+#include "app/error.h"
+#include "store/database.h"
+#include "store/statements.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <optional>
+
+using namespace domiva;
+using namespace domiva::test;
+
+namespace {
+
+// The message of the domiva::Error that f throws; nullopt when it throws none.
+std::optional<QString> errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& error) {
+        return error.message();
+    }
+    return std::nullopt;
+}
+
+// The Offers column declarations, one piece per column in table order.
+const QStringList offersPieces{
+    QStringLiteral(" [id] Text(128) PRIMARY KEY COLLATE NOCASE, "),
+    QStringLiteral(" [qid] Int, "),
+    QStringLiteral(" [unreaded] Bit, "),
+    QStringLiteral(" [min_obj] Text(32), "),
+    QStringLiteral(" [metro_obj] Text(255), "),
+    QStringLiteral(" [room_obj] Text(32), "),
+    QStringLiteral(" [kitch_obj] Text(32), "),
+    QStringLiteral(" [price_obj] Text(64), "),
+    QStringLiteral(" [perc_obj] Text(32), "),
+    QStringLiteral(" [flat_obj] Text(6), "),
+    QStringLiteral(" [info_obj] Text(32), "),
+    QStringLiteral(" [cont_obj] Text(128), "),
+    QStringLiteral(" [owntxt_obj] MEMO TEXT, "),
+    QStringLiteral(" [publ_obj] Text(128), "),
+    QStringLiteral(" [dt_obj] Datetime "),
+};
+
+} // namespace
+
+class TestStoreDatabase : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+    QTemporaryDir m_planDir; // a filled database for the query plans
+    QString m_planPath;
+
+    std::unique_ptr<Database> freshDatabase() {
+        createDatabase(m_path);
+        return openDatabase(m_path);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_planDir.isValid());
+        m_planPath = m_planDir.filePath(QStringLiteral("db"));
+        createDatabase(m_planPath);
+        auto db = openDatabase(m_planPath);
+        Transaction transaction(*db);
+        for (int q = 1; q <= 20; ++q) {
+            db->insertQuery(q, QString::number(q));
+            for (int i = 0; i < 50; ++i)
+                QVERIFY(db->insertOffer(
+                    makeOffer(QStringLiteral("%1-%2").arg(q).arg(i), q, 45000 + i)));
+        }
+        transaction.commit();
+    }
+
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_path = m_dir->filePath(QStringLiteral("db"));
+    }
+    void cleanup() { m_dir.reset(); }
+
+    void createWritesBothTablesText() {
+        createDatabase(m_path);
+        QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("db")});
+
+        const QString expectedOffers =
+            QStringLiteral("Create Table Offers (") + offersPieces.join(QString()) + "  )";
+        QCOMPARE(QString(sql::createOffersTable), expectedOffers);
+        QVERIFY(expectedOffers.contains(QStringLiteral(", \x20[qid]")));
+        QVERIFY(expectedOffers.endsWith(QStringLiteral(" Datetime   )")));
+
+        // The engine keeps the statement as sent, with only its leading keywords upper-cased.
+        RawConnection raw(m_path);
+        const QString queriesSql =
+            raw.value(QStringLiteral("SELECT sql FROM sqlite_master WHERE name='Queries'"));
+        const QString offersSql =
+            raw.value(QStringLiteral("SELECT sql FROM sqlite_master WHERE name='Offers'"));
+        QCOMPARE(queriesSql, QStringLiteral("CREATE TABLE Queries ([id] Int PRIMARY KEY, [qname] "
+                                            "Text(255), [updated] Bit, [unreaded] Bit )"));
+        QCOMPARE(offersSql, QStringLiteral("CREATE TABLE") + expectedOffers.mid(12));
+        QCOMPARE(raw.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' "
+                                         "ORDER BY name")),
+                 (QStringList{QStringLiteral("Offers"), QStringLiteral("Queries")}));
+        QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Queries")), QStringLiteral("0"));
+        QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("0"));
+    }
+
+    void createNeverReplacesAFile() {
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("keep me");
+        file.close();
+        const std::optional<QString> error = errorOf([&] { createDatabase(m_path); });
+        QVERIFY(error.has_value());
+        QVERIFY(!error->isEmpty());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep me"));
+        QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("db")});
+    }
+
+    void createFailureLeavesNothing_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("parent is a regular file") << "parent-file";
+        QTest::newRow("parent is missing") << "parent-missing";
+        QTest::newRow("target is a non-empty folder") << "target-folder";
+    }
+    void createFailureLeavesNothing() {
+        QFETCH(QString, kind);
+        QString folder = m_dir->path();
+        QString path;
+        if (kind == QLatin1String("parent-file")) {
+            QFile blocker(m_dir->filePath(QStringLiteral("work")));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            blocker.close();
+            path = blocker.fileName() + QStringLiteral("/db");
+        } else if (kind == QLatin1String("parent-missing")) {
+            path = m_dir->filePath(QStringLiteral("missing/db"));
+        } else {
+            // Tests may run as root, so a read-only folder would not stop the rename; a
+            // non-empty folder in the way does.
+            QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("db/inside")));
+            path = m_path;
+        }
+        const QStringList before = entriesOf(folder);
+
+        const std::optional<QString> error = errorOf([&] { createDatabase(path); });
+        QVERIFY2(error.has_value(), "creation did not fail");
+        QVERIFY(!error->isEmpty());
+        QCOMPARE(entriesOf(folder), before);
+
+        // The start after a failed creation cannot make a file either.
+        const std::optional<QString> openError = errorOf([&] { openDatabase(path); });
+        QVERIFY2(openError.has_value(), "opening did not fail");
+        QVERIFY(!openError->isEmpty());
+        QCOMPARE(entriesOf(folder), before);
+        if (kind == QLatin1String("target-folder"))
+            QCOMPARE(entriesOf(m_path), QStringList{QStringLiteral("inside")});
+    }
+
+    void openMissingFileCreatesNothing() {
+        const std::optional<QString> error = errorOf([&] { openDatabase(m_path); });
+        QVERIFY(error.has_value());
+        QCOMPARE(*error, QStringLiteral("unable to open database file"));
+        QVERIFY(entriesOf(m_dir->path()).isEmpty());
+    }
+
+    void openRejectsUnusableFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("not a database") << "garbage"
+                                        << "file is not a database";
+        QTest::newRow("empty file") << "empty"
+                                    << "no such table: Queries";
+        QTest::newRow("no Queries") << "no-queries"
+                                    << "no such table: Queries";
+        QTest::newRow("no Offers") << "no-offers"
+                                   << "no such table: Offers";
+        QTest::newRow("Offers lacks a column") << "no-dt"
+                                               << "no such column: dt_obj";
+    }
+    void openRejectsUnusableFile() {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        if (kind == QLatin1String("garbage") || kind == QLatin1String("empty")) {
+            QFile file(m_path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            if (kind == QLatin1String("garbage"))
+                file.write(QByteArray(4096, 'x'));
+        } else {
+            createDatabase(m_path);
+            RawConnection raw(m_path);
+            if (kind == QLatin1String("no-queries"))
+                raw.exec(QStringLiteral("DROP TABLE Queries"));
+            else if (kind == QLatin1String("no-offers"))
+                raw.exec(QStringLiteral("DROP TABLE Offers"));
+            else
+                raw.exec(QStringLiteral("ALTER TABLE Offers DROP COLUMN dt_obj"));
+        }
+        const std::optional<QString> error = errorOf([&] { openDatabase(m_path); });
+        QVERIFY2(error.has_value(), "opening did not fail");
+        QCOMPARE(*error, message);
+    }
+
+    void openSwitchesToWalAndAddsIndexes() {
+        createDatabase(m_path);
+        {
+            auto db = openDatabase(m_path);
+            RawConnection raw(m_path);
+            QCOMPARE(raw.value(QStringLiteral("PRAGMA journal_mode")), QStringLiteral("wal"));
+            QCOMPARE(raw.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' "
+                                             "AND sql IS NOT NULL ORDER BY name")),
+                     (QStringList{QStringLiteral("OffersByQuery"),
+                                  QStringLiteral("OffersUnreadByQuery")}));
+            QSqlQuery sync(db->connection());
+            QVERIFY(sync.exec(QStringLiteral("PRAGMA synchronous")));
+            QVERIFY(sync.next());
+            QCOMPARE(sync.value(0).toInt(), 1); // NORMAL
+        }
+        // A second opening finds the indexes there.
+        auto again = openDatabase(m_path);
+        QCOMPARE(again->queryIds(), QList<qint32>());
+    }
+
+    void awkwardFolderNames_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("question mark") << "a?mode=rwc";
+        QTest::newRow("hash and percent") << "b#1%20c";
+        QTest::newRow("blank and Cyrillic") << "Мои данные 1";
+    }
+    void awkwardFolderNames() {
+        QFETCH(QString, folder);
+        QVERIFY(QDir(m_dir->path()).mkpath(folder));
+        const QString path = m_dir->filePath(folder + QStringLiteral("/db"));
+        const std::optional<QString> missing = errorOf([&] { openDatabase(path); });
+        QVERIFY(missing.has_value());
+        createDatabase(path);
+        auto db = openDatabase(path);
+        db->insertQuery(5, QStringLiteral("x"));
+        QCOMPARE(db->queryIds(), QList<qint32>{5});
+        QVERIFY(QFileInfo::exists(path));
+        QVERIFY(QFileInfo::exists(path + QStringLiteral("-wal")));
+        QCOMPARE(entriesOf(m_dir->path()).size(), 1);
+    }
+
+    void textsRoundTrip_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("leading zeros") << "007";
+        QTest::newRow("exponent") << "1e3";
+        QTest::newRow("number with blanks") << " 12 ";
+        QTest::newRow("double quotes") << "say \"hi\"";
+        QTest::newRow("single quote") << "O'Brien";
+        QTest::newRow("statement") << "x\"; DELETE FROM Offers; --";
+        QTest::newRow("question mark") << "?";
+        QTest::newRow("Cyrillic") << "Тверская ул., д. 7";
+        QTest::newRow("empty") << "";
+        QTest::newRow("emoji") << "дом 🏠";
+        QTest::newRow("zero byte") << QStringLiteral("a") + QChar(0) + QStringLiteral("b");
+    }
+    void textsRoundTrip() {
+        QFETCH(QString, text);
+        auto db = freshDatabase();
+        OfferRow offer = makeOffer(QStringLiteral("first"), 1, at(2024, 1, 2, 3, 4, 5));
+        offer.texts.fill(text);
+        QVERIFY(db->insertOffer(offer));
+        OfferRow keyed = makeOffer(text + QStringLiteral("#id"), 1, 1);
+        QVERIFY(db->insertOffer(keyed));
+        QVERIFY(db->offerExists(keyed.id));
+        db->insertQuery(1, text);
+        db->storeQuery(2, text);
+
+        QSqlQuery check(db->connection());
+        QVERIFY(
+            check.exec(QStringLiteral("SELECT min_obj, owntxt_obj, publ_obj, typeof(owntxt_obj),"
+                                      " typeof(flat_obj) FROM Offers WHERE id='first'")));
+        QVERIFY(check.next());
+        QCOMPARE(check.value(0).toString(), text);
+        QCOMPARE(check.value(1).toString(), text);
+        QCOMPARE(check.value(2).toString(), text);
+        QCOMPARE(check.value(3).toString(), QStringLiteral("text"));
+        QCOMPARE(check.value(4).toString(), QStringLiteral("text"));
+        QVERIFY(check.exec(QStringLiteral("SELECT qname FROM Queries ORDER BY id")));
+        QVERIFY(check.next());
+        QCOMPARE(check.value(0).toString(), text);
+        QVERIFY(check.next());
+        QCOMPARE(check.value(0).toString(), text);
+        QVERIFY(check.exec(QStringLiteral("SELECT COUNT(*) FROM Offers")));
+        QVERIFY(check.next());
+        QCOMPARE(check.value(0).toInt(), 2);
+        check.finish();
+
+        db->renameQuery(1, text + text);
+        QVERIFY(check.exec(QStringLiteral("SELECT qname FROM Queries WHERE id=1")));
+        QVERIFY(check.next());
+        QCOMPARE(check.value(0).toString(), text + text);
+    }
+
+    void offerStoresEveryColumn() {
+        auto db = freshDatabase();
+        OfferRow offer = makeOffer(QStringLiteral("A-1"), -7, at(2023, 11, 30, 23, 59, 58));
+        QVERIFY(db->insertOffer(offer));
+        RawConnection raw(m_path);
+        QStringList expected{QStringLiteral("A-1"), QStringLiteral("-7"), QStringLiteral("1")};
+        for (const QString& text : offer.texts)
+            expected << text;
+        expected << QStringLiteral("2023-11-30 23:59:58.000");
+        QCOMPARE(raw.value(QStringLiteral("SELECT * FROM Offers")),
+                 expected.join(QLatin1Char('|')));
+        QCOMPARE(raw.value(QStringLiteral("SELECT typeof(qid), typeof(unreaded) FROM Offers")),
+                 QStringLiteral("integer|integer"));
+    }
+
+    void missingTextsAreStoredEmpty() {
+        auto db = freshDatabase();
+        OfferRow offer;
+        offer.id = QStringLiteral("bare");
+        QVERIFY(db->insertOffer(offer));
+        RawConnection raw(m_path);
+        QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Offers WHERE min_obj='' AND "
+                                          "publ_obj='' AND owntxt_obj=''")),
+                 QStringLiteral("1"));
+        QCOMPARE(raw.value(QStringLiteral("SELECT dt_obj FROM Offers")),
+                 QStringLiteral("1899-12-30 00:00:00.000"));
+    }
+
+    void offerIdsIgnoreAsciiCase() {
+        auto db = freshDatabase();
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("AbC-1"), 1, 1)));
+        QVERIFY(!db->insertOffer(makeOffer(QStringLiteral("abc-1"), 2, 2)));
+        QVERIFY(!db->insertOffer(makeOffer(QStringLiteral("ABC-1"), 1, 3)));
+        QVERIFY(db->offerExists(QStringLiteral("aBc-1")));
+        QVERIFY(!db->offerExists(QStringLiteral("abc-2")));
+        // The engine folds ASCII letters only.
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("Ёж"), 1, 1)));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("ёж"), 1, 1)));
+        RawConnection raw(m_path);
+        QCOMPARE(raw.value(QStringLiteral("SELECT id || '|' || qid FROM Offers WHERE id='abc-1'")),
+                 QStringLiteral("AbC-1|1"));
+        QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("3"));
+    }
+
+    void queryOperations() {
+        auto db = freshDatabase();
+        QVERIFY(!db->queryExists(30));
+        db->insertQuery(30, QStringLiteral("thirty"));
+        db->storeQuery(10, QStringLiteral("ten"));
+        db->insertQuery(20, QStringLiteral("twenty"));
+        QVERIFY(db->queryExists(30));
+        QVERIFY(db->queryExists(10));
+        QVERIFY(!db->queryExists(11));
+        QVERIFY(errorOf([&] { db->insertQuery(20, QStringLiteral("again")); }).has_value());
+
+        RawConnection raw(m_path);
+        QCOMPARE(raw.rows(QStringLiteral("SELECT * FROM Queries ORDER BY rowid")),
+                 (QStringList{QStringLiteral("30|thirty|1|1"), QStringLiteral("10|ten|1|1"),
+                              QStringLiteral("20|twenty|1|1")}));
+        QList<qint32> ids = db->queryIds();
+        std::sort(ids.begin(), ids.end());
+        QCOMPARE(ids, (QList<qint32>{10, 20, 30}));
+
+        // Renaming keeps the flags as they are, whichever way it is done.
+        raw.exec(QStringLiteral("UPDATE Queries SET updated=0, unreaded=0"));
+        db->renameQuery(30, QStringLiteral("тридцать"));
+        db->storeQuery(10, QStringLiteral("десять"));
+        db->renameQuery(99, QStringLiteral("nobody"));
+        QCOMPARE(raw.rows(QStringLiteral("SELECT * FROM Queries ORDER BY rowid")),
+                 (QStringList{QStringLiteral("30|тридцать|0|0"), QStringLiteral("10|десять|0|0"),
+                              QStringLiteral("20|twenty|0|0")}));
+
+        db->markQueryUnread(20);
+        db->markQueryUnread(21);
+        QCOMPARE(raw.rows(QStringLiteral("SELECT id, updated, unreaded FROM Queries ORDER BY id")),
+                 (QStringList{QStringLiteral("10|0|0"), QStringLiteral("20|1|1"),
+                              QStringLiteral("30|0|0")}));
+    }
+
+    void queryIdsFollowTheEngine() {
+        auto db = freshDatabase();
+        QCOMPARE(db->queryIds(), QList<qint32>());
+        db->insertQuery(-2147483647 - 1, QStringLiteral("min"));
+        db->insertQuery(2147483647, QStringLiteral("max"));
+        QList<qint32> ids = db->queryIds();
+        std::sort(ids.begin(), ids.end());
+        QCOMPARE(ids, (QList<qint32>{-2147483647 - 1, 2147483647}));
+    }
+
+    void removeQueryTakesItsOffersOnly() {
+        auto db = freshDatabase();
+        db->insertQuery(1, QStringLiteral("one"));
+        db->insertQuery(2, QStringLiteral("two"));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("b"), 1, 2)));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("c"), 2, 3)));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("d"), 3, 3)));
+        db->removeQuery(1);
+        db->removeQuery(3); // offers without a stored search go too
+        RawConnection raw(m_path);
+        QCOMPARE(raw.rows(QStringLiteral("SELECT id FROM Queries")),
+                 QStringList{QStringLiteral("2")});
+        QCOMPARE(raw.rows(QStringLiteral("SELECT id FROM Offers")),
+                 QStringList{QStringLiteral("c")});
+        // A removed offer comes back as a new one.
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("A"), 2, 1)));
+    }
+
+    void clearAllEmptiesBothTables() {
+        auto db = freshDatabase();
+        db->insertQuery(1, QStringLiteral("one"));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("b"), 7, 1)));
+        db->clearAll();
+        RawConnection raw(m_path);
+        QCOMPARE(raw.value(QStringLiteral("SELECT (SELECT COUNT(*) FROM Queries) || '|' || "
+                                          "(SELECT COUNT(*) FROM Offers)")),
+                 QStringLiteral("0|0"));
+    }
+
+    void clearAllIsOneTransaction() {
+        auto db = freshDatabase();
+        db->insertQuery(1, QStringLiteral("one"));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
+        RawConnection raw(m_path);
+        raw.exec(QStringLiteral("CREATE TRIGGER KeepQueries BEFORE DELETE ON Queries "
+                                "BEGIN SELECT RAISE(ABORT, 'queries are kept'); END"));
+        const std::optional<QString> error = errorOf([&] { db->clearAll(); });
+        QCOMPARE(error.value_or(QString()), QStringLiteral("queries are kept"));
+        // The listings deleted first came back with the failed transaction.
+        QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("1"));
+        // And the connection is usable afterwards.
+        raw.exec(QStringLiteral("DROP TRIGGER KeepQueries"));
+        db->clearAll();
+        QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("0"));
+    }
+
+    void markOfferRead_data() {
+        QTest::addColumn<QString>("offer");
+        QTest::addColumn<int>("left");
+        QTest::addColumn<QString>("queryFlags"); // updated|unreaded after reading
+        QTest::addColumn<QString>("offerFlags"); // unreaded of a|b|c after reading
+        // Search 1 holds a, b (unread) and c (already read).
+        QTest::newRow("one of two unread") << "a" << 1 << "0|1"
+                                           << "0|1|0";
+        QTest::newRow("id in other letter case") << "B" << 1 << "0|1"
+                                                 << "1|0|0";
+        QTest::newRow("an offer already read") << "c" << 2 << "0|1"
+                                               << "1|1|0";
+        QTest::newRow("an offer that is gone") << "zz" << 2 << "0|1"
+                                               << "1|1|0";
+    }
+    void markOfferRead() {
+        QFETCH(QString, offer);
+        QFETCH(int, left);
+        QFETCH(QString, queryFlags);
+        QFETCH(QString, offerFlags);
+        auto db = freshDatabase();
+        db->insertQuery(1, QStringLiteral("one"));
+        db->insertQuery(2, QStringLiteral("two"));
+        for (const char* id : {"a", "b", "c"})
+            QVERIFY(db->insertOffer(makeOffer(QString::fromLatin1(id), 1, 1)));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("other"), 2, 1)));
+        RawConnection raw(m_path);
+        raw.exec(QStringLiteral("UPDATE Offers SET unreaded=0 WHERE id='c'"));
+
+        QCOMPARE(db->unreadOfferCount(1), 2);
+        QCOMPARE(db->markOfferRead(offer, 1), left);
+        QCOMPARE(db->unreadOfferCount(1), left);
+        QCOMPARE(raw.value(QStringLiteral("SELECT updated || '|' || unreaded FROM Queries "
+                                          "WHERE id=1")),
+                 queryFlags);
+        QCOMPARE(raw.rows(QStringLiteral("SELECT unreaded FROM Offers WHERE qid=1 ORDER BY id"))
+                     .join(QLatin1Char('|')),
+                 offerFlags);
+        // The other search is untouched.
+        QCOMPARE(raw.value(QStringLiteral("SELECT updated || '|' || unreaded FROM Queries "
+                                          "WHERE id=2")),
+                 QStringLiteral("1|1"));
+    }
+
+    void readingTheLastUnreadOfferClearsTheSearch() {
+        auto db = freshDatabase();
+        db->insertQuery(4, QStringLiteral("four"));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("x"), 4, 1)));
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("y"), 4, 1)));
+        RawConnection raw(m_path);
+        const QString flags = QStringLiteral("SELECT updated || '|' || unreaded FROM Queries");
+        QCOMPARE(db->markOfferRead(QStringLiteral("x"), 4), 1);
+        QCOMPARE(raw.value(flags), QStringLiteral("0|1"));
+        db->markQueryUnread(4); // a new offer of another sync
+        QCOMPARE(raw.value(flags), QStringLiteral("1|1"));
+        QCOMPARE(db->markOfferRead(QStringLiteral("y"), 4), 0);
+        QCOMPARE(raw.value(flags), QStringLiteral("0|0"));
+        // Reading a read offer again still takes the "updated" mark.
+        raw.exec(QStringLiteral("UPDATE Queries SET updated=1"));
+        QCOMPARE(db->markOfferRead(QStringLiteral("y"), 4), 0);
+        QCOMPARE(raw.value(flags), QStringLiteral("0|0"));
+        // A search that is not stored is no error.
+        QCOMPARE(db->markOfferRead(QStringLiteral("y"), 5), 0);
+    }
+
+    void transactionsCommitAndRollBack() {
+        auto db = freshDatabase();
+        RawConnection raw(m_path);
+        const QString count = QStringLiteral("SELECT COUNT(*) FROM Queries");
+        {
+            Transaction transaction(*db);
+            db->insertQuery(1, QStringLiteral("gone"));
+        }
+        QCOMPARE(raw.value(count), QStringLiteral("0"));
+        {
+            Transaction transaction(*db);
+            db->insertQuery(1, QStringLiteral("kept"));
+            // Other connections see nothing before the commit.
+            QCOMPARE(raw.value(count), QStringLiteral("0"));
+            transaction.commit();
+            QVERIFY(errorOf([&] { transaction.commit(); }).has_value());
+        }
+        QCOMPARE(raw.value(count), QStringLiteral("1"));
+        {
+            Transaction outer(*db);
+            db->insertQuery(2, QStringLiteral("outer"));
+            {
+                Transaction inner(*db);
+                QVERIFY(errorOf([&] { outer.commit(); }).has_value());
+                db->insertQuery(3, QStringLiteral("inner, rolled back"));
+            }
+            {
+                Transaction inner(*db);
+                db->insertQuery(4, QStringLiteral("inner, committed"));
+                inner.commit();
+            }
+            db->removeQuery(1); // nests as well
+            db->clearAll();     // and so does this
+            db->insertQuery(5, QStringLiteral("after clearing"));
+            outer.commit();
+        }
+        QCOMPARE(raw.rows(QStringLiteral("SELECT id FROM Queries")),
+                 QStringList{QStringLiteral("5")});
+        {
+            Transaction outer(*db);
+            {
+                Transaction inner(*db);
+                db->insertQuery(6, QStringLiteral("lost with the outer one"));
+                inner.commit();
+            }
+        }
+        QCOMPARE(raw.rows(QStringLiteral("SELECT id FROM Queries")),
+                 QStringList{QStringLiteral("5")});
+    }
+
+    void transactionWaitsForAnotherWriter() {
+        auto db = freshDatabase();
+        RawConnection raw(m_path);
+        sqlite3_busy_timeout(raw.handle(), 0);
+        raw.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        QSqlQuery timeout(db->connection());
+        QVERIFY(timeout.exec(QStringLiteral("PRAGMA busy_timeout=50")));
+        timeout.finish();
+        const std::optional<QString> error = errorOf([&] { Transaction transaction(*db); });
+        QCOMPARE(error.value_or(QString()), QStringLiteral("database is locked"));
+        raw.exec(QStringLiteral("COMMIT"));
+        Transaction transaction(*db);
+        db->insertQuery(1, QStringLiteral("one"));
+        transaction.commit();
+        QCOMPARE(db->queryIds(), QList<qint32>{1});
+    }
+
+    void failuresCarryTheEngineMessage() {
+        auto db = freshDatabase();
+        // The statements are prepared and kept before the table goes.
+        QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
+        QVERIFY(db->offerExists(QStringLiteral("a")));
+        QCOMPARE(db->markOfferRead(QStringLiteral("a"), 1), 0);
+        RawConnection raw(m_path);
+        raw.exec(QStringLiteral("DROP TABLE Offers"));
+        QCOMPARE(errorOf([&] {
+                     db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1));
+                 }).value_or(QString()),
+                 QStringLiteral("no such table: Offers"));
+        QCOMPARE(errorOf([&] { db->offerExists(QStringLiteral("a")); }).value_or(QString()),
+                 QStringLiteral("no such table: Offers"));
+        QCOMPARE(errorOf([&] { db->markOfferRead(QStringLiteral("a"), 1); }).value_or(QString()),
+                 QStringLiteral("no such table: Offers"));
+        QCOMPARE(errorOf([&] { db->removeQuery(1); }).value_or(QString()),
+                 QStringLiteral("no such table: Offers"));
+        // A failed operation leaves no transaction open behind it.
+        db->insertQuery(1, QStringLiteral("still works"));
+        QCOMPARE(raw.value(QStringLiteral("SELECT qname FROM Queries")),
+                 QStringLiteral("still works"));
+    }
+
+    // The everyday statements find their rows through an index, never by reading the table
+    // or sorting it.
+    void plansUseIndexes_data() {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<QString>("index");
+        QTest::newRow("first page") << QString(sql::selectOffersFirstPage) << "OffersByQuery";
+        QTest::newRow("next page") << QString(sql::selectOffersNextPage) << "OffersByQuery";
+        QTest::newRow("undated page")
+            << QString(sql::selectUndatedOffersNextPage) << "OffersByQuery";
+        QTest::newRow("unread count") << QString(sql::countUnreadOffers) << "OffersUnreadByQuery";
+        QTest::newRow("offer exists")
+            << QString(sql::selectOfferById) << "sqlite_autoindex_Offers_1";
+        QTest::newRow("offer row") << QString(sql::selectOfferRow) << "sqlite_autoindex_Offers_1";
+        QTest::newRow("offer read") << QString(sql::markOfferRead) << "sqlite_autoindex_Offers_1";
+        QTest::newRow("query exists")
+            << QString(sql::selectQueryById) << "sqlite_autoindex_Queries_1";
+        QTest::newRow("query row") << QString(sql::selectQueryRow) << "sqlite_autoindex_Queries_1";
+        QTest::newRow("query unread")
+            << QString(sql::markQueryUnread) << "sqlite_autoindex_Queries_1";
+        QTest::newRow("rename") << QString(sql::renameQuery) << "sqlite_autoindex_Queries_1";
+        QTest::newRow("delete offers of a query")
+            << QString(sql::deleteOffersOfQuery) << "(OffersByQuery|OffersUnreadByQuery)";
+    }
+    void plansUseIndexes() {
+        QFETCH(QString, statement);
+        QFETCH(QString, index);
+        // Through the C API: the statement is planned without values bound.
+        RawConnection raw(m_planPath);
+        QStringList lines;
+        for (const QString& row : raw.rows(QStringLiteral("EXPLAIN QUERY PLAN ") + statement))
+            lines << row.section(QLatin1Char('|'), 3);
+        const QString text = lines.join(QLatin1Char('\n'));
+        QVERIFY2(!text.contains(QLatin1String("TEMP B-TREE")), qPrintable(text));
+        for (const QString& line : lines)
+            QVERIFY2(!line.startsWith(QLatin1String("SCAN")), qPrintable(text));
+        if (!index.isEmpty())
+            QVERIFY2(text.contains(QRegularExpression(QStringLiteral("INDEX ") + index +
+                                                      QStringLiteral(" \\((qid|id)="))),
+                     qPrintable(text));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStoreDatabase)
+#include "tst_store_database.moc"
