@@ -46,10 +46,27 @@ QString dateTimeValueToText(double value) {
 }
 
 double dateTimeValueFromText(const QString& text) {
-    if (text.size() != 23 || text.at(10) != QLatin1Char(' '))
+    // Read by hand: the grids convert every row they load, and QDate::fromString is slow.
+    if (text.size() != 23)
         return 0;
-    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
-    const QTime time = QTime::fromString(text.mid(11), QStringLiteral("HH:mm:ss.zzz"));
+    const auto digits = [&](int from, int count, int& out) {
+        out = 0;
+        for (int i = from; i < from + count; ++i) {
+            const char16_t c = text.at(i).unicode();
+            if (c < u'0' || c > u'9')
+                return false;
+            out = out * 10 + (c - u'0');
+        }
+        return true;
+    };
+    const auto is = [&](int at, char16_t c) { return text.at(at).unicode() == c; };
+    int y, mo, d, h, mi, sec, ms;
+    if (!digits(0, 4, y) || !is(4, u'-') || !digits(5, 2, mo) || !is(7, u'-') || !digits(8, 2, d) ||
+        !is(10, u' ') || !digits(11, 2, h) || !is(13, u':') || !digits(14, 2, mi) ||
+        !is(16, u':') || !digits(17, 2, sec) || !is(19, u'.') || !digits(20, 3, ms))
+        return 0;
+    const QDate date(y, mo, d);
+    const QTime time(h, mi, sec, ms);
     if (!date.isValid() || !time.isValid())
         return 0;
     return toDateTimeValue(date, time);
