@@ -1,0 +1,266 @@
+#include "ui/datagrid.h"
+
+#include <QAbstractItemModel>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+
+#include <algorithm>
+
+namespace domiva {
+
+int fieldColumn(const QAbstractItemModel* model, const QString& field) {
+    if (model == nullptr)
+        return -1;
+    const int count = model->columnCount();
+    for (int column = 0; column < count; ++column) {
+        if (model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString() == field)
+            return column;
+    }
+    return -1;
+}
+
+DataGrid::DataGrid(QWidget* parent) : QTableView(parent) {
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSortingEnabled(false);
+    setShowGrid(false);
+    setWordWrap(false);
+    setTabKeyNavigation(true);
+    setCornerButtonEnabled(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    QHeaderView* columns = horizontalHeader();
+    columns->hide();
+    columns->setStretchLastSection(false);
+    columns->setSectionsMovable(false);
+    columns->setSectionsClickable(false);
+    // Column widths such as 14 pixels are below the style's usual minimum.
+    columns->setMinimumSectionSize(1);
+
+    QHeaderView* rows = verticalHeader();
+    rows->hide();
+    rows->setMinimumSectionSize(1);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    updateRowHeight();
+}
+
+void DataGrid::setModel(QAbstractItemModel* model) {
+    for (const QMetaObject::Connection& connection : std::as_const(m_modelConnections))
+        disconnect(connection);
+    m_modelConnections.clear();
+
+    QTableView::setModel(model);
+
+    if (model != nullptr) {
+        // A reset or a new query rebuilds the header's sections; put the layout back after the
+        // header has processed the change (these connections come after the header's own).
+        const auto reapply = [this] { applyFields(); };
+        m_modelConnections = {
+            connect(model, &QAbstractItemModel::modelReset, this, reapply),
+            connect(model, &QAbstractItemModel::layoutChanged, this, reapply),
+            connect(model, &QAbstractItemModel::columnsInserted, this, reapply),
+            connect(model, &QAbstractItemModel::columnsRemoved, this, reapply),
+            connect(model, &QAbstractItemModel::headerDataChanged, this, reapply),
+        };
+    }
+    applyFields();
+}
+
+void DataGrid::showFields(const QList<GridField>& fields) {
+    m_fields = fields;
+    applyFields();
+}
+
+void DataGrid::applyFields() {
+    const QAbstractItemModel* source = model();
+    if (source == nullptr || m_fields.isEmpty())
+        return;
+    QHeaderView* header = horizontalHeader();
+    const int count = header->count();
+    QList<bool> shown(count, false);
+    int target = 0;
+    for (const GridField& field : std::as_const(m_fields)) {
+        const int logical = fieldColumn(source, field.name);
+        if (logical < 0 || logical >= count || shown[logical])
+            continue;
+        shown[logical] = true;
+        header->moveSection(header->visualIndex(logical), target++);
+        // Unhide before sizing: unhiding restores the size the section had when hidden.
+        header->setSectionHidden(logical, false);
+        header->resizeSection(logical, field.width);
+    }
+    for (int logical = 0; logical < count; ++logical) {
+        if (!shown[logical])
+            header->setSectionHidden(logical, true);
+    }
+}
+
+void DataGrid::setGridLines(GridLines lines) {
+    if (m_lines == lines)
+        return;
+    m_lines = lines;
+    updateRowHeight();
+    viewport()->update();
+}
+
+int DataGrid::charsWidth(int chars) const {
+    return chars * QFontMetrics(font()).horizontalAdvance(QLatin1Char('0')) + 4;
+}
+
+QList<int> DataGrid::visibleColumns() const {
+    QList<int> result;
+    const QHeaderView* header = horizontalHeader();
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        if (!header->isSectionHidden(logical))
+            result.append(logical);
+    }
+    return result;
+}
+
+int DataGrid::firstVisibleColumn() const {
+    const QList<int> columns = visibleColumns();
+    return columns.isEmpty() ? -1 : columns.first();
+}
+
+void DataGrid::updateRowHeight() {
+    // Compact rows as in a classic data grid: the text height and three pixels, never lower
+    // than the 16-pixel icons, and one more pixel for the line between rows.
+    const int text = QFontMetrics(font()).height() + 3;
+    const int height = std::max(text, 16) + (m_lines == GridLines::BetweenRows ? 1 : 0);
+    verticalHeader()->setDefaultSectionSize(height);
+}
+
+void DataGrid::mousePressEvent(QMouseEvent* event) {
+    // The press selects the row first, so a colEnter() handler sees the clicked row current.
+    QTableView::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton || model() == nullptr)
+        return;
+    const QPoint pos = event->position().toPoint();
+    const int column = columnAt(pos.x());
+    if (column < 0 || column == firstVisibleColumn())
+        return;
+    if (model()->rowCount(rootIndex()) == 0) {
+        // An empty grid still offers one blank row to click into.
+        if (pos.y() >= verticalHeader()->defaultSectionSize())
+            return;
+    } else if (!indexAt(pos).isValid()) {
+        return;
+    }
+    emit colEnter();
+}
+
+void DataGrid::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    const bool tab = key == Qt::Key_Tab || key == Qt::Key_Backtab;
+    if (tab && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        const bool back = key == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier);
+        moveWithinRow(back ? -1 : 1);
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void DataGrid::moveWithinRow(int step) {
+    // Tab walks the columns of the current row and wraps around inside it; it never changes
+    // the row and never leaves the grid.
+    const QList<int> columns = visibleColumns();
+    if (model() == nullptr || columns.size() < 2)
+        return;
+    if (model()->rowCount(rootIndex()) == 0) {
+        emit colEnter();
+        return;
+    }
+    const QModelIndex current = currentIndex();
+    const int row = current.isValid() ? current.row() : 0;
+    const int position =
+        current.isValid() ? std::max(0, int(columns.indexOf(current.column()))) : 0;
+    const int count = int(columns.size());
+    const int next = (position + step % count + count) % count;
+    const QModelIndex target = model()->index(row, columns[next], rootIndex());
+    selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect |
+                                                  QItemSelectionModel::Rows);
+    scrollTo(target);
+    emit colEnter();
+}
+
+QModelIndex DataGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    // Home and End go to the first and the last row, as in a data grid with whole-row
+    // selection, instead of the first and the last column.
+    if ((action == MoveHome || action == MoveEnd) && model() != nullptr) {
+        const QModelIndex root = rootIndex();
+        if (action == MoveEnd) {
+            // Stops as well when a model says it has more but brings nothing.
+            int loaded = -1;
+            while (model()->canFetchMore(root) && model()->rowCount(root) > loaded) {
+                loaded = model()->rowCount(root);
+                model()->fetchMore(root);
+            }
+        }
+        const int rows = model()->rowCount(root);
+        if (rows == 0)
+            return {};
+        const QModelIndex current = currentIndex();
+        const int column = current.isValid() ? current.column() : firstVisibleColumn();
+        return model()->index(action == MoveHome ? 0 : rows - 1, std::max(column, 0), root);
+    }
+    return QTableView::moveCursor(action, modifiers);
+}
+
+QItemSelectionModel::SelectionFlags DataGrid::selectionCommand(const QModelIndex& index,
+                                                               const QEvent* event) const {
+    // A grid always has its current row selected: Ctrl+click or Ctrl+Space do not deselect it.
+    const QItemSelectionModel::SelectionFlags flags = QTableView::selectionCommand(index, event);
+    if (flags & QItemSelectionModel::Deselect)
+        return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+    return flags;
+}
+
+void DataGrid::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    if (m_lines != GridLines::BetweenRows || model() == nullptr)
+        return;
+    const int rows = model()->rowCount(rootIndex());
+    if (rows == 0)
+        return;
+
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const int hint = style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this);
+    QPainter painter(viewport());
+    painter.setPen(QColor::fromRgba(static_cast<QRgb>(hint)));
+
+    const int left = -horizontalOffset();
+    const int right = left + horizontalHeader()->length() - 1;
+    if (right < left)
+        return;
+    const QRect area = event->rect();
+    int first = rowAt(area.top());
+    int last = rowAt(area.bottom());
+    if (first < 0)
+        first = 0;
+    if (last < 0)
+        last = rows - 1;
+    for (int row = first; row <= last; ++row) {
+        if (isRowHidden(row))
+            continue;
+        const int y = rowViewportPosition(row) + rowHeight(row) - 1;
+        painter.drawLine(left, y, right, y);
+    }
+}
+
+void DataGrid::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        updateRowHeight();
+}
+
+} // namespace domiva

@@ -1,0 +1,177 @@
+#include "ui/griddelegates.h"
+
+#include "ui/datagrid.h"
+#include "ui/icons.h"
+
+#include <QAbstractItemModel>
+#include <QPainter>
+#include <QPixmap>
+
+#include <algorithm>
+
+namespace domiva {
+
+namespace {
+
+QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option) {
+    if (!(option.state & QStyle::State_Enabled))
+        return QPalette::Disabled;
+    return (option.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
+}
+
+bool isSelected(const QStyleOptionViewItem& option) {
+    return (option.state & QStyle::State_Selected) != 0;
+}
+
+// A stored flag counts as set when it is present and not zero.
+bool isSet(const QVariant& value) {
+    return !value.isNull() && value.toBool();
+}
+
+QFont bold(const QFont& font) {
+    QFont result(font);
+    result.setBold(true);
+    return result;
+}
+
+} // namespace
+
+// GridDelegate
+
+QString GridDelegate::fieldName(const QModelIndex& index) {
+    if (!index.isValid())
+        return {};
+    return index.model()->headerData(index.column(), Qt::Horizontal, Qt::DisplayRole).toString();
+}
+
+QVariant GridDelegate::rowValue(const QModelIndex& index, const QString& field) {
+    if (!index.isValid())
+        return {};
+    const int column = fieldColumn(index.model(), field);
+    if (column < 0)
+        return {};
+    return index.siblingAtColumn(column).data(Qt::EditRole);
+}
+
+QColor GridDelegate::background(const QStyleOptionViewItem& option) {
+    const QPalette::ColorGroup group = colorGroup(option);
+    if (isSelected(option))
+        return option.palette.color(group, QPalette::Highlight);
+    if (option.backgroundBrush.style() != Qt::NoBrush)
+        return option.backgroundBrush.color();
+    return option.palette.color(group, QPalette::Base);
+}
+
+QColor GridDelegate::foreground(const QStyleOptionViewItem& option) {
+    return option.palette.color(colorGroup(option),
+                                isSelected(option) ? QPalette::HighlightedText : QPalette::Text);
+}
+
+void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                         const QModelIndex& index) const {
+    QStyleOptionViewItem cell(option);
+    initStyleOption(&cell, index);
+    // The whole row is the selection; a focus frame around one cell of it would only distract.
+    cell.state &= ~QStyle::State_HasFocus;
+
+    painter->save();
+    fillCell(painter, cell, background(cell));
+    if (plainText(cell, index))
+        writeText(painter, cell, cell.font, cell.text);
+    drawCell(painter, cell, index);
+    painter->restore();
+}
+
+void GridDelegate::drawCell(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const {}
+
+bool GridDelegate::plainText(const QStyleOptionViewItem&, const QModelIndex&) const {
+    return true;
+}
+
+void GridDelegate::fillCell(QPainter* painter, const QStyleOptionViewItem& option,
+                            const QColor& color) {
+    painter->fillRect(option.rect, color);
+}
+
+void GridDelegate::writeText(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QFont& font, const QString& text) {
+    if (text.isEmpty())
+        return;
+    const QRect& cell = option.rect;
+    painter->save();
+    painter->setClipRect(cell, Qt::IntersectClip);
+    painter->setFont(font);
+    painter->setPen(foreground(option));
+    const QRect area(cell.left() + 2, cell.top() + 2, std::max(cell.width() - 2, 0),
+                     std::max(cell.height() - 2, 0));
+    painter->drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    painter->restore();
+}
+
+// QueriesDelegate
+
+int QueriesDelegate::iconLeft(int left, int right, int iconWidth) {
+    // (left + right - width) / 2 with a half rounded to the even neighbour.
+    const int sum = left + right - iconWidth;
+    const int half = sum >= 0 ? sum / 2 : -((1 - sum) / 2); // rounded down
+    if (sum % 2 == 0)
+        return half;
+    return half % 2 == 0 ? half : half + 1;
+}
+
+bool QueriesDelegate::plainText(const QStyleOptionViewItem&, const QModelIndex& index) const {
+    const QString field = fieldName(index);
+    if (field == QLatin1String("updated"))
+        return false; // painted over in white anyway
+    // A bold name replaces the plain one instead of being written over it, so no thin
+    // outline of the plain text is left around the bold letters.
+    if (field == QLatin1String("qname"))
+        return !isSet(rowValue(index, QStringLiteral("unreaded")));
+    return true;
+}
+
+void QueriesDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const {
+    const QString field = fieldName(index);
+    if (field == QLatin1String("updated")) {
+        // The icon column stays white in the selected row too.
+        fillCell(painter, option, QColor(255, 255, 255));
+        const QVariant updated = index.data(Qt::EditRole);
+        if (updated.isNull())
+            return;
+        const QPixmap icon = ilIcons(updated.toBool() ? 5 : 0);
+        const QRect& cell = option.rect;
+        const int x = iconLeft(cell.left(), cell.left() + cell.width(), icon.width());
+        painter->drawPixmap(x, cell.top(), icon);
+    } else if (field == QLatin1String("qname")) {
+        if (isSet(rowValue(index, QStringLiteral("unreaded"))))
+            writeText(painter, option, bold(option.font), option.text);
+    }
+}
+
+// OffersDelegate
+
+QString OffersDelegate::roomsText(const QString& rooms) {
+    return rooms.size() > 2 ? rooms.left(1) : rooms;
+}
+
+void OffersDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+    const QString field = fieldName(index);
+    if (field == QLatin1String("unreaded")) {
+        const QVariant unreaded = index.data(Qt::EditRole);
+        if (unreaded.isNull())
+            return;
+        fillCell(painter, option, background(option));
+        if (unreaded.toBool())
+            writeText(painter, option, bold(option.font), QStringLiteral("•"));
+    } else if (field == QLatin1String("room_obj")) {
+        const QVariant rooms = index.data(Qt::EditRole);
+        if (rooms.isNull())
+            return;
+        fillCell(painter, option, background(option));
+        writeText(painter, option, option.font, roomsText(rooms.toString()));
+    }
+}
+
+} // namespace domiva

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+namespace domiva {
+
+// Cell drawing shared by both grids. Every cell first gets the grid's plain drawing: the row's
+// background (window colour, or the selection colour in the selected row) and the field's
+// display text at (left + 2, top + 2) in the row's text colour, clipped to the cell. The grid
+// subclasses then draw their special columns over it.
+class GridDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+
+    // The field a cell belongs to: its column's horizontal header text.
+    static QString fieldName(const QModelIndex& index);
+    // The stored value of another field of the same row (QVariant() when the model has no
+    // such field).
+    static QVariant rowValue(const QModelIndex& index, const QString& field);
+    // The background and text colours of the row as the plain drawing uses them.
+    static QColor background(const QStyleOptionViewItem& option);
+    static QColor foreground(const QStyleOptionViewItem& option);
+
+protected:
+    // Draws the special content of the cell over the plain drawing (nothing by default);
+    // `option` is already initialised from the index.
+    virtual void drawCell(QPainter* painter, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const;
+    // Whether the plain drawing includes the display text (it does by default).
+    virtual bool plainText(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
+    static void fillCell(QPainter* painter, const QStyleOptionViewItem& option,
+                         const QColor& color);
+    static void writeText(QPainter* painter, const QStyleOptionViewItem& option, const QFont& font,
+                          const QString& text);
+};
+
+// dbgQueries: the envelope of `updated` on white, and `qname` in bold while `unreaded`.
+class QueriesDelegate : public GridDelegate {
+    Q_OBJECT
+
+public:
+    using GridDelegate::GridDelegate;
+
+    // x of the icon in a cell from `left` to `right` (exclusive): centred, halves to even.
+    static int iconLeft(int left, int right, int iconWidth);
+
+protected:
+    void drawCell(QPainter* painter, const QStyleOptionViewItem& option,
+                  const QModelIndex& index) const override;
+    bool plainText(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
+
+// dbgOffers: the bullet of `unreaded` and the shortened `room_obj`.
+class OffersDelegate : public GridDelegate {
+    Q_OBJECT
+
+public:
+    using GridDelegate::GridDelegate;
+
+    // What the rooms cell shows of a stored rooms text: up to two characters whole, a longer
+    // text only its first character.
+    static QString roomsText(const QString& rooms);
+
+protected:
+    void drawCell(QPainter* painter, const QStyleOptionViewItem& option,
+                  const QModelIndex& index) const override;
+};
+
+} // namespace domiva

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+class QAction;
+class QMenu;
+class QWidget;
+
+namespace domiva {
+
+// The tray icon of the main window: tooltip and balloon, restore on a left click or a double
+// click, and the small menu PopupMenu1 on a right click.
+class TrayIcon : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int balloonMilliseconds = 3000;
+    static constexpr int balloonTextLimit = 255;
+
+    // `window` owns the tray icon and is the parent of its message boxes.
+    explicit TrayIcon(QWidget* window);
+    ~TrayIcon() override;
+
+    // Puts the icon up. Where the desktop has no tray, says "add fail" once and leaves every
+    // later tray call of this object alone.
+    void addTrayIcon();
+    // The balloon with title appTitle(), the information icon and the text cut to 255
+    // characters, for three seconds.
+    void showTrayBalloon(const QString& text);
+    void deleteTrayIcon();
+    // Whether the icon is actually in the tray.
+    bool isShown() const;
+
+    // What a balloon of `text` shows: its first 255 characters.
+    static QString balloonText(const QString& text);
+
+    QMenu* popupMenu() const { return m_menu.get(); }
+    QAction* popupAbout() const { return m_about; }
+
+signals:
+    // A left click or a double click on the icon: bring the main window back.
+    void restoreRequested();
+    // "О программе..." in the icon's menu.
+    void aboutRequested();
+
+private:
+    void activated(QSystemTrayIcon::ActivationReason reason);
+
+    QWidget* m_window;
+    QSystemTrayIcon* m_icon; // child of this object
+    std::unique_ptr<QMenu> m_menu;
+    QAction* m_about; // child of m_menu
+    bool m_unavailable = false;
+};
+
+// Whether minimising should also take the window off the task bar: only when the user asked
+// for it and the tray icon is there to bring the window back.
+bool hideOnMinimize(bool minimizeToTray, bool trayIconShown);
+
+} // namespace domiva

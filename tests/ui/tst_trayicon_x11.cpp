@@ -1,0 +1,103 @@
+// The tray icon on an X desktop with a tray: shown, balloon, removed. Needs the X display the
+// test command starts and the "trayer" panel, which the test starts itself.
+
+#include "ui/messageboxes.h"
+#include "ui/trayicon.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QWidget>
+
+#include <memory>
+
+using namespace domiva;
+
+namespace {
+
+QWidget* visibleBalloon() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qstrcmp(widget->metaObject()->className(), "QBalloonTip") == 0 && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
+}
+
+QStringList labelTexts(const QWidget* widget) {
+    QStringList texts;
+    for (const QLabel* label : widget->findChildren<QLabel*>())
+        texts.append(label->text());
+    return texts;
+}
+
+} // namespace
+
+class TestTrayIconX11 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void shownWithBalloon();
+
+private:
+    std::unique_ptr<QProcess> m_panel;
+};
+
+void TestTrayIconX11::initTestCase() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X display");
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
+        if (trayer.isEmpty())
+            QSKIP("no tray on this display and no trayer to provide one");
+        m_panel = std::make_unique<QProcess>();
+        m_panel->start(trayer, {QStringLiteral("--edge"), QStringLiteral("top")});
+        QVERIFY(m_panel->waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+    }
+}
+
+void TestTrayIconX11::cleanupTestCase() {
+    if (m_panel) {
+        m_panel->terminate();
+        if (!m_panel->waitForFinished(3000))
+            m_panel->kill();
+        m_panel->waitForFinished(3000);
+    }
+}
+
+void TestTrayIconX11::shownWithBalloon() {
+    RecordingMessageBoxes boxes;
+    MessageBoxesOverride use(boxes);
+    QWidget window;
+    TrayIcon tray(&window);
+    tray.addTrayIcon();
+    QVERIFY(boxes.shown.isEmpty());
+    QVERIFY(tray.isShown());
+
+    const QString text = QStringLiteral("новых объявлений ").repeated(20); // 340 characters
+    tray.showTrayBalloon(text);
+    QTRY_VERIFY(visibleBalloon() != nullptr);
+    const QStringList texts = labelTexts(visibleBalloon());
+    QVERIFY2(texts.contains(QStringLiteral("Домива")), qPrintable(texts.join(u'|')));
+    QVERIFY2(texts.contains(text.left(255)), qPrintable(texts.join(u'|')));
+    QVERIFY(!texts.contains(text));
+    // The balloon goes away by itself after its three seconds.
+    QTRY_VERIFY_WITH_TIMEOUT(visibleBalloon() == nullptr, 8000);
+
+    tray.deleteTrayIcon();
+    QVERIFY(!tray.isShown());
+    QVERIFY(boxes.shown.isEmpty());
+    // Nothing to show a balloon on once the icon is gone.
+    tray.showTrayBalloon(QStringLiteral("7 новых объявлений"));
+    QTest::qWait(200);
+    QVERIFY(visibleBalloon() == nullptr);
+}
+
+QTEST_MAIN(TestTrayIconX11)
+#include "tst_trayicon_x11.moc"
