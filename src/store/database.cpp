@@ -109,6 +109,7 @@ Database::Database(const QString& dbPath)
     // Not a database at all shows up here, at the first statement.
     run(db, sql::pragmaJournalWal);
     run(db, sql::pragmaSynchronousNormal);
+    run(db, sql::pragmaAutoCheckpoint);
     run(db, sql::checkQueriesTable);
     run(db, sql::checkOffersTable);
     run(db, sql::createOffersByQueryIndex);

@@ -60,6 +60,9 @@ inline constexpr QLatin1String createOffersUnreadIndex{
 // Connection set-up.
 inline constexpr QLatin1String pragmaJournalWal{"PRAGMA journal_mode=WAL"};
 inline constexpr QLatin1String pragmaSynchronousNormal{"PRAGMA synchronous=NORMAL"};
+// A checkpoint runs inside the commit that crosses this many pages; smaller ones keep each
+// commit of a long sync short enough for the window to stay responsive.
+inline constexpr QLatin1String pragmaAutoCheckpoint{"PRAGMA wal_autocheckpoint=256"};
 inline constexpr QLatin1String checkQueriesTable{
     "SELECT id, qname, updated, unreaded FROM Queries LIMIT 0"};
 inline constexpr QLatin1String checkOffersTable{

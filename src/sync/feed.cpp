@@ -61,12 +61,34 @@ qint32 queryId(const QString& text) {
 
 } // namespace
 
-QStringList decodeFeedLines(const QByteArray& body) {
-    QStringDecoder decoder("windows-1251");
-    if (!decoder.isValid())
+FeedLineReader::FeedLineReader(QByteArray body)
+    : m_body(std::move(body)), m_decoder("windows-1251") {
+    if (!m_decoder.isValid())
         throw Error(QStringLiteral("Кодировка windows-1251 не поддерживается"));
-    const QString text = decoder.decode(body);
-    return splitTextLines(text);
+}
+
+QString FeedLineReader::next() {
+    // CR and LF are single bytes in Windows-1251 and never part of another character, so the
+    // lines can be found before decoding.
+    const qsizetype size = m_body.size();
+    const char* data = m_body.constData();
+    const qsizetype start = m_pos;
+    while (m_pos < size && data[m_pos] != '\r' && data[m_pos] != '\n')
+        ++m_pos;
+    QString line = m_decoder.decode(QByteArrayView(data + start, m_pos - start));
+    if (m_pos < size && data[m_pos] == '\r')
+        ++m_pos;
+    if (m_pos < size && data[m_pos] == '\n')
+        ++m_pos;
+    return line;
+}
+
+QStringList decodeFeedLines(const QByteArray& body) {
+    FeedLineReader reader(body);
+    QStringList lines;
+    while (!reader.atEnd())
+        lines << reader.next();
+    return lines;
 }
 
 QStringList splitFeedFields(const QString& line) {

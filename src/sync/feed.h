@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QStringView>
 
@@ -25,6 +26,20 @@ inline constexpr QStringView offerDatePattern = u"dd.mm.yy hh:nn";
 // line break adds no empty line ("a\r\n" is one line, "a\r\n\r\n" is "a" and ""), and an
 // empty body has no lines. Throws domiva::Error when the system has no Windows-1251 decoder.
 QStringList decodeFeedLines(const QByteArray& body);
+
+// The same lines one at a time, decoded as they are read, so that a long feed is never held
+// decoded all at once and the reading can pause between lines.
+class FeedLineReader {
+public:
+    explicit FeedLineReader(QByteArray body);
+    bool atEnd() const { return m_pos >= m_body.size(); }
+    QString next();
+
+private:
+    QByteArray m_body;
+    qsizetype m_pos = 0;
+    QStringDecoder m_decoder;
+};
 
 // Fields are separated by "#", without escapes or trimming. Inner empty fields count, one
 // "#" at the end of the line opens no field: "D#5#" is [D, 5], "D#5##" is [D, 5, ""], and

@@ -114,7 +114,9 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         m_host.setStatusText(0, QString::fromUtf16(kStageDownloading));
         m_host.processEvents();
         writeFeedFile(download(url, rd));
-        const QStringList lines = readFeedFile();
+        m_host.processEvents();
+        FeedLineReader lines(readFeedFile());
+        m_host.processEvents();
 
         failureText = QString::fromUtf16(kParseFailed);
         m_host.setStatusText(0, QString::fromUtf16(kStageParsing));
@@ -182,14 +184,14 @@ void SyncCycle::writeFeedFile(const QByteArray& bytes) {
     file.close();
 }
 
-QStringList SyncCycle::readFeedFile() {
+QByteArray SyncCycle::readFeedFile() {
     QFile file(feedFilePath());
     if (!file.open(QIODevice::ReadOnly))
         throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
-    return decodeFeedLines(bytes);
+    return bytes;
 }
 
 void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {
@@ -202,13 +204,13 @@ void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {
     m_slice.restart();
 }
 
-void SyncCycle::applyLines(const QStringList& lines) {
+void SyncCycle::applyLines(FeedLineReader& lines) {
     std::optional<qint32> currentQuery;
     auto tx = std::make_unique<Transaction>(*m_db);
     m_slice.start();
     try {
-        for (const QString& line : lines) {
-            const FeedRecord record = readFeedRecord(line);
+        while (!lines.atEnd()) {
+            const FeedRecord record = readFeedRecord(lines.next());
             std::visit(
                 [&](const auto& r) {
                     using T = std::decay_t<decltype(r)>;

@@ -16,6 +16,7 @@ struct ServiceConfig;
 class RefreshTimer;
 class Database;
 class Transaction;
+class FeedLineReader;
 
 // What the sync cycle needs of the window. The window implements it; tests implement it
 // without one.
@@ -93,8 +94,8 @@ public:
 private:
     QByteArray download(const QString& url, const QByteArray& rd);
     void writeFeedFile(const QByteArray& bytes);
-    QStringList readFeedFile();
-    void applyLines(const QStringList& lines);
+    QByteArray readFeedFile();
+    void applyLines(FeedLineReader& lines);
     void giveWindowATurn(std::unique_ptr<Transaction>& tx);
 
     SyncHost& m_host;
@@ -102,7 +103,7 @@ private:
     SyncContext m_ctx;
     Database* m_db = nullptr;
     TransferLimits m_limits;
-    int m_sliceMs = 20;
+    int m_sliceMs = 15;
     bool m_busy = false;
     int m_newOffers = 0;
     QElapsedTimer m_slice;
