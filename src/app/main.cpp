@@ -1,0 +1,56 @@
+// The program entry: the application object, the main window, the event loop.
+
+#include "app/error.h"
+#include "app/terminationsignals.h"
+#include "ui/icons.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+#include <QtGlobal>
+
+#include <memory>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    // The program's title is the caption of its boxes (set on each) and of its window. Qt
+    // would append an application display name to every window title here ("Домива - BETA —
+    // Домива"), so none is set.
+    QApplication::setWindowIcon(domiva::appIcon());
+    // Ties the window to the installed menu entry (and its icon) on the desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("domiva"));
+    QApplication::setFont(domiva::TfrmMain::windowFont());
+    // Closing the main window ends the program through the window itself, which knows
+    // whether a sync has to finish first.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // The program speaks Russian whatever the user's locale: so do Qt's own buttons.
+    QTranslator qtTranslations;
+    if (qtTranslations.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                            QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslations);
+
+    // Installed before start-up, so that a termination asked for during it is not lost; it
+    // outlives the window, so one that comes during shut-down cannot cut it short.
+    std::unique_ptr<domiva::TerminationSignals> termination;
+    try {
+        termination = std::make_unique<domiva::TerminationSignals>();
+    } catch (const domiva::Error& error) {
+        qWarning("%s", error.what());
+    }
+
+    int result = 0;
+    {
+        domiva::TfrmMain window;
+        if (termination)
+            QObject::connect(termination.get(), &domiva::TerminationSignals::terminationRequested,
+                             &window, &domiva::TfrmMain::endSession);
+        window.formCreate();
+        window.show();
+        result = QApplication::exec();
+    }
+    return result;
+}

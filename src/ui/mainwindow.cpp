@@ -1,0 +1,758 @@
+#include "ui/mainwindow.h"
+
+#include "app/error.h"
+#include "app/eventlog.h"
+#include "settings/integertext.h"
+#include "store/database.h"
+#include "store/offersmodel.h"
+#include "store/queriesmodel.h"
+#include "ui/aboutdialog.h"
+#include "ui/datagrid.h"
+#include "ui/detailspanel.h"
+#include "ui/griddelegates.h"
+#include "ui/icons.h"
+#include "ui/messageboxes.h"
+#include "ui/setupdialog.h"
+#include "ui/trayicon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QItemSelectionModel>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <sys/stat.h>
+
+#include <array>
+
+namespace domiva {
+
+namespace {
+
+constexpr int leftPanelWidth = 241;
+constexpr int topPanelHeight = 265;
+constexpr int splitterWidth = 3;
+constexpr int statusPanelWidth = 600;
+
+// The fields of the details panel, top to bottom.
+constexpr std::array<const char*, DetailsPanel::lineCount> detailFields{
+    "min_obj",  "metro_obj", "room_obj", "kitch_obj",  "price_obj", "perc_obj",
+    "flat_obj", "info_obj",  "cont_obj", "owntxt_obj", "publ_obj",  "dt_obj"};
+
+// The working folder holds the settings (with passwords) and the listings: it is made
+// private to the user from the start, with whatever parents are missing. Whether this works
+// shows at the first write into it.
+void createWorkDir(const QString& workDir) {
+    const QDir dir(workDir);
+    if (dir.exists())
+        return;
+    QDir().mkpath(QFileInfo(dir.absolutePath()).absolutePath());
+    ::mkdir(QFile::encodeName(dir.absolutePath()).constData(), S_IRWXU);
+}
+
+QWidget* panel(const QString& name, QWidget* content) {
+    auto* widget = new QWidget;
+    widget->setObjectName(name);
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(content);
+    return widget;
+}
+
+QLabel* statusPanel(const QString& name, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setLineWidth(1);
+    label->setIndent(2);
+    return label;
+}
+
+// The row the grid's cursor stands on: the current row, else the first one (a data cursor
+// always has a current row once it holds rows); -1 for an empty grid.
+int cursorRow(const DataGrid* grid) {
+    const QAbstractItemModel* model = grid->model();
+    if (model == nullptr || model->rowCount() == 0)
+        return -1;
+    const QModelIndex current = grid->currentIndex();
+    return current.isValid() ? current.row() : 0;
+}
+
+// Moves the grid's cursor without any user action: no column-enter follows.
+void placeCursor(DataGrid* grid, int row) {
+    QAbstractItemModel* model = grid->model();
+    if (model == nullptr || grid->selectionModel() == nullptr || row < 0 ||
+        row >= model->rowCount())
+        return;
+    const QModelIndex current = grid->currentIndex();
+    int column = current.isValid() ? current.column() : grid->firstVisibleColumn();
+    if (column < 0)
+        column = 0;
+    grid->selectionModel()->setCurrentIndex(
+        model->index(row, column), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+// Puts the cursor back on the row with this key after the grid's rows were read again, or
+// on the first row when that row is gone.
+void restoreCursor(DataGrid* grid, StoreTableModel* model, const QVariant& key) {
+    const int row = key.isNull() ? -1 : model->rowOfKey(key);
+    placeCursor(grid, row >= 0 ? row : 0);
+}
+
+} // namespace
+
+QFont TfrmMain::windowFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    // The grid columns and the details were laid out for a narrow face: the two columns of
+    // the searches fit their panel only so. (Qt narrows the regular face itself where the
+    // condensed one is not installed.)
+    font.setStretch(QFont::SemiCondensed);
+    return font;
+}
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Домива - BETA"));
+    setWindowIcon(appIcon());
+    setFont(windowFont());
+    buildLayout();
+    buildMenus();
+    buildStatusBar();
+    resize(outerWidth, outerHeight);
+
+    m_tray = new TrayIcon(this);
+    connect(m_tray, &TrayIcon::restoreRequested, this, &TfrmMain::restoreFromTray);
+    connect(m_tray, &TrayIcon::aboutRequested, this, &TfrmMain::mnuAboutClick);
+
+    tRefresh.setObjectName(QStringLiteral("tRefresh"));
+    tRefresh.setInterval(initialRefreshInterval);
+    connect(&tRefresh, &RefreshTimer::timeout, this, &TfrmMain::tRefreshTimer);
+
+    // The end of the event loop is the orderly end of the program, however it came about.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &TfrmMain::formDestroy);
+}
+
+TfrmMain::~TfrmMain() {
+    formDestroy();
+    // The grids outlive the models in the Qt parent tree: let them go first.
+    dbgOffers->setModel(nullptr);
+    dbgQueries->setModel(nullptr);
+    m_cycle.reset();
+}
+
+void TfrmMain::buildLayout() {
+    dbgQueries = new DataGrid;
+    dbgQueries->setObjectName(QStringLiteral("dbgQueries"));
+    dbgQueries->setItemDelegate(new QueriesDelegate(dbgQueries));
+    dbgQueries->setGridLines(DataGrid::GridLines::None);
+    connect(dbgQueries, &DataGrid::colEnter, this, &TfrmMain::dbgQueriesColEnter);
+
+    dbgOffers = new DataGrid;
+    dbgOffers->setObjectName(QStringLiteral("dbgOffers"));
+    dbgOffers->setItemDelegate(new OffersDelegate(dbgOffers));
+    dbgOffers->setGridLines(DataGrid::GridLines::BetweenRows);
+    connect(dbgOffers, &DataGrid::colEnter, this, &TfrmMain::dbgOffersColEnter);
+
+    pnlBottom = new DetailsPanel;
+    pnlBottom->setObjectName(QStringLiteral("pnlBottom"));
+
+    pnlLeft = panel(QStringLiteral("pnlLeft"), dbgQueries);
+    pnlTop = panel(QStringLiteral("pnlTop"), dbgOffers);
+
+    splTop = new QSplitter(Qt::Vertical);
+    splTop->setObjectName(QStringLiteral("splTop"));
+    splTop->setHandleWidth(splitterWidth);
+    splTop->setChildrenCollapsible(false);
+    splTop->addWidget(pnlTop);
+    splTop->addWidget(pnlBottom);
+    // The offers keep their height when the window grows; the details take the rest.
+    splTop->setStretchFactor(0, 0);
+    splTop->setStretchFactor(1, 1);
+    pnlRight = panel(QStringLiteral("pnlRight"), splTop);
+
+    splLeft = new QSplitter(Qt::Horizontal, this);
+    splLeft->setObjectName(QStringLiteral("splLeft"));
+    splLeft->setHandleWidth(splitterWidth);
+    splLeft->setChildrenCollapsible(false);
+    splLeft->addWidget(pnlLeft);
+    splLeft->addWidget(pnlRight);
+    splLeft->setStretchFactor(0, 0);
+    splLeft->setStretchFactor(1, 1);
+    setCentralWidget(splLeft);
+
+    // Column widths follow the grid font, so they are set once the window font is in place.
+    dbgQueries->showFields({{QStringLiteral("updated"), dbgQueries->charsWidth(3)},
+                            {QStringLiteral("qname"), dbgQueries->charsWidth(32)}});
+    dbgOffers->showFields({{QStringLiteral("unreaded"), 14},
+                           {QStringLiteral("room_obj"), 17},
+                           {QStringLiteral("metro_obj"), 323},
+                           {QStringLiteral("min_obj"), 24},
+                           {QStringLiteral("price_obj"), 44},
+                           {QStringLiteral("info_obj"), 72},
+                           {QStringLiteral("cont_obj"), 155},
+                           {QStringLiteral("dt_obj"), 110}});
+
+    splLeft->setSizes({leftPanelWidth, outerWidth - leftPanelWidth - splitterWidth});
+    splTop->setSizes({topPanelHeight, outerHeight - topPanelHeight});
+}
+
+void TfrmMain::buildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("mnuMain"));
+
+    const auto command = [this](QMenu* menu, const QString& name, const QString& caption,
+                                const QKeySequence& shortcut, void (TfrmMain::*handler)()) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(name);
+        if (!shortcut.isEmpty()) {
+            action->setShortcut(shortcut);
+            // Wherever the focus is in the window, the menu's keys work.
+            action->setShortcutContext(Qt::WindowShortcut);
+        }
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    const auto separator = [](QMenu* menu, const QString& name) {
+        QAction* action = menu->addSeparator();
+        action->setObjectName(name);
+        return action;
+    };
+
+    mnuFile = bar->addMenu(QStringLiteral("Действия"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuRefresh = command(mnuFile, QStringLiteral("mnuRefresh"), QStringLiteral("Обновить"),
+                         QKeySequence(Qt::Key_F5), &TfrmMain::mnuRefreshClick);
+    mnuClearDB = command(mnuFile, QStringLiteral("mnuClearDB"),
+                         QStringLiteral("Очистить БД и перегрузить данные"),
+                         QKeySequence(Qt::CTRL | Qt::Key_F2), &TfrmMain::mnuClearDBClick);
+    mnuSep2 = separator(mnuFile, QStringLiteral("mnuSep2"));
+    mnuSetup = command(mnuFile, QStringLiteral("mnuSetup"), QStringLiteral("Настройки..."), {},
+                       &TfrmMain::mnuSetupClick);
+    mnuSep1 = separator(mnuFile, QStringLiteral("mnuSep1"));
+    mnuExit = command(mnuFile, QStringLiteral("mnuExit"), QStringLiteral("Выход"), {},
+                      &TfrmMain::mnuExitClick);
+
+    mnuHelp = bar->addMenu(QStringLiteral("Помощь"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuAbout = command(mnuHelp, QStringLiteral("mnuAbout"), QStringLiteral("О программе..."), {},
+                       &TfrmMain::mnuAboutClick);
+
+    // Shortcuts of a menu bar's actions are live only while the actions belong to the window.
+    addActions({mnuRefresh, mnuClearDB, mnuSetup, mnuExit, mnuAbout});
+}
+
+void TfrmMain::buildStatusBar() {
+    QStatusBar* sb = statusBar();
+    sb->setObjectName(QStringLiteral("sb"));
+    sbPanel0 = statusPanel(QStringLiteral("sbPanel0"), QStringLiteral("..."), sb);
+    sbPanel0->setFixedWidth(statusPanelWidth);
+    sbPanel1 = statusPanel(QStringLiteral("sbPanel1"), QStringLiteral("Последнее обновление:"), sb);
+    // Permanent, so that no transient message of a widget ever covers the sync's texts.
+    sb->addPermanentWidget(sbPanel0, 0);
+    sb->addPermanentWidget(sbPanel1, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up and shut-down
+
+void TfrmMain::formCreate() {
+    reported([this] { startUp(); });
+    // Start-up runs before the event loop (its boxes run loops of their own); this comes
+    // through once the loop that follows it runs.
+    QMetaObject::invokeMethod(this, &TfrmMain::eventLoopStarted, Qt::QueuedConnection);
+}
+
+void TfrmMain::eventLoopStarted() {
+    m_eventLoopRunning = true;
+    quitIfRequested();
+}
+
+void TfrmMain::startUp() {
+    // 1. Working folder.
+    m_workDir = getTempDir() + QStringLiteral("DomivaDesktop/");
+    createWorkDir(m_workDir);
+
+    // 2. Event log, emptied at every start.
+    m_logPath = m_workDir + QStringLiteral("domiva.log");
+    m_cycle = std::make_unique<SyncCycle>(
+        static_cast<SyncHost&>(*this), tRefresh,
+        SyncContext{&m_settings, &m_environment, &m_service, m_workDir, m_logPath});
+    writeLog(m_logPath, QStringLiteral("Start"), true);
+
+    // 3. From now on minimising may take the window off the task bar.
+    m_minimizeHook = true;
+
+    // 4 - 7. Versions of the program and its surroundings.
+    m_environment = gatherEnvironment();
+
+    // 8. The identification line.
+    writeLog(m_logPath, clientIdString(m_environment, appVerFileSuffix(m_environment.appVersion)),
+             false);
+
+    // 9. Settings defaults.
+    m_settings = Settings{};
+
+    // 10. Details panel.
+    clearDetails();
+
+    // 11. File names.
+    m_settingsPath = m_workDir + QStringLiteral("settings.ini");
+    m_dbPath = m_workDir + QStringLiteral("db");
+
+    // 12. A missing settings file is written with the defaults; an existing one is never
+    // rewritten here, even when keys are missing from it.
+    if (!QFileInfo::exists(m_settingsPath))
+        saveSettings(m_settingsPath, m_settings);
+
+    // 13. Settings, and where the service is.
+    m_settings = loadSettings(m_settingsPath);
+    m_service = loadServiceConfig(m_settingsPath);
+
+    // 14. Nothing is visible yet; whatever is waiting is handled now.
+    QCoreApplication::processEvents();
+
+    // 15. Database file.
+    if (!QFileInfo::exists(m_dbPath))
+        createDatabaseFile();
+
+    // 16. Database and the two grids.
+    openDatabase();
+
+    // 17. The first sync follows shortly.
+    tRefresh.setInterval(initialRefreshInterval);
+    tRefresh.setEnabled(true);
+
+    // 18. Tray icon.
+    m_tray->addTrayIcon();
+}
+
+void TfrmMain::createDatabaseFile() {
+    try {
+        createDatabase(m_dbPath);
+    } catch (const Error& error) {
+        if (error.message().isEmpty())
+            return;
+        writeLog(m_logPath, error.message(), false);
+        messageBoxes().information(this, QStringLiteral("Cannot create DB!"));
+        // The rest of start-up still runs (and may still have something to say); the program
+        // ends once its event loop runs.
+        m_quitRequested = true;
+    }
+}
+
+void TfrmMain::formDestroy() {
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    const auto shutDown = [this] {
+        m_tray->deleteTrayIcon();
+        if (!m_logPath.isEmpty())
+            writeLog(m_logPath, QStringLiteral("Shutdown"), false);
+    };
+    if (!m_unattended) {
+        reported(shutDown);
+        return;
+    }
+    // Nobody may be there to answer a box: a failure to log the end goes unreported rather
+    // than keep the program from ending.
+    try {
+        shutDown();
+    } catch (const Error&) {
+    }
+}
+
+void TfrmMain::endSession() {
+    m_unattended = true;
+    requestTermination();
+}
+
+void TfrmMain::requestTermination() {
+    m_quitRequested = true;
+    // Queued: the request takes effect between two events of the main loop, never inside the
+    // handler that asked for it.
+    QMetaObject::invokeMethod(this, &TfrmMain::quitIfRequested, Qt::QueuedConnection);
+}
+
+void TfrmMain::quitIfRequested() {
+    // A sync hands control to the event loop while it runs; quitting there would end its
+    // nested loops under it. syncFinished() comes back here.
+    if (!m_quitRequested || syncBusy())
+        return;
+    if (!m_eventLoopRunning) {
+        // Qt ignores quit() before its event loop runs: eventLoopStarted() brings the request
+        // back. Start-up goes on to its end meanwhile, without waiting for an answer to the
+        // box it may be showing when nobody is there to give one.
+        if (!m_unattended)
+            return;
+        QWidget* closed = nullptr;
+        while (QWidget* modal = QApplication::activeModalWidget()) {
+            if (modal == closed || !modal->close())
+                break;
+            closed = modal;
+        }
+        return;
+    }
+    QCoreApplication::quit();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (syncBusy()) {
+        // Closed during a sync: the program ends when the sync has finished.
+        event->ignore();
+        m_quitRequested = true;
+        return;
+    }
+    event->accept();
+    requestTermination();
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_placed)
+        return;
+    m_placed = true;
+    // The size is that of the whole window, frame included, where a window manager draws one.
+    const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+    resize(outerWidth - frame.left() - frame.right(), outerHeight - frame.top() - frame.bottom());
+    if (const QScreen* display = screen()) {
+        const QRect area = display->availableGeometry();
+        move(area.x() + (area.width() - outerWidth) / 2,
+             area.y() + (area.height() - outerHeight) / 2);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Database and grid models
+
+void TfrmMain::openDatabase() {
+    adoConn = domiva::openDatabase(m_dbPath);
+    if (m_cycle)
+        m_cycle->setDatabase(adoConn.get());
+    openQueries();
+    openOffers();
+}
+
+void TfrmMain::openQueries() {
+    if (!adoConn)
+        throw Error(QStringLiteral("База данных не открыта"));
+    auto model = std::make_unique<QueriesModel>(*adoConn);
+    connect(model.get(), &StoreTableModel::loadFailed, this, &TfrmMain::showModelFailure);
+    adoTblQueries = std::move(model);
+    dbgQueries->setModel(adoTblQueries.get());
+    placeCursor(dbgQueries, 0);
+}
+
+void TfrmMain::openOffers() {
+    if (!adoConn)
+        throw Error(QStringLiteral("База данных не открыта"));
+    auto model = std::make_unique<OffersModel>(*adoConn);
+    if (m_offersQueryId != 0)
+        model->setQueryId(m_offersQueryId);
+    connect(model.get(), &StoreTableModel::loadFailed, this, &TfrmMain::showModelFailure);
+    adoDSOffers = std::move(model);
+    dbgOffers->setModel(adoDSOffers.get());
+    placeCursor(dbgOffers, 0);
+}
+
+void TfrmMain::closeQueries() {
+    dbgQueries->setModel(nullptr);
+    adoTblQueries.reset();
+}
+
+void TfrmMain::closeOffers() {
+    dbgOffers->setModel(nullptr);
+    adoDSOffers.reset();
+}
+
+void TfrmMain::showModelFailure(const QString& message) {
+    // Rows are read while a grid paints or scrolls: the box waits for the next turn of the
+    // event loop instead of opening inside the view.
+    QMetaObject::invokeMethod(
+        this, [this, message] { messageBoxes().error(this, message); }, Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Grids
+
+void TfrmMain::dbgQueriesColEnter() {
+    reported([this] {
+        if (!adoTblQueries || adoTblQueries->rowCount() == 0 || !adoDSOffers)
+            return;
+        const qint32 qid = adoTblQueries->keyOfRow(cursorRow(dbgQueries)).toInt();
+        m_offersQueryId = qid;
+        clearDetails();
+        try {
+            adoDSOffers->setQueryId(qid);
+        } catch (const Error&) {
+            // The listings stay closed until the database is cleared and reopened.
+            closeOffers();
+            throw;
+        }
+        placeCursor(dbgOffers, 0);
+    });
+}
+
+void TfrmMain::dbgOffersColEnter() {
+    reported([this] { selectOffer(); });
+}
+
+void TfrmMain::selectOffer() {
+    if (!adoDSOffers)
+        return;
+    const int row = cursorRow(dbgOffers);
+    if (row < 0) {
+        clearDetails();
+        return;
+    }
+    const QVariantMap shown = adoDSOffers->rowValues(row, Qt::DisplayRole);
+    const QVariantMap stored = adoDSOffers->rowValues(row, Qt::EditRole);
+    const QVariant offerId = stored.value(QStringLiteral("id"));
+    // The flags are those of the listing's own search, whichever search the queries grid's
+    // cursor stands on by now.
+    const qint32 qid = stored.value(QStringLiteral("qid")).toInt();
+
+    // Opening a listing reports its failures in the log only: the user just looks on.
+    try {
+        QStringList values;
+        for (const char* field : detailFields)
+            values.append(shown.value(QLatin1String(field)).toString());
+        pnlBottom->showValues(values);
+        if (!adoConn)
+            throw Error(QStringLiteral("База данных не открыта"));
+        adoConn->markOfferRead(offerId.toString(), qid);
+    } catch (const Error& error) {
+        writeLog(m_logPath, error.message(), false);
+    }
+    // Whatever happened, the grids show the flags as they are now stored.
+    try {
+        if (adoDSOffers)
+            adoDSOffers->refreshRow(offerId);
+        if (adoTblQueries)
+            adoTblQueries->refreshRow(QVariant(qid));
+    } catch (const Error& error) {
+        writeLog(m_logPath, error.message(), false);
+    }
+}
+
+void TfrmMain::clearDetails() {
+    pnlBottom->clearDetails();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+void TfrmMain::tRefreshTimer() {
+    reported([this] { downloadAndParse(false); });
+}
+
+void TfrmMain::mnuRefreshClick() {
+    reported([this] { downloadAndParse(false); });
+}
+
+void TfrmMain::downloadAndParse(bool loadAll) {
+    if (m_cycle)
+        m_cycle->downloadAndParse(loadAll);
+}
+
+bool TfrmMain::syncBusy() const {
+    return m_cycle && m_cycle->syncBusy();
+}
+
+void TfrmMain::mnuClearDBClick() {
+    reported([this] {
+        if (syncBusy()) {
+            messageBoxes().information(this, QStringLiteral("Попробуйте пожалуйста позднее."));
+            return;
+        }
+        if (!messageBoxes().warningYesNo(this, QStringLiteral("Подтверждение"),
+                                         QStringLiteral("Вы уверены?"), true))
+            return;
+        clearDetails();
+        tRefresh.setEnabled(false);
+        closeOffers();
+        closeQueries();
+        if (!adoConn)
+            throw Error(QStringLiteral("База данных не открыта"));
+        adoConn->clearAll();
+        openOffers();
+        openQueries();
+        downloadAndParse(true);
+    });
+}
+
+void TfrmMain::mnuSetupClick() {
+    reported([this] {
+        const QString oldLogin = m_settings.login;
+        const QString oldPassword = m_settings.password;
+
+        TfrmSetup dialog(this);
+        dialog.setFields({m_settings.login, m_settings.password, m_settings.minimizeToTray,
+                          m_settings.playSound, QString::number(m_settings.countQueries),
+                          m_settings.proxyServer, QString::number(m_settings.proxyPort),
+                          m_settings.proxyLogin, m_settings.proxyPassword, m_settings.proxyFromIE});
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+
+        const SetupFields fields = dialog.fields();
+        m_settings.login = fields.login;
+        m_settings.password = fields.password;
+        m_settings.minimizeToTray = fields.minimizeToTray;
+        m_settings.playSound = fields.playSound;
+        m_settings.countQueries = leadingInteger(fields.countQueries);
+        m_settings.proxyServer = fields.proxyServer;
+        m_settings.proxyPort = leadingInteger(fields.proxyPort);
+        m_settings.proxyLogin = fields.proxyLogin;
+        m_settings.proxyPassword = fields.proxyPassword;
+        m_settings.proxyFromIE = fields.proxyFromIE;
+        // A failed save keeps the new values for this run and skips the account check.
+        saveSettings(m_settingsPath, m_settings);
+
+        if (m_settings.login != oldLogin || m_settings.password != oldPassword)
+            mnuClearDBClick();
+    });
+}
+
+void TfrmMain::mnuExitClick() {
+    requestTermination();
+}
+
+void TfrmMain::mnuAboutClick() {
+    reported([this] {
+        TfrmAbout dialog(this);
+        dialog.setTexts(QStringLiteral("версия ") + kClientVersion, m_environment.jetVersion,
+                        m_environment.mdacVersion, m_environment.osVersion, m_logPath);
+        dialog.exec();
+    });
+}
+
+void TfrmMain::reported(const std::function<void()>& handler) {
+    runReported(this, handler);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tray icon and minimising
+
+void TfrmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && m_minimizeHook && isMinimized()) {
+        // Hidden only once the minimise has been carried out.
+        QMetaObject::invokeMethod(
+            this, [this] { reported([this] { applicationMinimize(); }); }, Qt::QueuedConnection);
+    }
+}
+
+bool TfrmMain::trayIconShown() const {
+    return m_tray->isShown();
+}
+
+void TfrmMain::applicationMinimize() {
+    if (!isMinimized())
+        return;
+    // The setting is read now, so a change in the settings dialog applies at once; without a
+    // tray icon a hidden window could never be brought back.
+    if (hideOnMinimize(m_settings.minimizeToTray, trayIconShown()))
+        hide();
+}
+
+void TfrmMain::restoreFromTray() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the sync cycle asks of the window
+
+QString TfrmMain::statusText(int panel) const {
+    if (panel == 0)
+        return sbPanel0->text();
+    if (panel == 1)
+        return sbPanel1->text();
+    return {};
+}
+
+void TfrmMain::setStatusText(int panel, const QString& text) {
+    if (panel == 0)
+        sbPanel0->setText(text);
+    else if (panel == 1)
+        sbPanel1->setText(text);
+}
+
+void TfrmMain::setWaitCursor(bool on) {
+    if (on == m_waitCursor)
+        return;
+    m_waitCursor = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TfrmMain::processEvents() {
+    QCoreApplication::processEvents();
+}
+
+void TfrmMain::showTrayBalloon(const QString& text) {
+    m_tray->showTrayBalloon(text);
+}
+
+void TfrmMain::showNewVersionMessage(const QString& text) {
+    messageBoxes().information(this, text);
+}
+
+void TfrmMain::suspendGrids() {
+    if (adoDSOffers)
+        adoDSOffers->beginBulkUpdate();
+    if (adoTblQueries)
+        adoTblQueries->beginBulkUpdate();
+}
+
+void TfrmMain::resumeGrids() {
+    const auto resume = [](DataGrid* grid, StoreTableModel* model) {
+        if (model == nullptr)
+            return;
+        const QVariant key = model->keyOfRow(cursorRow(grid));
+        const bool rereads = model->isBulkUpdating();
+        model->endBulkUpdate();
+        if (rereads && !model->isBulkUpdating())
+            restoreCursor(grid, model, key);
+    };
+    resume(dbgOffers, adoDSOffers.get());
+    resume(dbgQueries, adoTblQueries.get());
+}
+
+void TfrmMain::requeryOffers() {
+    if (!adoDSOffers)
+        return;
+    const QVariant key = adoDSOffers->keyOfRow(cursorRow(dbgOffers));
+    try {
+        adoDSOffers->requery();
+    } catch (const Error& error) {
+        // Called at the end of a cycle, which must run to its end.
+        showModelFailure(error.message());
+        return;
+    }
+    restoreCursor(dbgOffers, adoDSOffers.get(), key);
+}
+
+void TfrmMain::syncFinished() {
+    if (m_quitRequested)
+        QMetaObject::invokeMethod(this, &TfrmMain::quitIfRequested, Qt::QueuedConnection);
+}
+
+} // namespace domiva

@@ -1,0 +1,207 @@
+#pragma once
+
+#include "env/environment.h"
+#include "settings/settings.h"
+#include "sync/refreshtimer.h"
+#include "sync/synccycle.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+
+namespace domiva {
+
+class Database;
+class DataGrid;
+class DetailsPanel;
+class OffersModel;
+class QueriesModel;
+class StoreTableModel;
+class TrayIcon;
+
+// The main window: searches on the left, the listings of the selected search on the right
+// with the details of the selected listing below, the status bar with the sync's progress.
+// It owns everything that lives as long as the program (database, grid models, timer, sync
+// cycle, tray icon) and turns user actions into calls of the store, the sync cycle and the
+// dialogs; it holds no SQL and no network code of its own.
+class TfrmMain : public QMainWindow, private SyncHost {
+    Q_OBJECT
+
+public:
+    // The outer size of the window when it first appears.
+    static constexpr int outerWidth = 1045;
+    static constexpr int outerHeight = 694;
+    // The first sync follows start-up after this long.
+    static constexpr int initialRefreshInterval = 1500;
+
+    // The font of the window and everything in it: a sans-serif face 11 pixels high.
+    static QFont windowFont();
+
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Brings the program up in its fixed order (working folder, log, environment, settings,
+    // database, timer, tray icon). An error stops the sequence where it happens and is shown
+    // in the error box; the window is usable all the same.
+    void formCreate();
+    // Removes the tray icon and logs "Shutdown". Runs once, however often it is called (at
+    // the end of the event loop and from the destructor).
+    void formDestroy();
+
+    // The values found at start-up, for the about box and the tests.
+    const QString& workDir() const { return m_workDir; }
+    const QString& logPath() const { return m_logPath; }
+    const QString& settingsPath() const { return m_settingsPath; }
+    const QString& dbPath() const { return m_dbPath; }
+    const EnvironmentReport& environment() const { return m_environment; }
+    const Settings& settings() const { return m_settings; }
+    const ServiceConfig& serviceConfig() const { return m_service; }
+
+    // The open database and grid models; null while closed (before start-up got that far,
+    // or after a failed reopening).
+    Database* database() const { return adoConn.get(); }
+    QueriesModel* queriesModel() const { return adoTblQueries.get(); }
+    OffersModel* offersModel() const { return adoDSOffers.get(); }
+    RefreshTimer& refreshTimer() { return tRefresh; }
+    SyncCycle* syncCycle() const { return m_cycle.get(); }
+    TrayIcon* trayIcon() const { return m_tray; }
+
+    // True while a sync cycle runs.
+    bool syncBusy() const;
+    // Whether the program has been asked to end and is waiting for the moment it can.
+    bool terminationRequested() const { return m_quitRequested; }
+    // The texts of the two status-bar panels.
+    QString statusText(int panel) const;
+
+    // Widgets of the window, owned through the Qt parent tree.
+    QMenu* mnuFile = nullptr;
+    QAction* mnuRefresh = nullptr;
+    QAction* mnuClearDB = nullptr;
+    QAction* mnuSep2 = nullptr;
+    QAction* mnuSetup = nullptr;
+    QAction* mnuSep1 = nullptr;
+    QAction* mnuExit = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* mnuAbout = nullptr;
+    QSplitter* splLeft = nullptr; // pnlLeft | pnlRight
+    QWidget* pnlLeft = nullptr;
+    DataGrid* dbgQueries = nullptr;
+    QWidget* pnlRight = nullptr;
+    QSplitter* splTop = nullptr; // pnlTop over pnlBottom
+    QWidget* pnlTop = nullptr;
+    DataGrid* dbgOffers = nullptr;
+    DetailsPanel* pnlBottom = nullptr;
+    QLabel* sbPanel0 = nullptr;
+    QLabel* sbPanel1 = nullptr;
+
+public slots:
+    // Ends the program the orderly way (tray icon removed, "Shutdown" logged) as soon as it
+    // can: at once when idle, after the running sync otherwise, and once the event loop runs
+    // when asked during start-up. The exit command and closing the window come here.
+    void requestTermination();
+    // The system or the desktop session asks the program to end (SIGTERM, SIGINT, SIGHUP):
+    // the same orderly end, but nobody may be there to answer a box, so the boxes of
+    // start-up are closed and a failure at shut-down is not shown.
+    void endSession();
+
+    // Menu commands.
+    void mnuRefreshClick();
+    void mnuClearDBClick();
+    void mnuSetupClick();
+    void mnuExitClick();
+    void mnuAboutClick();
+
+    // The user entered a column of a grid.
+    void dbgQueriesColEnter();
+    void dbgOffersColEnter();
+
+    void tRefreshTimer();
+    void clearDetails();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+    // Whether the tray icon is there to bring a hidden window back. Tests of the minimise
+    // rule replace it, since a test display has no tray.
+    virtual bool trayIconShown() const;
+
+private:
+    void buildLayout();
+    void buildMenus();
+    void buildStatusBar();
+    void startUp();
+    void createDatabaseFile();
+
+    // The sync: runs one cycle (ignored while one runs).
+    void downloadAndParse(bool loadAll);
+
+    // The database and the two grid models.
+    void openDatabase();
+    void openQueries();
+    void openOffers();
+    void closeQueries();
+    void closeOffers();
+    void showModelFailure(const QString& message);
+
+    // dbgOffersColEnter without its report of errors that escape the log.
+    void selectOffer();
+    // Runs a handler of the window: whatever error escapes it goes to the error box.
+    void reported(const std::function<void()>& handler);
+
+    void applicationMinimize();
+    void restoreFromTray();
+    void quitIfRequested();
+    void eventLoopStarted();
+
+    // SyncHost
+    void setStatusText(int panel, const QString& text) override;
+    void setWaitCursor(bool on) override;
+    void processEvents() override;
+    void showTrayBalloon(const QString& text) override;
+    void showNewVersionMessage(const QString& text) override;
+    void suspendGrids() override;
+    void resumeGrids() override;
+    void requeryOffers() override;
+    void syncFinished() override;
+
+    // Start-up values of the process.
+    QString m_workDir;
+    QString m_logPath;
+    QString m_settingsPath;
+    QString m_dbPath;
+    EnvironmentReport m_environment;
+    Settings m_settings;
+    ServiceConfig m_service;
+
+    // Declared in the order they may be built; destroyed the other way round, so the models
+    // go before the database they read.
+    std::unique_ptr<Database> adoConn;
+    std::unique_ptr<QueriesModel> adoTblQueries;
+    std::unique_ptr<OffersModel> adoDSOffers;
+    // The search whose listings the offers grid shows ("the command text" of the offers):
+    // kept across closing and reopening the offers.
+    qint32 m_offersQueryId = 0;
+
+    RefreshTimer tRefresh;
+    std::unique_ptr<SyncCycle> m_cycle;
+    TrayIcon* m_tray = nullptr; // child of this window
+
+    bool m_minimizeHook = false;
+    bool m_waitCursor = false;
+    bool m_quitRequested = false;
+    bool m_eventLoopRunning = false;
+    bool m_unattended = false;
+    bool m_destroyed = false;
+    bool m_placed = false;
+};
+
+} // namespace domiva

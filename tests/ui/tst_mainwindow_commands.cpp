@@ -1,0 +1,544 @@
+// The commands of the main window: refresh, clear database, settings, about, exit, and the
+// minimise rule, against the in-process stand-in for the listings service.
+
+#include "env/environment.h"
+#include "settings/settings.h"
+#include "store/offersmodel.h"
+#include "store/queriesmodel.h"
+#include "support/fakeservice.h"
+#include "ui/aboutdialog.h"
+#include "ui/datagrid.h"
+#include "ui/detailspanel.h"
+#include "ui/setupdialog.h"
+#include "ui/trayicon.h"
+#include "ui/tst_mainwindow_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringEncoder>
+#include <QTimer>
+
+#include <functional>
+
+using namespace domiva;
+using namespace domiva::test;
+
+namespace {
+
+QByteArray cp1251(const QString& text) {
+    QStringEncoder encoder("windows-1251");
+    return encoder.encode(text);
+}
+
+FakeService::Answer feed(const QString& text, std::chrono::milliseconds delay = {}) {
+    FakeService::Answer answer;
+    answer.body = cp1251(text);
+    answer.delay = delay;
+    return answer;
+}
+
+// The same two searches as stored before a sync, and the feed that brings one more listing.
+void fillDatabase(Database& db) {
+    db.insertQuery(10, QStringLiteral("Однушки у метро"));
+    db.insertQuery(20, QStringLiteral("Двушки"));
+    db.insertOffer(listing(QStringLiteral("a1"), 10, at(2024, 3, 1, 10, 30)));
+    db.insertOffer(listing(QStringLiteral("a2"), 10, at(2024, 3, 2, 11, 0)));
+    db.insertOffer(listing(QStringLiteral("b1"), 20, at(2024, 2, 1, 12, 0)));
+}
+
+const QString newListingFeed = QStringLiteral("R#10#Однушки у метро\r\n"
+                                              "D#n1#7 мин#Тверская, 1#1#8#40 000#50%#3/9#м#Иван#"
+                                              "Светлая#собственник#05.03.24 09:15\r\n");
+
+struct Fixture {
+    Sandbox sandbox;
+    FakeService service;
+    RecordedBoxes recorded;
+    std::unique_ptr<TfrmMain> window;
+
+    explicit Fixture(const QByteArray& mainSection = {}) {
+        sandbox.writeFile(sandbox.settingsPath(),
+                          mainSection + "[service]\nhost=" + service.hostAndPort().toUtf8() +
+                              "\nsite=http://site.example/\n");
+        fillDatabase(*sandbox.createDb());
+        window = startWindow();
+        recorded.boxes.shown.clear(); // "add fail": a test display has no tray
+    }
+
+    bool show() {
+        window->show();
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window.get());
+    }
+
+    void selectSearch(int row) {
+        DataGrid* grid = window->dbgQueries;
+        const QModelIndex index =
+            grid->model()->index(row, fieldColumn(grid->model(), QStringLiteral("qname")));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+    }
+    void selectListing(int row) {
+        DataGrid* grid = window->dbgOffers;
+        const QModelIndex index =
+            grid->model()->index(row, fieldColumn(grid->model(), QStringLiteral("metro_obj")));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+    }
+
+    QString stored(const QString& sql) { return RawConnection(sandbox.dbPath()).value(sql); }
+    QStringList storedRows(const QString& sql) { return RawConnection(sandbox.dbPath()).rows(sql); }
+};
+
+// Runs `action` from inside the application's event loop and returns when the loop ends, or
+// false after `limit` without an end.
+bool runEventLoop(const std::function<void()>& action, int limit = 10'000) {
+    bool timedOut = false;
+    QTimer::singleShot(0, qApp, action);
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, qApp, [&timedOut] {
+        timedOut = true;
+        QCoreApplication::quit();
+    });
+    guard.start(limit);
+    QApplication::exec();
+    return !timedOut;
+}
+
+// Acts on the modal dialog that the code under test opens, once it is open.
+template <typename Dialog> void whenOpen(const std::function<void(Dialog*)>& action) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, qApp, [poll, action] {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action(dialog);
+    });
+    poll->start(10);
+}
+
+// A window whose tray icon is there or not, as the test says.
+class TrayWindow : public TfrmMain {
+public:
+    bool trayShown = false;
+
+protected:
+    bool trayIconShown() const override { return trayShown; }
+};
+
+} // namespace
+
+class TestMainWindowCommands : public QObject {
+    Q_OBJECT
+
+private slots:
+    void refreshKeepsTheUsersRows() {
+        Fixture f;
+        QVERIFY(f.show());
+        f.selectSearch(0);
+        f.selectListing(1); // a1, the older one
+        OffersModel* offers = f.window->offersModel();
+        QCOMPARE(offers->keyOfRow(1), QVariant(QStringLiteral("a1")));
+        f.service.setDefaultAnswer(feed(newListingFeed + QStringLiteral("R#30#Студии\r\n")));
+
+        QTest::keyClick(f.window.get(), Qt::Key_F5);
+
+        QCOMPARE(f.service.requestCount(), qsizetype(1));
+        QCOMPARE(f.service.lastRequest().target, QByteArray("/db/demo/get20.txt"));
+        QCOMPARE(f.service.lastRequest().body, QByteArray("pass=kvax&rd=,10,20"));
+        QVERIFY(!f.window->syncBusy());
+        QCOMPARE(f.window->statusText(0), QStringLiteral("..."));
+        QVERIFY(f.window->statusText(1).startsWith(QStringLiteral("Последнее обновление: ")));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        // The new listing is in the grid at once, the cursor still on a1.
+        QCOMPARE(offers->rowCount(), 3);
+        QCOMPARE(offers->keyOfRow(0), QVariant(QStringLiteral("n1")));
+        QCOMPARE(f.window->dbgOffers->currentIndex().row(), 2);
+        QCOMPARE(offers->keyOfRow(2), QVariant(QStringLiteral("a1")));
+        // The new search too, with the queries cursor where it was.
+        QCOMPARE(f.window->queriesModel()->rowCount(), 3);
+        QCOMPARE(f.window->dbgQueries->currentIndex().row(), 0);
+        QCOMPARE(f.stored(QStringLiteral("SELECT updated || unreaded FROM Queries WHERE id=10")),
+                 QStringLiteral("11"));
+        QVERIFY(f.recorded.boxes.shown.isEmpty());
+        // The sync started the timer for the next one.
+        QVERIFY(f.window->refreshTimer().isEnabled());
+        QCOMPARE(f.window->refreshTimer().interval(), qint64(300'000));
+        f.window->refreshTimer().setEnabled(false);
+    }
+
+    void failedSyncShowsInTheStatusBar() {
+        Fixture f;
+        FakeService::Answer refused;
+        refused.status = 403;
+        refused.body = "wrong password";
+        f.service.setDefaultAnswer(refused);
+        f.window->mnuRefreshClick();
+        QCOMPARE(f.window->statusText(0), QStringLiteral("Не удалось загрузить данные..."));
+        QCOMPARE(f.sandbox.logMessages().size(), 3);
+        QVERIFY(f.recorded.boxes.shown.isEmpty());
+        f.window->refreshTimer().setEnabled(false);
+    }
+
+    void newVersionMessage() {
+        Fixture f;
+        f.service.setDefaultAnswer(feed(QStringLiteral("W#0.0.2\r\nW#0.0.1\r\n")));
+        f.window->mnuRefreshClick();
+        QCOMPARE(f.recorded.boxes.texts(),
+                 QStringList{QStringLiteral("Вышла новая версия программы!\r\nСильно рекомендуем "
+                                            "произвести обновление с сайта http://site.example/")});
+        QCOMPARE(f.recorded.boxes.shown[0].kind, MessageRequest::Kind::Information);
+        QCOMPARE(f.recorded.boxes.shown[0].title, QStringLiteral("Домива"));
+        f.window->refreshTimer().setEnabled(false);
+    }
+
+    void refreshDuringSyncIsIgnored() {
+        Fixture f;
+        f.service.setDefaultAnswer(feed(newListingFeed, std::chrono::milliseconds(600)));
+        bool busyThen = false;
+        QTimer::singleShot(150, f.window.get(), [&] {
+            busyThen = f.window->syncBusy();
+            f.window->mnuRefreshClick();
+        });
+        f.window->mnuRefreshClick();
+        QVERIFY(busyThen);
+        QCOMPARE(f.service.requestCount(), qsizetype(1));
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("4"));
+        f.window->refreshTimer().setEnabled(false);
+    }
+
+    void clearDatabaseAnsweredNo_data() {
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("Ctrl+F2") << true;
+        QTest::newRow("menu") << false;
+    }
+    void clearDatabaseAnsweredNo() {
+        QFETCH(bool, byKey);
+        Fixture f;
+        QVERIFY(f.show());
+        f.selectSearch(0);
+        f.selectListing(0);
+        const QStringList details = [&] {
+            QStringList texts;
+            for (const QLabel* label : f.window->pnlBottom->valueLabels())
+                texts.append(label->text());
+            return texts;
+        }();
+        const QStringList before = f.storedRows(
+            QStringLiteral("SELECT id, qid, unreaded FROM Offers UNION ALL "
+                           "SELECT id, qname, updated || unreaded FROM Queries ORDER BY 1"));
+        f.window->refreshTimer().setInterval(600'000);
+        f.window->refreshTimer().setEnabled(true);
+        f.recorded.boxes.answers = {false};
+
+        if (byKey)
+            QTest::keyClick(f.window.get(), Qt::Key_F2, Qt::ControlModifier);
+        else
+            f.window->mnuClearDB->trigger();
+
+        QCOMPARE(f.recorded.boxes.shown.size(), 1);
+        const MessageRequest question = f.recorded.boxes.shown[0];
+        QCOMPARE(question.kind, MessageRequest::Kind::WarningYesNo);
+        QCOMPARE(question.title, QStringLiteral("Подтверждение"));
+        QCOMPARE(question.text, QStringLiteral("Вы уверены?"));
+        QVERIFY(question.defaultNo);
+        QCOMPARE(f.storedRows(QStringLiteral(
+                     "SELECT id, qid, unreaded FROM Offers UNION ALL "
+                     "SELECT id, qname, updated || unreaded FROM Queries ORDER BY 1")),
+                 before);
+        QStringList after;
+        for (const QLabel* label : f.window->pnlBottom->valueLabels())
+            after.append(label->text());
+        QCOMPARE(after, details);
+        QVERIFY(!details.first().isEmpty());
+        QVERIFY(f.window->refreshTimer().isRunning());
+        QCOMPARE(f.window->offersModel()->rowCount(), 2);
+        QCOMPARE(f.service.requestCount(), qsizetype(0));
+        f.window->refreshTimer().setEnabled(false);
+    }
+
+    void clearDatabaseAnsweredYes() {
+        Fixture f;
+        QVERIFY(f.show());
+        f.selectSearch(0);
+        f.selectListing(0);
+        f.service.setDefaultAnswer(feed(newListingFeed));
+        f.recorded.boxes.answers = {true};
+
+        f.window->mnuClearDBClick();
+
+        // Everything was deleted, then everything downloaded anew.
+        QCOMPARE(f.service.requestCount(), qsizetype(1));
+        QCOMPARE(f.service.lastRequest().target, QByteArray("/db/demo/getall20.txt"));
+        QCOMPARE(f.service.lastRequest().body, QByteArray("pass=kvax&rd="));
+        QCOMPARE(f.storedRows(QStringLiteral("SELECT id FROM Offers UNION ALL "
+                                             "SELECT id FROM Queries ORDER BY 1")),
+                 (QStringList{QStringLiteral("10"), QStringLiteral("n1")}));
+        // The grids are open again; the listings those of the search shown before.
+        QVERIFY(f.window->offersModel() != nullptr);
+        QCOMPARE(f.window->offersModel()->queryId(), 10);
+        QCOMPARE(f.window->offersModel()->rowCount(), 1);
+        QCOMPARE(f.window->queriesModel()->rowCount(), 1);
+        QCOMPARE(f.window->dbgOffers->model(), f.window->offersModel());
+        QCOMPARE(f.window->pnlBottom->lblMetro_obj->text(), QString());
+        QVERIFY(f.window->refreshTimer().isEnabled());
+        QCOMPARE(f.window->refreshTimer().interval(), qint64(300'000));
+        f.window->refreshTimer().setEnabled(false);
+    }
+
+    void clearDatabaseRefusedDuringSync() {
+        Fixture f;
+        f.service.setDefaultAnswer(feed(newListingFeed, std::chrono::milliseconds(600)));
+        QTimer::singleShot(150, f.window.get(), [&] { f.window->mnuClearDBClick(); });
+        f.window->mnuRefreshClick();
+        QCOMPARE(f.recorded.boxes.texts(),
+                 QStringList{QStringLiteral("Попробуйте пожалуйста позднее.")});
+        QCOMPARE(f.recorded.boxes.shown[0].kind, MessageRequest::Kind::Information);
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("4"));
+        QCOMPARE(f.service.requestCount(), qsizetype(1));
+        f.window->refreshTimer().setEnabled(false);
+    }
+
+    void clearDatabaseFailureIsReported() {
+        Fixture f;
+        f.recorded.boxes.answers = {true};
+        RawConnection raw(f.sandbox.dbPath());
+        raw.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        f.window->mnuClearDBClick();
+        raw.exec(QStringLiteral("ROLLBACK"));
+        QCOMPARE(f.recorded.boxes.shown.size(), 2);
+        QCOMPARE(f.recorded.boxes.shown[1].kind, MessageRequest::Kind::Error);
+        QVERIFY2(f.recorded.boxes.shown[1].text.contains(QStringLiteral("locked")),
+                 qPrintable(f.recorded.boxes.shown[1].text));
+        // Nothing deleted (one transaction), the grids closed, the timer stopped, no sync.
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("3"));
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Queries")), QStringLiteral("2"));
+        QVERIFY(f.window->offersModel() == nullptr);
+        QVERIFY(f.window->queriesModel() == nullptr);
+        QVERIFY(!f.window->refreshTimer().isEnabled());
+        QCOMPARE(f.service.requestCount(), qsizetype(0));
+        // A later sync runs all the same.
+        f.window->mnuRefreshClick();
+        QCOMPARE(f.service.requestCount(), qsizetype(1));
+        QVERIFY(f.window->refreshTimer().isEnabled());
+        f.window->refreshTimer().setEnabled(false);
+    }
+
+    void settingsDialog_data() {
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("same account") << QStringLiteral("demo") << QStringLiteral("kvax") << false;
+        QTest::newRow("login, letter case")
+            << QStringLiteral("Demo") << QStringLiteral("kvax") << true;
+        QTest::newRow("password") << QStringLiteral("demo") << QStringLiteral("kvax2") << true;
+    }
+    void settingsDialog() {
+        QFETCH(QString, login);
+        QFETCH(QString, password);
+        QFETCH(bool, asked);
+        Fixture f;
+        f.recorded.boxes.answers = {false};
+        whenOpen<TfrmSetup>([&](TfrmSetup* dialog) {
+            QCOMPARE(dialog->ebLogin->text(), QStringLiteral("demo"));
+            QCOMPARE(dialog->ebCountQueries->text(), QStringLiteral("20"));
+            QCOMPARE(dialog->ebProxyPort->text(), QStringLiteral("0"));
+            QVERIFY(dialog->cbProxyFromIE->isChecked());
+            dialog->ebLogin->setText(login);
+            dialog->ebPassword->setText(password);
+            dialog->ebCountQueries->setText(QStringLiteral("12ab"));
+            dialog->ebProxyPort->setText(QStringLiteral(" 0x1F"));
+            dialog->cbMinimizeToTray->setChecked(false);
+            dialog->btnSave->click();
+        });
+        f.window->mnuSetupClick();
+
+        Settings expected;
+        expected.login = login;
+        expected.password = password;
+        expected.countQueries = 12;
+        expected.proxyPort = 31;
+        expected.minimizeToTray = false;
+        QCOMPARE(f.window->settings(), expected);
+        QCOMPARE(loadSettings(f.sandbox.settingsPath()), expected);
+        // The [service] section stays.
+        QCOMPARE(loadServiceConfig(f.sandbox.settingsPath()).site,
+                 QStringLiteral("http://site.example/"));
+        QCOMPARE(f.recorded.boxes.texts(),
+                 asked ? QStringList{QStringLiteral("Вы уверены?")} : QStringList{});
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("3"));
+    }
+
+    void settingsDialogClosed() {
+        Fixture f;
+        const QByteArray before = f.sandbox.fileBytes(f.sandbox.settingsPath());
+        whenOpen<TfrmSetup>([](TfrmSetup* dialog) {
+            dialog->ebLogin->setText(QStringLiteral("other"));
+            dialog->close();
+        });
+        f.window->mnuSetupClick();
+        QCOMPARE(f.window->settings(), Settings{});
+        QCOMPARE(f.sandbox.fileBytes(f.sandbox.settingsPath()), before);
+        QVERIFY(f.recorded.boxes.shown.isEmpty());
+    }
+
+    void settingsThatCannotBeSaved() {
+        Fixture f;
+        QVERIFY(QFile::remove(f.sandbox.settingsPath()));
+        QVERIFY(QDir().mkpath(f.sandbox.settingsPath()));
+        whenOpen<TfrmSetup>([](TfrmSetup* dialog) {
+            dialog->ebLogin->setText(QStringLiteral("other"));
+            dialog->btnSave->click();
+        });
+        f.window->mnuSetupClick();
+        // Kept for this run; the account check is skipped.
+        QCOMPARE(f.window->settings().login, QStringLiteral("other"));
+        QCOMPARE(f.recorded.boxes.shown.size(), 1);
+        QCOMPARE(f.recorded.boxes.shown[0].kind, MessageRequest::Kind::Error);
+        QCOMPARE(f.recorded.boxes.shown[0].text,
+                 QStringLiteral("Unable to write to ") + f.sandbox.settingsPath() + u'.');
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("3"));
+    }
+
+    void aboutBox_data() {
+        QTest::addColumn<bool>("fromTray");
+        QTest::newRow("main menu") << false;
+        QTest::newRow("tray menu") << true;
+    }
+    void aboutBox() {
+        QFETCH(bool, fromTray);
+        Fixture f;
+        QStringList texts;
+        QString logFileName;
+        whenOpen<TfrmAbout>([&](TfrmAbout* dialog) {
+            texts = {dialog->Label2->text(), dialog->Label6->text(), dialog->Label7->text(),
+                     dialog->Label8->text()};
+            logFileName = dialog->logFileName;
+            dialog->btnClose->click();
+        });
+        if (fromTray)
+            f.window->trayIcon()->popupAbout()->trigger();
+        else
+            f.window->mnuAbout->trigger();
+        const EnvironmentReport& env = f.window->environment();
+        QCOMPARE(texts, (QStringList{QStringLiteral("версия 0.0.1"), env.jetVersion,
+                                     env.mdacVersion, env.osVersion}));
+        QCOMPARE(logFileName, f.sandbox.logPath());
+    }
+
+    void exitCommand_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("menu") << QStringLiteral("menu");
+        QTest::newRow("close") << QStringLiteral("close");
+        QTest::newRow("signal") << QStringLiteral("signal");
+    }
+    void exitCommand() {
+        QFETCH(QString, how);
+        Fixture f;
+        QVERIFY(f.show());
+        QVERIFY(runEventLoop([&] {
+            if (how == QStringLiteral("menu"))
+                f.window->mnuExit->trigger();
+            else if (how == QStringLiteral("close"))
+                f.window->close();
+            else
+                f.window->endSession();
+        }));
+        // The shut-down ran when the loop ended: the tray icon went, "Shutdown" is last.
+        QCOMPARE(f.sandbox.logMessages().last(), QStringLiteral("Shutdown"));
+        f.window.reset();
+        QCOMPARE(f.sandbox.logMessages().count(QStringLiteral("Shutdown")), qsizetype(1));
+    }
+
+    void exitDuringSync_data() {
+        QTest::addColumn<bool>("byClosing");
+        QTest::newRow("exit command") << false;
+        QTest::newRow("window closed") << true;
+    }
+    void exitDuringSync() {
+        QFETCH(bool, byClosing);
+        Fixture f;
+        QVERIFY(f.show());
+        f.service.setDefaultAnswer(feed(newListingFeed, std::chrono::milliseconds(700)));
+        bool busyThen = false;
+        bool visibleThen = false;
+        QTimer::singleShot(200, f.window.get(), [&] {
+            busyThen = f.window->syncBusy();
+            if (byClosing)
+                f.window->close();
+            else
+                f.window->mnuExitClick();
+            visibleThen = f.window->isVisible();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(runEventLoop([&] { f.window->mnuRefreshClick(); }));
+        QVERIFY(busyThen);
+        QVERIFY(visibleThen);
+        QVERIFY(clock.elapsed() >= 650);
+        // The sync ran to its end before the program ended.
+        QVERIFY(!f.window->syncBusy());
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers WHERE id='n1'")),
+                 QStringLiteral("1"));
+        QCOMPARE(f.window->statusText(0), QStringLiteral("..."));
+        QCOMPARE(f.sandbox.logMessages().last(), QStringLiteral("Shutdown"));
+    }
+
+    void minimiseRule_data() {
+        QTest::addColumn<bool>("minimizeToTray");
+        QTest::addColumn<bool>("trayShown");
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("setting on, tray there") << true << true << true;
+        QTest::newRow("setting on, no tray") << true << false << false;
+        QTest::newRow("setting off, tray there") << false << true << false;
+        QTest::newRow("setting off, no tray") << false << false << false;
+    }
+    void minimiseRule() {
+        QFETCH(bool, minimizeToTray);
+        QFETCH(bool, trayShown);
+        QFETCH(bool, hidden);
+        Sandbox sandbox;
+        RecordedBoxes recorded;
+        sandbox.writeFile(sandbox.settingsPath(), QByteArray("[main]\nminimizeToTray=") +
+                                                      (minimizeToTray ? "1" : "0") +
+                                                      "\n[service]\nhost=127.0.0.1:1\n");
+        TrayWindow window;
+        window.trayShown = trayShown;
+        window.formCreate();
+        window.refreshTimer().setEnabled(false);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        window.showMinimized();
+        QTest::qWait(100);
+        QCOMPARE(window.isHidden(), hidden);
+        QVERIFY(window.isMinimized() || window.isHidden());
+
+        // The tray icon brings it back, whichever way it went.
+        emit window.trayIcon()->restoreRequested();
+        QTRY_VERIFY(window.isVisible());
+        QVERIFY(!window.isMinimized());
+    }
+
+    void minimiseBeforeStartUpHidesNothing() {
+        // Start-up hooks the minimise; before that the window is only minimised.
+        Sandbox sandbox;
+        RecordedBoxes recorded;
+        TrayWindow window;
+        window.trayShown = true;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showMinimized();
+        QTest::qWait(100);
+        QVERIFY(!window.isHidden());
+    }
+};
+
+QTEST_MAIN(TestMainWindowCommands)
+#include "tst_mainwindow_commands.moc"

@@ -1,0 +1,326 @@
+// The grids of the main window over a real database: what they show, which user actions
+// select a search or a listing, and what selecting a listing stores.
+
+#include "store/offersmodel.h"
+#include "store/queriesmodel.h"
+#include "store/tablemodel.h"
+#include "ui/datagrid.h"
+#include "ui/detailspanel.h"
+#include "ui/tst_mainwindow_support.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QSignalSpy>
+
+using namespace domiva;
+using namespace domiva::test;
+
+namespace {
+
+// Two searches: 10 with three listings (two unread), 20 with one; 30 without listings.
+void fillDatabase(Database& db) {
+    db.insertQuery(10, QStringLiteral("Однушки у метро"));
+    db.insertQuery(20, QStringLiteral("Двушки"));
+    db.insertQuery(30, QStringLiteral("Пусто"));
+    db.insertOffer(listing(QStringLiteral("a1"), 10, at(2024, 3, 1, 10, 30), QStringLiteral("/1")));
+    db.insertOffer(listing(QStringLiteral("a2"), 10, at(2024, 3, 2, 0, 0), QStringLiteral("/2")));
+    db.insertOffer(listing(QStringLiteral("a3"), 10, at(2024, 3, 3, 9, 5), QStringLiteral("/3")));
+    db.insertOffer(listing(QStringLiteral("b1"), 20, at(2024, 2, 1, 12, 0), QStringLiteral("/b")));
+    // a1 was already read; its search keeps its flags until a listing is opened.
+    RawConnection raw(db.path());
+    raw.exec(QStringLiteral("UPDATE Offers SET unreaded=0 WHERE id='a1'"));
+}
+
+struct Fixture {
+    Sandbox sandbox;
+    RecordedBoxes recorded;
+    std::unique_ptr<TfrmMain> window;
+    QSignalSpy queriesEntered;
+    QSignalSpy offersEntered;
+
+    Fixture()
+        : window((fillDatabase(*sandbox.createDb()), startWindow())),
+          queriesEntered(window->dbgQueries, &DataGrid::colEnter),
+          offersEntered(window->dbgOffers, &DataGrid::colEnter) {}
+
+    bool show() {
+        window->show();
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window.get());
+    }
+
+    int row(StoreTableModel* model, const QVariant& key) const { return model->rowOfKey(key); }
+
+    // A left click on a cell of a grid, by row and field.
+    void click(DataGrid* grid, int row, const QString& field) {
+        const QModelIndex index = grid->model()->index(row, fieldColumn(grid->model(), field));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+    }
+
+    QVariant value(StoreTableModel* model, const QVariant& key, const QString& field) {
+        return model->rowValues(model->rowOfKey(key), Qt::EditRole).value(field);
+    }
+
+    QString stored(const QString& sql) { return RawConnection(sandbox.dbPath()).value(sql); }
+
+    QStringList details() const {
+        QStringList texts;
+        for (const QLabel* label : window->pnlBottom->valueLabels())
+            texts.append(label->text());
+        return texts;
+    }
+};
+
+} // namespace
+
+class TestMainWindowGrids : public QObject {
+    Q_OBJECT
+
+private slots:
+    void gridsShowTheTables() {
+        Fixture f;
+        QueriesModel* queries = f.window->queriesModel();
+        QCOMPARE(queries->rowCount(), 3);
+        QCOMPARE(queries->keyOfRow(0), QVariant(10));
+        QCOMPARE(queries->keyOfRow(1), QVariant(20));
+        QCOMPARE(f.value(queries, 10, QStringLiteral("qname")).toString(),
+                 QStringLiteral("Однушки у метро"));
+        QCOMPARE(f.window->dbgQueries->model(), queries);
+        // The offers start with the listings of no search.
+        QCOMPARE(f.window->offersModel()->rowCount(), 0);
+        QCOMPARE(f.window->dbgOffers->model(), f.window->offersModel());
+        // The queries grid's cursor is on its first row, without any selection step.
+        QCOMPARE(f.window->dbgQueries->currentIndex().row(), 0);
+        QCOMPARE(f.queriesEntered.count(), 0);
+    }
+
+    void columnEnterRule() {
+        Fixture f;
+        QVERIFY(f.show());
+        DataGrid* queries = f.window->dbgQueries;
+        OffersModel* offers = f.window->offersModel();
+
+        // A click in the first column only moves the cursor.
+        f.click(queries, 1, QStringLiteral("updated"));
+        QCOMPARE(queries->currentIndex().row(), 1);
+        QCOMPARE(offers->queryId(), 0);
+        QCOMPARE(f.queriesEntered.count(), 0);
+
+        // A click on the name selects the search: its listings, newest first.
+        f.click(queries, 0, QStringLiteral("qname"));
+        QCOMPARE(f.queriesEntered.count(), 1);
+        QCOMPARE(offers->queryId(), 10);
+        QCOMPARE(offers->rowCount(), 3);
+        QCOMPARE(offers->keyOfRow(0), QVariant(QStringLiteral("a3")));
+        QCOMPARE(offers->keyOfRow(2), QVariant(QStringLiteral("a1")));
+        QCOMPARE(f.window->dbgOffers->currentIndex().row(), 0);
+        // Selecting a search opens no listing.
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers WHERE unreaded=0")),
+                 QStringLiteral("1"));
+
+        // Arrow keys move without selecting.
+        queries->setFocus();
+        QTest::keyClick(queries, Qt::Key_Down);
+        QCOMPARE(queries->currentIndex().row(), 1);
+        QCOMPARE(offers->queryId(), 10);
+        QCOMPARE(f.queriesEntered.count(), 1);
+
+        // Tab selects the search under the cursor.
+        QTest::keyClick(queries, Qt::Key_Tab);
+        QCOMPARE(f.queriesEntered.count(), 2);
+        QCOMPARE(offers->queryId(), 20);
+        QCOMPARE(offers->rowCount(), 1);
+
+        // A search without listings empties the grid and the details.
+        f.window->pnlBottom->lblMin_obj->setText(QStringLiteral("старое"));
+        f.click(queries, 2, QStringLiteral("qname"));
+        QCOMPARE(offers->queryId(), 30);
+        QCOMPARE(offers->rowCount(), 0);
+        QCOMPARE(f.window->pnlBottom->lblMin_obj->text(), QString());
+
+        // The listings grid obeys the same rule; none of this was the program's doing.
+        f.click(queries, 0, QStringLiteral("qname"));
+        f.click(f.window->dbgOffers, 1, QStringLiteral("unreaded"));
+        QCOMPARE(f.offersEntered.count(), 0);
+        QCOMPARE(f.details(), QStringList(12, QString()));
+        QTest::keyClick(f.window->dbgOffers, Qt::Key_Up);
+        QCOMPARE(f.offersEntered.count(), 0);
+        QCOMPARE(f.stored(QStringLiteral("SELECT unreaded FROM Offers WHERE id='a3'")),
+                 QStringLiteral("1"));
+        f.click(f.window->dbgOffers, 1, QStringLiteral("metro_obj"));
+        QCOMPARE(f.offersEntered.count(), 1);
+        QCOMPARE(f.window->pnlBottom->lblMetro_obj->text(),
+                 QStringLiteral("Профсоюзная, ул. Вавилова 5/2"));
+    }
+
+    void emptyQueriesGridSelectsNothing() {
+        Sandbox sandbox;
+        RecordedBoxes recorded;
+        {
+            auto db = sandbox.createDb();
+            db->insertOffer(listing(QStringLiteral("x"), 0, at(2024, 1, 1)));
+        }
+        auto window = startWindow();
+        // The offers of "no search" are what the grid shows; a click in the empty queries
+        // grid keeps them.
+        QCOMPARE(window->offersModel()->rowCount(), 1);
+        window->dbgQueriesColEnter();
+        QCOMPARE(window->offersModel()->rowCount(), 1);
+        QVERIFY(recorded.boxes.shown.size() == 1); // "add fail" only
+    }
+
+    void selectingListings_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("click") << QStringLiteral("click");
+        QTest::newRow("tab") << QStringLiteral("tab");
+    }
+    void selectingListings() {
+        QFETCH(QString, how);
+        Fixture f;
+        QVERIFY(f.show());
+        f.click(f.window->dbgQueries, 0, QStringLiteral("qname"));
+        DataGrid* grid = f.window->dbgOffers;
+        OffersModel* offers = f.window->offersModel();
+        QueriesModel* queries = f.window->queriesModel();
+        const auto select = [&](int row) {
+            if (how == QStringLiteral("click")) {
+                f.click(grid, row, QStringLiteral("price_obj"));
+            } else {
+                f.click(grid, row, QStringLiteral("unreaded"));
+                grid->setFocus();
+                QTest::keyClick(grid, Qt::Key_Tab);
+            }
+        };
+
+        // The already read listing: its details, and the search's envelope opens, while the
+        // name stays bold (two listings are still unread).
+        select(2);
+        QCOMPARE(
+            f.details(),
+            (QStringList{QStringLiteral("5 п/1"), QStringLiteral("Профсоюзная, ул. Вавилова 5/1"),
+                         QStringLiteral("2"), QStringLiteral("8"), QStringLiteral("45000"),
+                         QStringLiteral("50%"), QStringLiteral("3/9"), QStringLiteral("м/1"),
+                         QStringLiteral("8-916-000-00-00"), QStringLiteral("Хорошая квартира/1"),
+                         QStringLiteral("агент/1"), dateTimeDisplayText(at(2024, 3, 1, 10, 30))}));
+        QCOMPARE(f.stored(QStringLiteral("SELECT updated || unreaded FROM Queries WHERE id=10")),
+                 QStringLiteral("01"));
+        QCOMPARE(f.value(queries, 10, QStringLiteral("updated")), QVariant(false));
+        QCOMPARE(f.value(queries, 10, QStringLiteral("unreaded")), QVariant(true));
+
+        // An unread one loses its bullet at once.
+        select(0);
+        QCOMPARE(f.window->pnlBottom->lblDt_obj->text(), dateTimeDisplayText(at(2024, 3, 3, 9, 5)));
+        QCOMPARE(f.stored(QStringLiteral("SELECT unreaded FROM Offers WHERE id='a3'")),
+                 QStringLiteral("0"));
+        QCOMPARE(f.value(offers, QStringLiteral("a3"), QStringLiteral("unreaded")),
+                 QVariant(false));
+        QCOMPARE(f.value(queries, 10, QStringLiteral("unreaded")), QVariant(true));
+
+        // The last unread listing of the search takes the bold away in the same action; the
+        // other search keeps its flags. A midnight time is left out of the date.
+        select(1);
+        QCOMPARE(f.window->pnlBottom->lblDt_obj->text(), dateTimeDisplayText(at(2024, 3, 2)));
+        QVERIFY(!f.window->pnlBottom->lblDt_obj->text().contains(u':'));
+        QCOMPARE(f.stored(QStringLiteral("SELECT updated || unreaded FROM Queries WHERE id=10")),
+                 QStringLiteral("00"));
+        QCOMPARE(f.value(queries, 10, QStringLiteral("unreaded")), QVariant(false));
+        QCOMPARE(f.stored(QStringLiteral("SELECT updated || unreaded FROM Queries WHERE id=20")),
+                 QStringLiteral("11"));
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers WHERE unreaded=1")),
+                 QStringLiteral("1"));
+
+        // Refreshing the rows moved no cursor and ran no selection.
+        QCOMPARE(grid->currentIndex().row(), 1);
+        QCOMPARE(f.window->dbgQueries->currentIndex().row(), 0);
+        QCOMPARE(f.queriesEntered.count(), 1);
+        QCOMPARE(f.offersEntered.count(), 3);
+        QCOMPARE(f.recorded.boxes.shown.size(), 1); // "add fail" only
+    }
+
+    void listingFlagsFollowItsOwnSearch() {
+        Fixture f;
+        QVERIFY(f.show());
+        f.click(f.window->dbgQueries, 1, QStringLiteral("qname"));
+        // The queries cursor moves away without selecting another search.
+        f.click(f.window->dbgQueries, 0, QStringLiteral("updated"));
+        f.click(f.window->dbgOffers, 0, QStringLiteral("metro_obj"));
+        QCOMPARE(f.stored(QStringLiteral("SELECT updated || unreaded FROM Queries WHERE id=20")),
+                 QStringLiteral("00"));
+        QCOMPARE(f.stored(QStringLiteral("SELECT updated || unreaded FROM Queries WHERE id=10")),
+                 QStringLiteral("11"));
+    }
+
+    void nullFieldsShowEmpty() {
+        Fixture f;
+        {
+            RawConnection raw(f.sandbox.dbPath());
+            raw.exec(QStringLiteral("UPDATE Offers SET price_obj=NULL, dt_obj=NULL WHERE id='b1'"));
+        }
+        QVERIFY(f.show());
+        f.click(f.window->dbgQueries, 1, QStringLiteral("qname"));
+        f.window->pnlBottom->lblPrice_obj->setText(QStringLiteral("старое"));
+        f.click(f.window->dbgOffers, 0, QStringLiteral("cont_obj"));
+        QCOMPARE(f.window->pnlBottom->lblPrice_obj->text(), QString());
+        QCOMPARE(f.window->pnlBottom->lblDt_obj->text(), QString());
+        QCOMPARE(f.window->pnlBottom->lblCont_obj->text(), QStringLiteral("8-916-000-00-00"));
+    }
+
+    void emptyListingsGridClearsDetails() {
+        Fixture f;
+        QVERIFY(f.show());
+        f.click(f.window->dbgQueries, 2, QStringLiteral("qname"));
+        f.window->pnlBottom->lblCont_obj->setText(QStringLiteral("старое"));
+        // An empty grid still offers its first line to click into.
+        const QRect first(0, 0, 400, f.window->dbgOffers->verticalHeader()->defaultSectionSize());
+        QTest::mouseClick(f.window->dbgOffers->viewport(), Qt::LeftButton, {},
+                          QPoint(200, first.center().y()));
+        QCOMPARE(f.offersEntered.count(), 1);
+        QCOMPARE(f.window->pnlBottom->lblCont_obj->text(), QString());
+    }
+
+    void failedListingGoesToTheLog() {
+        Fixture f;
+        QVERIFY(f.show());
+        f.click(f.window->dbgQueries, 0, QStringLiteral("qname"));
+        // Another program holds the write lock: the listing cannot be marked read.
+        RawConnection raw(f.sandbox.dbPath());
+        sqlite3_busy_timeout(raw.handle(), 0);
+        raw.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+        f.click(f.window->dbgOffers, 0, QStringLiteral("metro_obj"));
+        raw.exec(QStringLiteral("ROLLBACK"));
+        // Details shown, no box, the reason in the log.
+        QCOMPARE(f.window->pnlBottom->lblPrice_obj->text(), QStringLiteral("45000"));
+        QCOMPARE(f.recorded.boxes.shown.size(), 1);
+        const QStringList messages = f.sandbox.logMessages();
+        QCOMPARE(messages.size(), 3);
+        QVERIFY2(messages[2].contains(QStringLiteral("locked")), qPrintable(messages[2]));
+        QCOMPARE(f.stored(QStringLiteral("SELECT unreaded FROM Offers WHERE id='a3'")),
+                 QStringLiteral("1"));
+        QCOMPARE(f.value(f.window->offersModel(), QStringLiteral("a3"), QStringLiteral("unreaded")),
+                 QVariant(true));
+    }
+
+    void failedSearchSelectionClosesTheListings() {
+        Fixture f;
+        QVERIFY(f.show());
+        f.click(f.window->dbgQueries, 0, QStringLiteral("qname"));
+        {
+            RawConnection raw(f.sandbox.dbPath());
+            raw.exec(QStringLiteral("ALTER TABLE Offers RENAME TO OffersAway"));
+        }
+        f.click(f.window->dbgQueries, 1, QStringLiteral("qname"));
+        QCOMPARE(f.recorded.boxes.shown.size(), 2);
+        QCOMPARE(f.recorded.boxes.shown[1].kind, MessageRequest::Kind::Error);
+        QVERIFY(f.window->offersModel() == nullptr);
+        QVERIFY(f.window->dbgOffers->model() == nullptr);
+        // Later selections do nothing until the listings are opened again.
+        f.click(f.window->dbgQueries, 0, QStringLiteral("qname"));
+        QCOMPARE(f.recorded.boxes.shown.size(), 2);
+        QTest::mouseClick(f.window->dbgOffers->viewport(), Qt::LeftButton, {}, QPoint(200, 5));
+        f.window->dbgOffersColEnter();
+        QCOMPARE(f.recorded.boxes.shown.size(), 2);
+    }
+};
+
+QTEST_MAIN(TestMainWindowGrids)
+#include "tst_mainwindow_grids.moc"

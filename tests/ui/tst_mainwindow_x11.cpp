@@ -1,0 +1,109 @@
+// The main window on an X desktop with a tray: the balloon of a sync that stored listings,
+// minimising to the tray and back, and the icon gone at shut-down. Needs the X display the
+// test command starts and the "trayer" panel, which the test starts itself.
+
+#include "support/fakeservice.h"
+#include "ui/trayicon.h"
+#include "ui/tst_mainwindow_support.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStringEncoder>
+#include <QSystemTrayIcon>
+
+using namespace domiva;
+using namespace domiva::test;
+
+namespace {
+
+QWidget* visibleBalloon() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qstrcmp(widget->metaObject()->className(), "QBalloonTip") == 0 && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
+}
+
+QStringList labelTexts(const QWidget* widget) {
+    QStringList texts;
+    for (const QLabel* label : widget->findChildren<QLabel*>())
+        texts.append(label->text());
+    return texts;
+}
+
+} // namespace
+
+class TestMainWindowX11 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X display");
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
+            if (trayer.isEmpty())
+                QSKIP("no tray on this display and no trayer to provide one");
+            m_panel = std::make_unique<QProcess>();
+            m_panel->start(trayer, {QStringLiteral("--edge"), QStringLiteral("top")});
+            QVERIFY(m_panel->waitForStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        }
+    }
+
+    void cleanupTestCase() {
+        if (m_panel) {
+            m_panel->terminate();
+            if (!m_panel->waitForFinished(3000))
+                m_panel->kill();
+            m_panel->waitForFinished(3000);
+        }
+    }
+
+    void trayBalloonMinimiseAndShutdown() {
+        Sandbox sandbox;
+        FakeService service;
+        sandbox.pointServiceAt(service.hostAndPort());
+        QStringEncoder cp1251("windows-1251");
+        FakeService::Answer answer;
+        answer.body = cp1251.encode(QStringLiteral("R#5#Однушки\r\nD#x1#5 п#Арбат, 1\r\n"
+                                                   "D#x2#7 п#Тверская, 3\r\n"));
+        service.setDefaultAnswer(answer);
+        RecordedBoxes recorded;
+        auto window = startWindow();
+        // The tray is there: no "add fail".
+        QVERIFY(recorded.boxes.shown.isEmpty());
+        QTRY_VERIFY(window->trayIcon()->isShown());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+        window->mnuRefreshClick();
+        QTRY_VERIFY(visibleBalloon() != nullptr);
+        const QStringList texts = labelTexts(visibleBalloon());
+        QVERIFY2(texts.contains(QStringLiteral("2 новых объявлений")), qPrintable(texts.join('|')));
+        QVERIFY2(texts.contains(QStringLiteral("Домива")), qPrintable(texts.join('|')));
+
+        // Minimised with the setting on and the icon there: off the task bar, until the
+        // icon brings it back.
+        window->showMinimized();
+        QTRY_VERIFY(window->isHidden());
+        emit window->trayIcon()->restoreRequested();
+        QTRY_VERIFY(window->isVisible());
+        QVERIFY(!window->isMinimized());
+
+        window->refreshTimer().setEnabled(false);
+        window->formDestroy();
+        QVERIFY(!window->trayIcon()->isShown());
+        QCOMPARE(sandbox.logMessages().last(), QStringLiteral("Shutdown"));
+        QVERIFY(recorded.boxes.shown.isEmpty());
+    }
+
+private:
+    std::unique_ptr<QProcess> m_panel;
+};
+
+QTEST_MAIN(TestMainWindowX11)
+#include "tst_mainwindow_x11.moc"
