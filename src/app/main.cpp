@@ -6,6 +6,7 @@
 #include "ui/mainwindow.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -27,11 +28,17 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     // The program speaks Russian whatever the user's locale: so do Qt's own buttons.
+    // The copy installed with the program comes first, Qt's own (if any) after it.
     QTranslator qtTranslations;
-    if (qtTranslations.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
-                            QStringLiteral("_"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslations);
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    for (const QString& folder :
+         {QCoreApplication::applicationDirPath() + QStringLiteral("/../share/domiva/translations"),
+          QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+        if (qtTranslations.load(russian, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+            QApplication::installTranslator(&qtTranslations);
+            break;
+        }
+    }
 
     // Installed before start-up, so that a termination asked for during it is not lost; it
     // outlives the window, so one that comes during shut-down cannot cut it short.
