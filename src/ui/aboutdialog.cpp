@@ -1,5 +1,7 @@
 #include "ui/aboutdialog.h"
 
+#include "ui/uifont.h"
+
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFont>
@@ -11,19 +13,6 @@
 namespace domiva {
 
 namespace {
-
-// The controls stand at fixed pixel positions, so the font is fixed in pixels too (about
-// 8 points at 96 dpi): a font that grew with the screen's dpi would run out of its boxes.
-// The positions were laid out for a narrow face; semi-condensed DejaVu keeps the longest
-// captions clear of the edits beside them (Qt narrows the regular face itself when the
-// condensed one is not installed).
-QFont dialogFont() {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    font.setStretch(QFont::SemiCondensed);
-    return font;
-}
 
 QLabel* labelAt(const QString& name, const QString& text, QWidget* parent, int left, int top,
                 bool bold) {
@@ -58,7 +47,7 @@ TfrmAbout::TfrmAbout(QWidget* parent)
       openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("О программе"));
-    setFont(dialogFont());
+    setFont(uiFont());
     resize(kClientWidth, kClientHeight);
 
     Label1 = labelAt(QStringLiteral("Label1"), QStringLiteral("Домива"), this, 8, 16, true);

@@ -1,5 +1,7 @@
 #include "ui/mainwindow.h"
 
+#include "ui/uifont.h"
+
 #include "app/error.h"
 #include "app/eventlog.h"
 #include "settings/integertext.h"
@@ -115,14 +117,7 @@ void restoreCursor(DataGrid* grid, StoreTableModel* model, const QVariant& key) 
 } // namespace
 
 QFont TfrmMain::windowFont() {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    // The grid columns and the details were laid out for a narrow face: the two columns of
-    // the searches fit their panel only so. (Qt narrows the regular face itself where the
-    // condensed one is not installed.)
-    font.setStretch(QFont::SemiCondensed);
-    return font;
+    return uiFont();
 }
 
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {

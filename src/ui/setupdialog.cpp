@@ -1,5 +1,7 @@
 #include "ui/setupdialog.h"
 
+#include "ui/uifont.h"
+
 #include <QCheckBox>
 #include <QFont>
 #include <QGroupBox>
@@ -12,19 +14,6 @@
 namespace domiva {
 
 namespace {
-
-// The controls stand at fixed pixel positions, so the font is fixed in pixels too (about
-// 8 points at 96 dpi): a font that grew with the screen's dpi would run out of its boxes.
-// The positions were laid out for a narrow face; semi-condensed DejaVu keeps the longest
-// captions clear of the edits beside them (Qt narrows the regular face itself when the
-// condensed one is not installed).
-QFont dialogFont() {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    font.setStretch(QFont::SemiCondensed);
-    return font;
-}
 
 // A caption at its left/top with the size its text needs.
 QLabel* captionAt(const QString& name, const QString& text, QWidget* parent, int left, int top) {
@@ -63,7 +52,7 @@ TfrmSetup::TfrmSetup(QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("frmSetup"));
     setWindowTitle(QStringLiteral("Настройки"));
-    setFont(dialogFont());
+    setFont(uiFont());
     setFixedSize(252, 458);
     setSizeGripEnabled(false);
 
