@@ -38,11 +38,26 @@ QString dateTimeValueToText(double value) {
     const DateTimeParts parts = fromDateTimeValue(value);
     if (!parts.date.isValid())
         return dateTimeValueToText(0);
-    return QStringLiteral("%1-%2-%3 %4")
-        .arg(parts.date.year(), 4, 10, QLatin1Char('0'))
-        .arg(parts.date.month(), 2, 10, QLatin1Char('0'))
-        .arg(parts.date.day(), 2, 10, QLatin1Char('0'))
-        .arg(parts.time.toString(QStringLiteral("HH:mm:ss.zzz")));
+    // Written digit by digit: every stored listing goes through here.
+    char16_t text[23];
+    const auto put = [&](int at, int number, int width) {
+        for (int i = width - 1; i >= 0; --i, number /= 10)
+            text[at + i] = char16_t(u'0' + number % 10);
+    };
+    put(0, parts.date.year(), 4);
+    text[4] = u'-';
+    put(5, parts.date.month(), 2);
+    text[7] = u'-';
+    put(8, parts.date.day(), 2);
+    text[10] = u' ';
+    put(11, parts.time.hour(), 2);
+    text[13] = u':';
+    put(14, parts.time.minute(), 2);
+    text[16] = u':';
+    put(17, parts.time.second(), 2);
+    text[19] = u'.';
+    put(20, parts.time.msec(), 3);
+    return QString(reinterpret_cast<const QChar*>(text), 23);
 }
 
 double dateTimeValueFromText(const QString& text) {

@@ -9,9 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+
+#include <sqlite3.h>
 
 namespace domiva {
 
@@ -217,17 +220,62 @@ bool Database::offerExists(const QString& id) {
     return query.next();
 }
 
+struct Database::RawStatement {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    static void destroy(RawStatement* raw) {
+        if (raw)
+            sqlite3_finalize(raw->stmt);
+        delete raw;
+    }
+};
+
+namespace {
+
+// The engine's own handle of a Qt SQLite connection.
+sqlite3* engineHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw Error(QStringLiteral("Нет доступа к базе данных SQLite"));
+    sqlite3* raw = *static_cast<sqlite3* const*>(handle.constData());
+    if (!raw)
+        throw Error(QStringLiteral("База данных не открыта"));
+    return raw;
+}
+
+void bindText(sqlite3_stmt* stmt, int position, const QString& text) {
+    // A null text is stored as an empty one, like everywhere else in the store.
+    static const char16_t empty = 0;
+    const void* data = text.isNull() ? static_cast<const void*>(&empty) : text.utf16();
+    sqlite3_bind_text16(stmt, position, data, static_cast<int>(text.size() * sizeof(char16_t)),
+                        SQLITE_TRANSIENT);
+}
+
+} // namespace
+
 bool Database::insertOffer(const OfferRow& offer) {
-    QSqlQuery& query = statement(sql::insertOffer);
-    FinishOnExit finish(query);
-    int position = 0;
-    query.bindValue(position++, nonNull(offer.id));
-    query.bindValue(position++, offer.qid);
+    if (!m_insertOffer) {
+        sqlite3* db = engineHandle(connection());
+        sqlite3_stmt* stmt = nullptr;
+        const QByteArray text(sql::insertOffer.data(), sql::insertOffer.size());
+        if (sqlite3_prepare_v2(db, text.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+            throw Error(QString::fromUtf8(sqlite3_errmsg(db)));
+        m_insertOffer = {new RawStatement{db, stmt}, &RawStatement::destroy};
+    }
+    sqlite3_stmt* stmt = m_insertOffer->stmt;
+    int position = 1;
+    bindText(stmt, position++, offer.id);
+    sqlite3_bind_int(stmt, position++, offer.qid);
     for (const QString& text : offer.texts)
-        query.bindValue(position++, nonNull(text));
-    query.bindValue(position, dateTimeValueToText(offer.dt_obj));
-    exec(query);
-    return query.numRowsAffected() == 1;
+        bindText(stmt, position++, text);
+    bindText(stmt, position, dateTimeValueToText(offer.dt_obj));
+    const int rc = sqlite3_step(stmt);
+    // Reset at once: a statement left stepping would hold a read snapshot.
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    if (rc != SQLITE_DONE)
+        throw Error(QString::fromUtf8(sqlite3_errmsg(m_insertOffer->db)));
+    return sqlite3_changes(m_insertOffer->db) == 1;
 }
 
 int Database::unreadOfferCount(qint32 qid) {

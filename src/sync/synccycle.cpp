@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
+#include <QSet>
 #include <QStringEncoder>
 
 #include <optional>
@@ -113,7 +114,16 @@ void SyncCycle::downloadAndParse(bool loadAll) {
 
         m_host.setStatusText(0, QString::fromUtf16(kStageDownloading));
         m_host.processEvents();
-        writeFeedFile(download(url, rd));
+        // Read once: the settings may be saved while the window has its turns.
+        const bool systemTransport = m_ctx.settings->proxyFromIE;
+        QByteArray body = download(url, rd, systemTransport);
+        m_host.processEvents();
+        // The system transport stores the answer as lines, each ended by CR LF; the other
+        // stores it byte for byte.
+        if (systemTransport)
+            body = asCrLfLines(body);
+        writeFeedFile(body);
+        body.clear();
         m_host.processEvents();
         FeedLineReader lines(readFeedFile());
         m_host.processEvents();
@@ -153,10 +163,10 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         throw Error(unloggedError);
 }
 
-QByteArray SyncCycle::download(const QString& url, const QByteArray& rd) {
+QByteArray SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTransport) {
     const Settings& s = *m_ctx.settings;
     const QByteArray password = toWindows1251(s.password);
-    if (s.proxyFromIE) {
+    if (systemTransport) {
         const QByteArray form = "pass=" + formEncode(password) + "&rd=" + rd;
         const PostFormResult result =
             postForm(url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits);
@@ -164,7 +174,7 @@ QByteArray SyncCycle::download(const QString& url, const QByteArray& rd) {
             throw Error(result.httpFailure);
         if (result.body.isEmpty())
             throw Error(QString::fromUtf16(kEmptyUpdate));
-        return asCrLfLines(result.body);
+        return result.body;
     }
     FormClient client;
     client.setProxyServer(s.proxyServer);
@@ -206,6 +216,11 @@ void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {
 
 void SyncCycle::applyLines(FeedLineReader& lines) {
     std::optional<qint32> currentQuery;
+    // Today's year and the month names are read once per feed, not once per offer.
+    const DateTimeContext dates = DateTimeContext::system();
+    // The searches already flagged in the open transaction: the user cannot have read
+    // anything of them before the window's next turn, so flagging again would change nothing.
+    QSet<qint32> flagged;
     auto tx = std::make_unique<Transaction>(*m_db);
     m_slice.start();
     try {
@@ -224,17 +239,22 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                         row.id = r.id;
                         row.qid = *currentQuery;
                         row.texts = r.fields;
-                        row.dt_obj = offerDate(r, dateTimeNow());
+                        row.dt_obj = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
                         if (m_db->insertOffer(row)) {
-                            m_db->markQueryUnread(*currentQuery);
+                            if (!flagged.contains(*currentQuery)) {
+                                m_db->markQueryUnread(*currentQuery);
+                                flagged.insert(*currentQuery);
+                            }
                             ++m_newOffers;
                         }
                     } else if constexpr (std::is_same_v<T, RemovalRecord>) {
                         m_db->removeQuery(r.id);
+                        flagged.remove(r.id);
                     } else if constexpr (std::is_same_v<T, VersionRecord>) {
                         if (isNewVersion(r)) {
                             tx->commit();
                             tx.reset();
+                            flagged.clear();
                             m_host.showNewVersionMessage(newVersionText(m_ctx.service->site));
                             tx = std::make_unique<Transaction>(*m_db);
                             m_slice.restart();
@@ -242,8 +262,10 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                     }
                 },
                 record);
-            if (m_slice.elapsed() >= m_sliceMs)
+            if (m_slice.elapsed() >= m_sliceMs) {
                 giveWindowATurn(tx);
+                flagged.clear();
+            }
         }
     } catch (...) {
         // The lines before the failing one stay applied.

@@ -92,7 +92,7 @@ public:
     QString feedFilePath() const;
 
 private:
-    QByteArray download(const QString& url, const QByteArray& rd);
+    QByteArray download(const QString& url, const QByteArray& rd, bool systemTransport);
     void writeFeedFile(const QByteArray& bytes);
     QByteArray readFeedFile();
     void applyLines(FeedLineReader& lines);
