@@ -2,6 +2,7 @@
 #include "settings/settings.h"
 #include "store/database.h"
 #include "support/fakeservice.h"
+#include "support/httphelpers.h"
 #include "support/netutil.h"
 #include "sync/refreshtimer.h"
 #include "sync/synccycle.h"
@@ -17,14 +18,10 @@
 #include <functional>
 
 using namespace domiva;
+using domiva::test::cp1251;
 using domiva::test::FakeService;
 
 namespace {
-
-QByteArray cp1251(const QString& s) {
-    QStringEncoder enc("windows-1251");
-    return enc.encode(s);
-}
 
 HttpServer::Response ok(const QByteArray& body) {
     HttpServer::Response r;

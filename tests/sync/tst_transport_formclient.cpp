@@ -3,6 +3,7 @@
 #include "app/error.h"
 #include "support/fakeproxy.h"
 #include "support/fakeservice.h"
+#include "support/httphelpers.h"
 #include "support/netutil.h"
 #include "sync/formclient.h"
 
@@ -16,34 +17,16 @@
 
 using namespace domiva;
 using namespace std::chrono_literals;
+using test::answer;
+using test::cp1251;
 using test::FakeProxy;
 using test::FakeService;
+using test::headerNames;
 
 namespace {
 
 const QString agent = QStringLiteral("DomivaDesktop#0.0.1 MDAC#(6.4.2) JET#(3.40.1.0) OS# Debian "
                                      "GNU/Linux 12 (bookworm) #INDY");
-
-QByteArray cp1251(const QString& text) {
-    QStringEncoder encoder("windows-1251");
-    return encoder.encode(text);
-}
-
-QList<QByteArray> headerNames(const HttpServer::Request& request) {
-    QList<QByteArray> names;
-    for (const HttpServer::Header& h : request.headers) {
-        names.append(h.name.toLower());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-FakeService::Answer answer(int status, const QByteArray& body) {
-    FakeService::Answer a;
-    a.status = status;
-    a.body = body;
-    return a;
-}
 
 QList<FormField> fields(const QByteArray& pass, const QByteArray& rd) {
     return {{"pass", pass}, {"rd", rd}};

@@ -1,6 +1,7 @@
 // The system transport: the exact exchange of postForm, its failures and its proxy.
 #include "support/fakeproxy.h"
 #include "support/fakeservice.h"
+#include "support/httphelpers.h"
 #include "support/netutil.h"
 #include "sync/formencoding.h"
 #include "sync/postform.h"
@@ -15,33 +16,15 @@
 
 using namespace domiva;
 using namespace std::chrono_literals;
+using test::answer;
+using test::cp1251;
 using test::FakeService;
+using test::headerNames;
 
 namespace {
 
 const QString agent = QStringLiteral("DomivaDesktop#0.0.1 MDAC#(6.4.2) JET#(3.40.1.0) OS# Debian "
                                      "GNU/Linux 12 (bookworm) #WININET");
-
-QByteArray cp1251(const QString& text) {
-    QStringEncoder encoder("windows-1251");
-    return encoder.encode(text);
-}
-
-QList<QByteArray> headerNames(const HttpServer::Request& request) {
-    QList<QByteArray> names;
-    for (const HttpServer::Header& h : request.headers) {
-        names.append(h.name.toLower());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-FakeService::Answer answer(int status, const QByteArray& body) {
-    FakeService::Answer a;
-    a.status = status;
-    a.body = body;
-    return a;
-}
 
 TransferLimits shortLimits() {
     TransferLimits limits;
