@@ -3,6 +3,7 @@
 // test command starts and the "trayer" panel, which the test starts itself.
 
 #include "support/fakeservice.h"
+#include "traytestsupport.h"
 #include "ui/trayicon.h"
 #include "ui/tst_mainwindow_support.h"
 
@@ -17,51 +18,11 @@
 using namespace domiva;
 using namespace domiva::test;
 
-namespace {
-
-QWidget* visibleBalloon() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qstrcmp(widget->metaObject()->className(), "QBalloonTip") == 0 && widget->isVisible())
-            return widget;
-    }
-    return nullptr;
-}
-
-QStringList labelTexts(const QWidget* widget) {
-    QStringList texts;
-    for (const QLabel* label : widget->findChildren<QLabel*>())
-        texts.append(label->text());
-    return texts;
-}
-
-} // namespace
-
 class TestMainWindowX11 : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            QSKIP("needs an X display");
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-            const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
-            if (trayer.isEmpty())
-                QSKIP("no tray on this display and no trayer to provide one");
-            m_panel = std::make_unique<QProcess>();
-            m_panel->start(trayer, {QStringLiteral("--edge"), QStringLiteral("top")});
-            QVERIFY(m_panel->waitForStarted());
-            QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
-        }
-    }
-
-    void cleanupTestCase() {
-        if (m_panel) {
-            m_panel->terminate();
-            if (!m_panel->waitForFinished(3000))
-                m_panel->kill();
-            m_panel->waitForFinished(3000);
-        }
-    }
+    void initTestCase() { DOMIVA_REQUIRE_TRAY(m_tray); }
 
     void trayBalloonMinimiseAndShutdown() {
         Sandbox sandbox;
@@ -102,7 +63,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<QProcess> m_panel;
+    TrayHost m_tray;
 };
 
 QTEST_MAIN(TestMainWindowX11)

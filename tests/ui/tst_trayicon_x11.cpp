@@ -1,6 +1,7 @@
 // The tray icon on an X desktop with a tray: shown, balloon, removed. Needs the X display the
 // test command starts and the "trayer" panel, which the test starts itself.
 
+#include "traytestsupport.h"
 #include "ui/messageboxes.h"
 #include "ui/trayicon.h"
 
@@ -16,59 +17,22 @@
 #include <memory>
 
 using namespace domiva;
-
-namespace {
-
-QWidget* visibleBalloon() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qstrcmp(widget->metaObject()->className(), "QBalloonTip") == 0 && widget->isVisible())
-            return widget;
-    }
-    return nullptr;
-}
-
-QStringList labelTexts(const QWidget* widget) {
-    QStringList texts;
-    for (const QLabel* label : widget->findChildren<QLabel*>())
-        texts.append(label->text());
-    return texts;
-}
-
-} // namespace
+using domiva::test::labelTexts;
+using domiva::test::visibleBalloon;
 
 class TestTrayIconX11 : public QObject {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void shownWithBalloon();
 
 private:
-    std::unique_ptr<QProcess> m_panel;
+    test::TrayHost m_tray;
 };
 
 void TestTrayIconX11::initTestCase() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        QSKIP("needs an X display");
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
-        if (trayer.isEmpty())
-            QSKIP("no tray on this display and no trayer to provide one");
-        m_panel = std::make_unique<QProcess>();
-        m_panel->start(trayer, {QStringLiteral("--edge"), QStringLiteral("top")});
-        QVERIFY(m_panel->waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
-    }
-}
-
-void TestTrayIconX11::cleanupTestCase() {
-    if (m_panel) {
-        m_panel->terminate();
-        if (!m_panel->waitForFinished(3000))
-            m_panel->kill();
-        m_panel->waitForFinished(3000);
-    }
+    DOMIVA_REQUIRE_TRAY(m_tray);
 }
 
 void TestTrayIconX11::shownWithBalloon() {
