@@ -42,6 +42,20 @@ QString logTimestamp(const QDateTime& when) {
     return text;
 }
 
+namespace {
+
+// A message may carry line breaks of any kind (an engine's or a server's text); each one
+// becomes the CR LF that ends every line of the log.
+QString withLogLineEnds(const QString& message) {
+    QString text = message;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return text;
+}
+
+} // namespace
+
 void writeLog(const QString& logPath, const QString& message, bool reset, const QDateTime& now) {
     if (reset)
         QFile::remove(logPath);
@@ -53,7 +67,8 @@ void writeLog(const QString& logPath, const QString& message, bool reset, const 
     }
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         throw Error(file.errorString());
-    const QByteArray line = (logTimestamp(now) + QStringLiteral(": ") + message).toUtf8() + "\r\n";
+    const QByteArray line =
+        (logTimestamp(now) + QStringLiteral(": ") + withLogLineEnds(message)).toUtf8() + "\r\n";
     if (file.write(line) != line.size())
         throw Error(file.errorString());
     if (!file.flush())
