@@ -161,6 +161,11 @@ void ProfileFile::setValue(const QString& section, const QString& key, const QSt
     if (hasLineBreak(value))
         throw Error(QStringLiteral("The value of \"%1\" holds a line break").arg(key));
 
+    // A value the reader would change (blanks or a quote at either end) goes inside one pair
+    // of double quotes, which the reader takes off again.
+    const QString stored =
+        readableValue(value) == value ? value : QLatin1Char('"') + value + QLatin1Char('"');
+
     qsizetype header = findSection(section);
     if (header < 0) {
         header = qsizetype(m_lines.size());
@@ -171,7 +176,7 @@ void ProfileFile::setValue(const QString& section, const QString& key, const QSt
     for (qsizetype i = header + 1; i < end; ++i) {
         Line& line = m_lines[i];
         if (line.kind == Kind::Key && sameName(line.name, key)) {
-            line = parseLine((line.name + QLatin1Char('=') + value).toUtf8(), line.eol);
+            line = parseLine((line.name + QLatin1Char('=') + stored).toUtf8(), line.eol);
             return;
         }
         // New keys follow the section's last entry, not the blank lines or comments that
@@ -179,7 +184,7 @@ void ProfileFile::setValue(const QString& section, const QString& key, const QSt
         if (line.kind == Kind::Key || line.kind == Kind::Other)
             insertAt = i + 1;
     }
-    insertLine(insertAt, trimBlanks(key).toString() + QLatin1Char('=') + value);
+    insertLine(insertAt, trimBlanks(key).toString() + QLatin1Char('=') + stored);
 }
 
 QByteArray ProfileFile::toByteArray() const {

@@ -14,6 +14,8 @@ namespace domiva {
 //   the first key of a name in it are the ones used;
 // - a value loses its surrounding blanks and then one matching pair of enclosing quotes
 //   (' or "), and is read up to 2047 characters;
+// - a value that would not read back as it was written is stored inside one pair of double
+//   quotes;
 // - a written key replaces its line in place (the key keeps its spelling in the file); a new
 //   key goes after the last entry of its section, a new section at the end of the file;
 // - every other line (other sections and keys, comments, blank lines, bytes that are not

@@ -202,9 +202,18 @@ void TestProfileFile::setsValues_data() {
     QTest::newRow("byte order mark kept") << QByteArray("\xEF\xBB\xBF[main]\nlogin=a\n") << "main"
                                           << "login"
                                           << "b" << QByteArray("\xEF\xBB\xBF[main]\nlogin=b\n");
-    QTest::newRow("value written as it is") << QByteArray("[main]\n") << "main"
-                                            << "login"
-                                            << " \"q\" " << QByteArray("[main]\nlogin= \"q\" \n");
+    QTest::newRow("value that reads back is written as it is")
+        << QByteArray("[main]\n") << "main"
+        << "login"
+        << "a \"q\" b" << QByteArray("[main]\nlogin=a \"q\" b\n");
+    QTest::newRow("blanks and quotes at the ends are quoted")
+        << QByteArray("[main]\n") << "main"
+        << "login"
+        << " \"q\" " << QByteArray("[main]\nlogin=\" \"q\" \"\n");
+    QTest::newRow("a quote at one end only reads back as it is")
+        << QByteArray("[main]\nlogin=a\n") << "main"
+        << "login"
+        << "'q" << QByteArray("[main]\nlogin='q\n");
     QTest::newRow("cyrillic value") << QByteArray("[main]\nlogin=a\n") << "main"
                                     << "login"
                                     << "Иван" << QByteArray("[main]\nlogin=Иван\n");
@@ -223,6 +232,7 @@ void TestProfileFile::setsValues() {
     ProfileFile profile(before);
     profile.setValue(section, key, value);
     QCOMPARE(profile.toByteArray(), after);
+    QCOMPARE(ProfileFile(after).value(section, key).value_or(QString()), value);
     // The changed profile reads like the file it writes.
     QCOMPARE(profile.value(section, key), ProfileFile(after).value(section, key));
     QVERIFY(profile.value(section, key).has_value());

@@ -107,6 +107,7 @@ private slots:
     void init();
     void defaults();
     void newFileHoldsTheDefaultsInOrder();
+    void roundTrip_data();
     void roundTrip();
     void loads_data();
     void loads();
@@ -151,18 +152,33 @@ void TestSettingsFile::newFileHoldsTheDefaultsInOrder() {
     QCOMPARE(readBytes(m_path), kDefaultFile);
 }
 
+void TestSettingsFile::roundTrip_data() {
+    QTest::addColumn<QString>("text"); // every text setting starts with it
+    QTest::newRow("plain") << "Иван p=a;s s";
+    QTest::newRow("empty") << "";
+    QTest::newRow("leading blank") << " secret";
+    QTest::newRow("trailing blanks") << "secret \t ";
+    QTest::newRow("quotes inside") << "a \"b\" 'c'";
+    QTest::newRow("quoted") << "\"secret\"";
+    QTest::newRow("single-quoted in blanks") << " 'secret' ";
+    QTest::newRow("quote at the start only") << "\"secret";
+    QTest::newRow("quote at the end only") << "secret'";
+    QTest::newRow("only quotes") << "\"\"";
+}
+
 void TestSettingsFile::roundTrip() {
+    QFETCH(QString, text);
     Settings s;
-    s.login = QStringLiteral("Иван");
-    s.password = QStringLiteral("p=a;s s");
+    s.login = text;
+    s.password = text + QStringLiteral("p");
     s.minimizeToTray = false;
     s.playSound = false;
     s.refreshTime = -1;
     s.countQueries = std::numeric_limits<qint32>::min();
-    s.proxyServer = QStringLiteral("proxy.example.org");
+    s.proxyServer = text + QStringLiteral("s");
     s.proxyPort = std::numeric_limits<qint32>::max();
-    s.proxyLogin = QStringLiteral("user");
-    s.proxyPassword = QString();
+    s.proxyLogin = QStringLiteral("l") + text;
+    s.proxyPassword = text;
     s.proxyFromIE = false;
     saveSettings(m_path, s);
     const Settings loaded = loadSettings(m_path);
