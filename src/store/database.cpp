@@ -16,6 +16,11 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace domiva {
 
 using namespace sqlutil;
@@ -61,6 +66,39 @@ QString fileUri(const QString& path) {
            QString::fromLatin1(QUrl::toPercentEncoding(absolute, QByteArrayLiteral("/")));
 }
 
+// What SQLite keeps beside a database file. Left behind by a crash, they belong to that
+// file: beside a new file of the same name, SQLite would replay an old log into it.
+constexpr std::array<const char*, 3> kCompanionSuffixes{"-wal", "-shm", "-journal"};
+
+void removeOrphanedCompanions(const QString& dbPath) {
+    const QFileInfo db(dbPath);
+    if (db.exists() || db.isSymLink())
+        return;
+    for (const char* suffix : kCompanionSuffixes) {
+        QFile companion(dbPath + QLatin1String(suffix));
+        if (!companion.remove() && companion.exists())
+            throw Error(companion.errorString());
+    }
+}
+
+// Renames from to to unless to exists, atomically: two starts creating the database at the same
+// time must not replace each other's file. Gives 0 or the errno of the failure (EEXIST when to
+// is taken).
+int renameWithoutReplacing(const QString& from, const QString& to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without the flag: a new hard link fails just as well when the name is taken.
+    if (::link(source.constData(), target.constData()) != 0)
+        return errno;
+    ::unlink(source.constData());
+    return 0;
+}
+
 QString nonNull(const QString& text) {
     return text.isNull() ? QStringLiteral("") : text;
 }
@@ -96,9 +134,13 @@ void createDatabase(const QString& dbPath) {
         }
         db.close();
     }
-    QFile file(temporaryPath);
-    if (!file.rename(dbPath))
-        throw Error(file.errorString());
+    removeOrphanedCompanions(dbPath);
+    const int error = renameWithoutReplacing(temporaryPath, dbPath);
+    // Another start made the file first: that one is used, ours goes with the guard.
+    if (error == EEXIST && QFileInfo(dbPath).isFile())
+        return;
+    if (error != 0)
+        throw Error(qt_error_string(error));
     guard.release();
 }
 
@@ -109,12 +151,23 @@ Database::Database(const QString& dbPath)
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open())
         throw Error(engineMessage(db.lastError()));
-    // Not a database at all shows up here, at the first statement.
-    run(db, sql::pragmaJournalWal);
-    run(db, sql::pragmaSynchronousNormal);
-    run(db, sql::pragmaAutoCheckpoint);
+    // Nothing is written before the file has shown to be ours: an empty file or another
+    // program's database fails here, as it was. Not a database at all fails at the first read.
     run(db, sql::checkQueriesTable);
     run(db, sql::checkOffersTable);
+    {
+        QSqlQuery journal = prepare(db, sql::pragmaJournalWal);
+        exec(journal);
+        const QString mode = journal.next() ? journal.value(0).toString() : QString();
+        journal.finish();
+        // The engine answers with the mode it kept when it cannot switch.
+        if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+            throw Error(QStringLiteral("The database cannot be switched to WAL mode (journal "
+                                       "mode \"%1\")")
+                            .arg(mode));
+    }
+    run(db, sql::pragmaSynchronousNormal);
+    run(db, sql::pragmaAutoCheckpoint);
     run(db, sql::createOffersByQueryIndex);
     run(db, sql::createOffersUnreadIndex);
 }

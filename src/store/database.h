@@ -14,8 +14,10 @@ namespace domiva {
 
 // Creates the listing database at dbPath with its two empty tables. The file is built under a
 // temporary name beside dbPath and only renamed to dbPath once both tables exist, so a failed
-// creation leaves nothing behind. Throws domiva::Error with the engine's message (or the file
-// system's, when the final rename fails); an existing dbPath is never replaced.
+// creation leaves nothing behind. Journals left beside a missing dbPath are removed first. An
+// existing dbPath is never replaced: when another start made it meanwhile, that file stays and
+// creation succeeds. Throws domiva::Error with the engine's message (or the file system's,
+// when the final rename fails).
 void createDatabase(const QString& dbPath);
 
 // One listing as the feed delivers it, ready to be stored.
@@ -49,8 +51,8 @@ private:
 // the engine's message.
 class Database {
 public:
-    // Opens an existing file read-write (a missing file is an error, never created), switches
-    // it to WAL, checks that both tables are there and adds the indexes the program relies on
+    // Opens an existing file read-write (a missing file is an error, never created), checks
+    // that both tables are there, switches it to WAL and adds the indexes the program relies on
     // when they are missing.
     explicit Database(const QString& dbPath);
     ~Database() = default;
