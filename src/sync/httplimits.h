@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <chrono>
 
 namespace domiva {
@@ -11,6 +13,9 @@ struct TransferLimits {
     std::chrono::milliseconds connectTimeout{30'000};
     // A transfer that moves no byte for this long is abandoned.
     std::chrono::milliseconds stallTime{60'000};
+    // A response body larger than this is refused: a server that streams without end would
+    // otherwise fill memory.
+    qint64 maxBodyBytes = qint64(256) << 20;
 };
 
 } // namespace domiva

@@ -24,6 +24,12 @@ void initCurlOnce() {
 
 constexpr int safetyPollMs = 50;
 
+QString sizeText(qint64 bytes) {
+    constexpr qint64 mebibyte = qint64(1) << 20;
+    return bytes % mebibyte == 0 && bytes > 0 ? QStringLiteral("%1 MiB").arg(bytes / mebibyte)
+                                              : QStringLiteral("%1 bytes").arg(bytes);
+}
+
 } // namespace
 
 void CurlTransfer::NotifierCleanup::operator()(QSocketNotifier* n) const {
@@ -32,7 +38,7 @@ void CurlTransfer::NotifierCleanup::operator()(QSocketNotifier* n) const {
 }
 
 CurlTransfer::CurlTransfer(const TransferLimits& limits, QObject* parent)
-    : QObject(parent), m_stallTime(limits.stallTime) {
+    : QObject(parent), m_stallTime(limits.stallTime), m_maxBodyBytes(limits.maxBodyBytes) {
     initCurlOnce();
     m_easy.reset(curl_easy_init());
     m_multi.reset(curl_multi_init());
@@ -173,7 +179,13 @@ int CurlTransfer::timerCallback(CURLM*, long timeoutMs, void* self) {
 
 size_t CurlTransfer::writeCallback(char* data, size_t size, size_t count, void* self) {
     const size_t bytes = size * count;
-    static_cast<CurlTransfer*>(self)->m_body.append(data, static_cast<qsizetype>(bytes));
+    auto* transfer = static_cast<CurlTransfer*>(self);
+    if (qint64(bytes) > transfer->m_maxBodyBytes - transfer->m_body.size()) {
+        // Anything but the full count makes libcurl end the transfer.
+        transfer->m_bodyTooLarge = true;
+        return 0;
+    }
+    transfer->m_body.append(data, static_cast<qsizetype>(bytes));
     return bytes;
 }
 
@@ -257,7 +269,11 @@ void CurlTransfer::collectDone() {
 void CurlTransfer::finish(CURLcode code) {
     m_code = code;
     curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &m_status);
-    if (code != CURLE_OK) {
+    if (m_bodyTooLarge) {
+        m_body.clear();
+        m_errorText = QStringLiteral("The response is larger than the limit of %1: given up")
+                          .arg(sizeText(m_maxBodyBytes));
+    } else if (code != CURLE_OK) {
         m_errorText = m_errorBuffer[0] != '\0' ? QString::fromUtf8(m_errorBuffer)
                                                : QString::fromUtf8(curl_easy_strerror(code));
     }

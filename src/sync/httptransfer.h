@@ -58,6 +58,8 @@ public:
     QByteArray reasonPhrase() const { return m_reason; }
     // The body of the last response, byte for byte.
     const QByteArray& body() const { return m_body; }
+    // The transfer failed because the body grew beyond the limit; errorText() names the limit.
+    bool bodyTooLarge() const { return m_bodyTooLarge; }
 
 signals:
     // Emitted once, when the transfer ends in any way. Do not delete the transfer directly in
@@ -113,6 +115,8 @@ private:
     std::chrono::milliseconds m_stallTime;
     QElapsedTimer m_sinceActivity;
     curl_off_t m_bytesMoved = 0;
+    qint64 m_maxBodyBytes;
+    bool m_bodyTooLarge = false;
     State m_state = State::Idle;
     CURLcode m_code = CURLE_OK;
     QString m_errorText;

@@ -62,6 +62,9 @@ PostFormResult postForm(const QString& url, const QString& agentText, const QByt
 
         if (!transfer.succeeded()) {
             result.transportError = transfer.errorText();
+            if (transfer.bodyTooLarge()) {
+                result.limitFailure = result.transportError;
+            }
         } else if (transfer.status() >= 400) {
             result.httpFailure = QStringLiteral("HTTP %1").arg(transfer.status());
         } else {

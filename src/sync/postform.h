@@ -24,6 +24,9 @@ struct PostFormResult {
     QString httpFailure;
     // libcurl's account of a failed exchange (no connection, stalled...); empty otherwise.
     QString transportError;
+    // Set, with transportError, when the response was given up at its size limit; names the
+    // limit.
+    QString limitFailure;
 };
 
 // Sends formText (sent exactly as passed: nothing is encoded here) by POST to

@@ -172,6 +172,8 @@ QByteArray SyncCycle::download(const QString& url, const QByteArray& rd, bool sy
             postForm(url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits);
         if (!result.httpFailure.isEmpty())
             throw Error(result.httpFailure);
+        if (!result.limitFailure.isEmpty())
+            throw Error(result.limitFailure);
         if (result.body.isEmpty())
             throw Error(QString::fromUtf16(kEmptyUpdate));
         return result.body;

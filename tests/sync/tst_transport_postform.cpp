@@ -147,7 +147,10 @@ void TestTransportPostForm::answerBodyKeptWhole_data() {
 void TestTransportPostForm::answerBodyKeptWhole() {
     QFETCH(QByteArray, body);
     m_service->queueAnswer(answer(200, body));
-    const PostFormResult result = postForm(m_service->url("/db/x/get1.txt"), agent, "pass=&rd=");
+    TransferLimits limits; // a body of exactly the limit is kept
+    limits.maxBodyBytes = body.size();
+    const PostFormResult result =
+        postForm(m_service->url("/db/x/get1.txt"), agent, "pass=&rd=", limits);
     QCOMPARE(result.body.size(), body.size());
     QCOMPARE(result.body, body);
 }
