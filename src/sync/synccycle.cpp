@@ -20,6 +20,7 @@
 
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 namespace domiva {
 
@@ -206,11 +207,24 @@ QByteArray SyncCycle::readFeedFile() {
     return bytes;
 }
 
+void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
+    try {
+        tx->commit();
+    } catch (...) {
+        // The group is lost (the engine may have rolled it back already): roll back what is
+        // left and count none of its listings.
+        tx.reset();
+        m_uncommittedOffers = 0;
+        throw;
+    }
+    tx.reset();
+    m_newOffers += std::exchange(m_uncommittedOffers, 0);
+}
+
 void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {
     // Committed before the window gets control: other connections see the rows at once, a
     // crash loses at most one slice, and nothing is held open while the user works.
-    tx->commit();
-    tx.reset();
+    commitGroup(tx);
     m_host.processEvents();
     tx = std::make_unique<Transaction>(*m_db);
     m_slice.restart();
@@ -223,6 +237,7 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
     // The searches already flagged in the open transaction: the user cannot have read
     // anything of them before the window's next turn, so flagging again would change nothing.
     QSet<qint32> flagged;
+    m_uncommittedOffers = 0;
     auto tx = std::make_unique<Transaction>(*m_db);
     m_slice.start();
     try {
@@ -247,15 +262,14 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                                 m_db->markQueryUnread(*currentQuery);
                                 flagged.insert(*currentQuery);
                             }
-                            ++m_newOffers;
+                            ++m_uncommittedOffers;
                         }
                     } else if constexpr (std::is_same_v<T, RemovalRecord>) {
                         m_db->removeQuery(r.id);
                         flagged.remove(r.id);
                     } else if constexpr (std::is_same_v<T, VersionRecord>) {
                         if (isNewVersion(r)) {
-                            tx->commit();
-                            tx.reset();
+                            commitGroup(tx);
                             flagged.clear();
                             m_host.showNewVersionMessage(newVersionText(m_ctx.service->site));
                             tx = std::make_unique<Transaction>(*m_db);
@@ -269,13 +283,18 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                 flagged.clear();
             }
         }
+        commitGroup(tx);
     } catch (...) {
-        // The lines before the failing one stay applied.
-        if (tx)
-            tx->commit();
+        // The lines before the failing one stay applied. When it was their commit that failed
+        // there is nothing left to commit, and the first error is the one to report.
+        if (tx) {
+            try {
+                commitGroup(tx);
+            } catch (const Error&) {
+            }
+        }
         throw;
     }
-    tx->commit();
 }
 
 } // namespace domiva

@@ -97,6 +97,8 @@ private:
     QByteArray readFeedFile();
     void applyLines(FeedLineReader& lines);
     void giveWindowATurn(std::unique_ptr<Transaction>& tx);
+    // Commits and ends tx; its new listings count from then on.
+    void commitGroup(std::unique_ptr<Transaction>& tx);
 
     SyncHost& m_host;
     RefreshTimer& m_timer;
@@ -106,6 +108,8 @@ private:
     int m_sliceMs = 15;
     bool m_busy = false;
     int m_newOffers = 0;
+    // New listings stored in the open transaction, not counted before it is committed.
+    int m_uncommittedOffers = 0;
     QElapsedTimer m_slice;
 };
 

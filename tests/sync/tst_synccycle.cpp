@@ -10,10 +10,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sqlite3.h>
 
 #include <functional>
 
@@ -384,6 +387,26 @@ private slots:
         QCOMPARE(m_host.resumed, 1);
         QCOMPARE(logLines().size(), 1);
         QVERIFY(!m_cycle->syncBusy());
+    }
+
+    // The engine refuses the commit of a group and rolls it back, as on a full disk.
+    void failedCommitReportsItsCause() {
+        const QVariant handle = m_db->connection().driver()->handle();
+        sqlite3* engine = *static_cast<sqlite3* const*>(handle.constData());
+        int commits = 0;
+        sqlite3_commit_hook(
+            engine, [](void* n) { return ++*static_cast<int*>(n) == 3 ? 1 : 0; }, &commits);
+        m_cycle->setSliceMilliseconds(0); // one group per record
+        m_service->setDefaultAnswer(ok("R#5#a\r\nD#1\r\nD#2\r\nD#3\r\n"));
+        run();
+        sqlite3_commit_hook(engine, nullptr, nullptr);
+        QCOMPARE(m_host.panel0.last(), QStringLiteral("Не удалось распарсить данные"));
+        const QStringList log = logLines();
+        QCOMPARE(log.size(), 1);
+        QVERIFY2(log.last().endsWith(QStringLiteral(": constraint failed")),
+                 qPrintable(log.last()));
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 1);
+        QCOMPARE(m_host.balloons, QStringList{QStringLiteral("1 новых объявлений")});
     }
 
     void offerBeforeAnyQueryFails() {
