@@ -250,8 +250,12 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                         currentQuery = r.id;
                         m_db->storeQuery(r.id, r.name);
                     } else if constexpr (std::is_same_v<T, OfferRecord>) {
-                        if (!currentQuery)
+                        if (!currentQuery) {
+                            // A listing already stored would write nothing: no search needed.
+                            if (m_db->offerExists(r.id))
+                                return;
                             throw Error(QStringLiteral("Объявление \"%1\" без запроса").arg(r.id));
+                        }
                         OfferRow row;
                         row.id = r.id;
                         row.qid = *currentQuery;

@@ -409,11 +409,24 @@ private slots:
         QCOMPARE(m_host.balloons, QStringList{QStringLiteral("1 новых объявлений")});
     }
 
+    void offerBeforeAnyQueryFails_data() {
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<QString>("panel0");
+        QTest::addColumn<int>("offers");
+        QTest::newRow("new listing") << false << "Не удалось распарсить данные" << 0;
+        QTest::newRow("listing already stored, nothing to write") << true << "..." << 2;
+    }
     void offerBeforeAnyQueryFails() {
-        m_service->setDefaultAnswer(ok("D#1\r\nR#5#a\r\n"));
+        QFETCH(bool, stored);
+        QFETCH(QString, panel0);
+        QFETCH(int, offers);
+        if (stored)
+            QVERIFY(m_db->insertOffer(OfferRow{QStringLiteral("d1"), 7, {}, 0}));
+        m_service->setDefaultAnswer(ok("D#D1#new text\r\nR#5#a\r\nD#2\r\n"));
         run();
-        QCOMPARE(m_host.panel0.last(), QStringLiteral("Не удалось распарсить данные"));
-        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 0);
+        QCOMPARE(m_host.panel0.last(), panel0);
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), offers);
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers WHERE min_obj<>''"), 0);
     }
 
     void unwritableFeedFileIsDownloadFailure() {
