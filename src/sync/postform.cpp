@@ -11,24 +11,42 @@ constexpr long maxRedirects = 10;
 
 } // namespace
 
-QString hostFromUrl(const QString& url) {
-    QString rest = url;
-    if (rest.contains(QLatin1String("http://"), Qt::CaseSensitive)) {
-        rest.remove(0, 7);
+namespace {
+
+// The address as hostFromUrl reads it (without "http://" when it holds one) and the end of the
+// host in that text.
+struct HostSplit {
+    QString rest;
+    qsizetype hostEnd = 0;
+};
+
+HostSplit splitAtHost(const QString& url) {
+    HostSplit split{url};
+    if (split.rest.contains(QLatin1String("http://"), Qt::CaseSensitive)) {
+        split.rest.remove(0, 7);
     }
-    const qsizetype slash = rest.indexOf(QLatin1Char('/'));
-    const QString host = slash < 0 ? QString() : rest.left(slash);
-    return host.isEmpty() ? rest : host;
+    const qsizetype slash = split.rest.indexOf(QLatin1Char('/'));
+    // No text before the first "/": the whole rest is the host.
+    split.hostEnd = slash > 0 ? slash : split.rest.size();
+    return split;
+}
+
+} // namespace
+
+QString hostFromUrl(const QString& url) {
+    const HostSplit split = splitAtHost(url);
+    return split.rest.left(split.hostEnd);
 }
 
 QString objectNameFromUrl(const QString& url) {
-    const QString host = hostFromUrl(url);
+    const HostSplit split = splitAtHost(url);
     // An empty host is found nowhere: nothing is removed.
-    if (host.isEmpty()) {
+    if (split.hostEnd == 0) {
         return url;
     }
-    const qsizetype at = url.indexOf(host);
-    return url.mid(at + host.size() + 1);
+    // What follows the host where hostFromUrl found it, not where its text first occurs: a
+    // host "h" or "http" also matches inside "http://".
+    return split.rest.mid(split.hostEnd + 1);
 }
 
 PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,

@@ -12,8 +12,8 @@ namespace domiva {
 // is empty. hostFromUrl("http://example.org:8080/db/x") == "example.org:8080"
 QString hostFromUrl(const QString& url);
 
-// The object name: the address with everything up to and including the first occurrence of
-// the host removed, and the one character after it. "http://h/db/x/get20.txt" gives
+// The object name: the address with everything up to and including the host that hostFromUrl
+// finds removed, and the one character after it. "http://h/db/x/get20.txt" gives
 // "db/x/get20.txt".
 QString objectNameFromUrl(const QString& url);
 

@@ -76,8 +76,8 @@ void TestTransportEncoding::objectNameFromUrl_data() {
                                << "db/x/getall5.txt";
     QTest::newRow("no path") << "http://example.org"
                              << "";
-    QTest::newRow("host found first inside the prefix") << "http://http/db"
-                                                        << "//http/db";
+    QTest::newRow("host text also inside the prefix") << "http://http/db"
+                                                      << "db";
     QTest::newRow("no prefix") << "example.org/db/x"
                                << "db/x";
     QTest::newRow("only the prefix") << "http://"

@@ -56,6 +56,7 @@ private slots:
     void slowAnswerWithinStallLimitSucceeds();
     void connectTimeoutFails();
     void httpProxyIsUsed();
+    void hostWithoutPortMeansPort80_data();
     void hostWithoutPortMeansPort80();
     void noProxyIsHonoured();
     void eventLoopTurnsDuringTransfer();
@@ -282,7 +283,18 @@ void TestTransportPostForm::httpProxyIsUsed() {
     QCOMPARE(m_service->lastRequest().body, QByteArray("pass=kvax&rd=,3"));
 }
 
+void TestTransportPostForm::hostWithoutPortMeansPort80_data() {
+    QTest::addColumn<QByteArray>("host");
+    QTest::newRow("service.invalid") << QByteArray("service.invalid");
+    // Host texts that also occur inside "http://".
+    QTest::newRow("h") << QByteArray("h");
+    QTest::newRow("t") << QByteArray("t");
+    QTest::newRow("tp") << QByteArray("tp");
+    QTest::newRow("http") << QByteArray("http");
+}
+
 void TestTransportPostForm::hostWithoutPortMeansPort80() {
+    QFETCH(QByteArray, host);
     test::FakeProxy proxy;
     proxy.setRequireAuth(false);
     HttpServer::Response own;
@@ -290,14 +302,13 @@ void TestTransportPostForm::hostWithoutPortMeansPort80() {
     proxy.setOwnAnswer(own);
     m_env->setHttpProxy(proxy.url());
 
-    const PostFormResult result =
-        postForm(QStringLiteral("http://service.invalid/db/demo/get20.txt"), agent, "pass=&rd=");
+    const QByteArray url = "http://" + host + "/db/demo/get20.txt";
+    const PostFormResult result = postForm(QString::fromLatin1(url), agent, "pass=&rd=");
 
     QCOMPARE(result.body, QByteArray("answered by the proxy"));
     QCOMPARE(proxy.requestCount(), 1);
-    QCOMPARE(proxy.requests().first().target,
-             QByteArray("http://service.invalid/db/demo/get20.txt"));
-    QCOMPARE(proxy.requests().first().header("Host"), QByteArray("service.invalid"));
+    QCOMPARE(proxy.requests().first().target, url);
+    QCOMPARE(proxy.requests().first().header("Host"), host);
 }
 
 void TestTransportPostForm::noProxyIsHonoured() {
