@@ -127,12 +127,9 @@ void TestEventLog::lineFormat_data() {
                            << QByteArray("06.12.2026 10:00:00: Пустое обновление!\r\n");
     QTest::newRow("several lines, CR LF") << "first\r\nsecond" << at(10, 0, 0)
                                           << QByteArray("06.12.2026 10:00:00: first\r\nsecond\r\n");
-    QTest::newRow("several lines, LF")
-        << "first\nsecond\n\nthird" << at(10, 0, 0)
-        << QByteArray("06.12.2026 10:00:00: first\r\nsecond\r\n\r\nthird\r\n");
-    QTest::newRow("several lines, lone CR")
-        << "first\rsecond\r\rthird" << at(10, 0, 0)
-        << QByteArray("06.12.2026 10:00:00: first\r\nsecond\r\n\r\nthird\r\n");
+    QTest::newRow("several lines, LF and lone CR")
+        << "first\nsecond\rthird\r\rfourth" << at(10, 0, 0)
+        << QByteArray("06.12.2026 10:00:00: first\r\nsecond\r\nthird\r\n\r\nfourth\r\n");
     QTest::newRow("empty message") << "" << at(10, 0, 0) << QByteArray("06.12.2026 10:00:00: \r\n");
 }
 

@@ -202,18 +202,10 @@ void TestProfileFile::setsValues_data() {
     QTest::newRow("byte order mark kept") << QByteArray("\xEF\xBB\xBF[main]\nlogin=a\n") << "main"
                                           << "login"
                                           << "b" << QByteArray("\xEF\xBB\xBF[main]\nlogin=b\n");
-    QTest::newRow("value that reads back is written as it is")
-        << QByteArray("[main]\n") << "main"
-        << "login"
-        << "a \"q\" b" << QByteArray("[main]\nlogin=a \"q\" b\n");
     QTest::newRow("blanks and quotes at the ends are quoted")
         << QByteArray("[main]\n") << "main"
         << "login"
         << " \"q\" " << QByteArray("[main]\nlogin=\" \"q\" \"\n");
-    QTest::newRow("a quote at one end only reads back as it is")
-        << QByteArray("[main]\nlogin=a\n") << "main"
-        << "login"
-        << "'q" << QByteArray("[main]\nlogin='q\n");
     QTest::newRow("cyrillic value") << QByteArray("[main]\nlogin=a\n") << "main"
                                     << "login"
                                     << "Иван" << QByteArray("[main]\nlogin=Иван\n");

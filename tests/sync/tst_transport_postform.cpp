@@ -284,13 +284,9 @@ void TestTransportPostForm::httpProxyIsUsed() {
 }
 
 void TestTransportPostForm::hostWithoutPortMeansPort80_data() {
-    QTest::addColumn<QByteArray>("host");
-    QTest::newRow("service.invalid") << QByteArray("service.invalid");
-    // Host texts that also occur inside "http://".
-    QTest::newRow("h") << QByteArray("h");
-    QTest::newRow("t") << QByteArray("t");
-    QTest::newRow("tp") << QByteArray("tp");
-    QTest::newRow("http") << QByteArray("http");
+    QTest::addColumn<QByteArray>("host"); // all but the first also occur inside "http://"
+    for (const char* host : {"service.invalid", "h", "t", "tp", "http"})
+        QTest::newRow(host) << QByteArray(host);
 }
 
 void TestTransportPostForm::hostWithoutPortMeansPort80() {
