@@ -2,6 +2,7 @@
 
 #include "app/error.h"
 #include "store/database.h"
+#include "store/listingtools.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 
@@ -88,6 +89,14 @@ OffersModel::OffersModel(Database& db, QObject* parent)
 
 void OffersModel::setQueryId(qint32 qid) {
     m_qid = qid;
+    m_filter.clear();
+    reload();
+}
+
+void OffersModel::setFilter(const QString& text) {
+    if (!text.isEmpty())
+        offerfilter::install(database());
+    m_filter = text;
     reload();
 }
 
@@ -169,33 +178,39 @@ void OffersModel::loadFailedReset() {
 std::vector<StoreTableModel::Row> OffersModel::readPage(PageCursor& cursor, int limit) const {
     using Phase = PageCursor::Phase;
     const QSqlDatabase db = database().connection();
+    const auto statement = [this, &db](QLatin1String text) {
+        return m_filter.isEmpty() ? prepare(db, text)
+                                  : prepare(db, offerfilter::withCondition(QString(text)));
+    };
     std::vector<Row> rows;
     while (static_cast<int>(rows.size()) < limit && cursor.phase != Phase::End) {
         const int wanted = limit - static_cast<int>(rows.size());
         QSqlQuery query;
         switch (cursor.phase) {
         case Phase::DatedFirst:
-            query = prepare(db, sql::selectOffersFirstPage);
+            query = statement(sql::selectOffersFirstPage);
             query.addBindValue(m_qid);
             break;
         case Phase::DatedNext:
-            query = prepare(db, sql::selectOffersNextPage);
+            query = statement(sql::selectOffersNextPage);
             query.addBindValue(m_qid);
             query.addBindValue(cursor.lastDate);
             query.addBindValue(cursor.lastId);
             break;
         case Phase::UndatedFirst:
-            query = prepare(db, sql::selectUndatedOffersFirstPage);
+            query = statement(sql::selectUndatedOffersFirstPage);
             query.addBindValue(m_qid);
             break;
         case Phase::UndatedNext:
-            query = prepare(db, sql::selectUndatedOffersNextPage);
+            query = statement(sql::selectUndatedOffersNextPage);
             query.addBindValue(m_qid);
             query.addBindValue(cursor.lastId);
             break;
         case Phase::End:
             break;
         }
+        if (!m_filter.isEmpty())
+            query.addBindValue(offerfilter::bindValue(m_filter));
         query.addBindValue(wanted);
         exec(query);
         int got = 0;
