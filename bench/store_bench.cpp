@@ -205,16 +205,21 @@ Database& bigSearchDatabase() {
             auto db = openDatabase(building);
             Transaction transaction(*db);
             db->insertQuery(bigSearch, QStringLiteral("Большой поиск"));
-            for (int offer = 0; offer < bigSearchOffers; ++offer) {
-                OfferRow row = makeOffer(bigSearch, offer);
-                if (offer % rareEvery == rareEvery / 2)
-                    row.texts[9] += QStringLiteral(" Есть парковка.");
-                db->insertOffer(row);
-            }
-            for (int search = 2; search <= otherSearches + 1; ++search) {
+            for (int search = 2; search <= otherSearches + 1; ++search)
                 db->insertQuery(search, QStringLiteral("Поиск %1").arg(search));
-                for (int offer = 0; offer < offersPerSearch; ++offer)
-                    db->insertOffer(makeOffer(search, offer));
+            // As the syncs store them: in the order they appeared, every fifth one of the big
+            // search, a minute apart.
+            const double start = toDateTimeValue(QDate(2023, 1, 1), QTime(0, 0));
+            const int total = bigSearchOffers + otherSearches * offersPerSearch;
+            for (int i = 0; i < total; ++i) {
+                const bool big = i % 5 == 0;
+                const int search = big ? bigSearch : 2 + (i / 5) % otherSearches;
+                const int offer = big ? i / 5 : i;
+                OfferRow row = makeOffer(search, offer);
+                if (big && offer % rareEvery == rareEvery / 2)
+                    row.texts[9] += QStringLiteral(" Есть парковка.");
+                row.dt_obj = start + i / 1440.0;
+                db->insertOffer(row);
             }
             transaction.commit();
             QSqlQuery checkpoint(db->connection());
