@@ -232,17 +232,6 @@ struct Database::RawStatement {
 
 namespace {
 
-// The engine's own handle of a Qt SQLite connection.
-sqlite3* engineHandle(const QSqlDatabase& db) {
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        throw Error(QStringLiteral("Нет доступа к базе данных SQLite"));
-    sqlite3* raw = *static_cast<sqlite3* const*>(handle.constData());
-    if (!raw)
-        throw Error(QStringLiteral("База данных не открыта"));
-    return raw;
-}
-
 void bindText(sqlite3_stmt* stmt, int position, const QString& text) {
     // A null text is stored as an empty one, like everywhere else in the store.
     static const char16_t empty = 0;
@@ -278,14 +267,27 @@ bool Database::insertOffer(const OfferRow& offer) {
     return sqlite3_changes(m_insertOffer->db) == 1;
 }
 
-int Database::unreadOfferCount(qint32 qid) {
-    QSqlQuery& query = statement(sql::countUnreadOffers);
+bool Database::hasUnreadOffers(qint32 qid) {
+    QSqlQuery& query = statement(sql::anyUnreadOffer);
     FinishOnExit finish(query);
     query.bindValue(0, qid);
-    return static_cast<int>(scalar(query));
+    exec(query);
+    const bool found = query.next();
+    if (query.lastError().isValid())
+        throw Error(engineMessage(query.lastError()));
+    return found;
 }
 
-int Database::markOfferRead(const QString& offerId, qint32 qid) {
+Database::ChangeStamp Database::changeStamp() {
+    QSqlQuery& query = statement(sql::pragmaDataVersion);
+    FinishOnExit finish(query);
+    ChangeStamp stamp;
+    stamp.others = scalar(query);
+    stamp.own = sqlite3_total_changes64(engineHandle(connection()));
+    return stamp;
+}
+
+bool Database::markOfferRead(const QString& offerId, qint32 qid) {
     Transaction transaction(*this);
     {
         QSqlQuery& offer = statement(sql::markOfferRead);
@@ -299,8 +301,8 @@ int Database::markOfferRead(const QString& offerId, qint32 qid) {
         updated.bindValue(0, qid);
         exec(updated);
     }
-    const int unread = unreadOfferCount(qid);
-    if (unread < 1) {
+    const bool unread = hasUnreadOffers(qid);
+    if (!unread) {
         QSqlQuery& unreaded = statement(sql::clearQueryUnread);
         FinishOnExit finish(unreaded);
         unreaded.bindValue(0, qid);

@@ -77,11 +77,22 @@ public:
     // Stores a new unread listing. Returns false, changing nothing, when a listing with this
     // id is already stored (under whatever search).
     bool insertOffer(const OfferRow& offer);
-    int unreadOfferCount(qint32 qid);
+    // Whether a listing of the search is still unread; costs the same at any number of them.
+    bool hasUnreadOffers(qint32 qid);
     // The user opened a listing: the listing is read, its search no longer "updated", and the
-    // search loses its unread mark when none of its listings is left unread. Returns the
-    // number of the search's listings still unread.
-    int markOfferRead(const QString& offerId, qint32 qid);
+    // search loses its unread mark when none of its listings is left unread. Returns whether
+    // any listing of the search is still unread.
+    bool markOfferRead(const QString& offerId, qint32 qid);
+
+    // Changes whenever a row of the file changes, through this connection or another one: a
+    // reader that kept the stamp of its last read knows whether reading again could show
+    // anything new.
+    struct ChangeStamp {
+        qint64 own = -1;
+        qint64 others = -1;
+        friend bool operator==(const ChangeStamp&, const ChangeStamp&) = default;
+    };
+    ChangeStamp changeStamp();
 
     // Deletes every listing and then every search, in one transaction.
     void clearAll();

@@ -7,7 +7,6 @@
 #include "store/tablemodel.h"
 
 #include <QChar>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -168,16 +167,6 @@ void containsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
     sqlite3_result_int(context, 0);
 }
 
-sqlite3* engineHandle(const QSqlDatabase& db) {
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        throw Error(QStringLiteral("Нет доступа к базе данных SQLite"));
-    sqlite3* raw = *static_cast<sqlite3* const*>(handle.constData());
-    if (!raw)
-        throw Error(QStringLiteral("База данных не открыта"));
-    return raw;
-}
-
 QString nonNull(const QString& text) {
     return text.isNull() ? QStringLiteral("") : text;
 }
@@ -236,13 +225,6 @@ QLatin1String condition() {
 
 QVariant bindValue(const QString& text) {
     return QVariant(QString::fromUtf8(folded(text)));
-}
-
-QString withCondition(QStringView statement) {
-    const qsizetype orderBy = statement.lastIndexOf(QLatin1String(" ORDER BY "));
-    const qsizetype at = orderBy < 0 ? statement.size() : orderBy;
-    return statement.left(at).toString() + QLatin1String(" AND ") + filterCondition +
-           statement.mid(at).toString();
 }
 
 } // namespace offerfilter

@@ -42,9 +42,6 @@ void install(Database& db);
 QLatin1String condition();
 QVariant bindValue(const QString& text);
 
-// statement with " AND " + condition() put in front of its ORDER BY.
-QString withCondition(QStringView statement);
-
 } // namespace offerfilter
 
 // Writes all listings of one search, newest first, to a CSV file: UTF-8 with a byte order

@@ -9,15 +9,20 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <memory>
+#include <unordered_map>
+
 namespace domiva {
 
 using namespace sqlutil;
 
 namespace {
 
-constexpr int idColumn = 0;
 constexpr int qidColumn = 1;
-constexpr int dateColumn = 14;
+constexpr int keyColumn = 15; // the row key after the fifteen columns of a page read
 
 // Offer ids are compared as the engine's NOCASE does: ASCII letters folded, nothing else.
 QString asciiFolded(const QString& text) {
@@ -29,51 +34,54 @@ QString asciiFolded(const QString& text) {
     return folded;
 }
 
-int storageClassRank(const QVariant& value) {
-    if (value.isNull())
-        return 0;
+using EngineStatement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+
+void bindValue(sqlite3_stmt* stmt, int position, const QVariant& value) {
     switch (value.typeId()) {
+    case QMetaType::UnknownType:
+    case QMetaType::Nullptr:
+        sqlite3_bind_null(stmt, position);
+        break;
     case QMetaType::Bool:
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
-    case QMetaType::ULongLong:
+        sqlite3_bind_int64(stmt, position, value.toLongLong());
+        break;
     case QMetaType::Double:
-        return 1;
-    case QMetaType::QString:
-        return 2;
-    default:
-        return 3;
+        sqlite3_bind_double(stmt, position, value.toDouble());
+        break;
+    default: {
+        const QString text = value.toString();
+        sqlite3_bind_text16(stmt, position, text.utf16(),
+                            static_cast<int>(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+        break;
+    }
     }
 }
 
-template <typename T> int threeWay(const T& a, const T& b) {
-    return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-// Orders two stored values as the engine does: NULL, then numbers, then texts, then the rest.
-int compareStored(const QVariant& a, const QVariant& b) {
-    const int rankA = storageClassRank(a);
-    const int rankB = storageClassRank(b);
-    if (rankA != rankB)
-        return threeWay(rankA, rankB);
-    switch (rankA) {
-    case 0:
-        return 0;
-    case 1:
-        return threeWay(a.toDouble(), b.toDouble());
-    case 2:
-        return threeWay(a.toString(), b.toString());
-    default:
-        return threeWay(a.toByteArray(), b.toByteArray());
-    }
-}
-
-// The sort key (dt_obj, id) in ascending order; the model shows it descending.
-int compareSortKeys(const QVariant& dateA, const QString& idA, const QVariant& dateB,
-                    const QString& idB) {
-    const int byDate = compareStored(dateA, dateB);
-    return byDate != 0 ? byDate : threeWay(asciiFolded(idA), asciiFolded(idB));
+// The first column of every result row as 64-bit integers. A million keys come through the
+// engine directly: Qt's per-value conversions would take ten times as long.
+std::vector<qint64> readKeyColumn(const QSqlDatabase& db, const QString& text,
+                                  const QVariantList& values) {
+    sqlite3* engine = engineHandle(db);
+    sqlite3_stmt* raw = nullptr;
+    const QByteArray utf8 = text.toUtf8();
+    if (sqlite3_prepare_v2(engine, utf8.constData(), static_cast<int>(utf8.size()), &raw,
+                           nullptr) != SQLITE_OK)
+        throw Error(QString::fromUtf8(sqlite3_errmsg(engine)));
+    // Finalized on every way out, so no read snapshot outlives the call.
+    const EngineStatement stmt(raw, &sqlite3_finalize);
+    for (int i = 0; i < values.size(); ++i)
+        bindValue(stmt.get(), i + 1, values.at(i));
+    std::vector<qint64> keys;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
+        keys.push_back(sqlite3_column_int64(stmt.get(), 0));
+    if (rc != SQLITE_DONE)
+        throw Error(QString::fromUtf8(sqlite3_errmsg(engine)));
+    keys.shrink_to_fit();
+    return keys;
 }
 
 } // namespace
@@ -102,137 +110,197 @@ void OffersModel::setFilter(const QString& text) {
 
 void OffersModel::setPageSize(int rows) {
     m_pageSize = std::max(rows, 1);
+    dropPages();
 }
 
-bool OffersModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && m_cursor.phase != PageCursor::Phase::End;
+void OffersModel::setPageLimit(int pages) {
+    m_pageLimit = std::max(pages, 1);
+    dropPages();
 }
 
-void OffersModel::fetchMore(const QModelIndex& parent) {
-    if (!canFetchMore(parent))
-        return;
-    try {
-        fetchPage();
-    } catch (const Error& error) {
-        m_cursor.phase = PageCursor::Phase::End;
-        emit loadFailed(error.message());
+std::size_t OffersModel::bytesHeld() const {
+    std::size_t bytes = m_keys.capacity() * sizeof(qint64) + m_pages.capacity() * sizeof(Page);
+    for (const Page& held : m_pages) {
+        bytes += held.rows.capacity() * sizeof(Row);
+        for (const Row& row : held.rows) {
+            bytes += static_cast<std::size_t>(row.capacity()) * sizeof(QVariant);
+            for (const QVariant& value : row) {
+                if (value.typeId() == QMetaType::QString)
+                    bytes +=
+                        static_cast<std::size_t>(value.toString().capacity()) * sizeof(char16_t);
+            }
+        }
     }
+    return bytes;
 }
 
-void OffersModel::fetchPage() {
-    PageCursor cursor = m_cursor;
-    std::vector<Row> page = readPage(cursor, m_pageSize);
-    m_cursor = cursor;
-    appendRows(std::move(page));
+int OffersModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_keys.size());
+}
+
+std::vector<qint64> OffersModel::readKeys() const {
+    // A further condition goes between the two pieces, its values after the search's id.
+    QString text = sql::selectOfferKeys;
+    QVariantList values{m_qid};
+    if (!m_filter.isEmpty()) {
+        text += QLatin1String(" AND ") + offerfilter::condition();
+        values.append(offerfilter::bindValue(m_filter));
+    }
+    text += sql::offerKeysOrder;
+    return readKeyColumn(database().connection(), text, values);
+}
+
+std::vector<StoreTableModel::Row> OffersModel::loadRows() {
+    m_loadedKeys = readKeys();
+    return {};
+}
+
+void OffersModel::adoptLoadedState() {
+    m_keys = std::move(m_loadedKeys);
+    m_loadedKeys = {};
+    dropPages();
+}
+
+void OffersModel::loadFailedReset() {
+    m_keys = {};
+    m_loadedKeys = {};
+    dropPages();
+}
+
+void OffersModel::dropPages() {
+    m_pages.clear();
+    m_readFailed = false;
+}
+
+const StoreTableModel::Row* OffersModel::storedRow(int row) const {
+    if (row < 0 || row >= rowCount())
+        return nullptr;
+    const Page* held = page(row / m_pageSize);
+    if (held == nullptr)
+        return nullptr;
+    return &held->rows[static_cast<std::size_t>(row % m_pageSize)];
+}
+
+const OffersModel::Page* OffersModel::page(int index) const {
+    for (Page& held : m_pages) {
+        if (held.index == index) {
+            held.lastUse = ++m_useClock;
+            return &held;
+        }
+    }
+    if (m_readFailed)
+        return nullptr;
+    Page fresh;
+    try {
+        fresh = readPage(index);
+    } catch (const Error& error) {
+        // Views read rows while they paint: they are told once, by the signal, and see blank
+        // rows until the next refresh.
+        m_readFailed = true;
+        emit const_cast<OffersModel*>(this)->loadFailed(error.message());
+        return nullptr;
+    }
+    fresh.lastUse = ++m_useClock;
+    if (static_cast<int>(m_pages.size()) < m_pageLimit) {
+        m_pages.push_back(std::move(fresh));
+        return &m_pages.back();
+    }
+    const auto oldest =
+        std::min_element(m_pages.begin(), m_pages.end(),
+                         [](const Page& a, const Page& b) { return a.lastUse < b.lastUse; });
+    *oldest = std::move(fresh);
+    return &*oldest;
+}
+
+OffersModel::Page OffersModel::readPage(int index) const {
+    const std::size_t first =
+        static_cast<std::size_t>(index) * static_cast<std::size_t>(m_pageSize);
+    const std::size_t end = std::min(first + static_cast<std::size_t>(m_pageSize), m_keys.size());
+    Page result;
+    result.index = index;
+    result.rows.resize(end - first);
+
+    QByteArray list = "[";
+    std::unordered_map<qint64, std::size_t> positions;
+    positions.reserve(end - first);
+    for (std::size_t i = first; i < end; ++i) {
+        if (i > first)
+            list += ',';
+        list += QByteArray::number(m_keys[i]);
+        positions.emplace(m_keys[i], i - first);
+    }
+    list += ']';
+
+    QSqlQuery query = prepare(database().connection(), sql::selectOffersByKeys);
+    query.addBindValue(QString::fromLatin1(list));
+    exec(query);
+    while (query.next()) {
+        const auto position = positions.find(query.value(keyColumn).toLongLong());
+        if (position != positions.end())
+            result.rows[position->second] = readRow(query);
+    }
+    const QSqlError error = query.lastError();
+    query.finish();
+    if (error.isValid())
+        throw Error(engineMessage(error));
+    // An offer deleted since the keys were read stays a blank row until the next refresh.
+    return result;
 }
 
 int OffersModel::rowOfKey(const QVariant& key) {
-    int row = findLoadedRow(key);
-    if (row >= 0 || key.isNull() || !canFetchMore(QModelIndex()))
-        return row;
-    const QString id = key.toString();
+    if (key.isNull())
+        return -1;
     try {
-        QSqlQuery query = prepare(database().connection(), sql::selectOfferSortKey);
-        query.addBindValue(id);
+        QSqlQuery query = prepare(database().connection(), sql::selectOfferKeyById);
+        query.addBindValue(key.toString());
         exec(query);
         const bool found = query.next();
-        const QVariant date = found ? query.value(0) : QVariant();
+        const qint64 rowKey = found ? query.value(0).toLongLong() : 0;
         const QVariant qid = found ? query.value(1) : QVariant();
         query.finish();
         if (!found || qid.isNull() || qid.toLongLong() != m_qid)
             return -1;
-        // Pages come in descending order: read on while the offer still sorts below the
-        // last row read.
-        while (canFetchMore(QModelIndex()) &&
-               (!m_cursor.anyRead ||
-                compareSortKeys(date, id, m_cursor.lastDate, m_cursor.lastId) < 0)) {
-            const int before = rowCount();
-            fetchPage();
-            row = findLoadedRow(key, before);
-            if (row >= 0)
-                return row;
-        }
+        const auto at = std::find(m_keys.begin(), m_keys.end(), rowKey);
+        return at == m_keys.end() ? -1 : static_cast<int>(at - m_keys.begin());
     } catch (const Error& error) {
-        m_cursor.phase = PageCursor::Phase::End;
         emit loadFailed(error.message());
     }
     return -1;
 }
 
-std::vector<StoreTableModel::Row> OffersModel::loadRows() {
-    PageCursor cursor;
-    std::vector<Row> rows = readPage(cursor, m_pageSize);
-    m_loadedCursor = cursor;
-    return rows;
-}
-
-void OffersModel::adoptLoadedState() {
-    m_cursor = m_loadedCursor;
-}
-
-void OffersModel::loadFailedReset() {
-    m_cursor = PageCursor{};
-    m_cursor.phase = PageCursor::Phase::End;
-}
-
-std::vector<StoreTableModel::Row> OffersModel::readPage(PageCursor& cursor, int limit) const {
-    using Phase = PageCursor::Phase;
-    const QSqlDatabase db = database().connection();
-    const auto statement = [this, &db](QLatin1String text) {
-        return m_filter.isEmpty() ? prepare(db, text)
-                                  : prepare(db, offerfilter::withCondition(QString(text)));
-    };
-    std::vector<Row> rows;
-    while (static_cast<int>(rows.size()) < limit && cursor.phase != Phase::End) {
-        const int wanted = limit - static_cast<int>(rows.size());
-        QSqlQuery query;
-        switch (cursor.phase) {
-        case Phase::DatedFirst:
-            query = statement(sql::selectOffersFirstPage);
-            query.addBindValue(m_qid);
-            break;
-        case Phase::DatedNext:
-            query = statement(sql::selectOffersNextPage);
-            query.addBindValue(m_qid);
-            query.addBindValue(cursor.lastDate);
-            query.addBindValue(cursor.lastId);
-            break;
-        case Phase::UndatedFirst:
-            query = statement(sql::selectUndatedOffersFirstPage);
-            query.addBindValue(m_qid);
-            break;
-        case Phase::UndatedNext:
-            query = statement(sql::selectUndatedOffersNextPage);
-            query.addBindValue(m_qid);
-            query.addBindValue(cursor.lastId);
-            break;
-        case Phase::End:
-            break;
+int OffersModel::findLoadedRow(const QVariant& key) const {
+    if (key.isNull())
+        return -1;
+    for (const Page& held : m_pages) {
+        for (std::size_t i = 0; i < held.rows.size(); ++i) {
+            if (sameKey(held.rows[i].value(0), key))
+                return held.index * m_pageSize + static_cast<int>(i);
         }
-        if (!m_filter.isEmpty())
-            query.addBindValue(offerfilter::bindValue(m_filter));
-        query.addBindValue(wanted);
-        exec(query);
-        int got = 0;
-        while (query.next()) {
-            rows.push_back(readRow(query));
-            cursor.lastDate = query.value(dateColumn);
-            cursor.lastId = query.value(idColumn).toString();
-            cursor.anyRead = true;
-            ++got;
-        }
-        const QSqlError error = query.lastError();
-        query.finish();
-        if (error.isValid())
-            throw Error(engineMessage(error));
-
-        const bool dated = cursor.phase == Phase::DatedFirst || cursor.phase == Phase::DatedNext;
-        if (got < wanted)
-            cursor.phase = dated ? Phase::UndatedFirst : Phase::End;
-        else
-            cursor.phase = dated ? Phase::DatedNext : Phase::UndatedNext;
     }
-    return rows;
+    return -1;
+}
+
+void OffersModel::refreshRowAt(int row) {
+    if (isBulkUpdating() || row < 0 || row >= rowCount())
+        return;
+    const int pageIndex = row / m_pageSize;
+    const auto held = std::find_if(m_pages.begin(), m_pages.end(),
+                                   [pageIndex](const Page& p) { return p.index == pageIndex; });
+    if (held == m_pages.end())
+        return;
+    Row& copy = held->rows[static_cast<std::size_t>(row % m_pageSize)];
+    const QVariant key = copy.value(0);
+    std::optional<Row> fresh = key.isNull() ? std::nullopt : loadRow(key);
+    if (!fresh) {
+        // The positions after it move up by one: every page held is out of step.
+        beginRemoveRows(QModelIndex(), row, row);
+        m_keys.erase(m_keys.begin() + row);
+        dropPages();
+        endRemoveRows();
+        return;
+    }
+    copy = std::move(*fresh);
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
 }
 
 std::optional<StoreTableModel::Row> OffersModel::loadRow(const QVariant& key) {
@@ -240,8 +308,8 @@ std::optional<StoreTableModel::Row> OffersModel::loadRow(const QVariant& key) {
     query.addBindValue(key.toString());
     exec(query);
     std::optional<Row> row;
-    if (query.next() && query.value(qidColumn).toLongLong() == m_qid &&
-        !query.value(qidColumn).isNull())
+    if (query.next() && !query.value(qidColumn).isNull() &&
+        query.value(qidColumn).toLongLong() == m_qid)
         row = readRow(query);
     query.finish();
     return row;

@@ -4,16 +4,23 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace domiva {
 
 // The offers of one search, all fifteen columns in table order, newest first (dt_obj
-// descending, then id descending so that the order is total). Rows are read in short pages
-// keyed on that order, through canFetchMore()/fetchMore(), so a search with a hundred
-// thousand offers opens at once and no read stays open between pages.
+// descending, then id descending so that the order is total).
+//
+// What it holds stays small whatever the size of the search: the row keys of the search in
+// the grid's order (eight bytes an offer, read in one statement), and a few pages of rows read
+// by those keys when a view asks for them; the page used longest ago is dropped when another
+// one is needed. So every row count is known at once, any row is one short read away, and no
+// read stays open between two turns of the event loop.
 class OffersModel : public StoreTableModel {
     Q_OBJECT
 public:
     static constexpr int defaultPageSize = 200;
+    static constexpr int defaultPageLimit = 8;
 
     // Shows the offers of search 0 (normally none); throws domiva::Error.
     explicit OffersModel(Database& db, QObject* parent = nullptr);
@@ -29,25 +36,21 @@ public:
     // Runs the command again (after new offers arrived).
     void requery() { refresh(); }
 
+    // Rows per page, and pages held at most. Changing either drops the pages held.
     void setPageSize(int rows);
     int pageSize() const noexcept { return m_pageSize; }
+    void setPageLimit(int pages);
+    int pageLimit() const noexcept { return m_pageLimit; }
+    // Pages held now, and the memory the model holds for its keys and pages, roughly.
+    int pagesHeld() const noexcept { return static_cast<int>(m_pages.size()); }
+    std::size_t bytesHeld() const;
 
-    bool canFetchMore(const QModelIndex& parent) const override;
-    void fetchMore(const QModelIndex& parent) override;
-
-    // Reads further pages when the offer lies beyond the rows read so far, but only as far
-    // as its place in the order: an offer of another search or one that is gone costs one
-    // lookup.
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    // One lookup by id, then a search of the keys: no row is read for it.
     int rowOfKey(const QVariant& key) override;
-
-    // Where the next page starts.
-    struct PageCursor {
-        enum class Phase { DatedFirst, DatedNext, UndatedFirst, UndatedNext, End };
-        Phase phase = Phase::DatedFirst;
-        bool anyRead = false;
-        QVariant lastDate; // dt_obj of the last row read, as stored
-        QString lastId;
-    };
+    // Updates the row's copy when its page is held (a page read later is fresh anyway); a row
+    // that is gone leaves the model.
+    void refreshRowAt(int row) override;
 
 protected:
     std::vector<Row> loadRows() override;
@@ -55,17 +58,34 @@ protected:
     void loadFailedReset() override;
     std::optional<Row> loadRow(const QVariant& key) override;
     bool sameKey(const QVariant& a, const QVariant& b) const override;
+    const Row* storedRow(int row) const override;
+    // Among the pages held only.
+    int findLoadedRow(const QVariant& key) const override;
 
 private:
-    std::vector<Row> readPage(PageCursor& cursor, int limit) const;
-    // fetchMore that throws domiva::Error.
-    void fetchPage();
+    struct Page {
+        int index = 0;
+        std::uint64_t lastUse = 0;
+        std::vector<Row> rows;
+    };
+
+    // The keys of the search in the grid's order. Every condition on which offers the grid
+    // shows belongs here.
+    std::vector<qint64> readKeys() const;
+    const Page* page(int index) const;
+    Page readPage(int index) const;
+    void dropPages();
 
     qint32 m_qid = 0;
     QString m_filter;
     int m_pageSize = defaultPageSize;
-    PageCursor m_cursor;
-    PageCursor m_loadedCursor; // the cursor of rows that loadRows returned, until adopted
+    int m_pageLimit = defaultPageLimit;
+    std::vector<qint64> m_keys;
+    std::vector<qint64> m_loadedKeys; // what loadRows read, until adopted
+    // Read on demand from const accessors: the cache is not part of what the model shows.
+    mutable std::vector<Page> m_pages;
+    mutable std::uint64_t m_useClock = 0;
+    mutable bool m_readFailed = false; // reported once; nothing more is read until a refresh
 };
 
 } // namespace domiva

@@ -2,7 +2,10 @@
 
 #include "app/error.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
+
+#include <sqlite3.h>
 
 namespace domiva::sqlutil {
 
@@ -47,6 +50,16 @@ qint64 scalar(QSqlQuery& query) {
     const qint64 value = query.value(0).toLongLong();
     query.finish();
     return value;
+}
+
+sqlite3* engineHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw Error(QStringLiteral("Нет доступа к базе данных SQLite"));
+    sqlite3* raw = *static_cast<sqlite3* const*>(handle.constData());
+    if (!raw)
+        throw Error(QStringLiteral("База данных не открыта"));
+    return raw;
 }
 
 } // namespace domiva::sqlutil

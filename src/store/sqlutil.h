@@ -6,6 +6,7 @@
 #include <QString>
 
 class QSqlError;
+struct sqlite3;
 
 // Small helpers shared by the store's classes: every failure becomes a domiva::Error carrying
 // the engine's own message.
@@ -24,5 +25,9 @@ void run(const QSqlDatabase& db, const QString& text);
 
 // Runs a statement whose result is one integer (a count) and finishes it.
 qint64 scalar(QSqlQuery& query);
+
+// The engine's own handle of an open Qt SQLite connection, for the few reads and writes that
+// are too frequent for Qt's per-value overhead; throws when there is none.
+sqlite3* engineHandle(const QSqlDatabase& db);
 
 } // namespace domiva::sqlutil

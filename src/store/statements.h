@@ -50,8 +50,8 @@ inline constexpr std::array<QLatin1String, 15> offersColumns{
     QLatin1String("owntxt_obj"), QLatin1String("publ_obj"),  QLatin1String("dt_obj")};
 
 // The indexes that keep the everyday reads independent of the size of the table: the offers
-// of one search newest first (with the id as tie-breaker, so paging by key needs no sort),
-// and the count of one search's unread offers. Lookups by id use the primary keys.
+// of one search newest first (with the id as tie-breaker, so the grid's order needs no sort),
+// and whether one search still has unread offers. Lookups by id use the primary keys.
 inline constexpr QLatin1String createOffersByQueryIndex{
     "CREATE INDEX IF NOT EXISTS OffersByQuery ON Offers (qid, dt_obj, id)"};
 inline constexpr QLatin1String createOffersUnreadIndex{
@@ -87,10 +87,11 @@ inline constexpr QLatin1String selectQueryById{"SELECT id FROM Queries WHERE id=
 inline constexpr QLatin1String renameQuery{"UPDATE Queries SET qname=? WHERE id=?"};
 inline constexpr QLatin1String insertQuery{
     "INSERT INTO Queries (id, qname, updated, unreaded) VALUES (?, ?, 1, 1)"};
-// A new search arrives unread; a known one is only renamed, its flags kept.
+// A new search arrives unread; a known one is only renamed, its flags kept. A name that
+// stays the same changes no row, so the grids need not read it again.
 inline constexpr QLatin1String storeQuery{
     "INSERT INTO Queries (id, qname, updated, unreaded) VALUES (?, ?, 1, 1) "
-    "ON CONFLICT(id) DO UPDATE SET qname=excluded.qname"};
+    "ON CONFLICT(id) DO UPDATE SET qname=excluded.qname WHERE qname IS NOT excluded.qname"};
 inline constexpr QLatin1String markQueryUnread{
     "UPDATE Queries SET updated=1, unreaded=1 WHERE id=?"};
 inline constexpr QLatin1String deleteQuery{"DELETE FROM Queries WHERE id=?"};
@@ -105,8 +106,13 @@ inline constexpr QLatin1String insertOffer{
     "price_obj, perc_obj, flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj) "
     "VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"};
 inline constexpr QLatin1String markOfferRead{"UPDATE Offers SET unreaded=0 WHERE id=?"};
-inline constexpr QLatin1String countUnreadOffers{
-    "SELECT COUNT(*) FROM Offers WHERE unreaded=TRUE AND qid=?"};
+// Whether the search has an unread offer left (a row or none): the index answers it at the
+// first one found, however many there are.
+inline constexpr QLatin1String anyUnreadOffer{
+    "SELECT 1 FROM Offers WHERE qid=? AND unreaded=TRUE LIMIT 1"};
+// The number of rows of the file changed since the connection last looked, by any other
+// connection.
+inline constexpr QLatin1String pragmaDataVersion{"PRAGMA data_version"};
 
 // Clearing the database: listings first, then the searches, in one transaction.
 inline constexpr QLatin1String deleteAllOffers{"DELETE FROM Offers"};
@@ -118,24 +124,21 @@ inline constexpr QLatin1String selectQueries{
 inline constexpr QLatin1String selectQueryRow{
     "SELECT id, qname, updated, unreaded FROM Queries WHERE id=?"};
 
-// The offers of one search, newest first, read in pages keyed on the sort order
-// (dt_obj DESC, id DESC). Rows without a date sort last; they are read as a segment of their
-// own because a NULL never compares below a key.
+// The offers of one search in the grid's order, newest first (dt_obj descending, rows
+// without a date last, the id descending between equal dates): their row keys, read whole in
+// one statement. The key list is built from these pieces: the condition, any further
+// conditions the grid applies (each beginning with " AND "), the order.
+inline constexpr QLatin1String selectOfferKeys{"SELECT rowid FROM Offers WHERE qid=?"};
+inline constexpr QLatin1String offerKeysOrder{" ORDER BY dt_obj DESC, id DESC"};
+// The rows of a page, by their keys, given as one JSON array of numbers; the row key comes
+// last. The rows come back in whatever order the engine finds them.
 #define DOMIVA_OFFER_COLUMNS                                                                       \
     "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "     \
-    "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj FROM Offers "
-inline constexpr QLatin1String selectOffersFirstPage{DOMIVA_OFFER_COLUMNS
-                                                     "WHERE qid=? AND dt_obj IS NOT NULL "
-                                                     "ORDER BY dt_obj DESC, id DESC LIMIT ?"};
-inline constexpr QLatin1String selectOffersNextPage{
-    DOMIVA_OFFER_COLUMNS "WHERE qid=? AND dt_obj IS NOT NULL AND (dt_obj, id) < (?, ?) "
-                         "ORDER BY dt_obj DESC, id DESC LIMIT ?"};
-inline constexpr QLatin1String selectUndatedOffersFirstPage{
-    DOMIVA_OFFER_COLUMNS "WHERE qid=? AND dt_obj IS NULL ORDER BY id DESC LIMIT ?"};
-inline constexpr QLatin1String selectUndatedOffersNextPage{
-    DOMIVA_OFFER_COLUMNS "WHERE qid=? AND dt_obj IS NULL AND id < ? ORDER BY id DESC LIMIT ?"};
-inline constexpr QLatin1String selectOfferRow{DOMIVA_OFFER_COLUMNS "WHERE id=?"};
+    "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj"
+inline constexpr QLatin1String selectOffersByKeys{
+    DOMIVA_OFFER_COLUMNS ", rowid FROM Offers WHERE rowid IN (SELECT value FROM json_each(?))"};
+inline constexpr QLatin1String selectOfferRow{DOMIVA_OFFER_COLUMNS " FROM Offers WHERE id=?"};
 #undef DOMIVA_OFFER_COLUMNS
-inline constexpr QLatin1String selectOfferSortKey{"SELECT dt_obj, qid FROM Offers WHERE id=?"};
+inline constexpr QLatin1String selectOfferKeyById{"SELECT rowid, qid FROM Offers WHERE id=?"};
 
 } // namespace domiva::sql

@@ -7,7 +7,6 @@
 #include <QSqlQuery>
 
 #include <algorithm>
-#include <iterator>
 #include <limits>
 
 namespace domiva {
@@ -86,10 +85,12 @@ int StoreTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant StoreTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.model() != this || index.row() >= rowCount() ||
-        index.column() >= columnCount())
+    if (!index.isValid() || index.model() != this || index.column() >= columnCount())
         return QVariant();
-    const QVariant& value = m_rows[static_cast<std::size_t>(index.row())][index.column()];
+    const Row* row = storedRow(index.row());
+    if (row == nullptr)
+        return QVariant();
+    const QVariant value = row->value(index.column());
     switch (role) {
     case Qt::EditRole:
         return value;
@@ -129,9 +130,14 @@ Qt::ItemFlags StoreTableModel::flags(const QModelIndex& index) const {
 }
 
 QVariant StoreTableModel::keyOfRow(int row) const {
-    if (row < 0 || row >= rowCount())
-        return QVariant();
-    return m_rows[static_cast<std::size_t>(row)].value(0);
+    const Row* values = storedRow(row);
+    return values != nullptr ? values->value(0) : QVariant();
+}
+
+const StoreTableModel::Row* StoreTableModel::storedRow(int row) const {
+    if (row < 0 || row >= static_cast<int>(m_rows.size()))
+        return nullptr;
+    return &m_rows[static_cast<std::size_t>(row)];
 }
 
 int StoreTableModel::rowOfKey(const QVariant& key) {
@@ -157,8 +163,11 @@ void StoreTableModel::refresh() {
 void StoreTableModel::reload() {
     std::vector<Row> rows;
     try {
+        // Taken first: whatever changes while the rows are read is new to the next look.
+        m_readStamp = m_db.changeStamp();
         rows = loadRows();
     } catch (const Error&) {
+        m_readStamp.reset();
         beginResetModel();
         m_rows.clear();
         loadFailedReset();
@@ -171,13 +180,23 @@ void StoreTableModel::reload() {
     endResetModel();
 }
 
+bool StoreTableModel::refreshIfChanged() {
+    if (m_bulkDepth > 0 || (m_readStamp && *m_readStamp == m_db.changeStamp()))
+        return false;
+    reload();
+    return true;
+}
+
 void StoreTableModel::refreshRow(const QVariant& key) {
     if (m_bulkDepth > 0)
         return;
-    const int row = findLoadedRow(key);
-    if (row < 0)
+    refreshRowAt(findLoadedRow(key));
+}
+
+void StoreTableModel::refreshRowAt(int row) {
+    if (m_bulkDepth > 0 || row < 0 || row >= static_cast<int>(m_rows.size()))
         return;
-    std::optional<Row> fresh = loadRow(key);
+    std::optional<Row> fresh = loadRow(keyOfRow(row));
     if (!fresh) {
         beginRemoveRows(QModelIndex(), row, row);
         m_rows.erase(m_rows.begin() + row);
@@ -192,13 +211,14 @@ void StoreTableModel::beginBulkUpdate() {
     ++m_bulkDepth;
 }
 
-void StoreTableModel::endBulkUpdate() {
+bool StoreTableModel::endBulkUpdate() {
     if (m_bulkDepth == 0 || --m_bulkDepth > 0)
-        return;
+        return false;
     try {
-        refresh();
+        return refreshIfChanged();
     } catch (const Error& error) {
         emit loadFailed(error.message());
+        return true;
     }
 }
 
@@ -233,22 +253,12 @@ StoreTableModel::Row StoreTableModel::readRow(const QSqlQuery& query) const {
     return row;
 }
 
-void StoreTableModel::appendRows(std::vector<Row> rows) {
-    if (rows.empty())
-        return;
-    const int first = rowCount();
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()),
-                  std::make_move_iterator(rows.end()));
-    endInsertRows();
-}
-
-int StoreTableModel::findLoadedRow(const QVariant& key, int from) const {
+int StoreTableModel::findLoadedRow(const QVariant& key) const {
     if (key.isNull())
         return -1;
-    for (int row = std::max(from, 0); row < rowCount(); ++row) {
-        if (sameKey(m_rows[static_cast<std::size_t>(row)].value(0), key))
-            return row;
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        if (sameKey(m_rows[row].value(0), key))
+            return static_cast<int>(row);
     }
     return -1;
 }

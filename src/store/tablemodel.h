@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/database.h"
+
 #include <QAbstractTableModel>
 #include <QLatin1String>
 #include <QList>
@@ -15,8 +17,6 @@ class QSqlQuery;
 
 namespace domiva {
 
-class Database;
-
 // The column of model whose horizontal header names fieldName (letter case ignored), or -1.
 int columnOf(const QAbstractItemModel* model, QStringView fieldName);
 
@@ -30,10 +30,11 @@ QString dateTimeDisplayText(double value);
 // for the flags, QString for texts, the date-time value as double for dates) and
 // Qt::DisplayRole the text shown (empty for flags).
 //
-// The model holds copies of the rows, read by short statements that are finished at once.
-// refresh() reads them again (a model reset); a view restores its current row afterwards
-// through keyOfRow() before and rowOfKey() after. Between beginBulkUpdate() and
-// endBulkUpdate() refreshes are held back, and the outermost endBulkUpdate() refreshes once.
+// The model holds copies of the rows (or, for a large table, of the rows shown lately), read by
+// short statements that are finished at once. refresh() reads them again (a model reset); a
+// view restores its current row afterwards through keyOfRow() before and rowOfKey() after.
+// Between beginBulkUpdate() and endBulkUpdate() refreshes are held back, and the outermost
+// endBulkUpdate() refreshes once, when the database changed since the rows were read.
 class StoreTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -57,13 +58,19 @@ public:
     // Reads the rows again, or after the bulk update when one is under way. Throws
     // domiva::Error; the model is then empty.
     void refresh();
+    // refresh(), only when the database changed since the rows were read. Returns whether it
+    // read them. Throws domiva::Error.
+    bool refreshIfChanged();
     // Reads one row again after it changed in the database (dataChanged), or drops it when it
     // is gone (rowsRemoved). Unknown keys are ignored. Throws domiva::Error.
     void refreshRow(const QVariant& key);
+    // The same for the row at this position, when its key is already known to be there.
+    virtual void refreshRowAt(int row);
 
     void beginBulkUpdate();
-    // Never throws: a failed refresh empties the model and emits loadFailed.
-    void endBulkUpdate();
+    // Never throws: a failed refresh empties the model and emits loadFailed. Returns whether
+    // the rows were read again.
+    bool endBulkUpdate();
     bool isBulkUpdating() const noexcept { return m_bulkDepth > 0; }
 
 signals:
@@ -75,10 +82,11 @@ protected:
     StoreTableModel(Database& db, std::span<const QLatin1String> fields, std::vector<Kind> kinds,
                     QObject* parent);
 
-    // The rows a refresh shows (a paged model: its first page, setting up its paging).
+    // The rows a refresh shows (a model that reads its rows on demand: none, preparing what
+    // it needs to read them).
     virtual std::vector<Row> loadRows() = 0;
-    // Called inside the model reset that shows the rows loadRows returned: a paged model takes
-    // over the paging position it prepared.
+    // Called inside the model reset that shows the rows loadRows returned: a model that reads
+    // on demand takes over what loadRows prepared.
     virtual void adoptLoadedState() {}
     // Called inside the model reset that empties the model after loadRows failed.
     virtual void loadFailedReset() {}
@@ -87,16 +95,17 @@ protected:
     // Whether two keys name the same row.
     virtual bool sameKey(const QVariant& a, const QVariant& b) const;
 
+    // The stored values of a row; null outside the rows (or when they cannot be read).
+    virtual const Row* storedRow(int row) const;
+    // The row with this key among the rows held in memory, or -1.
+    virtual int findLoadedRow(const QVariant& key) const;
+
     // refresh() without regard to a bulk update.
     void reload();
     // One result row, converted by column kinds.
     Row readRow(const QSqlQuery& query) const;
-    // Appends rows at the end (rowsInserted).
-    void appendRows(std::vector<Row> rows);
-    int findLoadedRow(const QVariant& key, int from = 0) const;
 
     Database& database() const noexcept { return m_db; }
-    const std::vector<Row>& rows() const noexcept { return m_rows; }
 
 private:
     QVariant displayValue(int column, const QVariant& value) const;
@@ -106,6 +115,8 @@ private:
     std::vector<Kind> m_kinds;
     std::vector<Row> m_rows;
     int m_bulkDepth = 0;
+    // The database's change stamp when the rows were last read; none after a failed read.
+    std::optional<Database::ChangeStamp> m_readStamp;
 };
 
 // RAII form of beginBulkUpdate()/endBulkUpdate().

@@ -540,7 +540,7 @@ void TfrmMain::selectOffer() {
     // Whatever happened, the grids show the flags as they are now stored.
     try {
         if (adoDSOffers)
-            adoDSOffers->refreshRow(offerId);
+            adoDSOffers->refreshRowAt(row);
         if (adoTblQueries)
             adoTblQueries->refreshRow(QVariant(qid));
     } catch (const Error& error) {
@@ -726,9 +726,8 @@ void TfrmMain::resumeGrids() {
         if (model == nullptr)
             return;
         const QVariant key = model->keyOfRow(cursorRow(grid));
-        const bool rereads = model->isBulkUpdating();
-        model->endBulkUpdate();
-        if (rereads && !model->isBulkUpdating())
+        // Read again only when the sync changed the database.
+        if (model->endBulkUpdate())
             restoreCursor(grid, model, key);
     };
     resume(dbgOffers, adoDSOffers.get());
@@ -740,7 +739,9 @@ void TfrmMain::requeryOffers() {
         return;
     const QVariant key = adoDSOffers->keyOfRow(cursorRow(dbgOffers));
     try {
-        adoDSOffers->requery();
+        // The grids have just resumed with what the sync stored: nothing new to read then.
+        if (!adoDSOffers->refreshIfChanged())
+            return;
     } catch (const Error& error) {
         // Called at the end of a cycle, which must run to its end.
         showModelFailure(error.message());

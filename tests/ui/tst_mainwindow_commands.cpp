@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTimer>
 
@@ -147,8 +148,11 @@ private slots:
         OffersModel* offers = f.window->offersModel();
         QCOMPARE(offers->keyOfRow(1), QVariant(QStringLiteral("a1")));
         f.service.setDefaultAnswer(feed(newListingFeed + QStringLiteral("R#30#Студии\r\n")));
+        QSignalSpy offersRead(offers, &QAbstractItemModel::modelReset);
 
         QTest::keyClick(f.window.get(), Qt::Key_F5);
+        // Read once, after the whole feed.
+        QCOMPARE(offersRead.count(), 1);
 
         QCOMPARE(f.service.requestCount(), qsizetype(1));
         QCOMPARE(f.service.lastRequest().target, QByteArray("/db/demo/get20.txt"));
@@ -171,6 +175,13 @@ private slots:
         // The sync started the timer for the next one.
         QVERIFY(f.window->refreshTimer().isEnabled());
         QCOMPARE(f.window->refreshTimer().interval(), qint64(300'000));
+        f.window->refreshTimer().setEnabled(false);
+
+        // The same feed again stores nothing: the grid is not read again.
+        QTest::keyClick(f.window.get(), Qt::Key_F5);
+        QCOMPARE(f.service.requestCount(), qsizetype(2));
+        QCOMPARE(offersRead.count(), 1);
+        QCOMPARE(f.window->dbgOffers->currentIndex().row(), 2);
         f.window->refreshTimer().setEnabled(false);
     }
 
