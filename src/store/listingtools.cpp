@@ -12,8 +12,8 @@
 
 #include <sqlite3.h>
 
-#include <string>
 #include <string_view>
+#include <vector>
 
 namespace domiva {
 
@@ -60,22 +60,23 @@ constexpr int exportIdColumn = 12;
 // which make up nearly every listing, take a short path; everything else goes through Qt's
 // Unicode tables.
 
-void appendUtf8(std::string& out, char32_t cp) {
+unsigned char* appendUtf8(unsigned char* out, char32_t cp) {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
+        *out++ = static_cast<unsigned char>(cp);
     } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
+        *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+        *out++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     }
+    return out;
 }
 
 // Length of the UTF-8 sequence at s (n bytes left) and its code point; 0 when malformed.
@@ -104,50 +105,64 @@ int decodeUtf8(const unsigned char* s, std::size_t n, char32_t& cp) {
     return length;
 }
 
-void foldUtf8(const unsigned char* s, std::size_t n, std::string& out) {
-    out.clear();
-    out.reserve(n);
+// A folded code point never takes more than twice the bytes of the original.
+constexpr std::size_t foldedCapacity(std::size_t bytes) {
+    return 2 * bytes + 4;
+}
+
+// Folds n bytes of UTF-8 at s into out (foldedCapacity(n) bytes); returns the length written.
+// Malformed bytes are copied as they are.
+std::size_t foldUtf8(const unsigned char* s, std::size_t n, unsigned char* out) {
+    unsigned char* o = out;
     std::size_t i = 0;
     while (i < n) {
         const unsigned char c = s[i];
         if (c < 0x80) {
-            out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c));
+            *o++ = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
             ++i;
             continue;
         }
         if (c == 0xD0 && i + 1 < n && s[i + 1] >= 0x80 && s[i + 1] <= 0xBF) {
             const unsigned char d = s[i + 1];
             if (d <= 0x8F) { // U+0400..U+040F -> U+0450..U+045F
-                out.push_back(static_cast<char>(0xD1));
-                out.push_back(static_cast<char>(d + 0x10));
+                *o++ = 0xD1;
+                *o++ = static_cast<unsigned char>(d + 0x10);
             } else if (d <= 0x9F) { // U+0410..U+041F -> U+0430..U+043F
-                out.push_back(static_cast<char>(0xD0));
-                out.push_back(static_cast<char>(d + 0x20));
+                *o++ = 0xD0;
+                *o++ = static_cast<unsigned char>(d + 0x20);
             } else if (d <= 0xAF) { // U+0420..U+042F -> U+0440..U+044F
-                out.push_back(static_cast<char>(0xD1));
-                out.push_back(static_cast<char>(d - 0x20));
+                *o++ = 0xD1;
+                *o++ = static_cast<unsigned char>(d - 0x20);
             } else { // already small
-                out.push_back(static_cast<char>(c));
-                out.push_back(static_cast<char>(d));
+                *o++ = c;
+                *o++ = d;
             }
+            i += 2;
+            continue;
+        }
+        if (c == 0xD1 && i + 1 < n && s[i + 1] >= 0x80 && s[i + 1] <= 0x9F) {
+            // U+0440..U+045F: small letters already
+            *o++ = c;
+            *o++ = s[i + 1];
             i += 2;
             continue;
         }
         char32_t cp = 0;
         const int length = decodeUtf8(s + i, n - i, cp);
         if (length == 0) {
-            out.push_back(static_cast<char>(c));
+            *o++ = c;
             ++i;
             continue;
         }
-        appendUtf8(out, QChar::toCaseFolded(cp));
+        o = appendUtf8(o, QChar::toCaseFolded(cp));
         i += static_cast<std::size_t>(length);
     }
+    return static_cast<std::size_t>(o - out);
 }
 
 // domiva_contains(needle, field...): 1 when the folded needle occurs in one of the fields.
 void containsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
-    thread_local std::string haystack;
+    thread_local std::vector<unsigned char> buffer;
     const auto* needleText = sqlite3_value_text(argv[0]);
     const std::string_view needle(reinterpret_cast<const char*>(needleText),
                                   static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
@@ -155,11 +170,14 @@ void containsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
         if (sqlite3_value_type(argv[i]) == SQLITE_NULL)
             continue;
         const unsigned char* text = sqlite3_value_text(argv[i]);
-        const int bytes = sqlite3_value_bytes(argv[i]);
-        if (text == nullptr || static_cast<std::size_t>(bytes) < needle.size())
+        const auto bytes = static_cast<std::size_t>(sqlite3_value_bytes(argv[i]));
+        if (text == nullptr || bytes < needle.size())
             continue;
-        foldUtf8(text, static_cast<std::size_t>(bytes), haystack);
-        if (std::string_view(haystack).find(needle) != std::string_view::npos) {
+        if (buffer.size() < foldedCapacity(bytes))
+            buffer.resize(foldedCapacity(bytes));
+        const std::size_t length = foldUtf8(text, bytes, buffer.data());
+        const std::string_view haystack(reinterpret_cast<const char*>(buffer.data()), length);
+        if (haystack.find(needle) != std::string_view::npos) {
             sqlite3_result_int(context, 1);
             return;
         }
@@ -204,10 +222,13 @@ namespace offerfilter {
 
 QByteArray folded(QStringView text) {
     const QByteArray utf8 = text.toUtf8();
-    std::string out;
-    foldUtf8(reinterpret_cast<const unsigned char*>(utf8.constData()),
-             static_cast<std::size_t>(utf8.size()), out);
-    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
+    QByteArray out(static_cast<qsizetype>(foldedCapacity(static_cast<std::size_t>(utf8.size()))),
+                   Qt::Uninitialized);
+    const std::size_t length = foldUtf8(reinterpret_cast<const unsigned char*>(utf8.constData()),
+                                        static_cast<std::size_t>(utf8.size()),
+                                        reinterpret_cast<unsigned char*>(out.data()));
+    out.truncate(static_cast<qsizetype>(length));
+    return out;
 }
 
 void install(Database& db) {
