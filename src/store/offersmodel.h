@@ -19,8 +19,8 @@ namespace domiva {
 class OffersModel : public StoreTableModel {
     Q_OBJECT
 public:
-    static constexpr int defaultPageSize = 200;
-    static constexpr int defaultPageLimit = 8;
+    static constexpr int defaultPageSize = 100;
+    static constexpr int defaultPageLimit = 10;
 
     // Shows the offers of search 0 (normally none); throws domiva::Error.
     explicit OffersModel(Database& db, QObject* parent = nullptr);

@@ -50,7 +50,7 @@ public:
 
     // The key (the id column) of a row; QVariant() outside the rows.
     QVariant keyOfRow(int row) const;
-    // The row holding key, or -1. May read further rows of a paged model to reach it.
+    // The row holding key, or -1. A model that reads its rows on demand may look the key up.
     virtual int rowOfKey(const QVariant& key);
     // Field name -> value of a row, in the given role; empty outside the rows.
     QVariantMap rowValues(int row, int role = Qt::DisplayRole) const;
@@ -74,7 +74,7 @@ public:
     bool isBulkUpdating() const noexcept { return m_bulkDepth > 0; }
 
 signals:
-    // Reading rows failed where no caller could be told by an exception (fetchMore,
+    // Reading rows failed where no caller could be told by an exception (a view reading rows,
     // endBulkUpdate, rowOfKey).
     void loadFailed(const QString& message);
 
