@@ -5,6 +5,7 @@
 
 #include "app/error.h"
 #include "store/database.h"
+#include "store/listingtools.h"
 #include "store/offersmodel.h"
 #include "store/statements.h"
 
@@ -14,6 +15,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTime>
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -116,6 +119,193 @@ void BM_MarkOfferRead(benchmark::State& state) {
 }
 BENCHMARK(BM_MarkOfferRead)->Unit(benchmark::kMicrosecond);
 
+// ---------------------------------------------------------------------------------------------
+// Working through one big search: a file of a million offers of which one search holds
+// 200,000 (DOMIVA_STORE_BENCH_DB + "-big", built on first use and kept).
+
+constexpr int bigSearch = 1;
+constexpr int bigSearchOffers = 200000;
+constexpr int otherSearches = 800;
+// One offer of the big search in 10,000 carries a rare word in its comments.
+constexpr int rareEvery = 10000;
+const QString rareWord = QStringLiteral("ПАРКОВКА");
+// A word of one offer in five, typed in another letter case than it is stored.
+const QString commonWord = QStringLiteral("сокольники");
+
+std::unique_ptr<Database> bigDatabase;
+
+Database& bigSearchDatabase() {
+    if (bigDatabase)
+        return *bigDatabase;
+    const QString path = databasePath + QStringLiteral("-big");
+    if (!QFileInfo::exists(path)) {
+        const QString building = path + QStringLiteral(".building");
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+            QFile::remove(building + QLatin1String(suffix));
+        std::fprintf(stderr, "Building %s...\n", qPrintable(path));
+        createDatabase(building);
+        {
+            auto db = openDatabase(building);
+            Transaction transaction(*db);
+            db->insertQuery(bigSearch, QStringLiteral("Большой поиск"));
+            for (int search = 2; search <= otherSearches + 1; ++search)
+                db->insertQuery(search, QStringLiteral("Поиск %1").arg(search));
+            // As the syncs store them: in the order they appeared, every fifth one of the big
+            // search, a minute apart.
+            const double start = toDateTimeValue(QDate(2023, 1, 1), QTime(0, 0));
+            const int total = bigSearchOffers + otherSearches * offersPerSearch;
+            for (int i = 0; i < total; ++i) {
+                const bool big = i % 5 == 0;
+                const int search = big ? bigSearch : 2 + (i / 5) % otherSearches;
+                const int offer = big ? i / 5 : i;
+                OfferRow row = makeOffer(search, offer);
+                if (big && offer % rareEvery == rareEvery / 2)
+                    row.texts[9] += QStringLiteral(" Есть парковка.");
+                row.dt_obj = start + i / 1440.0;
+                db->insertOffer(row);
+            }
+            transaction.commit();
+            QSqlQuery checkpoint(db->connection());
+            checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        }
+        if (!QFile::rename(building, path))
+            throw Error(QStringLiteral("cannot rename %1").arg(building));
+    }
+    bigDatabase = openDatabase(path);
+    return *bigDatabase;
+}
+
+void runOrThrow(Database& db, const QString& statement) {
+    QSqlQuery query(db.connection());
+    if (!query.exec(statement))
+        throw Error(statement);
+    query.finish();
+}
+
+// All 200,000 offers of the search unread, then all read at once.
+void BM_MarkSearchRead(benchmark::State& state) {
+    Database& db = bigSearchDatabase();
+    for (auto _ : state) {
+        state.PauseTiming();
+        runOrThrow(db, QStringLiteral("UPDATE Offers SET unreaded=1 WHERE qid=%1").arg(bigSearch));
+        state.ResumeTiming();
+        markQueryRead(db, bigSearch);
+    }
+}
+BENCHMARK(BM_MarkSearchRead)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_UnreadCounts(benchmark::State& state) {
+    Database& db = bigSearchDatabase();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(offerCounts(db, bigSearch));
+}
+BENCHMARK(BM_UnreadCounts)->Unit(benchmark::kMillisecond);
+
+// The quick filter through the listings model: typed text to the first screen shown.
+void BM_FilterFirstScreen(benchmark::State& state) {
+    Database& db = bigSearchDatabase();
+    OffersModel model(db);
+    model.setQueryId(bigSearch);
+    const QString word = state.range(0) == 0 ? rareWord : commonWord;
+    for (auto _ : state) {
+        model.setFilter(word);
+        const int rows = std::min(screenRows, model.rowCount());
+        for (int row = 0; row < rows; ++row)
+            benchmark::DoNotOptimize(model.data(model.index(row, 4), Qt::DisplayRole));
+        if (rows == 0)
+            state.SkipWithError("nothing found");
+    }
+    state.SetLabel(state.range(0) == 0 ? "rare word" : "common word");
+}
+BENCHMARK(BM_FilterFirstScreen)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The ways of matching compared on the whole search (every match counted, the worst case of
+// any first screen): 0 the Unicode-folding function, 1 the engine's LIKE (ASCII letters only,
+// so it misses the common word's capitals: a reference, not a candidate), 2 an FTS5 trigram
+// index over the eight fields.
+void ensureTrigramIndex(Database& db) {
+    QSqlQuery probe(db.connection());
+    if (probe.exec(QStringLiteral("SELECT 1 FROM OffersTrigram LIMIT 0"))) {
+        probe.finish();
+        return;
+    }
+    probe.finish();
+    std::fprintf(stderr, "Building the trigram index...\n");
+    QElapsedTimer timer;
+    timer.start();
+    runOrThrow(db,
+               QStringLiteral("CREATE VIRTUAL TABLE OffersTrigram USING fts5(min_obj, metro_obj, "
+                              "price_obj, perc_obj, flat_obj, cont_obj, owntxt_obj, publ_obj, "
+                              "content='Offers', content_rowid='rowid', tokenize='trigram')"));
+    runOrThrow(db, QStringLiteral("INSERT INTO OffersTrigram(OffersTrigram) VALUES('rebuild')"));
+    std::fprintf(stderr, "Built in %.1f s\n", double(timer.elapsed()) / 1000.0);
+}
+
+void BM_FilterWholeSearch(benchmark::State& state) {
+    Database& db = bigSearchDatabase();
+    const int method = static_cast<int>(state.range(0));
+    const QString word = state.range(1) == 0 ? rareWord : commonWord;
+    QString statement;
+    QVariant value;
+    switch (method) {
+    case 0:
+        offerfilter::install(db);
+        statement = QStringLiteral("SELECT COUNT(*) FROM Offers WHERE qid=? AND ") +
+                    offerfilter::condition();
+        value = offerfilter::bindValue(word);
+        break;
+    case 1:
+        statement = QStringLiteral(
+            "SELECT COUNT(*) FROM Offers WHERE qid=? AND (min_obj LIKE ? OR metro_obj LIKE ? "
+            "OR price_obj LIKE ? OR perc_obj LIKE ? OR flat_obj LIKE ? OR cont_obj LIKE ? "
+            "OR owntxt_obj LIKE ? OR publ_obj LIKE ?)");
+        value = QStringLiteral("%") + word + QStringLiteral("%");
+        break;
+    default:
+        ensureTrigramIndex(db);
+        statement = QStringLiteral("SELECT COUNT(*) FROM Offers WHERE qid=? AND rowid IN "
+                                   "(SELECT rowid FROM OffersTrigram WHERE OffersTrigram MATCH ?)");
+        value = QStringLiteral("\"") + word + QStringLiteral("\"");
+        break;
+    }
+    qint64 found = 0;
+    for (auto _ : state) {
+        QSqlQuery query(db.connection());
+        query.setForwardOnly(true);
+        if (!query.prepare(statement))
+            throw Error(statement);
+        query.addBindValue(bigSearch);
+        for (int i = method == 1 ? 8 : 1; i > 0; --i)
+            query.addBindValue(value);
+        if (!query.exec() || !query.next())
+            throw Error(statement);
+        found = query.value(0).toLongLong();
+        query.finish();
+    }
+    static const char* const names[] = {"unicode function", "ASCII LIKE", "FTS5 trigram"};
+    state.SetLabel(
+        QStringLiteral("%1, %2 found").arg(QLatin1String(names[method])).arg(found).toStdString());
+}
+BENCHMARK(BM_FilterWholeSearch)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMillisecond);
+
+void BM_ExportSearch(benchmark::State& state) {
+    Database& db = bigSearchDatabase();
+    QTemporaryDir folder;
+    const QStringList header{
+        QStringLiteral("Трансп."),     QStringLiteral("Адрес"), QStringLiteral("Комнат"),
+        QStringLiteral("Кухня"),       QStringLiteral("Цена"),  QStringLiteral("Комиссия"),
+        QStringLiteral("Этаж"),        QStringLiteral("м/т"),   QStringLiteral("Контакт"),
+        QStringLiteral("Комментарии"), QStringLiteral("автор"), QStringLiteral("дата/время")};
+    for (auto _ : state) {
+        OfferCsvExport csv(db, bigSearch, folder.filePath(QStringLiteral("out.csv")), header);
+        while (csv.writeChunk(2000)) {
+        }
+        csv.commit();
+        if (csv.written() != bigSearchOffers)
+            state.SkipWithError("rows missing");
+    }
+}
+BENCHMARK(BM_ExportSearch)->Unit(benchmark::kMillisecond)->Iterations(2);
 // ---- The listings model on one search of a million offers ----
 
 const int gridColumns[] = {2, 5, 4, 3, 7, 10, 11, 14};
@@ -285,5 +475,6 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     largeDatabase.reset();
     openedDatabase.reset();
+    bigDatabase.reset();
     return 0;
 }

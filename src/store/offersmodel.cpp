@@ -2,6 +2,7 @@
 
 #include "app/error.h"
 #include "store/database.h"
+#include "store/listingtools.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 
@@ -96,6 +97,14 @@ OffersModel::OffersModel(Database& db, QObject* parent)
 
 void OffersModel::setQueryId(qint32 qid) {
     m_qid = qid;
+    m_filter.clear();
+    reload();
+}
+
+void OffersModel::setFilter(const QString& text) {
+    if (!text.isEmpty())
+        offerfilter::install(database());
+    m_filter = text;
     reload();
 }
 
@@ -132,7 +141,11 @@ int OffersModel::rowCount(const QModelIndex& parent) const {
 std::vector<qint64> OffersModel::readKeys() const {
     // A further condition goes between the two pieces, its values after the search's id.
     QString text = sql::selectOfferKeys;
-    const QVariantList values{m_qid};
+    QVariantList values{m_qid};
+    if (!m_filter.isEmpty()) {
+        text += QLatin1String(" AND ") + offerfilter::condition();
+        values.append(offerfilter::bindValue(m_filter));
+    }
     text += sql::offerKeysOrder;
     return readKeyColumn(database().connection(), text, values);
 }

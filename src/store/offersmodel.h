@@ -29,6 +29,10 @@ public:
     // then empty, showing qid).
     void setQueryId(qint32 qid);
     qint32 queryId() const noexcept { return m_qid; }
+    // Narrows the offers to those the quick filter finds for text (store/listingtools.h); an
+    // empty text shows them all again. Selecting a search clears it. Throws domiva::Error.
+    void setFilter(const QString& text);
+    const QString& filter() const noexcept { return m_filter; }
     // Runs the command again (after new offers arrived).
     void requery() { refresh(); }
 
@@ -73,6 +77,7 @@ private:
     void dropPages();
 
     qint32 m_qid = 0;
+    QString m_filter;
     int m_pageSize = defaultPageSize;
     int m_pageLimit = defaultPageLimit;
     std::vector<qint64> m_keys;

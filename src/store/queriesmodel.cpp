@@ -2,6 +2,7 @@
 
 #include "app/error.h"
 #include "store/database.h"
+#include "store/listingtools.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 
@@ -12,10 +13,29 @@ namespace domiva {
 
 using namespace sqlutil;
 
+namespace {
+constexpr int nameColumn = 1;
+} // namespace
+
 QueriesModel::QueriesModel(Database& db, QObject* parent)
     : StoreTableModel(db, sql::queriesColumns, {Kind::Integer, Kind::Text, Kind::Flag, Kind::Flag},
                       parent) {
     refresh();
+}
+
+QVariant QueriesModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::ToolTipRole || index.column() != nameColumn)
+        return StoreTableModel::data(index, role);
+    const QVariant id = keyOfRow(index.row());
+    if (id.isNull())
+        return {};
+    try {
+        const OfferCounts counts = offerCounts(database(), id.toInt());
+        return QStringLiteral("Непрочитанных: %1 из %2").arg(counts.unread).arg(counts.total);
+    } catch (const Error&) {
+        // No tooltip is better than a box popping up under the mouse.
+        return {};
+    }
 }
 
 std::vector<StoreTableModel::Row> QueriesModel::loadRows() {

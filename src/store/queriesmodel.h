@@ -12,6 +12,9 @@ public:
     // Reads the table; throws domiva::Error.
     explicit QueriesModel(Database& db, QObject* parent = nullptr);
 
+    // Qt::ToolTipRole of the name: "Непрочитанных: N из M", counted when asked for.
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
 protected:
     std::vector<Row> loadRows() override;
     std::optional<Row> loadRow(const QVariant& key) override;

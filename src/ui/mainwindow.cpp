@@ -13,6 +13,7 @@
 #include "ui/detailspanel.h"
 #include "ui/griddelegates.h"
 #include "ui/icons.h"
+#include "ui/listingcommands.h"
 #include "ui/messageboxes.h"
 #include "ui/setupdialog.h"
 #include "ui/trayicon.h"
@@ -128,6 +129,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     buildLayout();
     buildMenus();
     buildStatusBar();
+    m_listingCommands = new ListingCommands(this);
     resize(outerWidth, outerHeight);
 
     m_tray = new TrayIcon(this);
@@ -462,6 +464,7 @@ void TfrmMain::openOffers() {
     adoDSOffers = std::move(model);
     dbgOffers->setModel(adoDSOffers.get());
     placeCursor(dbgOffers, 0);
+    m_listingCommands->resetFilter();
 }
 
 void TfrmMain::closeQueries() {
@@ -492,6 +495,7 @@ void TfrmMain::dbgQueriesColEnter() {
         m_offersQueryId = qid;
         clearDetails();
         try {
+            m_listingCommands->resetFilter();
             adoDSOffers->setQueryId(qid);
         } catch (const Error&) {
             // The listings stay closed until the database is cleared and reopened.

@@ -21,6 +21,7 @@ namespace domiva {
 class Database;
 class DataGrid;
 class DetailsPanel;
+class ListingCommands;
 class OffersModel;
 class QueriesModel;
 class StoreTableModel;
@@ -72,6 +73,7 @@ public:
     RefreshTimer& refreshTimer() { return tRefresh; }
     SyncCycle* syncCycle() const { return m_cycle.get(); }
     TrayIcon* trayIcon() const { return m_tray; }
+    ListingCommands* listingCommands() const { return m_listingCommands; }
 
     // True while a sync cycle runs.
     bool syncBusy() const;
@@ -194,6 +196,7 @@ private:
     RefreshTimer tRefresh;
     std::unique_ptr<SyncCycle> m_cycle;
     TrayIcon* m_tray = nullptr; // child of this window
+    ListingCommands* m_listingCommands = nullptr; // child of this window
 
     bool m_minimizeHook = false;
     bool m_waitCursor = false;

@@ -9,6 +9,7 @@
 #include "ui/aboutdialog.h"
 #include "ui/datagrid.h"
 #include "ui/detailspanel.h"
+#include "ui/listingcommands.h"
 #include "ui/setupdialog.h"
 #include "ui/trayicon.h"
 #include "ui/tst_mainwindow_support.h"
@@ -303,15 +304,32 @@ private slots:
         f.window->refreshTimer().setEnabled(false);
     }
 
-    void clearDatabaseRefusedDuringSync() {
+    void commandRefusedDuringSync_data() {
+        QTest::addColumn<bool>("markRead");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("clear database")
+            << false << QStringLiteral("Попробуйте пожалуйста позднее.");
+        QTest::newRow("mark search read")
+            << true << QStringLiteral("Дождитесь окончания обновления.");
+    }
+    void commandRefusedDuringSync() {
+        QFETCH(bool, markRead);
+        QFETCH(QString, text);
         Fixture f;
         f.service.setDefaultAnswer(feed(newListingFeed, std::chrono::milliseconds(600)));
-        QTimer::singleShot(150, f.window.get(), [&] { f.window->mnuClearDBClick(); });
+        QTimer::singleShot(150, f.window.get(), [&] {
+            if (markRead)
+                f.window->listingCommands()->markSearchRead(0);
+            else
+                f.window->mnuClearDBClick();
+        });
         f.window->mnuRefreshClick();
-        QCOMPARE(f.recorded.boxes.texts(),
-                 QStringList{QStringLiteral("Попробуйте пожалуйста позднее.")});
+        QCOMPARE(f.recorded.boxes.texts(), QStringList{text});
         QCOMPARE(f.recorded.boxes.shown[0].kind, MessageRequest::Kind::Information);
-        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("4"));
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) || '/' || SUM(unreaded) FROM Offers")),
+                 QStringLiteral("4/4"));
+        QCOMPARE(f.stored(QStringLiteral("SELECT updated || unreaded FROM Queries WHERE id=10")),
+                 QStringLiteral("11"));
         QCOMPARE(f.service.requestCount(), qsizetype(1));
         f.window->refreshTimer().setEnabled(false);
     }

@@ -1,0 +1,367 @@
+#include "store/listingtools.h"
+
+#include "app/datetimevalue.h"
+#include "app/error.h"
+#include "store/database.h"
+#include "store/sqlutil.h"
+#include "store/tablemodel.h"
+
+#include <QChar>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <sqlite3.h>
+
+#include <string_view>
+#include <vector>
+
+namespace domiva {
+
+using namespace sqlutil;
+
+namespace {
+
+// clang-format off
+constexpr QLatin1String countOffers{
+    "SELECT COUNT(*), COUNT(CASE WHEN unreaded=TRUE THEN 1 END) FROM Offers WHERE qid=?"};
+constexpr QLatin1String markOffersOfQueryRead{
+    "UPDATE Offers SET unreaded=0 WHERE qid=? AND unreaded<>0"};
+constexpr QLatin1String clearQueryFlags{
+    "UPDATE Queries SET updated=0, unreaded=0 WHERE id=?"};
+
+// The export reads in the grid's order, keyed on it: dated listings newest first, then those
+// without a date (a NULL never compares below a key, so they are a segment of their own).
+#define DOMIVA_EXPORT_COLUMNS                                                                      \
+    "SELECT min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, flat_obj, info_obj, "    \
+    "cont_obj, owntxt_obj, publ_obj, dt_obj, id FROM Offers "
+constexpr QLatin1String exportDatedFirst{DOMIVA_EXPORT_COLUMNS
+    "WHERE qid=? AND dt_obj IS NOT NULL ORDER BY dt_obj DESC, id DESC LIMIT ?"};
+constexpr QLatin1String exportDatedNext{DOMIVA_EXPORT_COLUMNS
+    "WHERE qid=? AND dt_obj IS NOT NULL AND (dt_obj, id) < (?, ?) "
+    "ORDER BY dt_obj DESC, id DESC LIMIT ?"};
+constexpr QLatin1String exportUndatedFirst{DOMIVA_EXPORT_COLUMNS
+    "WHERE qid=? AND dt_obj IS NULL ORDER BY id DESC LIMIT ?"};
+constexpr QLatin1String exportUndatedNext{DOMIVA_EXPORT_COLUMNS
+    "WHERE qid=? AND dt_obj IS NULL AND id < ? ORDER BY id DESC LIMIT ?"};
+#undef DOMIVA_EXPORT_COLUMNS
+constexpr QLatin1String countOffersOfQuery{"SELECT COUNT(*) FROM Offers WHERE qid=?"};
+
+constexpr QLatin1String filterFunctionName{"domiva_contains"};
+constexpr QLatin1String filterCondition{
+    "domiva_contains(?, min_obj, metro_obj, price_obj, perc_obj, flat_obj, cont_obj, "
+    "owntxt_obj, publ_obj)"};
+// clang-format on
+
+constexpr int exportDateColumn = 11;
+constexpr int exportIdColumn = 12;
+
+// ---------------------------------------------------------------------------------------------
+// Case folding on UTF-8, the same for the typed text and the stored one. Cyrillic and ASCII,
+// which make up nearly every listing, take a short path; everything else goes through Qt's
+// Unicode tables.
+
+unsigned char* appendUtf8(unsigned char* out, char32_t cp) {
+    if (cp < 0x80) {
+        *out++ = static_cast<unsigned char>(cp);
+    } else if (cp < 0x800) {
+        *out++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
+        *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *out++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    } else {
+        *out++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+        *out++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    }
+    return out;
+}
+
+// Length of the UTF-8 sequence at s (n bytes left) and its code point; 0 when malformed.
+int decodeUtf8(const unsigned char* s, std::size_t n, char32_t& cp) {
+    const unsigned char c = s[0];
+    int length = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (static_cast<std::size_t>(length) > n)
+        return 0;
+    for (int i = 1; i < length; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (s[i] & 0x3F);
+    }
+    return length;
+}
+
+// A folded code point never takes more than twice the bytes of the original.
+constexpr std::size_t foldedCapacity(std::size_t bytes) {
+    return 2 * bytes + 4;
+}
+
+// Folds n bytes of UTF-8 at s into out (foldedCapacity(n) bytes); returns the length written.
+// Malformed bytes are copied as they are.
+std::size_t foldUtf8(const unsigned char* s, std::size_t n, unsigned char* out) {
+    unsigned char* o = out;
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            *o++ = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+            ++i;
+            continue;
+        }
+        if (c == 0xD0 && i + 1 < n && s[i + 1] >= 0x80 && s[i + 1] <= 0xBF) {
+            const unsigned char d = s[i + 1];
+            if (d <= 0x8F) { // U+0400..U+040F -> U+0450..U+045F
+                *o++ = 0xD1;
+                *o++ = static_cast<unsigned char>(d + 0x10);
+            } else if (d <= 0x9F) { // U+0410..U+041F -> U+0430..U+043F
+                *o++ = 0xD0;
+                *o++ = static_cast<unsigned char>(d + 0x20);
+            } else if (d <= 0xAF) { // U+0420..U+042F -> U+0440..U+044F
+                *o++ = 0xD1;
+                *o++ = static_cast<unsigned char>(d - 0x20);
+            } else { // already small
+                *o++ = c;
+                *o++ = d;
+            }
+            i += 2;
+            continue;
+        }
+        if (c == 0xD1 && i + 1 < n && s[i + 1] >= 0x80 && s[i + 1] <= 0x9F) {
+            // U+0440..U+045F: small letters already
+            *o++ = c;
+            *o++ = s[i + 1];
+            i += 2;
+            continue;
+        }
+        char32_t cp = 0;
+        const int length = decodeUtf8(s + i, n - i, cp);
+        if (length == 0) {
+            *o++ = c;
+            ++i;
+            continue;
+        }
+        o = appendUtf8(o, QChar::toCaseFolded(cp));
+        i += static_cast<std::size_t>(length);
+    }
+    return static_cast<std::size_t>(o - out);
+}
+
+// domiva_contains(needle, field...): 1 when the folded needle occurs in one of the fields.
+void containsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    thread_local std::vector<unsigned char> buffer;
+    const auto* needleText = sqlite3_value_text(argv[0]);
+    const std::string_view needle(reinterpret_cast<const char*>(needleText),
+                                  static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
+    for (int i = 1; i < argc; ++i) {
+        if (sqlite3_value_type(argv[i]) == SQLITE_NULL)
+            continue;
+        const unsigned char* text = sqlite3_value_text(argv[i]);
+        const auto bytes = static_cast<std::size_t>(sqlite3_value_bytes(argv[i]));
+        if (text == nullptr || bytes < needle.size())
+            continue;
+        if (buffer.size() < foldedCapacity(bytes))
+            buffer.resize(foldedCapacity(bytes));
+        const std::size_t length = foldUtf8(text, bytes, buffer.data());
+        const std::string_view haystack(reinterpret_cast<const char*>(buffer.data()), length);
+        if (haystack.find(needle) != std::string_view::npos) {
+            sqlite3_result_int(context, 1);
+            return;
+        }
+    }
+    sqlite3_result_int(context, 0);
+}
+
+QString nonNull(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+} // namespace
+
+OfferCounts offerCounts(Database& db, qint32 qid) {
+    QSqlQuery query = prepare(db.connection(), countOffers);
+    query.addBindValue(qid);
+    exec(query);
+    OfferCounts counts;
+    if (query.next()) {
+        counts.total = query.value(0).toLongLong();
+        counts.unread = query.value(1).toLongLong();
+    }
+    const QSqlError error = query.lastError();
+    query.finish();
+    if (error.isValid())
+        throw Error(engineMessage(error));
+    return counts;
+}
+
+void markQueryRead(Database& db, qint32 qid) {
+    Transaction transaction(db);
+    for (const QLatin1String text : {markOffersOfQueryRead, clearQueryFlags}) {
+        QSqlQuery query = prepare(db.connection(), text);
+        query.addBindValue(qid);
+        exec(query);
+        query.finish();
+    }
+    transaction.commit();
+}
+
+namespace offerfilter {
+
+QByteArray folded(QStringView text) {
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out(static_cast<qsizetype>(foldedCapacity(static_cast<std::size_t>(utf8.size()))),
+                   Qt::Uninitialized);
+    const std::size_t length = foldUtf8(reinterpret_cast<const unsigned char*>(utf8.constData()),
+                                        static_cast<std::size_t>(utf8.size()),
+                                        reinterpret_cast<unsigned char*>(out.data()));
+    out.truncate(static_cast<qsizetype>(length));
+    return out;
+}
+
+void install(Database& db) {
+    sqlite3* handle = engineHandle(db.connection());
+    const QByteArray name(filterFunctionName.data(), filterFunctionName.size());
+    if (sqlite3_create_function_v2(handle, name.constData(), -1,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   &containsFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw Error(QString::fromUtf8(sqlite3_errmsg(handle)));
+}
+
+QLatin1String condition() {
+    return filterCondition;
+}
+
+QVariant bindValue(const QString& text) {
+    return QVariant(QString::fromUtf8(folded(text)));
+}
+
+} // namespace offerfilter
+
+// ---------------------------------------------------------------------------------------------
+// CSV export
+
+QString csvRecord(const QStringList& fields) {
+    QString line;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            line += QLatin1Char(',');
+        const QString& field = fields[i];
+        const bool quoted = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
+                            field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'));
+        if (!quoted) {
+            line += field;
+            continue;
+        }
+        line += QLatin1Char('"');
+        for (const QChar c : field) {
+            if (c == QLatin1Char('"'))
+                line += QLatin1Char('"');
+            line += c;
+        }
+        line += QLatin1Char('"');
+    }
+    line += QLatin1String("\r\n");
+    return line;
+}
+
+OfferCsvExport::OfferCsvExport(Database& db, qint32 qid, const QString& path,
+                               const QStringList& header)
+    : m_db(db), m_qid(qid), m_file(path) {
+    {
+        QSqlQuery count = prepare(db.connection(), countOffersOfQuery);
+        count.addBindValue(qid);
+        m_total = scalar(count);
+    }
+    if (!m_file.open(QIODevice::WriteOnly))
+        throw Error(m_file.errorString());
+    m_buffer = QByteArrayLiteral("\xEF\xBB\xBF") + csvRecord(header).toUtf8();
+}
+
+OfferCsvExport::~OfferCsvExport() {
+    cancel();
+}
+
+void OfferCsvExport::writeLine(const QStringList& fields) {
+    m_buffer += csvRecord(fields).toUtf8();
+}
+
+bool OfferCsvExport::writeChunk(int rows) {
+    const QSqlDatabase db = m_db.connection();
+    int left = std::max(rows, 1);
+    QStringList fields;
+    while (left > 0 && m_phase != Phase::End) {
+        const bool dated = m_phase == Phase::Dated;
+        QSqlQuery query = prepare(db, dated ? (m_anyRead ? exportDatedNext : exportDatedFirst)
+                                            : (m_anyRead ? exportUndatedNext : exportUndatedFirst));
+        query.addBindValue(m_qid);
+        if (m_anyRead) {
+            if (dated)
+                query.addBindValue(m_lastDate);
+            query.addBindValue(m_lastId);
+        }
+        query.addBindValue(left);
+        exec(query);
+        int got = 0;
+        while (query.next()) {
+            fields.clear();
+            for (int column = 0; column < exportDateColumn; ++column)
+                fields.append(query.value(column).toString());
+            const QVariant date = query.value(exportDateColumn);
+            fields.append(date.isNull()
+                              ? QString()
+                              : dateTimeDisplayText(date.typeId() == QMetaType::QString
+                                                        ? dateTimeValueFromText(date.toString())
+                                                        : date.toDouble()));
+            writeLine(fields);
+            m_lastDate = date;
+            m_lastId = nonNull(query.value(exportIdColumn).toString());
+            m_anyRead = true;
+            ++got;
+        }
+        const QSqlError error = query.lastError();
+        query.finish();
+        if (error.isValid())
+            throw Error(engineMessage(error));
+        m_written += got;
+        if (got < left) {
+            m_phase = dated ? Phase::Undated : Phase::End;
+            m_anyRead = false;
+        }
+        left -= got;
+    }
+    if (m_file.write(m_buffer) != m_buffer.size())
+        throw Error(m_file.errorString());
+    m_buffer.clear();
+    return m_phase != Phase::End;
+}
+
+void OfferCsvExport::commit() {
+    if (!m_buffer.isEmpty() && m_file.write(m_buffer) != m_buffer.size())
+        throw Error(m_file.errorString());
+    m_buffer.clear();
+    if (!m_file.commit())
+        throw Error(m_file.errorString());
+}
+
+void OfferCsvExport::cancel() {
+    // A cancelled commit removes the temporary file at once.
+    if (m_file.isOpen()) {
+        m_file.cancelWriting();
+        m_file.commit();
+    }
+}
+
+} // namespace domiva

@@ -1,0 +1,313 @@
+#include "ui/listingcommands.h"
+
+#include "app/error.h"
+#include "store/database.h"
+#include "store/listingtools.h"
+#include "store/offersmodel.h"
+#include "store/queriesmodel.h"
+#include "ui/datagrid.h"
+#include "ui/detailspanel.h"
+#include "ui/mainwindow.h"
+#include "ui/messageboxes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressDialog>
+#include <QVBoxLayout>
+
+#include <array>
+#include <climits>
+
+namespace domiva {
+
+namespace {
+
+// The fields of the details panel, top to bottom.
+constexpr std::array<const char*, DetailsPanel::lineCount> detailFields{
+    "min_obj",  "metro_obj", "room_obj", "kitch_obj",  "price_obj", "perc_obj",
+    "flat_obj", "info_obj",  "cont_obj", "owntxt_obj", "publ_obj",  "dt_obj"};
+
+// The grid's current row; -1 when there is none.
+int currentRow(const DataGrid* grid) {
+    const QAbstractItemModel* model = grid->model();
+    if (model == nullptr || model->rowCount() == 0)
+        return -1;
+    const QModelIndex current = grid->currentIndex();
+    return current.isValid() ? current.row() : 0;
+}
+
+// Moves the grid's cursor without a user action: no column-enter follows.
+void placeCursor(DataGrid* grid, int row) {
+    QAbstractItemModel* model = grid->model();
+    if (model == nullptr || grid->selectionModel() == nullptr || row < 0 ||
+        row >= model->rowCount())
+        return;
+    const QModelIndex current = grid->currentIndex();
+    int column = current.isValid() ? current.column() : grid->firstVisibleColumn();
+    if (column < 0)
+        column = 0;
+    grid->selectionModel()->setCurrentIndex(
+        model->index(row, column), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+// The file name a search's listings are offered under: its name, without what a file name
+// cannot hold.
+QString suggestedFileName(const QString& searchName) {
+    QString name = searchName.trimmed();
+    for (QChar& c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
+            c = QLatin1Char('_');
+    }
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+        name.prepend(QStringLiteral("listings"));
+    return name + QStringLiteral(".csv");
+}
+
+} // namespace
+
+ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(window) {
+    setObjectName(QStringLiteral("listingCommands"));
+    DataGrid* queries = window->dbgQueries;
+    DataGrid* offers = window->dbgOffers;
+
+    m_markRead = new QAction(QStringLiteral("Отметить все как прочитанные"), window);
+    m_markRead->setObjectName(QStringLiteral("actMarkSearchRead"));
+    m_markRead->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    m_markRead->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(m_markRead);
+    connect(m_markRead, &QAction::triggered, this, [this] {
+        markSearchRead(m_menuRow);
+        m_menuRow = -1;
+    });
+
+    m_export = new QAction(QStringLiteral("Сохранить в CSV..."), window);
+    m_export->setObjectName(QStringLiteral("actExportSearch"));
+    connect(m_export, &QAction::triggered, this, [this] {
+        exportSearch(m_menuRow);
+        m_menuRow = -1;
+    });
+
+    m_copy = new QAction(QStringLiteral("Копировать"), offers);
+    m_copy->setObjectName(QStringLiteral("actCopyListing"));
+    m_copy->setShortcut(QKeySequence::Copy);
+    m_copy->setShortcutContext(Qt::WidgetShortcut);
+    offers->addAction(m_copy);
+    connect(m_copy, &QAction::triggered, this, &ListingCommands::copyListing);
+
+    m_filter = new QAction(window);
+    m_filter->setObjectName(QStringLiteral("actFilterListings"));
+    m_filter->setShortcut(QKeySequence::Find);
+    m_filter->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(m_filter);
+    connect(m_filter, &QAction::triggered, this, &ListingCommands::openFilter);
+
+    queries->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(queries, &QWidget::customContextMenuRequested, this, &ListingCommands::showQueriesMenu);
+    offers->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(offers, &QWidget::customContextMenuRequested, this, &ListingCommands::showOffersMenu);
+
+    // The filter line sits above the listings, hidden until asked for.
+    m_filterBar = new QWidget;
+    m_filterBar->setObjectName(QStringLiteral("pnlFilter"));
+    auto* barLayout = new QHBoxLayout(m_filterBar);
+    barLayout->setContentsMargins(2, 2, 2, 2);
+    barLayout->addWidget(new QLabel(QStringLiteral("Фильтр:"), m_filterBar));
+    m_filterEdit = new QLineEdit(m_filterBar);
+    m_filterEdit->setObjectName(QStringLiteral("edtFilter"));
+    m_filterEdit->setClearButtonEnabled(true);
+    m_filterEdit->installEventFilter(this);
+    barLayout->addWidget(m_filterEdit, 1);
+    m_filterBar->hide();
+    if (auto* layout = qobject_cast<QVBoxLayout*>(window->pnlTop->layout()))
+        layout->insertWidget(0, m_filterBar);
+
+    m_filterDelay.setSingleShot(true);
+    m_filterDelay.setInterval(filterDelayMs);
+    connect(&m_filterDelay, &QTimer::timeout, this, &ListingCommands::applyFilter);
+    connect(m_filterEdit, &QLineEdit::returnPressed, this, &ListingCommands::applyFilter);
+    connect(m_filterEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
+        // An empty line shows everything again at once; typing waits for a pause.
+        if (text.isEmpty())
+            applyFilter();
+        else
+            m_filterDelay.start();
+    });
+
+    pickExportFile = [this](const QString& suggestedName) {
+        return QFileDialog::getSaveFileName(m_window, QStringLiteral("Сохранить в CSV"),
+                                            QDir::home().filePath(suggestedName),
+                                            QStringLiteral("CSV (*.csv)"));
+    };
+}
+
+int ListingCommands::queryRow(int row) const {
+    const QueriesModel* model = m_window->queriesModel();
+    if (model == nullptr)
+        return -1;
+    if (row >= 0 && row < model->rowCount())
+        return row;
+    return currentRow(m_window->dbgQueries);
+}
+
+void ListingCommands::showQueriesMenu(const QPoint& pos) {
+    const QModelIndex index = m_window->dbgQueries->indexAt(pos);
+    if (!index.isValid())
+        return;
+    QMenu menu(m_window->dbgQueries);
+    menu.addAction(m_markRead);
+    menu.addAction(m_export);
+    m_menuRow = index.row();
+    // The row is only kept for an action chosen from this menu.
+    if (menu.exec(m_window->dbgQueries->viewport()->mapToGlobal(pos)) == nullptr)
+        m_menuRow = -1;
+}
+
+void ListingCommands::showOffersMenu(const QPoint& pos) {
+    if (currentRow(m_window->dbgOffers) < 0)
+        return;
+    QMenu menu(m_window->dbgOffers);
+    menu.addAction(m_copy);
+    menu.exec(m_window->dbgOffers->viewport()->mapToGlobal(pos));
+}
+
+void ListingCommands::markSearchRead(int row) {
+    runReported(m_window, [this, row] {
+        // A sync changes the same flags; the user is asked to wait as for clearing the data.
+        if (m_window->syncBusy()) {
+            messageBoxes().information(m_window, QStringLiteral("Дождитесь окончания обновления."));
+            return;
+        }
+        QueriesModel* queries = m_window->queriesModel();
+        Database* db = m_window->database();
+        const int target = queryRow(row);
+        if (queries == nullptr || db == nullptr || target < 0)
+            return;
+        const QVariant qid = queries->keyOfRow(target);
+        markQueryRead(*db, qid.toInt());
+        queries->refreshRow(qid);
+        OffersModel* offers = m_window->offersModel();
+        if (offers != nullptr && offers->queryId() == qid.toInt()) {
+            const QVariant key = offers->keyOfRow(currentRow(m_window->dbgOffers));
+            offers->refresh();
+            const int restored = key.isNull() ? -1 : offers->rowOfKey(key);
+            placeCursor(m_window->dbgOffers, restored >= 0 ? restored : 0);
+        }
+    });
+}
+
+void ListingCommands::exportSearch(int row) {
+    runReported(m_window, [this, row] {
+        const QueriesModel* queries = m_window->queriesModel();
+        const int target = queryRow(row);
+        if (queries == nullptr || m_window->database() == nullptr || target < 0)
+            return;
+        const QVariantMap values = queries->rowValues(target, Qt::EditRole);
+        const QString path =
+            pickExportFile(suggestedFileName(values.value(QStringLiteral("qname")).toString()));
+        if (path.isEmpty())
+            return;
+        runExport(values.value(QStringLiteral("id")).toInt(), path);
+    });
+}
+
+void ListingCommands::runExport(qint32 qid, const QString& path) {
+    QStringList header;
+    for (const QLabel* caption : m_window->pnlBottom->captionLabels()) {
+        QString text = caption->text().trimmed();
+        if (text.endsWith(QLatin1Char(':')))
+            text.chop(1);
+        header.append(text);
+    }
+    OfferCsvExport csv(*m_window->database(), qid, path, header);
+    QProgressDialog progress(QStringLiteral("Сохранение в CSV..."), QStringLiteral("Отмена"), 0,
+                             static_cast<int>(std::min<qint64>(csv.total(), INT_MAX)), m_window);
+    progress.setObjectName(QStringLiteral("dlgExportProgress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    // Each chunk is read by statements finished before the window gets its turn, so a sync
+    // that runs meanwhile is never held up by an open read.
+    while (csv.writeChunk(exportChunkRows)) {
+        progress.setValue(static_cast<int>(std::min<qint64>(csv.written(), progress.maximum())));
+        QCoreApplication::processEvents();
+        if (progress.wasCanceled()) {
+            csv.cancel();
+            return;
+        }
+    }
+    csv.commit();
+}
+
+void ListingCommands::copyListing() {
+    runReported(m_window, [this] {
+        const OffersModel* offers = m_window->offersModel();
+        const int row = currentRow(m_window->dbgOffers);
+        if (offers == nullptr || row < 0)
+            return;
+        const QVariantMap shown = offers->rowValues(row, Qt::DisplayRole);
+        const QList<QLabel*> captions = m_window->pnlBottom->captionLabels();
+        QStringList lines;
+        for (std::size_t i = 0; i < detailFields.size(); ++i) {
+            const QString caption = captions.value(qsizetype(i)) != nullptr
+                                        ? captions.value(qsizetype(i))->text()
+                                        : QString();
+            lines.append(caption + shown.value(QLatin1String(detailFields[i])).toString());
+        }
+        QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+    });
+}
+
+void ListingCommands::openFilter() {
+    m_filterBar->show();
+    m_filterEdit->setFocus(Qt::ShortcutFocusReason);
+    m_filterEdit->selectAll();
+}
+
+void ListingCommands::closeFilter() {
+    m_filterDelay.stop();
+    const bool wasFiltered = !m_filterEdit->text().isEmpty();
+    m_filterEdit->clear();
+    m_filterBar->hide();
+    m_window->dbgOffers->setFocus(Qt::OtherFocusReason);
+    if (wasFiltered)
+        applyFilter();
+}
+
+void ListingCommands::resetFilter() {
+    m_filterDelay.stop();
+    m_filterEdit->clear();
+    m_filterBar->hide();
+}
+
+void ListingCommands::applyFilter() {
+    m_filterDelay.stop();
+    runReported(m_window, [this] {
+        OffersModel* offers = m_window->offersModel();
+        const QString text = m_filterEdit->text();
+        if (offers == nullptr || offers->filter() == text)
+            return;
+        offers->setFilter(text);
+        placeCursor(m_window->dbgOffers, 0);
+    });
+}
+
+bool ListingCommands::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_filterEdit && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        closeFilter();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace domiva

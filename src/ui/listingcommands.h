@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class QAction;
+class QLineEdit;
+class QPoint;
+class QWidget;
+
+namespace domiva {
+
+class TfrmMain;
+
+// The commands for working through listings, beside the main menu: marking a whole search
+// read, saving a search's listings as CSV (both in the searches grid's context menu), copying
+// a listing (the listings grid's context menu and Ctrl+C) and the quick filter above the
+// listings grid (Ctrl+F). None of them marks a listing read or changes what the grids' own
+// clicks do.
+class ListingCommands : public QObject {
+    Q_OBJECT
+
+public:
+    // The short wait between the last keystroke and the filter being applied.
+    static constexpr int filterDelayMs = 60;
+
+    explicit ListingCommands(TfrmMain* window);
+
+    // Chooses the file the listings are saved to; an empty name cancels. The file dialog
+    // unless a test puts something else here.
+    std::function<QString(const QString& suggestedName)> pickExportFile;
+    // How many listings are written between two turns of the event loop.
+    int exportChunkRows = 2000;
+
+    QAction* markReadAction() const { return m_markRead; }
+    QAction* exportAction() const { return m_export; }
+    QAction* copyAction() const { return m_copy; }
+    QAction* filterAction() const { return m_filter; }
+    QWidget* filterBar() const { return m_filterBar; }
+    QLineEdit* filterEdit() const { return m_filterEdit; }
+
+    // The listings now show another search (or were opened anew): the filter is gone.
+    void resetFilter();
+
+public slots:
+    // The search in the given row of the searches grid, or the grid's current one for -1.
+    void markSearchRead(int row = -1);
+    void exportSearch(int row = -1);
+    void copyListing();
+    void openFilter();
+    void closeFilter();
+    // Applies the filter line's text now.
+    void applyFilter();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void showQueriesMenu(const QPoint& pos);
+    void showOffersMenu(const QPoint& pos);
+    int queryRow(int row) const;
+    void runExport(qint32 qid, const QString& path);
+
+    TfrmMain* m_window;
+    QAction* m_markRead = nullptr;
+    QAction* m_export = nullptr;
+    QAction* m_copy = nullptr;
+    QAction* m_filter = nullptr;
+    QWidget* m_filterBar = nullptr;
+    QLineEdit* m_filterEdit = nullptr;
+    QTimer m_filterDelay;
+    int m_menuRow = -1;
+};
+
+} // namespace domiva

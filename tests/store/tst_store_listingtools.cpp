@@ -1,0 +1,192 @@
+// Working through a search's listings on a real database file: marking it read, its counts,
+// the quick filter and the CSV export.
+
+#include "store/listingtools.h"
+#include "store/offersmodel.h"
+#include "store/queriesmodel.h"
+#include "store/storetestsupport.h"
+#include "store/tablemodel.h"
+
+#include <QTemporaryDir>
+
+#include <tuple>
+#include <utility>
+
+using namespace domiva;
+using namespace domiva::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Fixture {
+    QTemporaryDir dir;
+    std::unique_ptr<Database> db;
+
+    // Search 10: a1 (read), a2, a3 (unread, newest); search 20: b1 (unread); 30: no listings.
+    Fixture() {
+        createDatabase(dir.filePath(u"db"_s));
+        db = openDatabase(dir.filePath(u"db"_s));
+        for (const qint32 qid : {10, 20, 30})
+            db->insertQuery(qid, QString::number(qid));
+        for (const auto& [id, qid, dt] : {std::tuple{u"a1"_s, 10, at(2024, 3, 1, 10, 30)},
+                                          {u"a2"_s, 10, at(2024, 3, 2)},
+                                          {u"a3"_s, 10, at(2024, 3, 3, 9, 5)},
+                                          {u"b1"_s, 20, at(2024, 2, 1, 12)}})
+            db->insertOffer(makeOffer(id, qid, dt));
+        raw().exec(u"UPDATE Offers SET unreaded=0 WHERE id='a1'"_s);
+    }
+    RawConnection raw() const { return RawConnection(db->path()); }
+    // "qid:unread/total:updated unreaded" of every search.
+    QStringList state() {
+        QStringList result;
+        for (const qint32 qid : db->queryIds()) {
+            const OfferCounts n = offerCounts(*db, qid);
+            result << u"%1:%2/%3:"_s.arg(qid).arg(n.unread).arg(n.total) +
+                          raw().value(
+                              u"SELECT updated || unreaded FROM Queries WHERE id=%1"_s.arg(qid));
+        }
+        return result;
+    }
+};
+
+QStringList keys(const StoreTableModel& model) {
+    QStringList result;
+    for (int row = 0; row < model.rowCount(); ++row)
+        result << model.keyOfRow(row).toString();
+    return result;
+}
+
+// RFC 4180 records: quoted fields may hold commas, doubled quotes and line breaks.
+QList<QStringList> parseCsv(const QString& text) {
+    QList<QStringList> records;
+    QStringList record;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool endOfRecord = !quoted && text.mid(i, 2) == u"\r\n"_s;
+        if (text[i] == u'"' && quoted && text.mid(i + 1, 1) == u"\""_s)
+            field += text[++i];
+        else if (text[i] == u'"')
+            quoted = !quoted;
+        else if (endOfRecord || (!quoted && text[i] == u','))
+            record << std::exchange(field, QString());
+        else
+            field += text[i];
+        if (endOfRecord) {
+            records << std::exchange(record, QStringList());
+            ++i;
+        }
+    }
+    return records;
+}
+
+} // namespace
+
+class TestStoreListingTools : public QObject {
+    Q_OBJECT
+
+private slots:
+    void markQueryRead_data() {
+        QTest::addColumn<int>("qid");
+        QTest::addColumn<QStringList>("after");
+        QTest::newRow("search with unread listings")
+            << 10 << QStringList{u"10:0/3:00"_s, u"20:1/1:11"_s, u"30:0/0:11"_s};
+        QTest::newRow("search without listings")
+            << 30 << QStringList{u"10:2/3:11"_s, u"20:1/1:11"_s, u"30:0/0:00"_s};
+        QTest::newRow("unknown search")
+            << 99 << QStringList{u"10:2/3:11"_s, u"20:1/1:11"_s, u"30:0/0:11"_s};
+    }
+    void markQueryRead() {
+        QFETCH(int, qid);
+        QFETCH(QStringList, after);
+        Fixture f;
+        domiva::markQueryRead(*f.db, qid);
+        QCOMPARE(f.state(), after);
+        // The count is the name's tooltip.
+        QueriesModel model(*f.db);
+        QCOMPARE(model.data(model.index(0, 1), Qt::ToolTipRole).toString(),
+                 QStringLiteral("Непрочитанных: %1 из 3").arg(qid == 10 ? 0 : 2));
+    }
+
+    void filter_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("Cyrillic, other case") << u"сОКОЛ"_s << QStringList{u"a3"_s, u"a2"_s};
+        QTest::newRow("Ё folds") << u"ёлка"_s << QStringList{u"a1"_s};
+        QTest::newRow("ASCII case") << u"ABC"_s << QStringList{u"a2"_s};
+        QTest::newRow("percent literal") << u"50%"_s << QStringList{u"a3"_s};
+        QTest::newRow("percent alone") << u"%"_s << QStringList{u"a3"_s};
+        QTest::newRow("underscore literal") << u"a_b"_s << QStringList{u"a2"_s};
+        QTest::newRow("field not searched") << u"кухня"_s << QStringList{};
+        QTest::newRow("other search's listing") << u"b1/"_s << QStringList{};
+        QTest::newRow("empty shows all") << QString() << QStringList{u"a3"_s, u"a2"_s, u"a1"_s};
+    }
+    void filter() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, found);
+        Fixture f;
+        RawConnection raw = f.raw();
+        raw.exec(u"UPDATE Offers SET owntxt_obj='ЁЛКА', kitch_obj='кухня' WHERE id='a1'"_s);
+        raw.exec(u"UPDATE Offers SET metro_obj='СОКОЛ', publ_obj='abc a_b', perc_obj='50 руб' "
+                 u"WHERE id='a2'"_s);
+        raw.exec(u"UPDATE Offers SET cont_obj='сокол', perc_obj='50%', owntxt_obj='axb' "
+                 u"WHERE id='a3'"_s);
+        OffersModel model(*f.db);
+        model.setQueryId(10);
+        model.setFilter(text);
+        QCOMPARE(keys(model), found);
+        model.setQueryId(10); // another search clears it
+        QCOMPARE(keys(model).size(), 3);
+    }
+
+    void exportSearch_data() {
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("one chunk") << 100 << false;
+        QTest::newRow("row by row") << 1 << false;
+        QTest::newRow("cancelled halfway") << 1 << true;
+    }
+    void exportSearch() {
+        QFETCH(int, chunk);
+        QFETCH(bool, cancelled);
+        Fixture f;
+        f.raw().exec(u"UPDATE Offers SET owntxt_obj='a, \"b\"' || char(13, 10) || 'c', "
+                     u"dt_obj=NULL WHERE id='a1'"_s);
+        QTemporaryDir out;
+        const QString path = out.filePath(QStringLiteral("out.csv"));
+        const QStringList header = u"Трансп.,Адрес,Комнат,Кухня,Цена,Комиссия,Этаж,м/т,Контакт,"
+                                   u"Комментарии,автор,дата/время"_s.split(u',');
+        {
+            OfferCsvExport csv(*f.db, 10, path, header);
+            QCOMPARE(csv.total(), qint64(3));
+            bool more = csv.writeChunk(chunk);
+            while (more && !cancelled)
+                more = csv.writeChunk(chunk);
+            QCOMPARE(more, cancelled);
+            if (cancelled)
+                csv.cancel();
+            else
+                csv.commit();
+        }
+        if (cancelled) {
+            QCOMPARE(entriesOf(out.path()), QStringList());
+            return;
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        const QList<QStringList> records = parseCsv(QString::fromUtf8(bytes.mid(3)));
+        QCOMPARE(records.size(), 4);
+        QCOMPARE(records[0], header);
+        QCOMPARE(records[1][0], QStringLiteral("a3/0"));
+        QCOMPARE(records[1][11], dateTimeDisplayText(at(2024, 3, 3, 9, 5)));
+        QCOMPARE(records[2][10], QStringLiteral("a2/10"));
+        // The listing without a date comes last; its comment survives whole.
+        QCOMPARE(records[3][9], u"a, \"b\"\r\nc"_s);
+        QCOMPARE(records[3][11], QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStoreListingTools)
+#include "tst_store_listingtools.moc"

@@ -1,0 +1,153 @@
+// The commands for working through listings in the main window over a real database: marking
+// a search read, the quick filter, copying a listing and saving a search as CSV.
+
+#include "store/offersmodel.h"
+#include "store/queriesmodel.h"
+#include "ui/datagrid.h"
+#include "ui/detailspanel.h"
+#include "ui/listingcommands.h"
+#include "ui/tst_mainwindow_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+
+using namespace domiva;
+using namespace domiva::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Fixture {
+    Sandbox sandbox;
+    RecordedBoxes recorded;
+    std::unique_ptr<TfrmMain> window;
+    ListingCommands* commands = nullptr;
+
+    // Search 10: a1 .. a3 (a3 newest), "Сокол" in a1's and a3's addresses; search 20: b1.
+    Fixture() {
+        {
+            auto db = sandbox.createDb();
+            db->insertQuery(10, u"Однушки"_s);
+            db->insertQuery(20, u"Двушки"_s);
+            db->insertOffer(listing(u"a1"_s, 10, at(2024, 3, 1, 10, 30), u" у м. Сокол"_s));
+            db->insertOffer(listing(u"a2"_s, 10, at(2024, 3, 2), u" у парка"_s));
+            db->insertOffer(listing(u"a3"_s, 10, at(2024, 3, 3, 9, 5), u" СОКОЛЬНИКИ"_s));
+            db->insertOffer(listing(u"b1"_s, 20, at(2024, 2, 1, 12), u" у м. Сокол"_s));
+        }
+        window = startWindow();
+        commands = window->listingCommands();
+        recorded.boxes.shown.clear(); // "add fail": a test display has no tray
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        click(window->dbgQueries, 0, u"qname"_s);
+    }
+
+    void click(DataGrid* grid, int row, const QString& field) {
+        const QModelIndex index = grid->model()->index(row, fieldColumn(grid->model(), field));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+    }
+    // Types text as keystrokes (keyClicks takes Latin-1 only).
+    static void type(QWidget* widget, const QString& text) {
+        for (const QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+    QStringList offerKeys() const {
+        QStringList keys;
+        for (int row = 0; row < window->offersModel()->rowCount(); ++row)
+            keys << window->offersModel()->keyOfRow(row).toString();
+        return keys;
+    }
+    QString stored(const QString& sql) { return RawConnection(sandbox.dbPath()).value(sql); }
+};
+
+} // namespace
+
+class TestMainWindowTools : public QObject {
+    Q_OBJECT
+
+private slots:
+    void markSearchRead_data() {
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("Ctrl+Shift+R") << true;
+        QTest::newRow("context menu") << false;
+    }
+    void markSearchRead() {
+        QFETCH(bool, byKey);
+        Fixture f;
+        QTest::keyClick(f.window->dbgOffers, Qt::Key_Down); // moves the cursor, reads nothing
+        if (byKey)
+            QTest::keyClick(f.window->dbgQueries, Qt::Key_R,
+                            Qt::ControlModifier | Qt::ShiftModifier);
+        else
+            f.commands->markSearchRead(0);
+        QCOMPARE(f.stored(u"SELECT group_concat(unreaded) FROM Offers"_s), u"0,0,0,1"_s);
+        QCOMPARE(f.window->queriesModel()->rowValues(0, Qt::EditRole).value(u"unreaded"_s),
+                 QVariant(false));
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(f.window->offersModel()->rowValues(row, Qt::EditRole).value(u"unreaded"_s),
+                     QVariant(false));
+        QCOMPARE(f.window->dbgOffers->currentIndex().row(), 1);
+        QCOMPARE(f.window->dbgQueries->currentIndex().row(), 0);
+        QVERIFY(f.recorded.boxes.shown.isEmpty());
+    }
+
+    void filter() {
+        Fixture f;
+        QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(f.commands->filterBar()->isVisible());
+        QCOMPARE(QApplication::focusWidget(), f.commands->filterEdit());
+        f.type(f.commands->filterEdit(), u"сокол"_s);
+        QTRY_COMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a1"_s}));
+        // Clicking a filtered row opens that listing.
+        f.click(f.window->dbgOffers, 1, u"metro_obj"_s);
+        QCOMPARE(f.window->pnlBottom->lblMetro_obj->text(),
+                 u"Профсоюзная, ул. Вавилова 5 у м. Сокол"_s);
+        QCOMPARE(f.stored(u"SELECT group_concat(id) FROM Offers WHERE unreaded=0"_s), u"a1"_s);
+        // Escape clears it.
+        QTest::keyClick(f.commands->filterEdit(), Qt::Key_Escape);
+        QVERIFY(!f.commands->filterBar()->isVisible());
+        QCOMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a2"_s, u"a1"_s}));
+        // So does selecting another search.
+        f.commands->openFilter();
+        f.type(f.commands->filterEdit(), u"ПАРК"_s);
+        QTRY_COMPARE(f.offerKeys(), QStringList{u"a2"_s});
+        f.click(f.window->dbgQueries, 1, u"qname"_s);
+        QCOMPARE(f.commands->filterEdit()->text(), QString());
+        QCOMPARE(f.offerKeys(), QStringList{u"b1"_s});
+    }
+
+    void copyListing() {
+        Fixture f;
+        f.window->dbgOffers->setFocus();
+        QTest::keyClick(f.window->dbgOffers, Qt::Key_End);
+        QTest::keyClick(f.window->dbgOffers, Qt::Key_C, Qt::ControlModifier);
+        const QString copied = QApplication::clipboard()->text();
+        QCOMPARE(f.stored(u"SELECT COUNT(*) FROM Offers WHERE unreaded=0"_s), u"0"_s);
+        // The same lines as the details panel shows once the listing is opened.
+        f.click(f.window->dbgOffers, 2, u"metro_obj"_s);
+        QStringList lines;
+        for (const QLabel* value : f.window->pnlBottom->valueLabels())
+            lines << f.window->pnlBottom->captionLabels()[lines.size()]->text() + value->text();
+        QCOMPARE(copied, lines.join(u'\n'));
+    }
+
+    void exportSearch() {
+        Fixture f;
+        const QString path = f.sandbox.cacheDir() + u"out.csv"_s;
+        f.commands->pickExportFile = [&path](const QString&) { return path; };
+        f.commands->exportAction()->trigger();
+        const QStringList lines = QString::fromUtf8(f.sandbox.fileBytes(path)).split(u"\r\n"_s);
+        QStringList header; // the panel's captions without ": "
+        for (const QLabel* caption : f.window->pnlBottom->captionLabels())
+            header << caption->text().chopped(2);
+        QCOMPARE(lines.mid(0, 1), QStringList{header.join(u',')});
+        QCOMPARE(lines.size(), 5); // three listings and the empty end
+    }
+};
+
+QTEST_MAIN(TestMainWindowTools)
+#include "tst_mainwindow_tools.moc"
