@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/lifecycle.h"
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "sync/refreshtimer.h"
@@ -21,6 +22,7 @@ namespace domiva {
 class Database;
 class DataGrid;
 class DetailsPanel;
+class DialogCloser;
 class OffersModel;
 class QueriesModel;
 class StoreTableModel;
@@ -76,7 +78,8 @@ public:
     // True while a sync cycle runs.
     bool syncBusy() const;
     // Whether the program has been asked to end and is waiting for the moment it can.
-    bool terminationRequested() const { return m_quitRequested; }
+    bool terminationRequested() const { return m_lifecycle.terminationRequested(); }
+    const Lifecycle& lifecycle() const { return m_lifecycle; }
     // The texts of the two status-bar panels.
     QString statusText(int panel) const;
 
@@ -130,8 +133,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-    // Whether the tray icon is there to bring a hidden window back. Tests of the minimise
-    // rule replace it, since a test display has no tray.
+    // Whether the tray icon is there to bring a hidden window back at this moment (a tray
+    // host may have quit since the icon went up). Tests of the minimise rule replace it.
     virtual bool trayIconShown() const;
 
 private:
@@ -159,8 +162,8 @@ private:
 
     void applicationMinimize();
     void restoreFromTray();
-    void quitIfRequested();
-    void eventLoopStarted();
+    // Moves the lifecycle on by one event and does what it says.
+    void lifecycleEvent(Lifecycle::Event event);
 
     // SyncHost
     void setStatusText(int panel, const QString& text) override;
@@ -195,12 +198,11 @@ private:
     std::unique_ptr<SyncCycle> m_cycle;
     TrayIcon* m_tray = nullptr; // child of this window
 
+    Lifecycle m_lifecycle;
+    DialogCloser* m_dialogCloser = nullptr; // child of this window, once the system asks to end
+
     bool m_minimizeHook = false;
     bool m_waitCursor = false;
-    bool m_quitRequested = false;
-    bool m_eventLoopRunning = false;
-    bool m_unattended = false;
-    bool m_destroyed = false;
     bool m_placed = false;
 };
 

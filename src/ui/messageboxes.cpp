@@ -2,6 +2,9 @@
 
 #include "app/error.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
 #include <QMessageBox>
 
 #include <exception>
@@ -40,6 +43,12 @@ protected:
 };
 
 MessageBoxes* installedBoxes = nullptr;
+
+// Rejected from the dialog's own event loop: one that is only being shown has no loop to end
+// yet.
+void closeLater(QDialog* dialog) {
+    QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+}
 
 } // namespace
 
@@ -85,6 +94,26 @@ bool RecordingMessageBoxes::show(QWidget*, const MessageRequest& request) {
     if (request.kind != MessageRequest::Kind::WarningYesNo)
         return true;
     return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
+}
+
+DialogCloser::DialogCloser(QObject* parent) : QObject(parent) {
+    QCoreApplication::instance()->installEventFilter(this);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog != nullptr && dialog->isVisible())
+            closeLater(dialog);
+    }
+}
+
+DialogCloser::~DialogCloser() {
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool DialogCloser::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show) {
+        if (auto* dialog = qobject_cast<QDialog*>(watched); dialog != nullptr && dialog->isWindow())
+            closeLater(dialog);
+    }
+    return false;
 }
 
 bool runReported(QWidget* parent, const std::function<void()>& handler) {
