@@ -648,8 +648,12 @@ void TfrmMain::applicationMinimize() {
 void TfrmMain::restoreFromTray() {
     // Back in the state it had before it was minimised: a maximised window stays maximised.
     if (isHidden() || isMinimized()) {
-        setWindowState(windowState() & ~Qt::WindowMinimized);
+        const Qt::WindowStates before = windowState() & ~Qt::WindowMinimized;
+        // Un-minimised first and maximised once mapped: a window manager takes a hidden
+        // window that comes back maximised in one step for one still minimised.
+        setWindowState(before & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
         show();
+        setWindowState(before);
     }
     raise();
     activateWindow();

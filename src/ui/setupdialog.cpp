@@ -29,22 +29,26 @@ QLabel* captionAt(const QString& name, const QString& text, QWidget* parent, int
 // A limit on what the user types, not on what the edit shows: the dialog fills its edits
 // with stored values, which it must show and save whole (a QLineEdit's maxLength would cut
 // them). Typing may not make a text longer than the limit, nor longer than it already is.
-// A validator, because QLineEdit checks typing and pasting against it but not setText().
+// A validator, because QLineEdit checks typing, pasting and dropping against it.
 class TypingLimit : public QValidator {
 public:
-    TypingLimit(int limit, QLineEdit* edit) : QValidator(edit), m_limit(limit) {
-        // Whatever the edit holds, set by code or typed, is the length typing may keep.
+    TypingLimit(int limit, QLineEdit* edit) : QValidator(edit), m_limit(limit), m_edit(edit) {
         connect(edit, &QLineEdit::textChanged, this,
                 [this](const QString& text) { m_length = text.size(); });
     }
 
     State validate(QString& input, int&) const override {
+        // setText() empties the undo history before it validates: a text set by code is
+        // taken as it is (an edit left with invalid input would stop checking the typing).
+        if (!m_edit->isUndoAvailable())
+            return Acceptable;
         return input.size() <= m_limit || input.size() <= m_length ? Acceptable : Invalid;
     }
 
 private:
     qsizetype m_limit;
-    qsizetype m_length = 0;
+    const QLineEdit* m_edit;
+    qsizetype m_length = 0; // of the text before the change being checked
 };
 
 // The fields take texts of any length from code; QLineEdit's own default maximum (32767)

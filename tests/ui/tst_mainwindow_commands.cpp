@@ -375,6 +375,23 @@ private slots:
         QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("3"));
     }
 
+    void settingsDialogKeepsWhatItOnlyShows() {
+        // Longer than the edits let the user type: saved as they were, and no change of
+        // account to ask about.
+        const QByteArray login(300, 'l');
+        Fixture f("[main]\nlogin=" + login + "\ncountQueries=100000\n");
+        Settings expected = f.window->settings();
+        QCOMPARE(expected.login, QString::fromLatin1(login));
+        whenOpen<TfrmSetup>([](TfrmSetup* dialog) {
+            dialog->cbPlaySound->setChecked(true);
+            dialog->btnSave->click();
+        });
+        f.window->mnuSetupClick();
+        expected.playSound = true;
+        QCOMPARE(loadSettings(f.sandbox.settingsPath()), expected);
+        QVERIFY(f.recorded.boxes.shown.isEmpty());
+    }
+
     void settingsDialogClosed() {
         Fixture f;
         const QByteArray before = f.sandbox.fileBytes(f.sandbox.settingsPath());

@@ -22,7 +22,10 @@ class TestMainWindowX11 : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { DOMIVA_REQUIRE_TRAY(m_tray); }
+    void initTestCase() {
+        DOMIVA_REQUIRE_TRAY(m_tray);
+        QVERIFY2(m_wm.start(), "openbox gave no window manager");
+    }
 
     void trayBalloonMinimiseAndShutdown() {
         Sandbox sandbox;
@@ -62,8 +65,60 @@ private slots:
         QVERIFY(recorded.boxes.shown.isEmpty());
     }
 
+    void trayBringsBackTheStateBeforeMinimising_data() {
+        QTest::addColumn<bool>("maximised");
+        QTest::newRow("normal") << false;
+        QTest::newRow("maximised") << true;
+    }
+    void trayBringsBackTheStateBeforeMinimising() {
+        QFETCH(bool, maximised);
+        Sandbox sandbox;
+        RecordedBoxes recorded;
+        auto window = startWindow();
+        QTRY_VERIFY(window->trayIcon()->isShown());
+        if (maximised)
+            window->showMaximized();
+        else
+            window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTRY_COMPARE(window->isMaximized(), maximised);
+        const QRect frame = window->frameGeometry();
+
+        // A click on the visible window only brings it to the front.
+        emit window->trayIcon()->restoreRequested();
+        QTest::qWait(300);
+        QCOMPARE(window->isMaximized(), maximised);
+        QCOMPARE(window->frameGeometry(), frame);
+
+        window->showMinimized();
+        QTRY_VERIFY(window->isHidden());
+        emit window->trayIcon()->restoreRequested();
+        QTRY_VERIFY(window->isVisible());
+        QTRY_VERIFY(!window->isMinimized());
+        QTRY_COMPARE(window->isMaximized(), maximised);
+        QTRY_COMPARE(window->frameGeometry(), frame);
+    }
+
+    void noHidingOnceTheTrayHostHasQuit() {
+        Sandbox sandbox;
+        RecordedBoxes recorded;
+        auto window = startWindow();
+        QTRY_VERIFY(window->trayIcon()->isShown());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        m_tray.stop();
+        QTRY_VERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        // Hidden now, it could never come back: it stays minimised on the task bar.
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        QTest::qWait(300);
+        QVERIFY(!window->isHidden());
+        QVERIFY(m_tray.start() == TrayHost::Outcome::Ready);
+    }
+
 private:
     TrayHost m_tray;
+    WindowManager m_wm;
 };
 
 QTEST_MAIN(TestMainWindowX11)
