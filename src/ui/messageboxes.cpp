@@ -69,9 +69,13 @@ bool MessageBoxes::warningYesNo(QWidget* parent, const QString& title, const QSt
     return show(parent, {MessageRequest::Kind::WarningYesNo, title, text, defaultNo});
 }
 
-MessageBoxes& messageBoxes() {
+MessageBoxes& dialogMessageBoxes() {
     static DialogMessageBoxes dialogs;
-    return installedBoxes != nullptr ? *installedBoxes : dialogs;
+    return dialogs;
+}
+
+MessageBoxes& messageBoxes() {
+    return installedBoxes != nullptr ? *installedBoxes : dialogMessageBoxes();
 }
 
 MessageBoxesOverride::MessageBoxesOverride(MessageBoxes& boxes) : m_previous(installedBoxes) {

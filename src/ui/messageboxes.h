@@ -46,6 +46,8 @@ protected:
 
 // The boxes in use: the installed override, else real QMessageBox dialogs.
 MessageBoxes& messageBoxes();
+// The real QMessageBox dialogs, whatever override is installed.
+MessageBoxes& dialogMessageBoxes();
 
 // Puts `boxes` in place of the current message boxes for its own lifetime.
 class MessageBoxesOverride {
