@@ -79,7 +79,6 @@ public:
     bool syncBusy() const;
     // Whether the program has been asked to end and is waiting for the moment it can.
     bool terminationRequested() const { return m_lifecycle.terminationRequested(); }
-    const Lifecycle& lifecycle() const { return m_lifecycle; }
     // The texts of the two status-bar panels.
     QString statusText(int panel) const;
 

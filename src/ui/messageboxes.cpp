@@ -109,7 +109,8 @@ DialogCloser::DialogCloser(QObject* parent) : QObject(parent) {
 }
 
 DialogCloser::~DialogCloser() {
-    QCoreApplication::instance()->removeEventFilter(this);
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->removeEventFilter(this);
 }
 
 bool DialogCloser::eventFilter(QObject* watched, QEvent* event) {
