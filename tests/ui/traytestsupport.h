@@ -72,40 +72,30 @@ private:
     std::unique_ptr<QProcess> m_panel;
 };
 
-// A window manager on the display for the life of the object: openbox, when none is there
-// yet. Minimising, maximising and activating mean nothing on a bare X server.
+// openbox on the display for the life of the object, unless a window manager is there.
+// Minimising, maximising and activating mean nothing on a bare X server.
 class WindowManager {
 public:
     bool start() {
         if (running())
             return true;
-        const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
-        if (openbox.isEmpty())
-            return false;
-        m_wm = std::make_unique<QProcess>();
-        m_wm->start(openbox, {QStringLiteral("--sm-disable")});
-        return m_wm->waitForStarted() && QTest::qWaitFor([this] { return running(); }, 10000);
+        m_wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        return m_wm.waitForStarted() && QTest::qWaitFor([] { return running(); }, 10000);
     }
-
     ~WindowManager() {
-        if (!m_wm)
-            return;
-        m_wm->terminate();
-        if (!m_wm->waitForFinished(3000))
-            m_wm->kill();
-        m_wm->waitForFinished(3000);
+        m_wm.terminate();
+        m_wm.waitForFinished(3000);
     }
 
 private:
-    // A window manager names its check window on the root window (EWMH).
+    // A window manager names its check window on the root window.
     static bool running() {
         QProcess xprop;
         xprop.start(QStringLiteral("xprop"),
                     {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
         return xprop.waitForFinished(3000) && xprop.readAllStandardOutput().contains("window id");
     }
-
-    std::unique_ptr<QProcess> m_wm;
+    QProcess m_wm;
 };
 
 // For initTestCase: skips without a display or trayer, fails when the tray does not come.
