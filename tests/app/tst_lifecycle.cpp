@@ -23,8 +23,6 @@ private slots:
             << "q" << State::StartingToEnd << "" << false;
         QTest::newRow("failed start-up, then the loop") << "ql" << State::Ending << "q" << false;
         QTest::newRow("signal in start-up") << "s" << State::StartingToEndUnattended << "c" << true;
-        QTest::newRow("signal after failed start-up")
-            << "qs" << State::StartingToEndUnattended << "c" << true;
         QTest::newRow("signal in start-up, then the loop")
             << "sl" << State::EndingUnattended << "q" << true;
         QTest::newRow("exit") << "lq" << State::Ending << "l" << false;
@@ -34,9 +32,7 @@ private slots:
         QTest::newRow("signal") << "ls" << State::EndingUnattended << "cl" << true;
         QTest::newRow("signal in a sync") << "lSC" << State::EndingUnattended << "" << true;
         QTest::newRow("signal after exit") << "lQS" << State::EndingUnattended << "cl" << true;
-        QTest::newRow("check alone") << "lc" << State::Running << "" << false;
         QTest::newRow("shut-down") << "lsx" << State::ShutDown << "x" << false;
-        QTest::newRow("shut-down once") << "lxx" << State::ShutDown << "" << false;
         QTest::newRow("nothing after it") << "lxs" << State::ShutDown << "" << false;
     }
     void transitions() {
