@@ -109,8 +109,9 @@ public slots:
     // when asked during start-up. The exit command and closing the window come here.
     void requestTermination();
     // The system or the desktop session asks the program to end (SIGTERM, SIGINT, SIGHUP):
-    // the same orderly end, but nobody may be there to answer a box, so the boxes of
-    // start-up are closed and a failure at shut-down is not shown.
+    // the same orderly end, but nobody may be there to answer a box, so every box and dialog
+    // is closed, those open now and those that open later (inside a sync or in start-up),
+    // and a failure at shut-down is not shown.
     void endSession();
 
     // Menu commands.
