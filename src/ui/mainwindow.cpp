@@ -32,6 +32,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -271,12 +272,8 @@ void TfrmMain::formCreate() {
     reported([this] { startUp(); });
     // Start-up runs before the event loop (its boxes run loops of their own); this comes
     // through once the loop that follows it runs.
-    QMetaObject::invokeMethod(this, &TfrmMain::eventLoopStarted, Qt::QueuedConnection);
-}
-
-void TfrmMain::eventLoopStarted() {
-    m_eventLoopRunning = true;
-    quitIfRequested();
+    QMetaObject::invokeMethod(
+        this, [this] { lifecycleEvent(Lifecycle::Event::LoopStarted); }, Qt::QueuedConnection);
 }
 
 void TfrmMain::startUp() {
@@ -348,25 +345,25 @@ void TfrmMain::createDatabaseFile() {
         messageBoxes().information(this, QStringLiteral("Cannot create DB!"));
         // The rest of start-up still runs (and may still have something to say); the program
         // ends once its event loop runs.
-        m_quitRequested = true;
+        lifecycleEvent(Lifecycle::Event::QuitRequested);
     }
 }
 
 void TfrmMain::formDestroy() {
-    if (m_destroyed)
+    // Nobody may be there to answer a box: a failure to log the end then goes unreported
+    // rather than keep the program from ending.
+    const bool unattended = m_lifecycle.unattended();
+    if (!m_lifecycle.handle(Lifecycle::Event::ShutDown, syncBusy()).shutDown)
         return;
-    m_destroyed = true;
     const auto shutDown = [this] {
         m_tray->deleteTrayIcon();
         if (!m_logPath.isEmpty())
             writeLog(m_logPath, QStringLiteral("Shutdown"), false);
     };
-    if (!m_unattended) {
+    if (!unattended) {
         reported(shutDown);
         return;
     }
-    // Nobody may be there to answer a box: a failure to log the end goes unreported rather
-    // than keep the program from ending.
     try {
         shutDown();
     } catch (const Error&) {
@@ -374,47 +371,31 @@ void TfrmMain::formDestroy() {
 }
 
 void TfrmMain::endSession() {
-    m_unattended = true;
-    requestTermination();
+    lifecycleEvent(Lifecycle::Event::SessionEnded);
 }
 
 void TfrmMain::requestTermination() {
-    m_quitRequested = true;
-    // Queued: the request takes effect between two events of the main loop, never inside the
-    // handler that asked for it.
-    QMetaObject::invokeMethod(this, &TfrmMain::quitIfRequested, Qt::QueuedConnection);
+    lifecycleEvent(Lifecycle::Event::QuitRequested);
 }
 
-void TfrmMain::quitIfRequested() {
-    // A sync hands control to the event loop while it runs; quitting there would end its
-    // nested loops under it. syncFinished() comes back here.
-    if (!m_quitRequested || syncBusy())
-        return;
-    if (!m_eventLoopRunning) {
-        // Qt ignores quit() before its event loop runs: eventLoopStarted() brings the request
-        // back. Start-up goes on to its end meanwhile, without waiting for an answer to the
-        // box it may be showing when nobody is there to give one.
-        if (!m_unattended)
-            return;
-        QWidget* closed = nullptr;
-        while (QWidget* modal = QApplication::activeModalWidget()) {
-            if (modal == closed || !modal->close())
-                break;
-            closed = modal;
-        }
-        return;
+void TfrmMain::lifecycleEvent(Lifecycle::Event event) {
+    const Lifecycle::Actions actions = m_lifecycle.handle(event, syncBusy());
+    if (actions.closeBoxes && m_dialogCloser == nullptr)
+        m_dialogCloser = new DialogCloser(this);
+    if (actions.checkLater) {
+        QMetaObject::invokeMethod(
+            this, [this] { lifecycleEvent(Lifecycle::Event::Check); }, Qt::QueuedConnection);
     }
-    QCoreApplication::quit();
+    if (actions.quitLoop)
+        QCoreApplication::quit();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    if (syncBusy()) {
-        // Closed during a sync: the program ends when the sync has finished.
+    // Closed during a sync, the window stays until the sync has finished and the program ends.
+    if (syncBusy())
         event->ignore();
-        m_quitRequested = true;
-        return;
-    }
-    event->accept();
+    else
+        event->accept();
     requestTermination();
 }
 
@@ -656,7 +637,7 @@ void TfrmMain::changeEvent(QEvent* event) {
 }
 
 bool TfrmMain::trayIconShown() const {
-    return m_tray->isShown();
+    return m_tray->isShown() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void TfrmMain::applicationMinimize() {
@@ -669,7 +650,15 @@ void TfrmMain::applicationMinimize() {
 }
 
 void TfrmMain::restoreFromTray() {
-    showNormal();
+    // Back in the state it had before it was minimised: a maximised window stays maximised.
+    if (isHidden() || isMinimized()) {
+        const Qt::WindowStates before = windowState() & ~Qt::WindowMinimized;
+        // Un-minimised first and maximised once mapped: a window manager takes a hidden
+        // window that comes back maximised in one step for one still minimised.
+        setWindowState(before & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+        show();
+        setWindowState(before);
+    }
     raise();
     activateWindow();
 }
@@ -751,8 +740,11 @@ void TfrmMain::requeryOffers() {
 }
 
 void TfrmMain::syncFinished() {
-    if (m_quitRequested)
-        QMetaObject::invokeMethod(this, &TfrmMain::quitIfRequested, Qt::QueuedConnection);
+    // An end asked for during the sync is due now.
+    if (m_lifecycle.terminationRequested()) {
+        QMetaObject::invokeMethod(
+            this, [this] { lifecycleEvent(Lifecycle::Event::Check); }, Qt::QueuedConnection);
+    }
 }
 
 } // namespace domiva

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/lifecycle.h"
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "sync/refreshtimer.h"
@@ -21,6 +22,7 @@ namespace domiva {
 class Database;
 class DataGrid;
 class DetailsPanel;
+class DialogCloser;
 class ListingCommands;
 class OffersModel;
 class QueriesModel;
@@ -78,7 +80,7 @@ public:
     // True while a sync cycle runs.
     bool syncBusy() const;
     // Whether the program has been asked to end and is waiting for the moment it can.
-    bool terminationRequested() const { return m_quitRequested; }
+    bool terminationRequested() const { return m_lifecycle.terminationRequested(); }
     // The texts of the two status-bar panels.
     QString statusText(int panel) const;
 
@@ -109,8 +111,9 @@ public slots:
     // when asked during start-up. The exit command and closing the window come here.
     void requestTermination();
     // The system or the desktop session asks the program to end (SIGTERM, SIGINT, SIGHUP):
-    // the same orderly end, but nobody may be there to answer a box, so the boxes of
-    // start-up are closed and a failure at shut-down is not shown.
+    // the same orderly end, but nobody may be there to answer a box, so every box and dialog
+    // is closed, those open now and those that open later (inside a sync or in start-up),
+    // and a failure at shut-down is not shown.
     void endSession();
 
     // Menu commands.
@@ -132,8 +135,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-    // Whether the tray icon is there to bring a hidden window back. Tests of the minimise
-    // rule replace it, since a test display has no tray.
+    // Whether the tray icon is there to bring a hidden window back at this moment (a tray
+    // host may have quit since the icon went up). Tests of the minimise rule replace it.
     virtual bool trayIconShown() const;
 
 private:
@@ -161,8 +164,8 @@ private:
 
     void applicationMinimize();
     void restoreFromTray();
-    void quitIfRequested();
-    void eventLoopStarted();
+    // Moves the lifecycle on by one event and does what it says.
+    void lifecycleEvent(Lifecycle::Event event);
 
     // SyncHost
     void setStatusText(int panel, const QString& text) override;
@@ -198,12 +201,11 @@ private:
     TrayIcon* m_tray = nullptr; // child of this window
     ListingCommands* m_listingCommands = nullptr; // child of this window
 
+    Lifecycle m_lifecycle;
+    DialogCloser* m_dialogCloser = nullptr; // child of this window, once the system asks to end
+
     bool m_minimizeHook = false;
     bool m_waitCursor = false;
-    bool m_quitRequested = false;
-    bool m_eventLoopRunning = false;
-    bool m_unattended = false;
-    bool m_destroyed = false;
     bool m_placed = false;
 };
 

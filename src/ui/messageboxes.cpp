@@ -2,6 +2,9 @@
 
 #include "app/error.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
 #include <QMessageBox>
 
 #include <exception>
@@ -41,6 +44,12 @@ protected:
 
 MessageBoxes* installedBoxes = nullptr;
 
+// Rejected from the dialog's own event loop: one that is only being shown has no loop to end
+// yet.
+void closeLater(QDialog* dialog) {
+    QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+}
+
 } // namespace
 
 QString appTitle() {
@@ -60,9 +69,13 @@ bool MessageBoxes::warningYesNo(QWidget* parent, const QString& title, const QSt
     return show(parent, {MessageRequest::Kind::WarningYesNo, title, text, defaultNo});
 }
 
-MessageBoxes& messageBoxes() {
+MessageBoxes& dialogMessageBoxes() {
     static DialogMessageBoxes dialogs;
-    return installedBoxes != nullptr ? *installedBoxes : dialogs;
+    return dialogs;
+}
+
+MessageBoxes& messageBoxes() {
+    return installedBoxes != nullptr ? *installedBoxes : dialogMessageBoxes();
 }
 
 MessageBoxesOverride::MessageBoxesOverride(MessageBoxes& boxes) : m_previous(installedBoxes) {
@@ -85,6 +98,27 @@ bool RecordingMessageBoxes::show(QWidget*, const MessageRequest& request) {
     if (request.kind != MessageRequest::Kind::WarningYesNo)
         return true;
     return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
+}
+
+DialogCloser::DialogCloser(QObject* parent) : QObject(parent) {
+    QCoreApplication::instance()->installEventFilter(this);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog != nullptr && dialog->isVisible())
+            closeLater(dialog);
+    }
+}
+
+DialogCloser::~DialogCloser() {
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->removeEventFilter(this);
+}
+
+bool DialogCloser::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show) {
+        if (auto* dialog = qobject_cast<QDialog*>(watched); dialog != nullptr && dialog->isWindow())
+            closeLater(dialog);
+    }
+    return false;
 }
 
 bool runReported(QWidget* parent, const std::function<void()>& handler) {

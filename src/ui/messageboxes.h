@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -45,6 +46,8 @@ protected:
 
 // The boxes in use: the installed override, else real QMessageBox dialogs.
 MessageBoxes& messageBoxes();
+// The real QMessageBox dialogs, whatever override is installed.
+MessageBoxes& dialogMessageBoxes();
 
 // Puts `boxes` in place of the current message boxes for its own lifetime.
 class MessageBoxesOverride {
@@ -71,6 +74,23 @@ public:
 
 protected:
     bool show(QWidget* parent, const MessageRequest& request) override;
+};
+
+// Closes every dialog of the program, message boxes included: those open when it starts and
+// every one that opens afterwards, for as long as it lives. For an end that nobody may be
+// there to watch: no box waits for an answer then. A closed box answers as if its window
+// had been closed (No to a question).
+class DialogCloser : public QObject {
+    Q_OBJECT
+
+public:
+    explicit DialogCloser(QObject* parent = nullptr);
+    ~DialogCloser() override;
+    DialogCloser(const DialogCloser&) = delete;
+    DialogCloser& operator=(const DialogCloser&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 // The program's general error report: runs `handler` and shows whatever error escapes it in

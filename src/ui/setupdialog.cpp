@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QValidator>
 
 #include <limits>
 
@@ -25,11 +26,44 @@ QLabel* captionAt(const QString& name, const QString& text, QWidget* parent, int
     return label;
 }
 
-QLineEdit* editAt(const QString& name, QWidget* parent, const QRect& geometry, int maxLength) {
+// A limit on what the user types, not on what the edit shows: the dialog fills its edits
+// with stored values, which it must show and save whole (a QLineEdit's maxLength would cut
+// them). Typing may not make a text longer than the limit, nor longer than it already is.
+// A validator, because QLineEdit checks typing, pasting and dropping against it.
+class TypingLimit : public QValidator {
+public:
+    TypingLimit(int limit, QLineEdit* edit) : QValidator(edit), m_limit(limit), m_edit(edit) {
+        connect(edit, &QLineEdit::textChanged, this,
+                [this](const QString& text) { m_length = text.size(); });
+    }
+
+    State validate(QString& input, int&) const override {
+        // setText() empties the undo history before it validates: a text set by code is
+        // taken as it is (an edit left with invalid input would stop checking the typing).
+        if (!m_edit->isUndoAvailable())
+            return Acceptable;
+        return input.size() <= m_limit || input.size() <= m_length ? Acceptable : Invalid;
+    }
+
+private:
+    qsizetype m_limit;
+    const QLineEdit* m_edit;
+    qsizetype m_length = 0; // of the text before the change being checked
+};
+
+// The fields take texts of any length from code; QLineEdit's own default maximum (32767)
+// would silently cut a long one.
+constexpr int kUnlimited = std::numeric_limits<int>::max();
+
+// `typingLimit` 0: no limit on typing either.
+QLineEdit* editAt(const QString& name, QWidget* parent, const QRect& geometry,
+                  int typingLimit = 0) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
     edit->setGeometry(geometry);
-    edit->setMaxLength(maxLength);
+    edit->setMaxLength(kUnlimited);
+    if (typingLimit > 0)
+        edit->setValidator(new TypingLimit(typingLimit, edit));
     return edit;
 }
 
@@ -40,10 +74,6 @@ QCheckBox* checkAt(const QString& name, const QString& text, QWidget* parent,
     check->setGeometry(geometry);
     return check;
 }
-
-// The proxy fields take texts of any length; QLineEdit's own default (32767) would
-// silently cut a pasted text.
-constexpr int kUnlimited = std::numeric_limits<int>::max();
 
 } // namespace
 
@@ -75,20 +105,16 @@ TfrmSetup::TfrmSetup(QWidget* parent)
     gbProxy->setGeometry(24, 208, 201, 185);
     lblProxyServer =
         captionAt(QStringLiteral("lblProxyServer"), QStringLiteral("Сервер: "), gbProxy, 16, 24);
-    ebProxyServer =
-        editAt(QStringLiteral("ebProxyServer"), gbProxy, QRect(64, 24, 121, 21), kUnlimited);
+    ebProxyServer = editAt(QStringLiteral("ebProxyServer"), gbProxy, QRect(64, 24, 121, 21));
     lblProxyPort =
         captionAt(QStringLiteral("lblProxyPort"), QStringLiteral("Порт: "), gbProxy, 28, 56);
-    ebProxyPort =
-        editAt(QStringLiteral("ebProxyPort"), gbProxy, QRect(64, 56, 121, 21), kUnlimited);
+    ebProxyPort = editAt(QStringLiteral("ebProxyPort"), gbProxy, QRect(64, 56, 121, 21));
     lblProxyLogin =
         captionAt(QStringLiteral("lblProxyLogin"), QStringLiteral("Логин: "), gbProxy, 22, 88);
-    ebProxyLogin =
-        editAt(QStringLiteral("ebProxyLogin"), gbProxy, QRect(64, 88, 121, 21), kUnlimited);
+    ebProxyLogin = editAt(QStringLiteral("ebProxyLogin"), gbProxy, QRect(64, 88, 121, 21));
     lblProxyPassword =
         captionAt(QStringLiteral("lblProxyPassword"), QStringLiteral("Пароль: "), gbProxy, 15, 120);
-    ebProxyPassword =
-        editAt(QStringLiteral("ebProxyPassword"), gbProxy, QRect(64, 120, 121, 21), kUnlimited);
+    ebProxyPassword = editAt(QStringLiteral("ebProxyPassword"), gbProxy, QRect(64, 120, 121, 21));
     cbProxyFromIE =
         checkAt(QStringLiteral("cbProxyFromIE"), QStringLiteral("Брать из Internet Explorer-а"),
                 gbProxy, QRect(16, 160, 169, 17));

@@ -55,17 +55,47 @@ public:
                    : Outcome::Failed;
     }
 
-    ~TrayHost() {
+    // Ends the tray this object started.
+    void stop() {
         if (!m_panel)
             return;
         m_panel->terminate();
         if (!m_panel->waitForFinished(3000))
             m_panel->kill();
         m_panel->waitForFinished(3000);
+        m_panel.reset();
     }
+
+    ~TrayHost() { stop(); }
 
 private:
     std::unique_ptr<QProcess> m_panel;
+};
+
+// openbox on the display for the life of the object, unless a window manager is there.
+// Minimising, maximising and activating mean nothing on a bare X server.
+class WindowManager {
+public:
+    bool start() {
+        if (running())
+            return true;
+        m_wm.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        return m_wm.waitForStarted() && QTest::qWaitFor([] { return running(); }, 10000);
+    }
+    ~WindowManager() {
+        m_wm.terminate();
+        m_wm.waitForFinished(3000);
+    }
+
+private:
+    // A window manager names its check window on the root window.
+    static bool running() {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"),
+                    {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+        return xprop.waitForFinished(3000) && xprop.readAllStandardOutput().contains("window id");
+    }
+    QProcess m_wm;
 };
 
 // For initTestCase: skips without a display or trayer, fails when the tray does not come.

@@ -404,6 +404,23 @@ private slots:
         QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("3"));
     }
 
+    void settingsDialogKeepsWhatItOnlyShows() {
+        // Longer than the edits let the user type: saved as they were, and no change of
+        // account to ask about.
+        const QByteArray login(300, 'l');
+        Fixture f("[main]\nlogin=" + login + "\ncountQueries=100000\n");
+        Settings expected = f.window->settings();
+        QCOMPARE(expected.login, QString::fromLatin1(login));
+        whenOpen<TfrmSetup>([](TfrmSetup* dialog) {
+            dialog->cbPlaySound->setChecked(true);
+            dialog->btnSave->click();
+        });
+        f.window->mnuSetupClick();
+        expected.playSound = true;
+        QCOMPARE(loadSettings(f.sandbox.settingsPath()), expected);
+        QVERIFY(f.recorded.boxes.shown.isEmpty());
+    }
+
     void settingsDialogClosed() {
         Fixture f;
         const QByteArray before = f.sandbox.fileBytes(f.sandbox.settingsPath());
@@ -517,6 +534,38 @@ private slots:
                  QStringLiteral("1"));
         QCOMPARE(f.window->statusText(0), QStringLiteral("..."));
         QCOMPARE(f.sandbox.logMessages().last(), QStringLiteral("Shutdown"));
+    }
+
+    void endOfSessionWithABoxOpen_data() {
+        QTest::addColumn<QString>("feedText"); // a sync runs when not empty
+        QTest::addColumn<QString>("command");  // opens its box during the sync, or alone
+        // The second notice opens after the first has been closed.
+        QTest::newRow("version notices in a sync") << "W#1\r\nW#2\r\n" << QString();
+        QTest::newRow("settings in a sync") << newListingFeed << "mnuSetup";
+        QTest::newRow("about box in a sync") << newListingFeed << "mnuAbout";
+        QTest::newRow("refusal in a sync") << newListingFeed << "mnuClearDB";
+        QTest::newRow("confirmation") << QString() << "mnuClearDB";
+        QTest::newRow("settings") << QString() << "mnuSetup";
+    }
+    void endOfSessionWithABoxOpen() {
+        // Nobody answers: every box closes, the sync finishes, the program ends orderly.
+        QFETCH(QString, feedText);
+        QFETCH(QString, command);
+        Fixture f;
+        MessageBoxesOverride realBoxes(dialogMessageBoxes());
+        QVERIFY(f.show());
+        f.service.setDefaultAnswer(feed(feedText, std::chrono::milliseconds(500)));
+        whenOpen<QDialog>([&](QDialog*) { f.window->endSession(); });
+        auto* action = f.window->findChild<QAction*>(command);
+        if (!feedText.isEmpty() && action != nullptr)
+            QTimer::singleShot(200, action, &QAction::trigger);
+        QVERIFY(runEventLoop(
+            [&] { feedText.isEmpty() ? action->trigger() : f.window->mnuRefreshClick(); }));
+        QVERIFY(!f.window->syncBusy());
+        QCOMPARE(f.sandbox.logMessages().last(), QStringLiteral("Shutdown"));
+        // No box was answered Yes, nothing saved.
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Queries")), QStringLiteral("2"));
+        QCOMPARE(f.window->settings(), Settings{});
     }
 
     void minimiseRule_data() {

@@ -360,11 +360,22 @@ private slots:
                               QStringLiteral("settings.ini")}));
     }
 
+    void endOfSessionDuringStartUp_data() {
+        QTest::addColumn<bool>("databaseFails");
+        QTest::newRow("tray missing") << false;
+        // "Cannot create DB!", then the error of opening it.
+        QTest::newRow("database cannot be created") << true;
+    }
     void endOfSessionDuringStartUp() {
-        // Nobody answers the box of start-up (a test display has no tray): the end of the
-        // session closes it, start-up finishes, and the program ends when its loop runs.
+        // Nobody answers the boxes of start-up (a test display has no tray): the end of the
+        // session closes the one open and each one after it, start-up finishes, and the
+        // program ends when its loop runs.
+        QFETCH(bool, databaseFails);
         Sandbox sandbox;
         sandbox.pointServiceAt(QStringLiteral("127.0.0.1:1"));
+        if (databaseFails)
+            QVERIFY(
+                QFile::link(sandbox.workDir() + QStringLiteral("missing/db"), sandbox.dbPath()));
         TfrmMain window;
         bool boxOpen = false;
         QTimer::singleShot(200, &window, [&] {
@@ -372,7 +383,6 @@ private slots:
             window.endSession();
         });
         QTimer rescue; // a box left open would otherwise hold the test for ever
-        rescue.setSingleShot(true);
         QObject::connect(&rescue, &QTimer::timeout, [] {
             if (QWidget* modal = QApplication::activeModalWidget())
                 modal->close();
@@ -384,7 +394,8 @@ private slots:
         QVERIFY(boxOpen);
         QVERIFY(clock.elapsed() < 4000);
         QVERIFY(window.terminationRequested());
-        QVERIFY(window.refreshTimer().isEnabled()); // start-up ran to its end
+        // Start-up ran to its end, or to the error that ends it.
+        QCOMPARE(window.refreshTimer().isEnabled(), !databaseFails);
 
         // The loop ends by itself, well before the guard would end it.
         QTimer guard;

@@ -22,7 +22,10 @@ class TestMainWindowX11 : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { DOMIVA_REQUIRE_TRAY(m_tray); }
+    void initTestCase() {
+        DOMIVA_REQUIRE_TRAY(m_tray);
+        QVERIFY2(m_wm.start(), "openbox gave no window manager");
+    }
 
     void trayBalloonMinimiseAndShutdown() {
         Sandbox sandbox;
@@ -62,8 +65,50 @@ private slots:
         QVERIFY(recorded.boxes.shown.isEmpty());
     }
 
+    void minimiseAndRestore_data() {
+        QTest::addColumn<bool>("maximised");
+        QTest::addColumn<bool>("trayGone"); // the tray host quits after the icon went up
+        QTest::newRow("normal") << false << false;
+        QTest::newRow("maximised") << true << false;
+        QTest::newRow("tray host gone") << true << true;
+    }
+    void minimiseAndRestore() {
+        QFETCH(bool, maximised);
+        QFETCH(bool, trayGone);
+        Sandbox sandbox;
+        RecordedBoxes recorded;
+        auto window = startWindow();
+        QTRY_VERIFY(window->trayIcon()->isShown());
+        window->setWindowState(maximised ? Qt::WindowMaximized : Qt::WindowNoState);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTRY_COMPARE(window->isMaximized(), maximised);
+        const QRect frame = window->frameGeometry();
+        // A click on the visible window only brings it to the front.
+        emit window->trayIcon()->restoreRequested();
+        if (trayGone) {
+            m_tray.stop();
+            QTRY_VERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        }
+        QTest::qWait(300);
+        QCOMPARE(window->frameGeometry(), frame);
+
+        // Hidden without a tray, it could never come back: it stays on the task bar.
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized() || window->isHidden());
+        QTest::qWait(300);
+        QCOMPARE(window->isHidden(), !trayGone);
+        emit window->trayIcon()->restoreRequested();
+        QTRY_VERIFY(window->isVisible() && !window->isMinimized());
+        QTRY_COMPARE(window->frameGeometry(), frame);
+        QCOMPARE(window->isMaximized(), maximised);
+        if (trayGone)
+            QVERIFY(m_tray.start() == TrayHost::Outcome::Ready);
+    }
+
 private:
     TrayHost m_tray;
+    WindowManager m_wm;
 };
 
 QTEST_MAIN(TestMainWindowX11)

@@ -297,13 +297,24 @@ void TestSetupDialog::maxLength() {
     QFETCH(QString, name);
     QFETCH(int, limit);
     TfrmSetup dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     auto* edit = dialog.findChild<QLineEdit*>(name);
     QVERIFY2(edit, qPrintable(name));
-    QCOMPARE(edit->maxLength(), limit);
-    // A text longer than QLineEdit's own default limit must survive where there is none.
+    // A stored value is shown whole, whatever the limit of typing (and beyond QLineEdit's
+    // own default limit).
     const QString longText(40000, QLatin1Char('x'));
     edit->setText(longText);
-    QCOMPARE(edit->text().size(), std::min<qsizetype>(limit, longText.size()));
+    QCOMPARE(edit->text(), longText);
+    // Typing does not make it longer past the limit; deleting works.
+    edit->setFocus();
+    edit->end(false);
+    QTest::keyClicks(edit, QStringLiteral("y"));
+    QCOMPARE(edit->text().size(), longText.size() + (limit < longText.size() ? 0 : 1));
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, QStringLiteral("y"));
+    QCOMPARE(edit->text().size(), longText.size() - (limit < longText.size() ? 2 : 0));
 }
 
 void TestSetupDialog::typingStopsAtTheLimit() {
