@@ -173,7 +173,10 @@ int CurlTransfer::timerCallback(CURLM*, long timeoutMs, void* self) {
 
 size_t CurlTransfer::writeCallback(char* data, size_t size, size_t count, void* self) {
     const size_t bytes = size * count;
-    static_cast<CurlTransfer*>(self)->m_body.append(data, static_cast<qsizetype>(bytes));
+    auto* transfer = static_cast<CurlTransfer*>(self);
+    if (transfer->m_sink)
+        return transfer->m_sink->write(data, static_cast<qsizetype>(bytes)) ? bytes : 0;
+    transfer->m_body.append(data, static_cast<qsizetype>(bytes));
     return bytes;
 }
 
@@ -190,6 +193,8 @@ size_t CurlTransfer::headerCallback(char* data, size_t size, size_t count, void*
                                  ? line.trimmed().mid(parts[0].size() + parts[1].size() + 2)
                                  : QByteArray();
         transfer->m_body.clear();
+        if (transfer->m_sink && !transfer->m_sink->restart())
+            return 0;
     }
     return bytes;
 }

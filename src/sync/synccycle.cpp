@@ -7,6 +7,7 @@
 #include "settings/settings.h"
 #include "store/database.h"
 #include "sync/feed.h"
+#include "sync/feedfile.h"
 #include "sync/formclient.h"
 #include "sync/formencoding.h"
 #include "sync/postform.h"
@@ -30,27 +31,6 @@ QByteArray toWindows1251(const QString& text) {
     if (!encoder.isValid())
         throw Error(QStringLiteral("Нет кодировки windows-1251"));
     return encoder.encode(text);
-}
-
-// The system transport stores the body as lines, each ended by CR LF, whatever line ends the
-// server used.
-QByteArray asCrLfLines(const QByteArray& body) {
-    QByteArray out;
-    out.reserve(body.size() + body.size() / 16);
-    qsizetype start = 0;
-    const qsizetype n = body.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = body.at(i);
-        if (c != '\r' && c != '\n')
-            continue;
-        out.append(body.constData() + start, i - start).append("\r\n");
-        if (c == '\r' && i + 1 < n && body.at(i + 1) == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < n)
-        out.append(body.constData() + start, n - start).append("\r\n");
-    return out;
 }
 
 QString newVersionText(const QString& site) {
@@ -116,16 +96,16 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         m_host.processEvents();
         // Read once: the settings may be saved while the window has its turns.
         const bool systemTransport = m_ctx.settings->proxyFromIE;
-        QByteArray body = download(url, rd, systemTransport);
+        // The answer goes to the feed file as it arrives. The system transport stores it as
+        // lines, each ended by CR LF; the other stores it byte for byte.
+        FeedFileWriter feedFile(feedFilePath(), systemTransport);
+        download(url, rd, systemTransport, feedFile);
+        feedFile.finish();
         m_host.processEvents();
-        // The system transport stores the answer as lines, each ended by CR LF; the other
-        // stores it byte for byte.
-        if (systemTransport)
-            body = asCrLfLines(body);
-        writeFeedFile(body);
-        body.clear();
-        m_host.processEvents();
-        FeedLineReader lines(readFeedFile());
+        QFile file(feedFilePath());
+        if (!file.open(QIODevice::ReadOnly))
+            throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
+        FeedLineReader lines(file);
         m_host.processEvents();
 
         failureText = QString::fromUtf16(kParseFailed);
@@ -140,6 +120,10 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         }
         m_host.resumeGrids();
         m_host.setStatusText(0, QString::fromUtf16(kStageDone));
+    } catch (const FeedReadError& e) {
+        // The feed file failed while it was read: a download failure, whatever stage it is.
+        failureText = QString::fromUtf16(kDownloadFailed);
+        fail(e.message());
     } catch (const Error& e) {
         fail(e.message());
     } catch (const std::exception& e) {
@@ -163,18 +147,22 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         throw Error(unloggedError);
 }
 
-QByteArray SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTransport) {
+void SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTransport,
+                         FeedFileWriter& feedFile) {
     const Settings& s = *m_ctx.settings;
     const QByteArray password = toWindows1251(s.password);
     if (systemTransport) {
         const QByteArray form = "pass=" + formEncode(password) + "&rd=" + rd;
-        const PostFormResult result =
-            postForm(url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits);
+        const PostFormResult result = postForm(
+            url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits, &feedFile);
+        if (!feedFile.error().isEmpty())
+            throw Error(feedFile.error());
         if (!result.httpFailure.isEmpty())
             throw Error(result.httpFailure);
-        if (result.body.isEmpty())
+        // This transport knows only its answer's text: a failed exchange is an empty one.
+        if (!result.transportError.isEmpty() || feedFile.bodySize() == 0)
             throw Error(QString::fromUtf16(kEmptyUpdate));
-        return result.body;
+        return;
     }
     FormClient client;
     client.setProxyServer(s.proxyServer);
@@ -183,25 +171,14 @@ QByteArray SyncCycle::download(const QString& url, const QByteArray& rd, bool sy
     client.setProxyPassword(s.proxyPassword);
     client.setUserAgent(clientIdString(*m_ctx.environment, kIndySuffix));
     client.setLimits(m_limits);
-    return client.post(url, {{"pass", password}, {"rd", rd}});
-}
-
-void SyncCycle::writeFeedFile(const QByteArray& bytes) {
-    QFile file(feedFilePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size() || !file.flush())
-        throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
-    file.close();
-}
-
-QByteArray SyncCycle::readFeedFile() {
-    QFile file(feedFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
-    return bytes;
+    try {
+        client.post(url, {{"pass", password}, {"rd", rd}}, &feedFile);
+    } catch (const Error&) {
+        // The file's own failure ended the exchange: that is what went wrong.
+        if (!feedFile.error().isEmpty())
+            throw Error(feedFile.error());
+        throw;
+    }
 }
 
 void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {

@@ -17,6 +17,7 @@ class RefreshTimer;
 class Database;
 class Transaction;
 class FeedLineReader;
+class FeedFileWriter;
 
 // What the sync cycle needs of the window. The window implements it; tests implement it
 // without one.
@@ -92,9 +93,8 @@ public:
     QString feedFilePath() const;
 
 private:
-    QByteArray download(const QString& url, const QByteArray& rd, bool systemTransport);
-    void writeFeedFile(const QByteArray& bytes);
-    QByteArray readFeedFile();
+    void download(const QString& url, const QByteArray& rd, bool systemTransport,
+                  FeedFileWriter& feedFile);
     void applyLines(FeedLineReader& lines);
     void giveWindowATurn(std::unique_ptr<Transaction>& tx);
 

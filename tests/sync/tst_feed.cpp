@@ -2,6 +2,7 @@
 #include "app/error.h"
 #include "sync/feed.h"
 
+#include <QBuffer>
 #include <QTest>
 
 #include <optional>
@@ -105,6 +106,17 @@ void TestFeed::decodeLines() {
     QFETCH(QByteArray, body);
     QFETCH(QStringList, lines);
     QCOMPARE(decodeFeedLines(body), lines);
+    // Read from the feed file a few bytes at a time, a CR LF split between two reads
+    // included: the same lines.
+    for (const qsizetype chunk : {1, 2, 3}) {
+        QBuffer file(&body);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        FeedLineReader reader(file, chunk);
+        QStringList read;
+        while (!reader.atEnd())
+            read << reader.next();
+        QCOMPARE(read, lines);
+    }
 }
 
 // Every byte is one character of code page 1251, 0x98 (unassigned there) included.

@@ -1,0 +1,74 @@
+#include "sync/feedfile.h"
+
+#include "app/error.h"
+
+namespace domiva {
+
+FeedFileWriter::FeedFileWriter(const QString& path, bool crLfLines)
+    : m_file(path), m_crLfLines(crLfLines) {
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw Error(m_file.fileName() + QStringLiteral(": ") + m_file.errorString());
+}
+
+bool FeedFileWriter::fail() {
+    if (m_error.isEmpty())
+        m_error = m_file.fileName() + QStringLiteral(": ") + m_file.errorString();
+    return false;
+}
+
+bool FeedFileWriter::write(const char* data, qsizetype size) {
+    if (!m_error.isEmpty())
+        return false;
+    m_received += size;
+    if (!m_crLfLines)
+        return m_file.write(data, size) == size || fail();
+
+    m_out.clear();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c != '\r' && c != '\n') {
+            m_afterCr = false;
+            continue;
+        }
+        if (i > start) {
+            m_out.append(data + start, i - start);
+            m_lineOpen = true;
+        }
+        start = i + 1;
+        if (c == '\n' && m_afterCr) {
+            m_afterCr = false; // the second half of a CR LF
+            continue;
+        }
+        m_out.append("\r\n", 2);
+        m_lineOpen = false;
+        m_afterCr = c == '\r';
+    }
+    if (size > start) {
+        m_out.append(data + start, size - start);
+        m_lineOpen = true;
+    }
+    return m_file.write(m_out) == m_out.size() || fail();
+}
+
+bool FeedFileWriter::restart() {
+    if (!m_error.isEmpty())
+        return false;
+    m_received = 0;
+    m_afterCr = false;
+    m_lineOpen = false;
+    return (m_file.flush() && m_file.seek(0) && m_file.resize(0)) || fail();
+}
+
+void FeedFileWriter::finish() {
+    if (m_error.isEmpty() && m_crLfLines && m_lineOpen && m_file.write("\r\n", 2) != 2)
+        fail();
+    m_lineOpen = false;
+    if (m_error.isEmpty() && !m_file.flush())
+        fail();
+    m_file.close();
+    if (!m_error.isEmpty())
+        throw Error(m_error);
+}
+
+} // namespace domiva
