@@ -86,6 +86,10 @@ public:
     // Deletes every listing and then every search, in one transaction.
     void clearAll();
 
+    // Whether a commit that leaves the write-ahead log long copies it back into the file
+    // itself (the default), or leaves that to another connection (a BackgroundCheckpointer).
+    void setAutoCheckpoint(bool on);
+
 private:
     friend class Transaction;
     // The prepared statement of a catalogue text, prepared on first use.

@@ -5,6 +5,7 @@
 #include "app/eventlog.h"
 #include "env/environment.h"
 #include "settings/settings.h"
+#include "store/checkpointer.h"
 #include "store/database.h"
 #include "sync/feed.h"
 #include "sync/feedfile.h"
@@ -16,6 +17,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSet>
 #include <QStringEncoder>
 
@@ -181,11 +183,16 @@ void SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTr
     }
 }
 
+void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
+    tx->commit();
+    tx.reset();
+    m_checkpointer->request();
+}
+
 void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {
     // Committed before the window gets control: other connections see the rows at once, a
     // crash loses at most one slice, and nothing is held open while the user works.
-    tx->commit();
-    tx.reset();
+    commitGroup(tx);
     m_host.processEvents();
     tx = std::make_unique<Transaction>(*m_db);
     m_slice.restart();
@@ -198,6 +205,18 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
     // The searches already flagged in the open transaction: the user cannot have read
     // anything of them before the window's next turn, so flagging again would change nothing.
     QSet<qint32> flagged;
+    // The copying of the committed groups from the log into the file goes on beside the
+    // cycle, on a thread of its own, instead of inside its commits.
+    if (!m_checkpointer || m_checkpointer->path() != m_db->path())
+        m_checkpointer = std::make_unique<BackgroundCheckpointer>(m_db->path());
+    m_db->setAutoCheckpoint(false);
+    const auto checkpointsBack = qScopeGuard([db = m_db] {
+        try {
+            db->setAutoCheckpoint(true);
+        } catch (const Error&) {
+            // The setting stays off on this connection; the checkpointer keeps copying.
+        }
+    });
     auto tx = std::make_unique<Transaction>(*m_db);
     m_slice.start();
     try {
@@ -229,8 +248,7 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                         flagged.remove(r.id);
                     } else if constexpr (std::is_same_v<T, VersionRecord>) {
                         if (isNewVersion(r)) {
-                            tx->commit();
-                            tx.reset();
+                            commitGroup(tx);
                             flagged.clear();
                             m_host.showNewVersionMessage(newVersionText(m_ctx.service->site));
                             tx = std::make_unique<Transaction>(*m_db);
@@ -247,10 +265,10 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
     } catch (...) {
         // The lines before the failing one stay applied.
         if (tx)
-            tx->commit();
+            commitGroup(tx);
         throw;
     }
-    tx->commit();
+    commitGroup(tx);
 }
 
 } // namespace domiva

@@ -16,6 +16,7 @@ struct ServiceConfig;
 class RefreshTimer;
 class Database;
 class Transaction;
+class BackgroundCheckpointer;
 class FeedLineReader;
 class FeedFileWriter;
 
@@ -96,6 +97,7 @@ private:
     void download(const QString& url, const QByteArray& rd, bool systemTransport,
                   FeedFileWriter& feedFile);
     void applyLines(FeedLineReader& lines);
+    void commitGroup(std::unique_ptr<Transaction>& tx);
     void giveWindowATurn(std::unique_ptr<Transaction>& tx);
 
     SyncHost& m_host;
@@ -107,6 +109,7 @@ private:
     bool m_busy = false;
     int m_newOffers = 0;
     QElapsedTimer m_slice;
+    std::unique_ptr<BackgroundCheckpointer> m_checkpointer;
 };
 
 } // namespace domiva
