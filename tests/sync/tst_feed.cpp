@@ -1,8 +1,10 @@
 #include "app/datetimevalue.h"
 #include "app/error.h"
 #include "sync/feed.h"
+#include "sync/feedfile.h"
 
 #include <QBuffer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
@@ -73,6 +75,8 @@ private slots:
     void offerDateFromField13();
     void offerDateSystemContext();
     void wholeFeed();
+    void feedFileLineEnds_data();
+    void feedFileLineEnds();
 };
 
 void TestFeed::decodeLines_data() {
@@ -355,6 +359,45 @@ void TestFeed::wholeFeed() {
                                 offerText("a1", {"5 мин", "Сокол", "2", "", "", "", "9/12"},
                                           "01.12.26 09:15"),
                                 "other", "other", "Q|3"}));
+}
+
+void TestFeed::feedFileLineEnds_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("crLfLines");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::newRow("empty") << QByteArray() << true << QByteArray();
+    QTest::newRow("last line ended") << QByteArray("a") << true << QByteArray("a\r\n");
+    QTest::newRow("each end becomes crlf")
+        << QByteArray("a\nb\rc\r\nd") << true << QByteArray("a\r\nb\r\nc\r\nd\r\n");
+    QTest::newRow("first line empty") << QByteArray("\nb") << true << QByteArray("\r\nb\r\n");
+    QTest::newRow("lf cr is two ends")
+        << QByteArray("a\n\rb") << true << QByteArray("a\r\n\r\nb\r\n");
+    QTest::newRow("cr cr lf is two ends")
+        << QByteArray("a\r\r\n") << true << QByteArray("a\r\n\r\n");
+    QTest::newRow("zero byte kept") << QByteArray("a\0b", 3) << true << QByteArray("a\0b\r\n", 5);
+    QTest::newRow("byte for byte") << QByteArray("a\nb\r") << false << QByteArray("a\nb\r");
+}
+
+// The answer arrives in pieces of any size, a CR LF split between two of them included.
+void TestFeed::feedFileLineEnds() {
+    QFETCH(QByteArray, body);
+    QFETCH(bool, crLfLines);
+    QFETCH(QByteArray, stored);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("quInet.txt"));
+    for (const qsizetype piece : {qsizetype(1), qsizetype(2), body.size() + 1}) {
+        FeedFileWriter writer(path, crLfLines);
+        // What came before a new response is dropped.
+        QVERIFY(writer.write("stale\r", 6));
+        QVERIFY(writer.restart());
+        for (qsizetype at = 0; at < body.size(); at += piece)
+            QVERIFY(writer.write(body.constData() + at, std::min(piece, body.size() - at)));
+        writer.finish();
+        QCOMPARE(writer.bodySize(), body.size());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), stored);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFeed)
