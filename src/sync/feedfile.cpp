@@ -24,29 +24,28 @@ bool FeedFileWriter::write(const char* data, qsizetype size) {
         return m_file.write(data, size) == size || fail();
 
     m_out.clear();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (c != '\r' && c != '\n') {
+    qsizetype i = 0;
+    while (i < size) {
+        if (m_afterCr) {
             m_afterCr = false;
-            continue;
+            if (data[i] == '\n') { // the second half of a CR LF
+                ++i;
+                continue;
+            }
         }
+        const qsizetype start = i;
+        while (i < size && data[i] != '\r' && data[i] != '\n')
+            ++i;
         if (i > start) {
             m_out.append(data + start, i - start);
             m_lineOpen = true;
         }
-        start = i + 1;
-        if (c == '\n' && m_afterCr) {
-            m_afterCr = false; // the second half of a CR LF
-            continue;
-        }
+        if (i == size)
+            break;
         m_out.append("\r\n", 2);
         m_lineOpen = false;
-        m_afterCr = c == '\r';
-    }
-    if (size > start) {
-        m_out.append(data + start, size - start);
-        m_lineOpen = true;
+        m_afterCr = data[i] == '\r';
+        ++i;
     }
     return m_file.write(m_out) == m_out.size() || fail();
 }
