@@ -5,9 +5,12 @@
 namespace domiva {
 
 FeedFileWriter::FeedFileWriter(const QString& path, bool crLfLines)
-    : m_file(path), m_crLfLines(crLfLines) {
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw Error(m_file.fileName() + QStringLiteral(": ") + m_file.errorString());
+    : m_file(path), m_crLfLines(crLfLines) {}
+
+// The file is made once the answer comes (or, when none came, at the end), as a download that
+// never reached the server leaves none.
+bool FeedFileWriter::open() {
+    return m_file.isOpen() || m_file.open(QIODevice::WriteOnly | QIODevice::Truncate) || fail();
 }
 
 bool FeedFileWriter::fail() {
@@ -17,7 +20,7 @@ bool FeedFileWriter::fail() {
 }
 
 bool FeedFileWriter::write(const char* data, qsizetype size) {
-    if (!m_error.isEmpty())
+    if (!m_error.isEmpty() || !open())
         return false;
     m_received += size;
     if (!m_crLfLines)
@@ -51,7 +54,7 @@ bool FeedFileWriter::write(const char* data, qsizetype size) {
 }
 
 bool FeedFileWriter::restart() {
-    if (!m_error.isEmpty())
+    if (!m_error.isEmpty() || !open())
         return false;
     m_received = 0;
     m_afterCr = false;
@@ -60,6 +63,8 @@ bool FeedFileWriter::restart() {
 }
 
 void FeedFileWriter::finish() {
+    if (m_error.isEmpty())
+        open();
     if (m_error.isEmpty() && m_crLfLines && m_lineOpen && m_file.write("\r\n", 2) != 2)
         fail();
     m_lineOpen = false;

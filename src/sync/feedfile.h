@@ -14,7 +14,7 @@ namespace domiva {
 // the bytes are stored as they came.
 class FeedFileWriter : public BodySink {
 public:
-    // Throws domiva::Error when the file cannot be created.
+    // The file is created (or emptied) with the first bytes, or by finish().
     FeedFileWriter(const QString& path, bool crLfLines);
 
     bool write(const char* data, qsizetype size) override;
@@ -29,6 +29,7 @@ public:
     const QString& error() const { return m_error; }
 
 private:
+    bool open();
     bool fail();
 
     QFile m_file;

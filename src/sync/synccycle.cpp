@@ -157,10 +157,10 @@ void SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTr
         const QByteArray form = "pass=" + formEncode(password) + "&rd=" + rd;
         const PostFormResult result = postForm(
             url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits, &feedFile);
-        if (!feedFile.error().isEmpty())
-            throw Error(feedFile.error());
         if (!result.httpFailure.isEmpty())
             throw Error(result.httpFailure);
+        if (!feedFile.error().isEmpty())
+            throw Error(feedFile.error());
         // This transport knows only its answer's text: a failed exchange is an empty one.
         if (!result.transportError.isEmpty() || feedFile.bodySize() == 0)
             throw Error(QString::fromUtf16(kEmptyUpdate));
