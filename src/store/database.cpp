@@ -255,6 +255,13 @@ sqlite3* engineHandle(const QSqlDatabase& db) {
 } // namespace
 
 bool Database::insertOffer(const OfferRow& offer) {
+    std::array<QStringView, 11> texts;
+    std::copy(offer.texts.begin(), offer.texts.end(), texts.begin());
+    return insertOffer(offer.id, offer.qid, texts, offer.dt_obj);
+}
+
+bool Database::insertOffer(QStringView id, qint32 qid, const std::array<QStringView, 11>& rowTexts,
+                           double dt_obj) {
     if (!m_insertOffer) {
         sqlite3* db = engineHandle(connection());
         sqlite3_stmt* stmt = nullptr;
@@ -267,10 +274,10 @@ bool Database::insertOffer(const OfferRow& offer) {
         m_insertOffer = {raw, &RawStatement::destroy};
     }
     RawStatement& raw = *m_insertOffer;
-    const QString date = dateTimeValueToText(offer.dt_obj);
+    const QString date = dateTimeValueToText(dt_obj);
     std::array<QStringView, 13> texts;
-    texts[0] = offer.id;
-    std::copy(offer.texts.begin(), offer.texts.end(), texts.begin() + 1);
+    texts[0] = id;
+    std::copy(rowTexts.begin(), rowTexts.end(), texts.begin() + 1);
     texts[12] = date;
     qsizetype space = 0;
     for (const QStringView text : texts)
@@ -289,7 +296,7 @@ bool Database::insertOffer(const OfferRow& offer) {
     sqlite3_stmt* stmt = raw.stmt;
     int position = 1;
     sqlite3_bind_text(stmt, position++, encoded[0].first, encoded[0].second, SQLITE_STATIC);
-    sqlite3_bind_int(stmt, position++, offer.qid);
+    sqlite3_bind_int(stmt, position++, qid);
     for (std::size_t i = 1; i < encoded.size(); ++i)
         sqlite3_bind_text(stmt, position++, encoded[i].first, encoded[i].second, SQLITE_STATIC);
     const int rc = sqlite3_step(stmt);

@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringView>
 
 #include <array>
 #include <map>
@@ -77,6 +78,9 @@ public:
     // Stores a new unread listing. Returns false, changing nothing, when a listing with this
     // id is already stored (under whatever search).
     bool insertOffer(const OfferRow& offer);
+    // The same from views of the texts, which need not outlive the call.
+    bool insertOffer(QStringView id, qint32 qid, const std::array<QStringView, 11>& texts,
+                     double dt_obj);
     int unreadOfferCount(qint32 qid);
     // The user opened a listing: the listing is read, its search no longer "updated", and the
     // search loses its unread mark when none of its listings is left unread. Returns the

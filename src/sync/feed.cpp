@@ -205,14 +205,20 @@ FeedRecord readFeedRecord(const QString& line) {
         return QueryRecord{queryId(fields[1]), fields[2].toString()};
     case u'D': {
         OfferRecord offer;
-        offer.id = fields[1].toString();
+        offer.line = line;
+        // The same characters, seen through the record's own copy of the line.
+        const QStringView own(offer.line);
+        const auto view = [&](QStringView field) {
+            return own.mid(field.data() - line.constData(), field.size());
+        };
+        offer.id = view(fields[1]);
         for (std::size_t i = 0; i < offer.fields.size(); ++i) {
             const qsizetype field = 2 + qsizetype(i);
             if (field < count)
-                offer.fields[i] = fields[std::size_t(field)].toString();
+                offer.fields[i] = view(fields[std::size_t(field)]);
         }
         if (count > 13)
-            offer.dateText = fields[13].toString();
+            offer.dateText = view(fields[13]);
         return offer;
     }
     case u'Q':
@@ -225,7 +231,8 @@ FeedRecord readFeedRecord(const QString& line) {
 }
 
 double offerDate(const OfferRecord& offer, double now) {
-    return offer.dateText ? parseDateTime(offerDatePattern.toString(), *offer.dateText) : now;
+    return offer.dateText ? parseDateTime(offerDatePattern.toString(), offer.dateText->toString())
+                          : now;
 }
 
 double offerDate(const OfferRecord& offer, double now, const DateTimeContext& ctx) {

@@ -88,11 +88,14 @@ struct QueryRecord {
 };
 
 // D: a listing of the current query. Fields the line does not carry are empty: values are
-// never carried over from an earlier offer.
+// never carried over from an earlier offer. The texts are views into `line`, the record's own
+// (shared) copy of its line, so a listing costs no text of its own; they stay valid as long as
+// the record or a copy of it lives and its `line` is left alone.
 struct OfferRecord {
-    QString id;
-    std::array<QString, OfferFieldCount> fields;
-    std::optional<QString> dateText; // field 13, when the line has one
+    QString line;
+    QStringView id;
+    std::array<QStringView, OfferFieldCount> fields;
+    std::optional<QStringView> dateText; // field 13, when the line has one
 };
 
 // Q: the saved search is to be removed with its offers.

@@ -231,12 +231,8 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                     } else if constexpr (std::is_same_v<T, OfferRecord>) {
                         if (!currentQuery)
                             throw Error(QStringLiteral("Объявление \"%1\" без запроса").arg(r.id));
-                        OfferRow row;
-                        row.id = r.id;
-                        row.qid = *currentQuery;
-                        row.texts = r.fields;
-                        row.dt_obj = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
-                        if (m_db->insertOffer(row)) {
+                        const double date = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
+                        if (m_db->insertOffer(r.id, *currentQuery, r.fields, date)) {
                             if (!flagged.contains(*currentQuery)) {
                                 m_db->markQueryUnread(*currentQuery);
                                 flagged.insert(*currentQuery);

@@ -24,10 +24,10 @@ QString describe(const FeedRecord& record) {
             [](const OtherRecord&) { return QStringLiteral("other"); },
             [](const QueryRecord& r) { return QStringLiteral("R|%1|%2").arg(r.id).arg(r.name); },
             [](const OfferRecord& r) {
-                QStringList parts{"D", r.id};
-                for (const QString& field : r.fields)
-                    parts << field;
-                parts << (r.dateText ? "date:" + *r.dateText : QStringLiteral("nodate"));
+                QStringList parts{"D", r.id.toString()};
+                for (const QStringView field : r.fields)
+                    parts << field.toString();
+                parts << (r.dateText ? "date:" + r.dateText->toString() : QStringLiteral("nodate"));
                 return parts.join(u'|');
             },
             [](const RemovalRecord& r) { return QStringLiteral("Q|%1").arg(r.id); },
@@ -275,7 +275,7 @@ void TestFeed::offerFieldsInColumnOrder() {
     QCOMPARE(offer->id, QStringLiteral("id"));
     for (std::size_t i = 0; i < OfferFieldCount; ++i) {
         const QString column = QString::fromLatin1(offerFieldColumns[i]);
-        QCOMPARE(column, QStringLiteral("%1_obj").arg(offer->fields[i]));
+        QCOMPARE(column, QStringLiteral("%1_obj").arg(offer->fields[i].toString()));
     }
     QCOMPARE(offer->fields[MinObj], QStringLiteral("min"));
     QCOMPARE(offer->fields[OwntxtObj], QStringLiteral("owntxt"));
@@ -328,7 +328,7 @@ void TestFeed::offerDateSystemContext() {
     const double now = 45000.25;
     QCOMPARE(offerDate(OfferRecord{}, now), now);
     OfferRecord dated;
-    dated.dateText = "06.12.49 14:05";
+    dated.dateText = u"06.12.49 14:05";
     const int century = QDate::currentDate().year() / 100 * 100;
     QCOMPARE(offerDate(dated, now), toDateTimeValue(QDate(century + 49, 12, 6), QTime(14, 5)));
 }
