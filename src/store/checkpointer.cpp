@@ -33,10 +33,14 @@ void BackgroundCheckpointer::waitUntilIdle() {
 
 void BackgroundCheckpointer::run() {
     sqlite3* db = nullptr;
-    // Never creates the file. Should it not open, checkpoints are simply not made here; the
-    // writing connection makes them again once it takes them back.
+    // Never creates the file. The engine opens it at the first statement: only then does this
+    // connection know the file keeps a log, and a checkpoint before would do nothing. Should
+    // it not open, checkpoints are simply not made here; the writing connection makes them
+    // again once it takes them back.
     if (sqlite3_open_v2(m_nativePath.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
-        SQLITE_OK) {
+            SQLITE_OK ||
+        sqlite3_busy_timeout(db, 5000) != SQLITE_OK ||
+        sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         db = nullptr;
     }

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlQuery>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -441,6 +442,10 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 5000);
         QVERIFY2(turnsInParse > 2, qPrintable(QString::number(turnsInParse)));
         QCOMPARE(m_host.balloons, QStringList{QStringLiteral("5000 новых объявлений")});
+        // The committed groups were copied from the log into the database file itself.
+        m_cycle.reset();
+        const qint64 fileSize = QFileInfo(workDir() + QStringLiteral("db")).size();
+        QVERIFY2(fileSize > feed.size() / 2, qPrintable(QString::number(fileSize)));
     }
 
     void stageTextsInOrder() {
