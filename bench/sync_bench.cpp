@@ -1,10 +1,13 @@
 // One whole sync cycle over loopback: a feed of 100,000 offers in 100 searches, served by the
-// in-process fake service and applied to a fresh database. Reports the cycle's time and the
-// longest gap between two turns of the event loop (the time the window could not repaint).
+// fake service in a process of its own and applied to a fresh database. Reports the cycle's
+// time, the longest gap between two turns of the event loop (the time the window could not
+// repaint) and how far the cycle raised the process's peak resident memory above what it
+// held before, next to the feed's size.
 //
-// `sync_bench --write-inputs <dir>` writes the same feed (feed.txt) and its rows as
-// tab-separated text (offers.tsv) for the comparison with curl and the sqlite3 shell, see
-// bench/compare-sync.
+// `sync_bench --write-inputs <dir>` writes the same feed (feed.txt), its rows as
+// tab-separated text (offers.tsv) and the client's schema with its indexes (schema.sql) for
+// the comparison with curl and the sqlite3 shell, see bench/compare-sync.
+// `sync_bench --serve` serves the feed and prints its port until its input closes.
 
 #include "app/error.h"
 #include "env/environment.h"
@@ -19,6 +22,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -27,6 +32,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
 
 using namespace domiva;
 
@@ -67,9 +75,14 @@ const Inputs& inputs() {
                         .arg(o % 60, 2, 10, QLatin1Char('0'))};
                 feed +=
                     QStringLiteral("D#") + fields.join(QLatin1Char('#')) + QStringLiteral("\r\n");
+                // The date as the client stores it.
+                const QString stored = QStringLiteral("2026-11-%1 %2:%3:00.000")
+                                           .arg(1 + o % 28, 2, 10, QLatin1Char('0'))
+                                           .arg(o % 24, 2, 10, QLatin1Char('0'))
+                                           .arg(o % 60, 2, 10, QLatin1Char('0'));
                 tsv += fields.first() + QLatin1Char('\t') + QString::number(s) +
                        QStringLiteral("\t1\t") + fields.mid(1, 11).join(QLatin1Char('\t')) +
-                       QLatin1Char('\t') + fields.last() + QLatin1Char('\n');
+                       QLatin1Char('\t') + stored + QLatin1Char('\n');
             }
         }
         QStringEncoder enc("windows-1251");
@@ -106,17 +119,61 @@ struct Host : SyncHost {
     QString balloon;
 };
 
+// The process's resident memory in bytes: now (VmRSS) or at its peak (VmHWM).
+qint64 residentBytes(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').front().toLongLong() * 1024;
+    }
+    return 0;
+}
+
+// From here on the peak (VmHWM) counts from the memory the process holds now.
+void resetPeakResident() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// The fake service in a child process (this program with --serve), so that its copy of the
+// feed and its buffers do not count in this process's memory.
+class ServiceProcess {
+public:
+    ServiceProcess() {
+        m_process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--serve")});
+        if (m_process.waitForReadyRead(60'000))
+            m_port = m_process.readLine().trimmed().toUShort();
+    }
+    ~ServiceProcess() {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(10'000))
+            m_process.kill();
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
 void BM_WholeCycle(benchmark::State& state) {
     test::ProxyEnvironment noProxy;
-    test::FakeService service;
-    HttpServer::Response answer;
-    answer.body = inputs().feed;
-    service.setDefaultAnswer(answer);
+    ServiceProcess service;
+    if (service.port() == 0) {
+        state.SkipWithError("the service did not start");
+        return;
+    }
     Settings settings;
     EnvironmentReport env{"0.0.1", "3.40.1.0", "6.4.2", "Linux"};
-    ServiceConfig config{service.hostAndPort(), QStringLiteral("http://localhost/")};
+    ServiceConfig config{QStringLiteral("127.0.0.1:%1").arg(service.port()),
+                         QStringLiteral("http://localhost/")};
 
     double longestGapMs = 0;
+    double cycleMs = 0; // the longest downloadAndParse() alone
+    qint64 peakRiseBytes = 0;
     for (auto _ : state) {
         state.PauseTiming();
         QTemporaryDir dir;
@@ -126,32 +183,78 @@ void BM_WholeCycle(benchmark::State& state) {
         TurnClock clock;
         Host host(clock);
         RefreshTimer timer;
-        SyncCycle cycle(host, timer, SyncContext{&settings, &env, &config, work, work + "log"});
-        cycle.setDatabase(db.get());
+        auto cycle = std::make_unique<SyncCycle>(
+            host, timer, SyncContext{&settings, &env, &config, work, work + "log"});
+        cycle->setDatabase(db.get());
         QTimer ticker;
         QObject::connect(&ticker, &QTimer::timeout, [&] { clock.turn(); });
+        resetPeakResident();
+        const qint64 residentBefore = residentBytes("VmRSS:");
         state.ResumeTiming();
 
+        QElapsedTimer cycleTime;
+        cycleTime.start();
         ticker.start(0);
         clock.sinceTurn.start();
-        cycle.downloadAndParse(false);
+        cycle->downloadAndParse(false);
         ticker.stop();
+        cycleMs = std::max(cycleMs, cycleTime.nsecsElapsed() / 1e6);
+        const int stored = cycle->lastNewOfferCount();
+        // The time counted includes the copying of the log into the file that goes on after
+        // the cycle, beside the window.
+        cycle.reset();
 
         state.PauseTiming();
-        if (cycle.lastNewOfferCount() != searches * offersPerSearch)
+        peakRiseBytes = std::max(peakRiseBytes, residentBytes("VmHWM:") - residentBefore);
+        if (stored != searches * offersPerSearch)
             state.SkipWithError("not every offer was stored");
         longestGapMs = std::max(longestGapMs, clock.longestNs / 1e6);
         state.ResumeTiming();
     }
+    state.counters["cycle_ms"] = cycleMs;
     state.counters["offers"] = searches * offersPerSearch;
     state.counters["longest_gap_ms"] = longestGapMs;
+    state.counters["feed_MB"] = double(inputs().feed.size()) / (1024 * 1024);
+    state.counters["peak_rss_rise_MB"] = double(peakRiseBytes) / (1024 * 1024);
 }
 BENCHMARK(BM_WholeCycle)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+int serve() {
+    test::FakeService service;
+    HttpServer::Response answer;
+    answer.body = inputs().feed;
+    service.setDefaultAnswer(answer);
+    std::cout << service.port() << std::endl;
+    // Until the benchmark closes our input.
+    for (std::string line; std::getline(std::cin, line);) {
+    }
+    return 0;
+}
+
+// The client's own schema, indexes included, as the statements that make it.
+QByteArray clientSchema(const QString& dir) {
+    const QString path = QDir(dir).filePath(QStringLiteral("client-schema.db"));
+    QFile::remove(path);
+    createDatabase(path);
+    QByteArray schema;
+    {
+        auto db = openDatabase(path);
+        QSqlQuery query(db->connection());
+        query.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE sql IS NOT NULL "
+                                  "ORDER BY type DESC, name"));
+        while (query.next())
+            schema += query.value(0).toString().toUtf8() + ";\n";
+    }
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+    return schema;
+}
 
 int writeInputs(const QString& dir) {
     QDir().mkpath(dir);
     for (const auto& [name, bytes] :
-         {std::pair{"feed.txt", inputs().feed}, std::pair{"offers.tsv", inputs().tsv}}) {
+         {std::pair{"feed.txt", inputs().feed}, std::pair{"offers.tsv", inputs().tsv},
+          std::pair{"schema.sql", clientSchema(dir)}}) {
         QFile f(QDir(dir).filePath(QString::fromLatin1(name)));
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
             return 1;
@@ -165,6 +268,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], "--write-inputs") == 0)
         return writeInputs(QString::fromLocal8Bit(argv[2]));
+    if (argc == 2 && std::strcmp(argv[1], "--serve") == 0)
+        return serve();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

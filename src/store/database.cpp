@@ -12,14 +12,18 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringEncoder>
 #include <QUrl>
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace domiva {
 
@@ -276,6 +280,10 @@ bool Database::offerExists(const QString& id) {
 struct Database::RawStatement {
     sqlite3* db = nullptr;
     sqlite3_stmt* stmt = nullptr;
+    // The texts of one row in the engine's own encoding, bound in place: the engine neither
+    // converts nor copies them.
+    QStringEncoder utf8{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
+    QByteArray buffer;
     static void destroy(RawStatement* raw) {
         if (raw)
             sqlite3_finalize(raw->stmt);
@@ -283,34 +291,51 @@ struct Database::RawStatement {
     }
 };
 
-namespace {
-
-void bindText(sqlite3_stmt* stmt, int position, const QString& text) {
-    // A null text is stored as an empty one, like everywhere else in the store.
-    static const char16_t empty = 0;
-    const void* data = text.isNull() ? static_cast<const void*>(&empty) : text.utf16();
-    sqlite3_bind_text16(stmt, position, data, static_cast<int>(text.size() * sizeof(char16_t)),
-                        SQLITE_TRANSIENT);
+bool Database::insertOffer(const OfferRow& offer) {
+    std::array<QStringView, 11> texts;
+    std::copy(offer.texts.begin(), offer.texts.end(), texts.begin());
+    return insertOffer(offer.id, offer.qid, texts, offer.dt_obj);
 }
 
-} // namespace
-
-bool Database::insertOffer(const OfferRow& offer) {
+bool Database::insertOffer(QStringView id, qint32 qid, const std::array<QStringView, 11>& rowTexts,
+                           double dt_obj) {
     if (!m_insertOffer) {
         sqlite3* db = engineHandle(connection());
         sqlite3_stmt* stmt = nullptr;
         const QByteArray text(sql::insertOffer.data(), sql::insertOffer.size());
         if (sqlite3_prepare_v2(db, text.constData(), -1, &stmt, nullptr) != SQLITE_OK)
             throw Error(QString::fromUtf8(sqlite3_errmsg(db)));
-        m_insertOffer = {new RawStatement{db, stmt}, &RawStatement::destroy};
+        auto* raw = new RawStatement;
+        raw->db = db;
+        raw->stmt = stmt;
+        m_insertOffer = {raw, &RawStatement::destroy};
     }
-    sqlite3_stmt* stmt = m_insertOffer->stmt;
+    RawStatement& raw = *m_insertOffer;
+    const QString date = dateTimeValueToText(dt_obj);
+    std::array<QStringView, 13> texts;
+    texts[0] = id;
+    std::copy(rowTexts.begin(), rowTexts.end(), texts.begin() + 1);
+    texts[12] = date;
+    qsizetype space = 0;
+    for (const QStringView text : texts)
+        space += raw.utf8.requiredSpace(text.size());
+    if (raw.buffer.size() < space)
+        raw.buffer.resize(space);
+    // All encoded before any is bound, so the buffer no longer moves. A null text is stored
+    // as an empty one, like everywhere else in the store: the pointer is never null.
+    std::array<std::pair<const char*, int>, 13> encoded;
+    char* out = raw.buffer.data();
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        char* const start = out;
+        out = raw.utf8.appendToBuffer(out, texts[i]);
+        encoded[i] = {start, static_cast<int>(out - start)};
+    }
+    sqlite3_stmt* stmt = raw.stmt;
     int position = 1;
-    bindText(stmt, position++, offer.id);
-    sqlite3_bind_int(stmt, position++, offer.qid);
-    for (const QString& text : offer.texts)
-        bindText(stmt, position++, text);
-    bindText(stmt, position, dateTimeValueToText(offer.dt_obj));
+    sqlite3_bind_text(stmt, position++, encoded[0].first, encoded[0].second, SQLITE_STATIC);
+    sqlite3_bind_int(stmt, position++, qid);
+    for (std::size_t i = 1; i < encoded.size(); ++i)
+        sqlite3_bind_text(stmt, position++, encoded[i].first, encoded[i].second, SQLITE_STATIC);
     const int rc = sqlite3_step(stmt);
     // Reset at once: a statement left stepping would hold a read snapshot.
     sqlite3_reset(stmt);
@@ -370,6 +395,13 @@ void Database::clearAll() {
     run(connection(), sql::deleteAllOffers);
     run(connection(), sql::deleteAllQueries);
     transaction.commit();
+}
+
+void Database::setAutoCheckpoint(bool on) {
+    if (on)
+        run(connection(), sql::pragmaAutoCheckpoint);
+    else
+        run(connection(), sql::pragmaNoAutoCheckpoint);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringView>
 
 #include <array>
 #include <map>
@@ -79,6 +80,9 @@ public:
     // Stores a new unread listing. Returns false, changing nothing, when a listing with this
     // id is already stored (under whatever search).
     bool insertOffer(const OfferRow& offer);
+    // The same from views of the texts, which need not outlive the call.
+    bool insertOffer(QStringView id, qint32 qid, const std::array<QStringView, 11>& texts,
+                     double dt_obj);
     // Whether a listing of the search is still unread; costs the same at any number of them.
     bool hasUnreadOffers(qint32 qid);
     // The user opened a listing: the listing is read, its search no longer "updated", and the
@@ -98,6 +102,10 @@ public:
 
     // Deletes every listing and then every search, in one transaction.
     void clearAll();
+
+    // Whether a commit that leaves the write-ahead log long copies it back into the file
+    // itself (the default), or leaves that to another connection (a BackgroundCheckpointer).
+    void setAutoCheckpoint(bool on);
 
 private:
     friend class Transaction;

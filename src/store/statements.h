@@ -63,6 +63,8 @@ inline constexpr QLatin1String pragmaSynchronousNormal{"PRAGMA synchronous=NORMA
 // A checkpoint runs inside the commit that crosses this many pages; smaller ones keep each
 // commit of a long sync short enough for the window to stay responsive.
 inline constexpr QLatin1String pragmaAutoCheckpoint{"PRAGMA wal_autocheckpoint=256"};
+// While a sync writes, a connection of its own does the copying, off the GUI thread.
+inline constexpr QLatin1String pragmaNoAutoCheckpoint{"PRAGMA wal_autocheckpoint=0"};
 inline constexpr QLatin1String checkQueriesTable{
     "SELECT id, qname, updated, unreaded FROM Queries LIMIT 0"};
 inline constexpr QLatin1String checkOffersTable{

@@ -153,9 +153,14 @@ quint16 low16(qint64 value) {
     return static_cast<quint16>(value);
 }
 
+QChar upperAscii(QChar c) {
+    return c >= u'a' && c <= u'z' ? QChar(c.unicode() - (u'a' - u'A')) : c;
+}
+
+// The text still to be read, looked at as upper case (ASCII letters only) where case matters.
 class Reader {
 public:
-    Reader(QString text, const DateTimeContext& ctx) : m_text(std::move(text)), m_ctx(ctx) {}
+    Reader(QStringView text, const DateTimeContext& ctx) : m_text(text), m_ctx(ctx) {}
 
     bool atEnd() const { return m_text.isEmpty(); }
 
@@ -163,13 +168,13 @@ public:
     // last character of the text is never consumed by a literal.
     void skipLiteral() {
         if (m_text.size() >= 2)
-            m_text.remove(0, 1);
+            m_text = m_text.mid(1);
     }
 
-    void skip(qsizetype count) { m_text.remove(0, std::min(count, m_text.size())); }
+    void skip(qsizetype count) { m_text = m_text.mid(std::min(count, m_text.size())); }
 
     quint16 number(qsizetype count, bool trimmed) {
-        QStringView head = QStringView(m_text).left(count);
+        QStringView head = m_text.left(count);
         if (trimmed)
             head = trimControl(head);
         const quint16 value = low16(wholeNumberOrZero(head));
@@ -186,7 +191,7 @@ public:
     // Names are told apart by their first three characters only. Returns the 0-based index
     // of the first name that matches, and how long that name is.
     std::optional<std::pair<int, qsizetype>> matchName(const QStringList& names) const {
-        const QStringView head = QStringView(m_text).left(3);
+        const QString head = upperAscii(m_text.left(3).toString());
         for (int i = 0; i < names.size(); ++i) {
             const QString name = upperAscii(names.at(i));
             if (QStringView(name).left(3) == head)
@@ -198,13 +203,16 @@ public:
     // The half-day marker: -1 for AM, +1 for anything else.
     int halfDay(qsizetype count) {
         const QStringView am = QStringView(u"AM").left(count);
-        const int flag = QStringView(m_text).left(count) == am ? -1 : 1;
+        const QStringView head = m_text.left(count);
+        bool isAm = head.size() == am.size();
+        for (qsizetype i = 0; isAm && i < head.size(); ++i)
+            isAm = upperAscii(head[i]) == am[i];
         skip(count);
-        return flag;
+        return isAm ? -1 : 1;
     }
 
 private:
-    QString m_text;
+    QStringView m_text;
     const DateTimeContext& m_ctx;
 };
 
@@ -214,9 +222,35 @@ double parseDateTime(QString pattern, QString text) {
     return parseDateTime(pattern, text, DateTimeContext::system());
 }
 
-double parseDateTime(const QString& patternIn, const QString& textIn, const DateTimeContext& ctx) {
+double parseDateTime(const QString& pattern, const QString& text, const DateTimeContext& ctx) {
+    return DateTimePattern(pattern).parse(text, ctx);
+}
+
+DateTimePattern::DateTimePattern(const QString& patternIn) {
     const QString pattern = upperAscii(patternIn);
-    Reader reader(upperAscii(textIn), ctx);
+    // The last character of the pattern never starts a step; it can only end a token.
+    qsizetype pos = 0;
+    while (pos + 1 < pattern.size()) {
+        if (!isTokenLetter(pattern.at(pos))) {
+            m_steps.push_back({Step::Kind::Literal, 0});
+            ++pos;
+            continue;
+        }
+        qsizetype length = 1;
+        while (pos + length < pattern.size() &&
+               findToken(QStringView(pattern).mid(pos, length + 1)))
+            ++length;
+        const std::optional<Token> token = findToken(QStringView(pattern).mid(pos, length));
+        pos += length;
+        if (token)
+            m_steps.push_back({Step::Kind::Token, static_cast<quint8>(*token)});
+        else
+            m_steps.push_back({Step::Kind::Letter, 0}); // a lone letter such as "D" or "P"
+    }
+}
+
+double DateTimePattern::parse(QStringView text, const DateTimeContext& ctx) const {
+    Reader reader(text, ctx);
 
     quint16 year = 1;
     quint16 month = 1;
@@ -227,29 +261,19 @@ double parseDateTime(const QString& patternIn, const QString& textIn, const Date
     quint16 millisecond = 0;
     int halfDay = 0;
 
-    // The last character of the pattern never starts a step; it can only end a token.
-    qsizetype pos = 0;
-    while (pos + 1 < pattern.size()) {
-        if (!isTokenLetter(pattern.at(pos))) {
+    for (const Step& step : m_steps) {
+        if (step.kind == Step::Kind::Literal) {
             reader.skipLiteral();
-            ++pos;
             continue;
         }
-        qsizetype length = 1;
-        while (pos + length < pattern.size() &&
-               findToken(QStringView(pattern).mid(pos, length + 1)))
-            ++length;
-        const std::optional<Token> token = findToken(QStringView(pattern).mid(pos, length));
-        pos += length;
-
         // A text shorter than its pattern is no valid date and time: an empty or cut-off date
         // field must not come out as some date of the year 1.
         if (reader.atEnd())
             return 0;
-        if (!token)
-            continue; // a lone letter such as "D" or "P" reads nothing
+        if (step.kind == Step::Kind::Letter)
+            continue; // reads nothing
 
-        switch (*token) {
+        switch (static_cast<Token>(step.token)) {
         case Token::DD:
             day = reader.number(2, true);
             break;

@@ -3,6 +3,9 @@
 #include <QLocale>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+
+#include <vector>
 
 namespace domiva {
 
@@ -32,5 +35,21 @@ struct DateTimeContext {
 // Never throws: a text that does not give a valid date and time gives 0.
 double parseDateTime(QString pattern, QString text);
 double parseDateTime(const QString& pattern, const QString& text, const DateTimeContext& ctx);
+
+// A pattern read once into its steps, for the many texts of a feed that share it; parse()
+// gives what parseDateTime gives for the same pattern.
+class DateTimePattern {
+public:
+    explicit DateTimePattern(const QString& pattern);
+    double parse(QStringView text, const DateTimeContext& ctx) const;
+
+private:
+    // A literal, a lone token letter (which reads nothing), or one of the tokens.
+    struct Step {
+        enum class Kind : quint8 { Literal, Letter, Token } kind = Kind::Literal;
+        quint8 token = 0;
+    };
+    std::vector<Step> m_steps;
+};
 
 } // namespace domiva

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "app/error.h"
 #include "sync/datetimeparser.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
-#include <QStringDecoder>
 #include <QStringList>
 #include <QStringView>
 
@@ -27,18 +28,33 @@ inline constexpr QStringView offerDatePattern = u"dd.mm.yy hh:nn";
 // empty body has no lines. Throws domiva::Error when the system has no Windows-1251 decoder.
 QStringList decodeFeedLines(const QByteArray& body);
 
+// The feed could not be read from its device.
+class FeedReadError : public Error {
+public:
+    using Error::Error;
+};
+
 // The same lines one at a time, decoded as they are read, so that a long feed is never held
-// decoded all at once and the reading can pause between lines.
+// decoded all at once and the reading can pause between lines. Read from a device (the feed
+// file), only a chunk of the feed is held at any time.
 class FeedLineReader {
 public:
     explicit FeedLineReader(QByteArray body);
-    bool atEnd() const { return m_pos >= m_body.size(); }
+    // Reads `device` from where it stands, chunkSize bytes at a time. Throws FeedReadError
+    // when the device cannot be read, here or in next().
+    explicit FeedLineReader(QIODevice& device, qsizetype chunkSize = 64 * 1024);
+    bool atEnd() const { return m_pos >= m_buffer.size() && !m_device; }
     QString next();
 
 private:
-    QByteArray m_body;
+    // Reads on until the buffer holds a whole line from m_pos (or the device is exhausted).
+    void fillLine();
+    bool readChunk();
+
+    QIODevice* m_device = nullptr; // null once exhausted
+    qsizetype m_chunkSize = 0;
+    QByteArray m_buffer;
     qsizetype m_pos = 0;
-    QStringDecoder m_decoder;
 };
 
 // Fields are separated by "#", without escapes or trimming. Inner empty fields count, one
@@ -72,11 +88,14 @@ struct QueryRecord {
 };
 
 // D: a listing of the current query. Fields the line does not carry are empty: values are
-// never carried over from an earlier offer.
+// never carried over from an earlier offer. The texts are views into `line`, the record's own
+// (shared) copy of its line, so a listing costs no text of its own; they stay valid as long as
+// the record or a copy of it lives and its `line` is left alone.
 struct OfferRecord {
-    QString id;
-    std::array<QString, OfferFieldCount> fields;
-    std::optional<QString> dateText; // field 13, when the line has one
+    QString line;
+    QStringView id;
+    std::array<QStringView, OfferFieldCount> fields;
+    std::optional<QStringView> dateText; // field 13, when the line has one
 };
 
 // Q: the saved search is to be removed with its offers.

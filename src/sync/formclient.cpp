@@ -28,7 +28,8 @@ QByteArray FormClient::formBody(const QList<FormField>& fields) {
     return body;
 }
 
-QByteArray FormClient::post(const QString& url, const QList<FormField>& fields) const {
+QByteArray FormClient::post(const QString& url, const QList<FormField>& fields,
+                            BodySink* sink) const {
     const QByteArray target = url.toUtf8();
     const QByteArray body = formBody(fields);
     const QByteArray agent = headerSafe(m_userAgent.toUtf8());
@@ -47,6 +48,7 @@ QByteArray FormClient::post(const QString& url, const QList<FormField>& fields) 
     transfer.addHeader("Content-Type: application/x-www-form-urlencoded");
     transfer.addHeader("Accept: text/html, */*");
     transfer.addHeader("Expect:");
+    transfer.setBodySink(sink);
 
     // The proxy of the settings and nothing else: an empty proxy means direct even when the
     // environment names one, and no_proxy must not send around an explicit proxy.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sync/bodysink.h"
 #include "sync/httplimits.h"
 
 #include <QByteArray>
@@ -37,7 +38,9 @@ public:
     // Throws domiva::Error on a connection failure, a redirect or an error status
     // ("HTTP 500 Internal Server Error"). Runs the event loop while it waits; the client itself
     // may be destroyed meanwhile, as post() touches it no more once the request is on its way.
-    QByteArray post(const QString& url, const QList<FormField>& fields) const;
+    // With a sink, the body goes there as it arrives and post() gives an empty array.
+    QByteArray post(const QString& url, const QList<FormField>& fields,
+                    BodySink* sink = nullptr) const;
 
     // name=value& for each field, both encoded by formEncode: "pass=kvax&rd=%2C3%2C17&".
     static QByteArray formBody(const QList<FormField>& fields);

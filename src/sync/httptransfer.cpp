@@ -180,11 +180,15 @@ int CurlTransfer::timerCallback(CURLM*, long timeoutMs, void* self) {
 size_t CurlTransfer::writeCallback(char* data, size_t size, size_t count, void* self) {
     const size_t bytes = size * count;
     auto* transfer = static_cast<CurlTransfer*>(self);
-    if (qint64(bytes) > transfer->m_maxBodyBytes - transfer->m_body.size()) {
+    // Counted as it arrives: with a sink the body is not kept here.
+    if (qint64(bytes) > transfer->m_maxBodyBytes - transfer->m_bodyBytes) {
         // Anything but the full count makes libcurl end the transfer.
         transfer->m_bodyTooLarge = true;
         return 0;
     }
+    transfer->m_bodyBytes += qint64(bytes);
+    if (transfer->m_sink)
+        return transfer->m_sink->write(data, static_cast<qsizetype>(bytes)) ? bytes : 0;
     transfer->m_body.append(data, static_cast<qsizetype>(bytes));
     return bytes;
 }
@@ -202,6 +206,9 @@ size_t CurlTransfer::headerCallback(char* data, size_t size, size_t count, void*
                                  ? line.trimmed().mid(parts[0].size() + parts[1].size() + 2)
                                  : QByteArray();
         transfer->m_body.clear();
+        transfer->m_bodyBytes = 0;
+        if (transfer->m_sink && !transfer->m_sink->restart())
+            return 0;
     }
     return bytes;
 }

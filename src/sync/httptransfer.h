@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sync/bodysink.h"
 #include "sync/httplimits.h"
 
 #include <QByteArray>
@@ -36,6 +37,8 @@ public:
     CURL* handle() const { return m_easy.get(); }
     // A request header line, "Name: value"; "Name:" suppresses a header libcurl would add.
     void addHeader(const QByteArray& line);
+    // The body goes to `sink` instead of body(); the sink must outlive the transfer.
+    void setBodySink(BodySink* sink) { m_sink = sink; }
 
     void start();
     // Starts the transfer and returns once it has finished, turning a nested event loop in
@@ -56,7 +59,7 @@ public:
     long status() const { return m_status; }
     // Reason phrase of the last status line ("Internal Server Error").
     QByteArray reasonPhrase() const { return m_reason; }
-    // The body of the last response, byte for byte.
+    // The body of the last response, byte for byte (empty when a sink took it).
     const QByteArray& body() const { return m_body; }
     // The transfer failed because the body grew beyond the limit; errorText() names the limit.
     bool bodyTooLarge() const { return m_bodyTooLarge; }
@@ -117,12 +120,14 @@ private:
     curl_off_t m_bytesMoved = 0;
     qint64 m_maxBodyBytes;
     bool m_bodyTooLarge = false;
+    qint64 m_bodyBytes = 0; // of the current response
     State m_state = State::Idle;
     CURLcode m_code = CURLE_OK;
     QString m_errorText;
     long m_status = 0;
     QByteArray m_reason;
     QByteArray m_body;
+    BodySink* m_sink = nullptr;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 };
 

@@ -50,7 +50,7 @@ QString objectNameFromUrl(const QString& url) {
 }
 
 PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,
-                        const TransferLimits& limits) {
+                        const TransferLimits& limits, BodySink* sink) {
     PostFormResult result;
     try {
         const QByteArray target =
@@ -75,6 +75,7 @@ PostFormResult postForm(const QString& url, const QString& agentText, const QByt
         transfer.addHeader("Accept: text/*");
         transfer.addHeader("Content-Type: application/x-www-form-urlencoded");
         transfer.addHeader("Expect:");
+        transfer.setBodySink(sink);
 
         transfer.run();
 

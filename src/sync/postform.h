@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sync/bodysink.h"
 #include "sync/httplimits.h"
 
 #include <QByteArray>
@@ -18,7 +19,7 @@ QString hostFromUrl(const QString& url);
 QString objectNameFromUrl(const QString& url);
 
 struct PostFormResult {
-    // The response body, byte for byte; empty on every failure.
+    // The response body, byte for byte; empty on every failure, and when a sink took it.
     QByteArray body;
     // "HTTP 500" when the server answered with a status of 400 or above; empty otherwise.
     QString httpFailure;
@@ -33,8 +34,9 @@ struct PostFormResult {
 // "http://" + hostFromUrl(url) + "/" + objectNameFromUrl(url) over HTTP/1.1, with the headers
 // "Accept: text/*" and "Content-Type: application/x-www-form-urlencoded" and agentText as user
 // agent. The proxy is the system's configuration as libcurl reads it from the environment
-// (http_proxy, no_proxy); redirects are followed. Runs the event loop while it waits.
+// (http_proxy, no_proxy); redirects are followed. Runs the event loop while it waits. With a
+// sink, the body goes there as it arrives (an error page too) instead of into the result.
 PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,
-                        const TransferLimits& limits = {});
+                        const TransferLimits& limits = {}, BodySink* sink = nullptr);
 
 } // namespace domiva

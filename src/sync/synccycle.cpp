@@ -5,8 +5,10 @@
 #include "app/eventlog.h"
 #include "env/environment.h"
 #include "settings/settings.h"
+#include "store/checkpointer.h"
 #include "store/database.h"
 #include "sync/feed.h"
+#include "sync/feedfile.h"
 #include "sync/formclient.h"
 #include "sync/formencoding.h"
 #include "sync/postform.h"
@@ -15,6 +17,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSet>
 #include <QStringEncoder>
 
@@ -31,27 +34,6 @@ QByteArray toWindows1251(const QString& text) {
     if (!encoder.isValid())
         throw Error(QStringLiteral("Нет кодировки windows-1251"));
     return encoder.encode(text);
-}
-
-// The system transport stores the body as lines, each ended by CR LF, whatever line ends the
-// server used.
-QByteArray asCrLfLines(const QByteArray& body) {
-    QByteArray out;
-    out.reserve(body.size() + body.size() / 16);
-    qsizetype start = 0;
-    const qsizetype n = body.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = body.at(i);
-        if (c != '\r' && c != '\n')
-            continue;
-        out.append(body.constData() + start, i - start).append("\r\n");
-        if (c == '\r' && i + 1 < n && body.at(i + 1) == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < n)
-        out.append(body.constData() + start, n - start).append("\r\n");
-    return out;
 }
 
 QString newVersionText(const QString& site) {
@@ -117,16 +99,16 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         m_host.processEvents();
         // Read once: the settings may be saved while the window has its turns.
         const bool systemTransport = m_ctx.settings->proxyFromIE;
-        QByteArray body = download(url, rd, systemTransport);
+        // The answer goes to the feed file as it arrives. The system transport stores it as
+        // lines, each ended by CR LF; the other stores it byte for byte.
+        FeedFileWriter feedFile(feedFilePath(), systemTransport);
+        download(url, rd, systemTransport, feedFile);
+        feedFile.finish();
         m_host.processEvents();
-        // The system transport stores the answer as lines, each ended by CR LF; the other
-        // stores it byte for byte.
-        if (systemTransport)
-            body = asCrLfLines(body);
-        writeFeedFile(body);
-        body.clear();
-        m_host.processEvents();
-        FeedLineReader lines(readFeedFile());
+        QFile file(feedFilePath());
+        if (!file.open(QIODevice::ReadOnly))
+            throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
+        FeedLineReader lines(file);
         m_host.processEvents();
 
         failureText = QString::fromUtf16(kParseFailed);
@@ -141,6 +123,10 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         }
         m_host.resumeGrids();
         m_host.setStatusText(0, QString::fromUtf16(kStageDone));
+    } catch (const FeedReadError& e) {
+        // The feed file failed while it was read: a download failure, whatever stage it is.
+        failureText = QString::fromUtf16(kDownloadFailed);
+        fail(e.message());
     } catch (const Error& e) {
         fail(e.message());
     } catch (const std::exception& e) {
@@ -164,20 +150,24 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         throw Error(unloggedError);
 }
 
-QByteArray SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTransport) {
+void SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTransport,
+                         FeedFileWriter& feedFile) {
     const Settings& s = *m_ctx.settings;
     const QByteArray password = toWindows1251(s.password);
     if (systemTransport) {
         const QByteArray form = "pass=" + formEncode(password) + "&rd=" + rd;
-        const PostFormResult result =
-            postForm(url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits);
+        const PostFormResult result = postForm(
+            url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits, &feedFile);
         if (!result.httpFailure.isEmpty())
             throw Error(result.httpFailure);
         if (!result.limitFailure.isEmpty())
             throw Error(result.limitFailure);
-        if (result.body.isEmpty())
+        if (!feedFile.error().isEmpty())
+            throw Error(feedFile.error());
+        // This transport knows only its answer's text: a failed exchange is an empty one.
+        if (!result.transportError.isEmpty() || feedFile.bodySize() == 0)
             throw Error(QString::fromUtf16(kEmptyUpdate));
-        return result.body;
+        return;
     }
     FormClient client;
     client.setProxyServer(s.proxyServer);
@@ -186,25 +176,14 @@ QByteArray SyncCycle::download(const QString& url, const QByteArray& rd, bool sy
     client.setProxyPassword(s.proxyPassword);
     client.setUserAgent(clientIdString(*m_ctx.environment, kIndySuffix));
     client.setLimits(m_limits);
-    return client.post(url, {{"pass", password}, {"rd", rd}});
-}
-
-void SyncCycle::writeFeedFile(const QByteArray& bytes) {
-    QFile file(feedFilePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size() || !file.flush())
-        throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
-    file.close();
-}
-
-QByteArray SyncCycle::readFeedFile() {
-    QFile file(feedFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
-    return bytes;
+    try {
+        client.post(url, {{"pass", password}, {"rd", rd}}, &feedFile);
+    } catch (const Error&) {
+        // The file's own failure ended the exchange: that is what went wrong.
+        if (!feedFile.error().isEmpty())
+            throw Error(feedFile.error());
+        throw;
+    }
 }
 
 void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
@@ -219,6 +198,7 @@ void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
     }
     tx.reset();
     m_newOffers += std::exchange(m_uncommittedOffers, 0);
+    m_checkpointer->request();
 }
 
 void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {
@@ -238,6 +218,18 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
     // anything of them before the window's next turn, so flagging again would change nothing.
     QSet<qint32> flagged;
     m_uncommittedOffers = 0;
+    // The copying of the committed groups from the log into the file goes on beside the
+    // cycle, on a thread of its own, instead of inside its commits.
+    if (!m_checkpointer || m_checkpointer->path() != m_db->path())
+        m_checkpointer = std::make_unique<BackgroundCheckpointer>(m_db->path());
+    m_db->setAutoCheckpoint(false);
+    const auto checkpointsBack = qScopeGuard([db = m_db] {
+        try {
+            db->setAutoCheckpoint(true);
+        } catch (const Error&) {
+            // The setting stays off on this connection; the checkpointer keeps copying.
+        }
+    });
     auto tx = std::make_unique<Transaction>(*m_db);
     m_slice.start();
     try {
@@ -252,16 +244,12 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                     } else if constexpr (std::is_same_v<T, OfferRecord>) {
                         if (!currentQuery) {
                             // A listing already stored would write nothing: no search needed.
-                            if (m_db->offerExists(r.id))
+                            if (m_db->offerExists(r.id.toString()))
                                 return;
                             throw Error(QStringLiteral("Объявление \"%1\" без запроса").arg(r.id));
                         }
-                        OfferRow row;
-                        row.id = r.id;
-                        row.qid = *currentQuery;
-                        row.texts = r.fields;
-                        row.dt_obj = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
-                        if (m_db->insertOffer(row)) {
+                        const double date = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
+                        if (m_db->insertOffer(r.id, *currentQuery, r.fields, date)) {
                             if (!flagged.contains(*currentQuery)) {
                                 m_db->markQueryUnread(*currentQuery);
                                 flagged.insert(*currentQuery);

@@ -16,7 +16,9 @@ struct ServiceConfig;
 class RefreshTimer;
 class Database;
 class Transaction;
+class BackgroundCheckpointer;
 class FeedLineReader;
+class FeedFileWriter;
 
 // What the sync cycle needs of the window. The window implements it; tests implement it
 // without one.
@@ -92,9 +94,8 @@ public:
     QString feedFilePath() const;
 
 private:
-    QByteArray download(const QString& url, const QByteArray& rd, bool systemTransport);
-    void writeFeedFile(const QByteArray& bytes);
-    QByteArray readFeedFile();
+    void download(const QString& url, const QByteArray& rd, bool systemTransport,
+                  FeedFileWriter& feedFile);
     void applyLines(FeedLineReader& lines);
     void giveWindowATurn(std::unique_ptr<Transaction>& tx);
     // Commits and ends tx; its new listings count from then on.
@@ -111,6 +112,7 @@ private:
     // New listings stored in the open transaction, not counted before it is committed.
     int m_uncommittedOffers = 0;
     QElapsedTimer m_slice;
+    std::unique_ptr<BackgroundCheckpointer> m_checkpointer;
 };
 
 } // namespace domiva

@@ -1,7 +1,10 @@
 #include "app/datetimevalue.h"
 #include "app/error.h"
 #include "sync/feed.h"
+#include "sync/feedfile.h"
 
+#include <QBuffer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
@@ -21,10 +24,10 @@ QString describe(const FeedRecord& record) {
             [](const OtherRecord&) { return QStringLiteral("other"); },
             [](const QueryRecord& r) { return QStringLiteral("R|%1|%2").arg(r.id).arg(r.name); },
             [](const OfferRecord& r) {
-                QStringList parts{"D", r.id};
-                for (const QString& field : r.fields)
-                    parts << field;
-                parts << (r.dateText ? "date:" + *r.dateText : QStringLiteral("nodate"));
+                QStringList parts{"D", r.id.toString()};
+                for (const QStringView field : r.fields)
+                    parts << field.toString();
+                parts << (r.dateText ? "date:" + r.dateText->toString() : QStringLiteral("nodate"));
                 return parts.join(u'|');
             },
             [](const RemovalRecord& r) { return QStringLiteral("Q|%1").arg(r.id); },
@@ -72,6 +75,8 @@ private slots:
     void offerDateFromField13();
     void offerDateSystemContext();
     void wholeFeed();
+    void feedFileLineEnds_data();
+    void feedFileLineEnds();
 };
 
 void TestFeed::decodeLines_data() {
@@ -105,6 +110,17 @@ void TestFeed::decodeLines() {
     QFETCH(QByteArray, body);
     QFETCH(QStringList, lines);
     QCOMPARE(decodeFeedLines(body), lines);
+    // Read from the feed file a few bytes at a time, a CR LF split between two reads
+    // included: the same lines.
+    for (const qsizetype chunk : {1, 2, 3}) {
+        QBuffer file(&body);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        FeedLineReader reader(file, chunk);
+        QStringList read;
+        while (!reader.atEnd())
+            read << reader.next();
+        QCOMPARE(read, lines);
+    }
 }
 
 // Every byte is one character of code page 1251, 0x98 (unassigned there) included.
@@ -259,7 +275,7 @@ void TestFeed::offerFieldsInColumnOrder() {
     QCOMPARE(offer->id, QStringLiteral("id"));
     for (std::size_t i = 0; i < OfferFieldCount; ++i) {
         const QString column = QString::fromLatin1(offerFieldColumns[i]);
-        QCOMPARE(column, QStringLiteral("%1_obj").arg(offer->fields[i]));
+        QCOMPARE(column, QStringLiteral("%1_obj").arg(offer->fields[i].toString()));
     }
     QCOMPARE(offer->fields[MinObj], QStringLiteral("min"));
     QCOMPARE(offer->fields[OwntxtObj], QStringLiteral("owntxt"));
@@ -312,7 +328,7 @@ void TestFeed::offerDateSystemContext() {
     const double now = 45000.25;
     QCOMPARE(offerDate(OfferRecord{}, now), now);
     OfferRecord dated;
-    dated.dateText = "06.12.49 14:05";
+    dated.dateText = u"06.12.49 14:05";
     const int century = QDate::currentDate().year() / 100 * 100;
     QCOMPARE(offerDate(dated, now), toDateTimeValue(QDate(century + 49, 12, 6), QTime(14, 5)));
 }
@@ -343,6 +359,45 @@ void TestFeed::wholeFeed() {
                                 offerText("a1", {"5 мин", "Сокол", "2", "", "", "", "9/12"},
                                           "01.12.26 09:15"),
                                 "other", "other", "Q|3"}));
+}
+
+void TestFeed::feedFileLineEnds_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("crLfLines");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::newRow("empty") << QByteArray() << true << QByteArray();
+    QTest::newRow("last line ended") << QByteArray("a") << true << QByteArray("a\r\n");
+    QTest::newRow("each end becomes crlf")
+        << QByteArray("a\nb\rc\r\nd") << true << QByteArray("a\r\nb\r\nc\r\nd\r\n");
+    QTest::newRow("first line empty") << QByteArray("\nb") << true << QByteArray("\r\nb\r\n");
+    QTest::newRow("lf cr is two ends")
+        << QByteArray("a\n\rb") << true << QByteArray("a\r\n\r\nb\r\n");
+    QTest::newRow("cr cr lf is two ends")
+        << QByteArray("a\r\r\n") << true << QByteArray("a\r\n\r\n");
+    QTest::newRow("zero byte kept") << QByteArray("a\0b", 3) << true << QByteArray("a\0b\r\n", 5);
+    QTest::newRow("byte for byte") << QByteArray("a\nb\r") << false << QByteArray("a\nb\r");
+}
+
+// The answer arrives in pieces of any size, a CR LF split between two of them included.
+void TestFeed::feedFileLineEnds() {
+    QFETCH(QByteArray, body);
+    QFETCH(bool, crLfLines);
+    QFETCH(QByteArray, stored);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("quInet.txt"));
+    for (const qsizetype piece : {qsizetype(1), qsizetype(2), body.size() + 1}) {
+        FeedFileWriter writer(path, crLfLines);
+        // What came before a new response is dropped.
+        QVERIFY(writer.write("stale\r", 6));
+        QVERIFY(writer.restart());
+        for (qsizetype at = 0; at < body.size(); at += piece)
+            QVERIFY(writer.write(body.constData() + at, std::min(piece, body.size() - at)));
+        writer.finish();
+        QCOMPARE(writer.bodySize(), body.size());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), stored);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFeed)

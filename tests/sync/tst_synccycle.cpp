@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QStringEncoder>
@@ -382,6 +383,8 @@ private slots:
         QCOMPARE(m_host.resumed, 1);
         QCOMPARE(logLines().size(), 1);
         QVERIFY(!m_cycle->syncBusy());
+        // The connection copies its own log into the file again once the cycle is over.
+        QCOMPARE(count("PRAGMA wal_autocheckpoint"), 256);
     }
 
     // The engine refuses the commit of a group and rolls it back, as on a full disk.
@@ -468,6 +471,10 @@ private slots:
         QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 5000);
         QVERIFY2(turnsInParse > 2, qPrintable(QString::number(turnsInParse)));
         QCOMPARE(m_host.balloons, QStringList{QStringLiteral("5000 новых объявлений")});
+        // The committed groups were copied from the log into the database file itself.
+        m_cycle.reset();
+        const qint64 fileSize = QFileInfo(workDir() + QStringLiteral("db")).size();
+        QVERIFY2(fileSize > feed.size() / 2, qPrintable(QString::number(fileSize)));
     }
 
     void stageTextsInOrder() {

@@ -1,0 +1,78 @@
+#include "sync/feedfile.h"
+
+#include "app/error.h"
+
+namespace domiva {
+
+FeedFileWriter::FeedFileWriter(const QString& path, bool crLfLines)
+    : m_file(path), m_crLfLines(crLfLines) {}
+
+// The file is made once the answer comes (or, when none came, at the end), as a download that
+// never reached the server leaves none.
+bool FeedFileWriter::open() {
+    return m_file.isOpen() || m_file.open(QIODevice::WriteOnly | QIODevice::Truncate) || fail();
+}
+
+bool FeedFileWriter::fail() {
+    if (m_error.isEmpty())
+        m_error = m_file.fileName() + QStringLiteral(": ") + m_file.errorString();
+    return false;
+}
+
+bool FeedFileWriter::write(const char* data, qsizetype size) {
+    if (!m_error.isEmpty() || !open())
+        return false;
+    m_received += size;
+    if (!m_crLfLines)
+        return m_file.write(data, size) == size || fail();
+
+    m_out.clear();
+    qsizetype i = 0;
+    while (i < size) {
+        if (m_afterCr) {
+            m_afterCr = false;
+            if (data[i] == '\n') { // the second half of a CR LF
+                ++i;
+                continue;
+            }
+        }
+        const qsizetype start = i;
+        while (i < size && data[i] != '\r' && data[i] != '\n')
+            ++i;
+        if (i > start) {
+            m_out.append(data + start, i - start);
+            m_lineOpen = true;
+        }
+        if (i == size)
+            break;
+        m_out.append("\r\n", 2);
+        m_lineOpen = false;
+        m_afterCr = data[i] == '\r';
+        ++i;
+    }
+    return m_file.write(m_out) == m_out.size() || fail();
+}
+
+bool FeedFileWriter::restart() {
+    if (!m_error.isEmpty() || !open())
+        return false;
+    m_received = 0;
+    m_afterCr = false;
+    m_lineOpen = false;
+    return (m_file.flush() && m_file.seek(0) && m_file.resize(0)) || fail();
+}
+
+void FeedFileWriter::finish() {
+    if (m_error.isEmpty())
+        open();
+    if (m_error.isEmpty() && m_crLfLines && m_lineOpen && m_file.write("\r\n", 2) != 2)
+        fail();
+    m_lineOpen = false;
+    if (m_error.isEmpty() && !m_file.flush())
+        fail();
+    m_file.close();
+    if (!m_error.isEmpty())
+        throw Error(m_error);
+}
+
+} // namespace domiva
