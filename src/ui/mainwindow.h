@@ -20,6 +20,8 @@ namespace domiva {
 
 class Database;
 class DataGrid;
+class DesktopNotifier;
+class NewListingsSound;
 class DetailsPanel;
 class OffersModel;
 class QueriesModel;
@@ -72,6 +74,10 @@ public:
     RefreshTimer& refreshTimer() { return tRefresh; }
     SyncCycle* syncCycle() const { return m_cycle.get(); }
     TrayIcon* trayIcon() const { return m_tray; }
+    // Announces new listings where the desktop has no tray.
+    DesktopNotifier* desktopNotifier() const { return m_notifier; }
+    // Tests listen to the sound instead of playing it.
+    void setNewListingsSound(std::unique_ptr<NewListingsSound> sound);
 
     // True while a sync cycle runs.
     bool syncBusy() const;
@@ -193,7 +199,9 @@ private:
 
     RefreshTimer tRefresh;
     std::unique_ptr<SyncCycle> m_cycle;
-    TrayIcon* m_tray = nullptr; // child of this window
+    TrayIcon* m_tray = nullptr;            // child of this window
+    DesktopNotifier* m_notifier = nullptr; // child of this window
+    std::unique_ptr<NewListingsSound> m_sound;
 
     bool m_minimizeHook = false;
     bool m_waitCursor = false;
