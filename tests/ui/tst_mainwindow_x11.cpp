@@ -46,6 +46,10 @@ private slots:
         const QStringList texts = labelTexts(visibleBalloon());
         QVERIFY2(texts.contains(QStringLiteral("2 новых объявлений")), qPrintable(texts.join('|')));
         QVERIFY2(texts.contains(QStringLiteral("Домива")), qPrintable(texts.join('|')));
+        // A click on the balloon brings the window back.
+        window->hide();
+        QTest::mouseClick(visibleBalloon(), Qt::LeftButton);
+        QTRY_VERIFY(window->isVisible());
 
         // Minimised with the setting on and the icon there: off the task bar, until the
         // icon brings it back.
