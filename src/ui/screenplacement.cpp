@@ -16,7 +16,14 @@ namespace domiva {
 namespace {
 
 QMargins frameOf(const QWidget* window) {
-    return window->windowHandle() != nullptr ? window->windowHandle()->frameMargins() : QMargins();
+    if (window->windowHandle() == nullptr)
+        return {};
+    // While the window manager puts its frame around the window, Qt may measure the frame
+    // before it has its size and report negative margins: not known yet.
+    const QMargins frame = window->windowHandle()->frameMargins();
+    if (frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0)
+        return {};
+    return frame;
 }
 
 // outerSize empty: the window keeps its size, and its position where the frame is on the
