@@ -1,5 +1,6 @@
 #include "ui/aboutdialog.h"
 
+#include "ui/screenplacement.h"
 #include "ui/uifont.h"
 
 #include <QDesktopServices>
@@ -108,6 +109,7 @@ void TfrmAbout::showEvent(QShowEvent* event) {
     // The opener may have set the labels directly; size them before they are first seen.
     fitLabels();
     QDialog::showEvent(event);
+    keepOnScreen(this);
 }
 
 void TfrmAbout::fitLabels() {

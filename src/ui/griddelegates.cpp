@@ -139,9 +139,11 @@ void QueriesDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& op
         const QVariant updated = index.data(Qt::EditRole);
         if (updated.isNull())
             return;
-        const QPixmap icon = ilIcons(updated.toBool() ? 5 : 0);
+        // Drawn for the pixels of the screen (or image) the cell lands on.
+        const QPixmap icon =
+            ilIcons(updated.toBool() ? 5 : 0, painter->device()->devicePixelRatioF());
         const QRect& cell = option.rect;
-        const int x = iconLeft(cell.left(), cell.left() + cell.width(), icon.width());
+        const int x = iconLeft(cell.left(), cell.left() + cell.width(), iconSize);
         painter->drawPixmap(x, cell.top(), icon);
     } else if (field == QLatin1String("qname")) {
         if (isSet(rowValue(index, QStringLiteral("unreaded"))))

@@ -9,6 +9,8 @@
 
 #include <array>
 #include <functional>
+#include <map>
+#include <vector>
 
 namespace domiva {
 
@@ -193,29 +195,49 @@ void drawHouse(QPainter& p) {
     drawSealedEnvelope(p, QRectF(4.0, 9.0, 8.0, 5.5));
 }
 
-const std::array<QImage, iconCount>& iconImages() {
-    static const std::array<QImage, iconCount> images = {
-        render(iconSize, drawOpenEnvelope), render(iconSize, drawGlobe),
-        render(iconSize, drawExclamation),  render(iconSize, drawTick),
-        render(iconSize, drawInformation),  render(iconSize, drawClosedEnvelope),
-    };
-    return images;
+using IconImages = std::array<QImage, iconCount>;
+
+IconImages renderIcons(int size) {
+    return {render(size, drawOpenEnvelope), render(size, drawGlobe),
+            render(size, drawExclamation),  render(size, drawTick),
+            render(size, drawInformation),  render(size, drawClosedEnvelope)};
+}
+
+// The images of one size in device pixels, drawn once on first use. A program meets one or
+// two pixel ratios (a window moved to a second screen), so the sizes are kept for good.
+const IconImages& iconImages(int size) {
+    static std::map<int, IconImages> images;
+    auto found = images.find(size);
+    if (found == images.end())
+        found = images.emplace(size, renderIcons(size)).first;
+    return found->second;
 }
 
 } // namespace
 
-QPixmap ilIcons(int index) {
+QPixmap ilIcons(int index, qreal devicePixelRatio) {
     if (index < 0 || index >= iconCount)
         return {};
+    const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
     // Images are kept rather than pixmaps: a pixmap must not outlive the application object,
     // and a function-local static would.
-    return QPixmap::fromImage(iconImages()[std::size_t(index)]);
+    QPixmap pixmap = QPixmap::fromImage(iconImages(qRound(iconSize * ratio))[std::size_t(index)]);
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
 }
 
 QIcon appIcon() {
+    // Drawn at every size a desktop asks for, up to a tray or a title bar at a pixel ratio
+    // of 4, so that no size is scaled up from a smaller one; drawn once.
+    static const std::vector<QImage> houses = [] {
+        std::vector<QImage> images;
+        for (const int size : {16, 20, 22, 24, 32, 40, 44, 48, 64, 88, 96, 128, 256})
+            images.push_back(render(size, drawHouse));
+        return images;
+    }();
     QIcon icon;
-    for (const int size : {16, 24, 32, 48, 64})
-        icon.addPixmap(QPixmap::fromImage(render(size, drawHouse)));
+    for (const QImage& image : houses)
+        icon.addPixmap(QPixmap::fromImage(image));
     return icon;
 }
 

@@ -10,11 +10,14 @@
 #include "store/queriesmodel.h"
 #include "ui/aboutdialog.h"
 #include "ui/datagrid.h"
+#include "ui/desktopnotifier.h"
 #include "ui/detailspanel.h"
 #include "ui/griddelegates.h"
 #include "ui/icons.h"
 #include "ui/listingcommands.h"
 #include "ui/messageboxes.h"
+#include "ui/newlistingssound.h"
+#include "ui/screenplacement.h"
 #include "ui/setupdialog.h"
 #include "ui/trayicon.h"
 
@@ -136,6 +139,17 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     m_tray = new TrayIcon(this);
     connect(m_tray, &TrayIcon::restoreRequested, this, &TfrmMain::restoreFromTray);
     connect(m_tray, &TrayIcon::aboutRequested, this, &TfrmMain::mnuAboutClick);
+    m_notifier = new DesktopNotifier(
+        [this](const QString& message) {
+            try {
+                writeLog(m_logPath, message, false);
+            } catch (const Error&) {
+                // The log is the only place this is reported.
+            }
+        },
+        this);
+    connect(m_notifier, &DesktopNotifier::activated, this, &TfrmMain::restoreFromTray);
+    m_sound = std::make_unique<CanberraSound>();
 
     tRefresh.setObjectName(QStringLiteral("tRefresh"));
     tRefresh.setInterval(initialRefreshInterval);
@@ -405,13 +419,7 @@ void TfrmMain::showEvent(QShowEvent* event) {
         return;
     m_placed = true;
     // The size is that of the whole window, frame included, where a window manager draws one.
-    const QMargins frame = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
-    resize(outerWidth - frame.left() - frame.right(), outerHeight - frame.top() - frame.bottom());
-    if (const QScreen* display = screen()) {
-        const QRect area = display->availableGeometry();
-        move(area.x() + (area.width() - outerWidth) / 2,
-             area.y() + (area.height() - outerHeight) / 2);
-    }
+    placeOnScreen(this, QSize(outerWidth, outerHeight));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -696,7 +704,17 @@ void TfrmMain::processEvents() {
 }
 
 void TfrmMain::showTrayBalloon(const QString& text) {
-    m_tray->showTrayBalloon(text);
+    if (m_tray->isShown())
+        m_tray->showTrayBalloon(text);
+    else
+        m_notifier->notify(TrayIcon::balloonText(text));
+    // The cycle asks for the balloon exactly when it stored new listings.
+    if (m_settings.playSound && m_sound)
+        m_sound->play();
+}
+
+void TfrmMain::setNewListingsSound(std::unique_ptr<NewListingsSound> sound) {
+    m_sound = std::move(sound);
 }
 
 void TfrmMain::showNewVersionMessage(const QString& text) {

@@ -21,6 +21,8 @@ namespace domiva {
 
 class Database;
 class DataGrid;
+class DesktopNotifier;
+class NewListingsSound;
 class DetailsPanel;
 class DialogCloser;
 class ListingCommands;
@@ -76,6 +78,10 @@ public:
     SyncCycle* syncCycle() const { return m_cycle.get(); }
     TrayIcon* trayIcon() const { return m_tray; }
     ListingCommands* listingCommands() const { return m_listingCommands; }
+    // Announces new listings where the desktop has no tray.
+    DesktopNotifier* desktopNotifier() const { return m_notifier; }
+    // Tests listen to the sound instead of playing it.
+    void setNewListingsSound(std::unique_ptr<NewListingsSound> sound);
 
     // True while a sync cycle runs.
     bool syncBusy() const;
@@ -198,7 +204,9 @@ private:
 
     RefreshTimer tRefresh;
     std::unique_ptr<SyncCycle> m_cycle;
-    TrayIcon* m_tray = nullptr; // child of this window
+    TrayIcon* m_tray = nullptr;            // child of this window
+    DesktopNotifier* m_notifier = nullptr; // child of this window
+    std::unique_ptr<NewListingsSound> m_sound;
     ListingCommands* m_listingCommands = nullptr; // child of this window
 
     Lifecycle m_lifecycle;

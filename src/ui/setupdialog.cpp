@@ -1,5 +1,6 @@
 #include "ui/setupdialog.h"
 
+#include "ui/screenplacement.h"
 #include "ui/uifont.h"
 
 #include <QCheckBox>
@@ -181,6 +182,11 @@ void TfrmSetup::cbProxyFromIEClick() {
     ebProxyPort->setEnabled(ownProxy);
     ebProxyLogin->setEnabled(ownProxy);
     ebProxyPassword->setEnabled(ownProxy);
+}
+
+void TfrmSetup::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    keepOnScreen(this);
 }
 
 } // namespace domiva

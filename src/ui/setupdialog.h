@@ -8,6 +8,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QShowEvent;
 
 namespace domiva {
 
@@ -66,6 +67,9 @@ public slots:
     // The proxy edits are only used when the system's proxy is not; their texts are kept
     // (and saved) either way.
     void cbProxyFromIEClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };
 
 } // namespace domiva

@@ -22,6 +22,7 @@ TrayIcon::TrayIcon(QWidget* window)
     // The tray shows the menu itself on a right click, at the mouse position.
     m_icon->setContextMenu(m_menu.get());
     connect(m_icon, &QSystemTrayIcon::activated, this, &TrayIcon::activated);
+    connect(m_icon, &QSystemTrayIcon::messageClicked, this, &TrayIcon::restoreRequested);
 }
 
 TrayIcon::~TrayIcon() {

@@ -42,7 +42,8 @@ public:
     QAction* popupAbout() const { return m_about; }
 
 signals:
-    // A left click or a double click on the icon: bring the main window back.
+    // A left click or a double click on the icon, or a click on its balloon: bring the main
+    // window back.
     void restoreRequested();
     // "О программе..." in the icon's menu.
     void aboutRequested();

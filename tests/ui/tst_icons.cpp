@@ -56,21 +56,38 @@ private slots:
 
 void TestIcons::sizeAndTransparency_data() {
     QTest::addColumn<int>("index");
-    for (int i = 0; i < iconCount; ++i)
-        QTest::addRow("image %d", i) << i;
+    QTest::addColumn<int>("ratio");
+    for (const int ratio : {1, 2}) {
+        for (int i = 0; i < iconCount; ++i)
+            QTest::addRow("image %d at ratio %d", i, ratio) << i << ratio;
+    }
 }
 
 void TestIcons::sizeAndTransparency() {
     QFETCH(int, index);
-    const QPixmap pixmap = ilIcons(index);
-    QCOMPARE(pixmap.size(), QSize(16, 16));
+    QFETCH(int, ratio);
+    const QPixmap pixmap = ilIcons(index, ratio);
+    QCOMPARE(pixmap.size(), QSize(16, 16) * ratio);
+    QCOMPARE(pixmap.deviceIndependentSize(), QSizeF(16, 16));
     QVERIFY(pixmap.hasAlphaChannel());
     const QImage image = pixmap.toImage();
     const int transparent = countPixels(image, [](const QColor& c) { return c.alpha() == 0; });
     const int solid = countPixels(image, opaque);
-    QVERIFY2(transparent >= 8, "the background shows through");
-    QVERIFY2(solid >= 60, "the picture fills a good part of the square");
-    QCOMPARE(image.pixelColor(8, 8).alpha(), 255);
+    QVERIFY2(transparent >= 8 * ratio * ratio, "the background shows through");
+    QVERIFY2(solid >= 60 * ratio * ratio, "the picture fills a good part of the square");
+    QCOMPARE(image.pixelColor(8 * ratio, 8 * ratio).alpha(), 255);
+    if (ratio == 1)
+        return;
+    // Drawn at the larger size: finer than the small picture with every pixel doubled.
+    const QImage doubled = ilIcons(index).toImage().scaled(image.size(), Qt::IgnoreAspectRatio,
+                                                           Qt::FastTransformation);
+    int differing = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            differing += image.pixel(x, y) != doubled.pixel(x, y) ? 1 : 0;
+    }
+    QVERIFY2(differing > image.width() * image.height() / 8,
+             qPrintable(QString::number(differing)));
 }
 
 void TestIcons::allDifferent() {

@@ -49,6 +49,10 @@ private slots:
         const QStringList texts = labelTexts(visibleBalloon());
         QVERIFY2(texts.contains(QStringLiteral("2 новых объявлений")), qPrintable(texts.join('|')));
         QVERIFY2(texts.contains(QStringLiteral("Домива")), qPrintable(texts.join('|')));
+        // A click on the balloon brings the window back.
+        window->hide();
+        QTest::mouseClick(visibleBalloon(), Qt::LeftButton);
+        QTRY_VERIFY(window->isVisible());
 
         // Minimised with the setting on and the icon there: off the task bar, until the
         // icon brings it back.
@@ -83,6 +87,9 @@ private slots:
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QTRY_COMPARE(window->isMaximized(), maximised);
+        // Placed once more when the window manager's frame is known.
+        QTRY_VERIFY(!window->findChild<QObject*>(QStringLiteral("domivaFrameWatch")));
+        QTest::qWait(100);
         const QRect frame = window->frameGeometry();
         // A click on the visible window only brings it to the front.
         emit window->trayIcon()->restoreRequested();

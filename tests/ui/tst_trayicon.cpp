@@ -150,7 +150,7 @@ void TestTrayIcon::hideOnMinimize() {
 void TestTrayIcon::appIconSizes() {
     const QIcon icon = appIcon();
     QVERIFY(!icon.isNull());
-    for (const int size : {16, 32, 48, 64}) {
+    for (const int size : {16, 22, 32, 44, 48, 64, 128, 256}) {
         QVERIFY(icon.availableSizes().contains(QSize(size, size)));
         const QImage image = icon.pixmap(size, size).toImage();
         QCOMPARE(image.size(), QSize(size, size));
