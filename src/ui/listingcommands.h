@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QVariant>
 
 #include <functional>
 
@@ -24,8 +25,10 @@ class ListingCommands : public QObject {
     Q_OBJECT
 
 public:
-    // The short wait between the last keystroke and the filter being applied.
-    static constexpr int filterDelayMs = 60;
+    // The wait between the last keystroke and the filter being applied: none beyond the
+    // keystrokes already queued, since the filter holds the window for one short slice only
+    // and the next keystroke starts it over.
+    static constexpr int filterDelayMs = 0;
 
     explicit ListingCommands(TfrmMain* window);
 
@@ -44,6 +47,9 @@ public:
 
     // The listings now show another search (or were opened anew): the filter is gone.
     void resetFilter();
+    // The listing the cursor goes back to once the running filter finds it again after the
+    // listings were read anew (a sync); null when there is none to wait for.
+    const QVariant& pendingListing() const { return m_pendingKey; }
 
 public slots:
     // The search in the given row of the searches grid, or the grid's current one for -1.
@@ -63,6 +69,12 @@ private:
     void showOffersMenu(const QPoint& pos);
     int queryRow(int row) const;
     void runExport(qint32 qid, const QString& path);
+    // Following the filter's progress in the listings model shown now.
+    void watchOffers();
+    void offersAboutToReset();
+    void offersReset();
+    void offersFound(const QModelIndex& parent, int first);
+    void offersScanFinished();
 
     TfrmMain* m_window;
     QAction* m_markRead = nullptr;
@@ -73,6 +85,8 @@ private:
     QLineEdit* m_filterEdit = nullptr;
     QTimer m_filterDelay;
     int m_menuRow = -1;
+    QVariant m_pendingKey;
+    bool m_applying = false;
 };
 
 } // namespace domiva
