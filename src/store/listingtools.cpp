@@ -12,6 +12,8 @@
 
 #include <sqlite3.h>
 
+#include <string.h> // memmem
+
 #include <string_view>
 #include <vector>
 
@@ -176,8 +178,10 @@ void containsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
         if (buffer.size() < foldedCapacity(bytes))
             buffer.resize(foldedCapacity(bytes));
         const std::size_t length = foldUtf8(text, bytes, buffer.data());
-        const std::string_view haystack(reinterpret_cast<const char*>(buffer.data()), length);
-        if (haystack.find(needle) != std::string_view::npos) {
+        // Not string_view::find: it stops at every byte equal to the needle's first, and in
+        // Cyrillic that lead byte is every other one. glibc's memmem skips by pairs of bytes.
+        if (needle.empty() ||
+            memmem(buffer.data(), length, needle.data(), needle.size()) != nullptr) {
             sqlite3_result_int(context, 1);
             return;
         }
