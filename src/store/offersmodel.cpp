@@ -56,9 +56,9 @@ EngineStatement prepareEngine(sqlite3* engine, const QByteArray& text) {
 enum class ScanSegment { Dated, Undated, End };
 
 QByteArray scanStatement(ScanSegment segment, bool resumed) {
-    QByteArray text = "SELECT rowid, dt_obj, id, " +
+    QByteArray text = "SELECT IIF(" +
                       QByteArray(offerfilter::condition().data(), offerfilter::condition().size());
-    text += " FROM Offers WHERE qid=?";
+    text += ", rowid, NULL), dt_obj, id FROM Offers WHERE qid=?";
     if (segment == ScanSegment::Dated)
         text += resumed ? " AND dt_obj IS NOT NULL AND (dt_obj, id) < (?, ?)"
                           " ORDER BY dt_obj DESC, id DESC"
@@ -270,8 +270,9 @@ bool OffersModel::scanSlice(FilterScan& scan, std::vector<qint64>& found,
         int rc = SQLITE_ROW;
         bool sliceOver = false;
         while (!sliceOver && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-            if (sqlite3_column_int(stmt.get(), 3) != 0)
-                found.push_back(sqlite3_column_int64(stmt.get(), 0));
+            const qint64 key = sqlite3_column_int64(stmt.get(), 0);
+            if (key != 0 || sqlite3_column_type(stmt.get(), 0) != SQLITE_NULL)
+                found.push_back(key);
             ++looked;
             sliceOver = looked >= m_sliceRows || found.size() >= enoughMatches ||
                         (looked % 64 == 0 && clock.nsecsElapsed() >= budgetNs);
