@@ -115,6 +115,7 @@ private slots:
         QTest::newRow("Ё folds") << u"ёлка"_s << QStringList{u"a1"_s};
         QTest::newRow("ASCII case") << u"ABC"_s << QStringList{u"a2"_s};
         QTest::newRow("common") << u"/"_s << QStringList{u"a3"_s, u"a2"_s, u"a1"_s};
+        QTest::newRow("folded longer") << u"ⱥ"_s << QStringList{u"a2"_s};
         QTest::newRow("percent literal") << u"50%"_s << QStringList{u"a3"_s};
         QTest::newRow("percent alone") << u"%"_s << QStringList{u"a3"_s};
         QTest::newRow("underscore literal") << u"a_b"_s << QStringList{u"a2"_s};
@@ -128,8 +129,8 @@ private slots:
         Fixture f;
         RawConnection raw = f.raw();
         raw.exec(u"UPDATE Offers SET owntxt_obj='ЁЛКА', kitch_obj='кухня' WHERE id='a1'"_s);
-        raw.exec(u"UPDATE Offers SET metro_obj='СОКОЛ', publ_obj='abc a_b', perc_obj='50 руб' "
-                 u"WHERE id='a2'"_s);
+        raw.exec(u"UPDATE Offers SET metro_obj='СОКОЛ', publ_obj='abc a_b', perc_obj='50 руб', "
+                 u"flat_obj='Ⱥ' WHERE id='a2'"_s);
         raw.exec(u"UPDATE Offers SET cont_obj='сокол', perc_obj='50%', owntxt_obj='axb' "
                  u"WHERE id='a3'"_s);
         // The same order, with a tie broken by id and a listing without a date.
