@@ -50,9 +50,9 @@ EngineStatement prepareEngine(sqlite3* engine, const QByteArray& text) {
 
 // The filter's slices walk the search in the grid's order, keyed on it: the dated offers
 // newest first, then those without a date (a NULL never compares below a key, so they are a
-// segment of their own). Each row says whether it matches, so a slice is bounded by the rows
-// it looks at, not by the matches it finds. Bound: the folded text, the search, then the
-// position (dt_obj, id) after which the slice starts.
+// segment of their own). Every row comes back, with its key when it matches (NULL when not),
+// so a slice is bounded by the rows it looks at, not by the matches it finds. Bound: the
+// folded text, the search, then the position (dt_obj, id) after which the slice starts.
 enum class ScanSegment { Dated, Undated, End };
 
 QByteArray scanStatement(ScanSegment segment, bool resumed) {

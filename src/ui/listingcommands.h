@@ -47,9 +47,6 @@ public:
 
     // The listings now show another search (or were opened anew): the filter is gone.
     void resetFilter();
-    // The listing the cursor goes back to once the running filter finds it again after the
-    // listings were read anew (a sync); null when there is none to wait for.
-    const QVariant& pendingListing() const { return m_pendingKey; }
 
 public slots:
     // The search in the given row of the searches grid, or the grid's current one for -1.
@@ -85,6 +82,8 @@ private:
     QLineEdit* m_filterEdit = nullptr;
     QTimer m_filterDelay;
     int m_menuRow = -1;
+    // The listing the cursor goes back to once the running filter finds it again after the
+    // listings were read anew (a sync); null when there is none to wait for.
     QVariant m_pendingKey;
     bool m_applying = false;
 };
