@@ -50,22 +50,20 @@ EngineStatement prepareEngine(sqlite3* engine, const QByteArray& text) {
 
 // The filter's slices walk the search in the grid's order, keyed on it: the dated offers
 // newest first, then those without a date (a NULL never compares below a key, so they are a
-// segment of their own). Every row comes back, with its key when it matches (NULL when not),
-// so a slice is bounded by the rows it looks at, not by the matches it finds. Bound: the
-// folded text, the search, then the position (dt_obj, id) after which the slice starts.
+// segment of their own). The engine tests the listings itself and returns the matches, and
+// the listing at which the slice is over (sliceCondition). Bound: the search, the position
+// (dt_obj, id) after which the slice starts, the probe and the folded text.
 enum class ScanSegment { Dated, Undated, End };
 
 QByteArray scanStatement(ScanSegment segment, bool resumed) {
-    QByteArray text = "SELECT IIF(" +
-                      QByteArray(offerfilter::condition().data(), offerfilter::condition().size());
-    text += ", rowid, NULL), dt_obj, id FROM Offers WHERE qid=?";
-    if (segment == ScanSegment::Dated)
-        text += resumed ? " AND dt_obj IS NOT NULL AND (dt_obj, id) < (?, ?)"
-                          " ORDER BY dt_obj DESC, id DESC"
-                        : " AND dt_obj IS NOT NULL ORDER BY dt_obj DESC, id DESC";
-    else
-        text += resumed ? " AND dt_obj IS NULL AND id < ? ORDER BY id DESC"
-                        : " AND dt_obj IS NULL ORDER BY id DESC";
+    const bool dated = segment == ScanSegment::Dated;
+    QByteArray text = "SELECT rowid, dt_obj, id FROM Offers WHERE qid=?";
+    text += dated ? " AND dt_obj IS NOT NULL" : " AND dt_obj IS NULL";
+    if (resumed)
+        text += dated ? " AND (dt_obj, id) < (?, ?)" : " AND id < ?";
+    text += " AND " +
+            QByteArray(offerfilter::sliceCondition().data(), offerfilter::sliceCondition().size());
+    text += dated ? " ORDER BY dt_obj DESC, id DESC" : " ORDER BY id DESC";
     return text;
 }
 
@@ -250,34 +248,32 @@ void OffersModel::stopScan() {
 bool OffersModel::scanSlice(FilterScan& scan, std::vector<qint64>& found,
                             std::size_t enoughMatches) const {
     sqlite3* engine = engineHandle(database().connection());
-    QElapsedTimer clock;
-    clock.start();
-    const std::int64_t budgetNs = std::int64_t(m_sliceMs) * 1'000'000;
-    int looked = 0;
+    offerfilter::SliceProbe probe;
+    probe.rows = m_sliceRows;
+    probe.budgetNs = std::int64_t(m_sliceMs) * 1'000'000;
+    probe.clock.start();
     while (scan.segment != ScanSegment::End) {
         const bool dated = scan.segment == ScanSegment::Dated;
         const bool resumed = scan.lastId != nullptr;
         // Finalized on every way out: no read snapshot outlives the slice.
         const EngineStatement stmt = prepareEngine(engine, scanStatement(scan.segment, resumed));
-        sqlite3_bind_text(stmt.get(), 1, scan.needle.constData(),
-                          static_cast<int>(scan.needle.size()), SQLITE_STATIC);
-        sqlite3_bind_int(stmt.get(), 2, scan.qid);
+        int position = 1;
+        sqlite3_bind_int(stmt.get(), position++, scan.qid);
         if (resumed) {
             if (dated)
-                sqlite3_bind_value(stmt.get(), 3, scan.lastDate.get());
-            sqlite3_bind_value(stmt.get(), dated ? 4 : 3, scan.lastId.get());
+                sqlite3_bind_value(stmt.get(), position++, scan.lastDate.get());
+            sqlite3_bind_value(stmt.get(), position++, scan.lastId.get());
         }
+        offerfilter::bindProbe(stmt.get(), position++, probe);
+        sqlite3_bind_text(stmt.get(), position, scan.needle.constData(),
+                          static_cast<int>(scan.needle.size()), SQLITE_STATIC);
         int rc = SQLITE_ROW;
-        bool sliceOver = false;
-        while (!sliceOver && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-            const qint64 key = sqlite3_column_int64(stmt.get(), 0);
-            if (key != 0 || sqlite3_column_type(stmt.get(), 0) != SQLITE_NULL)
-                found.push_back(key);
-            ++looked;
-            sliceOver = looked >= m_sliceRows || found.size() >= enoughMatches ||
-                        (looked % 64 == 0 && clock.nsecsElapsed() >= budgetNs);
-        }
-        if (sliceOver) {
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+            if (probe.lastMatched)
+                found.push_back(sqlite3_column_int64(stmt.get(), 0));
+            // A page of matches ends the first slice early, to show them at once.
+            if (!probe.over && found.size() < enoughMatches)
+                continue;
             if (dated)
                 scan.lastDate.reset(sqlite3_value_dup(sqlite3_column_value(stmt.get(), 1)));
             scan.lastId.reset(sqlite3_value_dup(sqlite3_column_value(stmt.get(), 2)));
