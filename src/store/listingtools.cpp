@@ -12,6 +12,8 @@
 
 #include <sqlite3.h>
 
+#include <string.h> // memmem
+
 #include <string_view>
 #include <vector>
 
@@ -49,6 +51,10 @@ constexpr QLatin1String countOffersOfQuery{"SELECT COUNT(*) FROM Offers WHERE qi
 constexpr QLatin1String filterFunctionName{"domiva_contains"};
 constexpr QLatin1String filterCondition{
     "domiva_contains(?, min_obj, metro_obj, price_obj, perc_obj, flat_obj, cont_obj, "
+    "owntxt_obj, publ_obj)"};
+constexpr QLatin1String sliceFunctionName{"domiva_slice"};
+constexpr QLatin1String sliceFilterCondition{
+    "domiva_slice(?, ?, min_obj, metro_obj, price_obj, perc_obj, flat_obj, cont_obj, "
     "owntxt_obj, publ_obj)"};
 // clang-format on
 
@@ -160,8 +166,8 @@ std::size_t foldUtf8(const unsigned char* s, std::size_t n, unsigned char* out) 
     return static_cast<std::size_t>(o - out);
 }
 
-// domiva_contains(needle, field...): 1 when the folded needle occurs in one of the fields.
-void containsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+// Whether the folded needle argv[0] occurs in one of the fields argv[1] ... argv[argc - 1].
+bool containsFolded(int argc, sqlite3_value** argv) {
     thread_local std::vector<unsigned char> buffer;
     const auto* needleText = sqlite3_value_text(argv[0]);
     const std::string_view needle(reinterpret_cast<const char*>(needleText),
@@ -171,18 +177,41 @@ void containsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) 
             continue;
         const unsigned char* text = sqlite3_value_text(argv[i]);
         const auto bytes = static_cast<std::size_t>(sqlite3_value_bytes(argv[i]));
-        if (text == nullptr || bytes < needle.size())
+        // No shortcut on the stored length: a few letters take more bytes folded (Ⱥ, ⱥ).
+        if (text == nullptr)
             continue;
         if (buffer.size() < foldedCapacity(bytes))
             buffer.resize(foldedCapacity(bytes));
         const std::size_t length = foldUtf8(text, bytes, buffer.data());
-        const std::string_view haystack(reinterpret_cast<const char*>(buffer.data()), length);
-        if (haystack.find(needle) != std::string_view::npos) {
-            sqlite3_result_int(context, 1);
-            return;
-        }
+        // Not string_view::find: it stops at every byte equal to the needle's first, and in
+        // Cyrillic that lead byte is every other one. glibc's memmem skips by pairs of bytes.
+        if (needle.empty() ||
+            memmem(buffer.data(), length, needle.data(), needle.size()) != nullptr)
+            return true;
     }
-    sqlite3_result_int(context, 0);
+    return false;
+}
+
+// domiva_contains(needle, field...): 1 when the folded needle occurs in one of the fields.
+void containsFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    sqlite3_result_int(context, containsFolded(argc, argv) ? 1 : 0);
+}
+
+// domiva_slice(probe, needle, field...): domiva_contains for one listing of a slice, which the
+// probe counts; 1 also for the listing at which the slice is over, so that the statement
+// returns it and the caller knows where to resume.
+void sliceFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    auto* probe = static_cast<offerfilter::SliceProbe*>(
+        sqlite3_value_pointer(argv[0], offerfilter::SliceProbe::typeName));
+    if (probe == nullptr) {
+        sqlite3_result_error(context, "domiva_slice: no probe", -1);
+        return;
+    }
+    probe->lastMatched = containsFolded(argc - 1, argv + 1);
+    ++probe->looked;
+    probe->over = probe->looked >= probe->rows ||
+                  (probe->looked % 64 == 0 && probe->clock.nsecsElapsed() >= probe->budgetNs);
+    sqlite3_result_int(context, probe->lastMatched || probe->over ? 1 : 0);
 }
 
 QString nonNull(const QString& text) {
@@ -234,14 +263,27 @@ QByteArray folded(QStringView text) {
 void install(Database& db) {
     sqlite3* handle = engineHandle(db.connection());
     const QByteArray name(filterFunctionName.data(), filterFunctionName.size());
+    const QByteArray sliceName(sliceFunctionName.data(), sliceFunctionName.size());
     if (sqlite3_create_function_v2(handle, name.constData(), -1,
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
-                                   &containsFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+                                   &containsFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        // Counts what it is called for: only our own statements may use it.
+        sqlite3_create_function_v2(handle, sliceName.constData(), -1,
+                                   SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, &sliceFunction,
+                                   nullptr, nullptr, nullptr) != SQLITE_OK)
         throw Error(QString::fromUtf8(sqlite3_errmsg(handle)));
 }
 
 QLatin1String condition() {
     return filterCondition;
+}
+
+QLatin1String sliceCondition() {
+    return sliceFilterCondition;
+}
+
+void bindProbe(sqlite3_stmt* statement, int position, SliceProbe& probe) {
+    sqlite3_bind_pointer(statement, position, &probe, SliceProbe::typeName, nullptr);
 }
 
 QVariant bindValue(const QString& text) {

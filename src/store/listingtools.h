@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLatin1String>
 #include <QString>
 #include <QStringList>
@@ -7,6 +8,10 @@
 #include <QVariant>
 
 #include <QSaveFile>
+
+#include <cstdint>
+
+struct sqlite3_stmt;
 
 namespace domiva {
 
@@ -41,6 +46,23 @@ void install(Database& db);
 // The condition to add to a statement on Offers: it takes one bound value, bindValue(text).
 QLatin1String condition();
 QVariant bindValue(const QString& text);
+
+// One slice of a scan over a search in the order of an index: the listings it may look at,
+// counted by the condition itself, and whether the last one matched.
+struct SliceProbe {
+    static constexpr const char* typeName = "domiva_slice_probe";
+    int rows = 0;              // at most this many listings
+    std::int64_t budgetNs = 0; // for about this long on clock
+    QElapsedTimer clock;
+    int looked = 0;
+    bool over = false; // the last listing looked at ends the slice
+    bool lastMatched = false;
+};
+// The condition for a statement that scans a slice: it holds for the listings that match and
+// for the one at which the slice is over (the probe tells them apart); the statement is done
+// with then. It takes two bound values: bindProbe, then folded(text) as UTF-8 text.
+QLatin1String sliceCondition();
+void bindProbe(sqlite3_stmt* statement, int position, SliceProbe& probe);
 
 } // namespace offerfilter
 

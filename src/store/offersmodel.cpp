@@ -6,13 +6,16 @@
 #include "store/sqlutil.h"
 #include "store/statements.h"
 
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 namespace domiva {
@@ -35,6 +38,34 @@ QString asciiFolded(const QString& text) {
 }
 
 using EngineStatement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+using EngineValue = std::unique_ptr<sqlite3_value, decltype(&sqlite3_value_free)>;
+
+EngineStatement prepareEngine(sqlite3* engine, const QByteArray& text) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(engine, text.constData(), static_cast<int>(text.size()), &raw,
+                           nullptr) != SQLITE_OK)
+        throw Error(QString::fromUtf8(sqlite3_errmsg(engine)));
+    return EngineStatement(raw, &sqlite3_finalize);
+}
+
+// The filter's slices walk the search in the grid's order, keyed on it: the dated offers
+// newest first, then those without a date (a NULL never compares below a key, so they are a
+// segment of their own). The engine tests the listings itself and returns the matches, and
+// the listing at which the slice is over (sliceCondition). Bound: the search, the position
+// (dt_obj, id) after which the slice starts, the probe and the folded text.
+enum class ScanSegment { Dated, Undated, End };
+
+QByteArray scanStatement(ScanSegment segment, bool resumed) {
+    const bool dated = segment == ScanSegment::Dated;
+    QByteArray text = "SELECT rowid, dt_obj, id FROM Offers WHERE qid=?";
+    text += dated ? " AND dt_obj IS NOT NULL" : " AND dt_obj IS NULL";
+    if (resumed)
+        text += dated ? " AND (dt_obj, id) < (?, ?)" : " AND id < ?";
+    text += " AND " +
+            QByteArray(offerfilter::sliceCondition().data(), offerfilter::sliceCondition().size());
+    text += dated ? " ORDER BY dt_obj DESC, id DESC" : " ORDER BY id DESC";
+    return text;
+}
 
 void bindValue(sqlite3_stmt* stmt, int position, const QVariant& value) {
     switch (value.typeId()) {
@@ -86,12 +117,27 @@ std::vector<qint64> readKeyColumn(const QSqlDatabase& db, const QString& text,
 
 } // namespace
 
+// Where the filter stands: what it looks for and the last offer a slice looked at (copies of
+// its stored values, so that the next slice compares exactly as the order does).
+struct OffersModel::FilterScan {
+    QByteArray needle;
+    qint32 qid = 0;
+    ScanSegment segment = ScanSegment::Dated;
+    EngineValue lastDate{nullptr, &sqlite3_value_free};
+    EngineValue lastId{nullptr, &sqlite3_value_free};
+};
+
+OffersModel::~OffersModel() = default;
+
 OffersModel::OffersModel(Database& db, QObject* parent)
     : StoreTableModel(db, sql::offersColumns,
                       {Kind::Text, Kind::Integer, Kind::Flag, Kind::Text, Kind::Text, Kind::Text,
                        Kind::Text, Kind::Text, Kind::Text, Kind::Text, Kind::Text, Kind::Text,
                        Kind::Text, Kind::Text, Kind::DateTime},
                       parent) {
+    m_scanTimer.setSingleShot(true);
+    m_scanTimer.setInterval(0);
+    connect(&m_scanTimer, &QTimer::timeout, this, &OffersModel::continueScan);
     reload();
 }
 
@@ -106,6 +152,15 @@ void OffersModel::setFilter(const QString& text) {
         offerfilter::install(database());
     m_filter = text;
     reload();
+}
+
+bool OffersModel::filterScanning() const noexcept {
+    return m_scan != nullptr;
+}
+
+void OffersModel::setFilterSlice(int rows, int ms) {
+    m_sliceRows = std::max(rows, 0);
+    m_sliceMs = std::max(ms, 1);
 }
 
 void OffersModel::setPageSize(int rows) {
@@ -151,20 +206,128 @@ std::vector<qint64> OffersModel::readKeys() const {
 }
 
 std::vector<StoreTableModel::Row> OffersModel::loadRows() {
-    m_loadedKeys = readKeys();
+    m_loadedScan.reset();
+    if (m_filter.isEmpty() || m_sliceRows == 0) {
+        m_loadedKeys = readKeys();
+        return {};
+    }
+    auto scan = std::make_unique<FilterScan>();
+    scan->needle = offerfilter::folded(m_filter);
+    scan->qid = m_qid;
+    m_loadedKeys.clear();
+    // The first slice ends as soon as it has a page of matches, to show them at once.
+    if (!scanSlice(*scan, m_loadedKeys, static_cast<std::size_t>(m_pageSize)))
+        m_loadedScan = std::move(scan);
     return {};
 }
 
 void OffersModel::adoptLoadedState() {
     m_keys = std::move(m_loadedKeys);
     m_loadedKeys = {};
+    stopScan();
+    m_scan = std::move(m_loadedScan);
+    if (m_scan)
+        m_scanTimer.start();
     dropPages();
 }
 
 void OffersModel::loadFailedReset() {
     m_keys = {};
     m_loadedKeys = {};
+    m_loadedScan.reset();
+    stopScan();
     dropPages();
+}
+
+void OffersModel::stopScan() {
+    m_scanTimer.stop();
+    m_scan.reset();
+    ++m_scanGeneration;
+}
+
+bool OffersModel::scanSlice(FilterScan& scan, std::vector<qint64>& found,
+                            std::size_t enoughMatches) const {
+    sqlite3* engine = engineHandle(database().connection());
+    offerfilter::SliceProbe probe;
+    probe.rows = m_sliceRows;
+    probe.budgetNs = std::int64_t(m_sliceMs) * 1'000'000;
+    probe.clock.start();
+    while (scan.segment != ScanSegment::End) {
+        const bool dated = scan.segment == ScanSegment::Dated;
+        const bool resumed = scan.lastId != nullptr;
+        // Finalized on every way out: no read snapshot outlives the slice.
+        const EngineStatement stmt = prepareEngine(engine, scanStatement(scan.segment, resumed));
+        int position = 1;
+        sqlite3_bind_int(stmt.get(), position++, scan.qid);
+        if (resumed) {
+            if (dated)
+                sqlite3_bind_value(stmt.get(), position++, scan.lastDate.get());
+            sqlite3_bind_value(stmt.get(), position++, scan.lastId.get());
+        }
+        offerfilter::bindProbe(stmt.get(), position++, probe);
+        sqlite3_bind_text(stmt.get(), position, scan.needle.constData(),
+                          static_cast<int>(scan.needle.size()), SQLITE_STATIC);
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+            if (probe.lastMatched)
+                found.push_back(sqlite3_column_int64(stmt.get(), 0));
+            // A page of matches ends the first slice early, to show them at once.
+            if (!probe.over && found.size() < enoughMatches)
+                continue;
+            if (dated)
+                scan.lastDate.reset(sqlite3_value_dup(sqlite3_column_value(stmt.get(), 1)));
+            scan.lastId.reset(sqlite3_value_dup(sqlite3_column_value(stmt.get(), 2)));
+            if ((dated && scan.lastDate == nullptr) || scan.lastId == nullptr)
+                throw Error(QString::fromUtf8(sqlite3_errstr(SQLITE_NOMEM)));
+            return false;
+        }
+        if (rc != SQLITE_DONE)
+            throw Error(QString::fromUtf8(sqlite3_errmsg(engine)));
+        scan.segment = dated ? ScanSegment::Undated : ScanSegment::End;
+        scan.lastDate.reset();
+        scan.lastId.reset();
+    }
+    return true;
+}
+
+void OffersModel::continueScan() {
+    if (!m_scan)
+        return;
+    std::vector<qint64> found;
+    bool finished = false;
+    std::optional<QString> failure;
+    try {
+        finished = scanSlice(*m_scan, found, std::numeric_limits<std::size_t>::max());
+    } catch (const Error& error) {
+        failure = error.message();
+    }
+    const std::uint64_t generation = m_scanGeneration;
+    appendKeys(found);
+    // A view may have started another filter while it was told of the new rows.
+    if (generation != m_scanGeneration)
+        return;
+    if (finished || failure) {
+        stopScan();
+        if (failure)
+            emit loadFailed(*failure);
+        emit filterScanFinished();
+        return;
+    }
+    m_scanTimer.start();
+}
+
+void OffersModel::appendKeys(const std::vector<qint64>& found) {
+    if (found.empty())
+        return;
+    const int first = rowCount();
+    // The page at the old end may hold fewer rows than a page: it is read again when asked for.
+    if (first % m_pageSize != 0) {
+        const int partial = first / m_pageSize;
+        std::erase_if(m_pages, [partial](const Page& held) { return held.index == partial; });
+    }
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(found.size()) - 1);
+    m_keys.insert(m_keys.end(), found.begin(), found.end());
+    endInsertRows();
 }
 
 void OffersModel::dropPages() {

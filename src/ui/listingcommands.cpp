@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressDialog>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 #include <array>
@@ -129,6 +130,10 @@ ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(w
     m_filterBar->hide();
     if (auto* layout = qobject_cast<QVBoxLayout*>(window->pnlTop->layout()))
         layout->insertWidget(0, m_filterBar);
+
+    // A click or a key on the listings is the user's choice of row: no earlier one is put back.
+    offers->installEventFilter(this);
+    offers->viewport()->installEventFilter(this);
 
     m_filterDelay.setSingleShot(true);
     m_filterDelay.setInterval(filterDelayMs);
@@ -287,6 +292,61 @@ void ListingCommands::resetFilter() {
     m_filterDelay.stop();
     m_filterEdit->clear();
     m_filterBar->hide();
+    m_pendingKey = QVariant();
+    watchOffers();
+}
+
+void ListingCommands::watchOffers() {
+    OffersModel* offers = m_window->offersModel();
+    if (offers == nullptr)
+        return;
+    connect(offers, &QAbstractItemModel::modelAboutToBeReset, this,
+            &ListingCommands::offersAboutToReset, Qt::UniqueConnection);
+    connect(offers, &QAbstractItemModel::modelReset, this, &ListingCommands::offersReset,
+            Qt::UniqueConnection);
+    connect(offers, &QAbstractItemModel::rowsInserted, this, &ListingCommands::offersFound,
+            Qt::UniqueConnection);
+    connect(offers, &OffersModel::filterScanFinished, this, &ListingCommands::offersScanFinished,
+            Qt::UniqueConnection);
+}
+
+void ListingCommands::offersAboutToReset() {
+    // Read anew under the same filter (a sync, a search marked read): the listing under the
+    // cursor may only be found again slices later.
+    const OffersModel* offers = m_window->offersModel();
+    const QModelIndex current = m_window->dbgOffers->currentIndex();
+    m_pendingKey =
+        !m_applying && offers != nullptr && !offers->filter().isEmpty() && current.isValid()
+            ? offers->keyOfRow(current.row())
+            : QVariant();
+}
+
+void ListingCommands::offersReset() {
+    OffersModel* offers = m_window->offersModel();
+    // Among the first rows, the window puts the cursor back itself.
+    if (!m_pendingKey.isNull() &&
+        (offers == nullptr || !offers->filterScanning() || offers->rowOfKey(m_pendingKey) >= 0))
+        m_pendingKey = QVariant();
+}
+
+void ListingCommands::offersFound(const QModelIndex& parent, int first) {
+    OffersModel* offers = m_window->offersModel();
+    if (parent.isValid() || offers == nullptr)
+        return;
+    if (!m_pendingKey.isNull()) {
+        const int row = offers->rowOfKey(m_pendingKey);
+        if (row >= 0) {
+            m_pendingKey = QVariant();
+            placeCursor(m_window->dbgOffers, row);
+        }
+    } else if (first == 0 && !m_window->dbgOffers->currentIndex().isValid()) {
+        // The first matches of a filter that found none in its first slice.
+        placeCursor(m_window->dbgOffers, 0);
+    }
+}
+
+void ListingCommands::offersScanFinished() {
+    m_pendingKey = QVariant();
 }
 
 void ListingCommands::applyFilter() {
@@ -296,12 +356,16 @@ void ListingCommands::applyFilter() {
         const QString text = m_filterEdit->text();
         if (offers == nullptr || offers->filter() == text)
             return;
+        const QScopedValueRollback applying(m_applying, true);
         offers->setFilter(text);
         placeCursor(m_window->dbgOffers, 0);
     });
 }
 
 bool ListingCommands::eventFilter(QObject* watched, QEvent* event) {
+    if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress) &&
+        (watched == m_window->dbgOffers || watched == m_window->dbgOffers->viewport()))
+        m_pendingKey = QVariant();
     if (watched == m_filterEdit && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         closeFilter();

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QVariant>
 
 #include <functional>
 
@@ -24,8 +25,10 @@ class ListingCommands : public QObject {
     Q_OBJECT
 
 public:
-    // The short wait between the last keystroke and the filter being applied.
-    static constexpr int filterDelayMs = 60;
+    // The wait between the last keystroke and the filter being applied: none beyond the
+    // keystrokes already queued, since the filter holds the window for one short slice only
+    // and the next keystroke starts it over.
+    static constexpr int filterDelayMs = 0;
 
     explicit ListingCommands(TfrmMain* window);
 
@@ -63,6 +66,12 @@ private:
     void showOffersMenu(const QPoint& pos);
     int queryRow(int row) const;
     void runExport(qint32 qid, const QString& path);
+    // Following the filter's progress in the listings model shown now.
+    void watchOffers();
+    void offersAboutToReset();
+    void offersReset();
+    void offersFound(const QModelIndex& parent, int first);
+    void offersScanFinished();
 
     TfrmMain* m_window;
     QAction* m_markRead = nullptr;
@@ -73,6 +82,10 @@ private:
     QLineEdit* m_filterEdit = nullptr;
     QTimer m_filterDelay;
     int m_menuRow = -1;
+    // The listing the cursor goes back to once the running filter finds it again after the
+    // listings were read anew (a sync); null when there is none to wait for.
+    QVariant m_pendingKey;
+    bool m_applying = false;
 };
 
 } // namespace domiva

@@ -114,6 +114,8 @@ private slots:
         QTest::newRow("Cyrillic, other case") << u"сОКОЛ"_s << QStringList{u"a3"_s, u"a2"_s};
         QTest::newRow("Ё folds") << u"ёлка"_s << QStringList{u"a1"_s};
         QTest::newRow("ASCII case") << u"ABC"_s << QStringList{u"a2"_s};
+        QTest::newRow("common") << u"/"_s << QStringList{u"a3"_s, u"a2"_s, u"a1"_s};
+        QTest::newRow("folded longer") << u"ⱥ"_s << QStringList{u"a2"_s};
         QTest::newRow("percent literal") << u"50%"_s << QStringList{u"a3"_s};
         QTest::newRow("percent alone") << u"%"_s << QStringList{u"a3"_s};
         QTest::newRow("underscore literal") << u"a_b"_s << QStringList{u"a2"_s};
@@ -127,16 +129,29 @@ private slots:
         Fixture f;
         RawConnection raw = f.raw();
         raw.exec(u"UPDATE Offers SET owntxt_obj='ЁЛКА', kitch_obj='кухня' WHERE id='a1'"_s);
-        raw.exec(u"UPDATE Offers SET metro_obj='СОКОЛ', publ_obj='abc a_b', perc_obj='50 руб' "
-                 u"WHERE id='a2'"_s);
+        raw.exec(u"UPDATE Offers SET metro_obj='СОКОЛ', publ_obj='abc a_b', perc_obj='50 руб', "
+                 u"flat_obj='Ⱥ' WHERE id='a2'"_s);
         raw.exec(u"UPDATE Offers SET cont_obj='сокол', perc_obj='50%', owntxt_obj='axb' "
                  u"WHERE id='a3'"_s);
-        OffersModel model(*f.db);
-        model.setQueryId(10);
-        model.setFilter(text);
-        QCOMPARE(keys(model), found);
-        model.setQueryId(10); // another search clears it
-        QCOMPARE(keys(model).size(), 3);
+        // The same order, with a tie broken by id and a listing without a date.
+        raw.exec(u"UPDATE Offers SET dt_obj=(SELECT dt_obj FROM Offers WHERE id='a2') "
+                 u"WHERE id='a3'"_s);
+        raw.exec(u"UPDATE Offers SET dt_obj=NULL WHERE id='a1'"_s);
+        // One statement, then slices of one and two listings over pages of two rows.
+        for (const int slice : {0, 1, 2}) {
+            OffersModel model(*f.db);
+            model.setFilterSlice(slice, 1000);
+            model.setPageSize(2);
+            model.setQueryId(10);
+            const auto shownSoFar = [&] { QCOMPARE(keys(model), found.mid(0, model.rowCount())); };
+            QObject::connect(&model, &QAbstractItemModel::rowsInserted, &model, shownSoFar);
+            model.setFilter(text);
+            shownSoFar();
+            QTRY_VERIFY(!model.filterScanning());
+            QCOMPARE(keys(model), found);
+            model.setQueryId(10); // another search clears it
+            QCOMPARE(keys(model).size(), 3);
+        }
     }
 
     void exportSearch_data() {

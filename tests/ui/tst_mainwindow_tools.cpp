@@ -97,16 +97,26 @@ private slots:
 
     void filter() {
         Fixture f;
+        OffersModel* offers = f.window->offersModel();
+        offers->setFilterSlice(1, 1000); // a listing a turn
         QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
         QVERIFY(f.commands->filterBar()->isVisible());
         QCOMPARE(QApplication::focusWidget(), f.commands->filterEdit());
-        f.type(f.commands->filterEdit(), u"сокол"_s);
-        QTRY_COMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a1"_s}));
+        // Further keystrokes start a running filter over.
+        f.type(f.commands->filterEdit(), u"с"_s);
+        f.commands->applyFilter();
+        QVERIFY(offers->filterScanning());
+        f.type(f.commands->filterEdit(), u"окол"_s);
+        QTRY_VERIFY(!offers->filterScanning());
+        QCOMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a1"_s}));
         // Clicking a filtered row opens that listing.
         f.click(f.window->dbgOffers, 1, u"metro_obj"_s);
         QCOMPARE(f.window->pnlBottom->lblMetro_obj->text(),
                  u"Профсоюзная, ул. Вавилова 5 у м. Сокол"_s);
         QCOMPARE(f.stored(u"SELECT group_concat(id) FROM Offers WHERE unreaded=0"_s), u"a1"_s);
+        // Read anew, the cursor goes back to it once the filter finds it again.
+        offers->refresh();
+        QTRY_COMPARE(f.window->dbgOffers->currentIndex().row(), 1);
         // Escape clears it.
         QTest::keyClick(f.commands->filterEdit(), Qt::Key_Escape);
         QVERIFY(!f.commands->filterBar()->isVisible());
@@ -115,7 +125,11 @@ private slots:
         f.commands->openFilter();
         f.type(f.commands->filterEdit(), u"ПАРК"_s);
         QTRY_COMPARE(f.offerKeys(), QStringList{u"a2"_s});
+        // Selecting another search stops a running filter.
+        offers->refresh();
+        QVERIFY(offers->filterScanning());
         f.click(f.window->dbgQueries, 1, u"qname"_s);
+        QVERIFY(!offers->filterScanning());
         QCOMPARE(f.commands->filterEdit()->text(), QString());
         QCOMPARE(f.offerKeys(), QStringList{u"b1"_s});
     }
