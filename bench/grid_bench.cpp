@@ -9,6 +9,7 @@
 #include "store/offersmodel.h"
 #include "ui/datagrid.h"
 #include "ui/griddelegates.h"
+#include "ui/mainwindow.h"
 
 #include "benchdata.h"
 #include "rss.h"
@@ -60,14 +61,7 @@ void BM_GridAfterEndAndHome(benchmark::State& state) {
         grid.setItemDelegate(new OffersDelegate(&grid));
         grid.setGridLines(DataGrid::GridLines::BetweenRows);
         grid.setModel(&model);
-        grid.showFields({{QStringLiteral("unreaded"), 14},
-                         {QStringLiteral("room_obj"), 17},
-                         {QStringLiteral("metro_obj"), 323},
-                         {QStringLiteral("min_obj"), 24},
-                         {QStringLiteral("price_obj"), 44},
-                         {QStringLiteral("info_obj"), 72},
-                         {QStringLiteral("cont_obj"), 155},
-                         {QStringLiteral("dt_obj"), 110}});
+        grid.showFields(TfrmMain::offerFields());
         grid.resize(793, 265);
         grid.show();
         QApplication::processEvents();

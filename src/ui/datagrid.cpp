@@ -263,4 +263,23 @@ void DataGrid::changeEvent(QEvent* event) {
         updateRowHeight();
 }
 
+int DataGrid::cursorRow() const {
+    if (model() == nullptr || model()->rowCount() == 0)
+        return -1;
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() : 0;
+}
+
+void DataGrid::placeCursor(int row) {
+    if (model() == nullptr || selectionModel() == nullptr || row < 0 || row >= model()->rowCount())
+        return;
+    const QModelIndex current = currentIndex();
+    int column = current.isValid() ? current.column() : firstVisibleColumn();
+    if (column < 0)
+        column = 0;
+    selectionModel()->setCurrentIndex(model()->index(row, column),
+                                      QItemSelectionModel::ClearAndSelect |
+                                          QItemSelectionModel::Rows);
+}
+
 } // namespace domiva

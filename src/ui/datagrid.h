@@ -48,6 +48,12 @@ public:
     // Logical indexes of the shown columns, left to right.
     QList<int> visibleColumns() const;
 
+    // The row the cursor stands on: the current row, else the first one (a data cursor always
+    // has a current row once it holds rows); -1 for an empty grid.
+    int cursorRow() const;
+    // Moves the cursor to a row without any user action: no column-enter follows.
+    void placeCursor(int row);
+
 signals:
     // The user entered another column: a left click on a cell outside the first shown column,
     // or Tab / Shift+Tab. The current row is already the clicked one when this is raised.

@@ -37,29 +37,6 @@ constexpr std::array<const char*, DetailsPanel::lineCount> detailFields{
     "min_obj",  "metro_obj", "room_obj", "kitch_obj",  "price_obj", "perc_obj",
     "flat_obj", "info_obj",  "cont_obj", "owntxt_obj", "publ_obj",  "dt_obj"};
 
-// The grid's current row; -1 when there is none.
-int currentRow(const DataGrid* grid) {
-    const QAbstractItemModel* model = grid->model();
-    if (model == nullptr || model->rowCount() == 0)
-        return -1;
-    const QModelIndex current = grid->currentIndex();
-    return current.isValid() ? current.row() : 0;
-}
-
-// Moves the grid's cursor without a user action: no column-enter follows.
-void placeCursor(DataGrid* grid, int row) {
-    QAbstractItemModel* model = grid->model();
-    if (model == nullptr || grid->selectionModel() == nullptr || row < 0 ||
-        row >= model->rowCount())
-        return;
-    const QModelIndex current = grid->currentIndex();
-    int column = current.isValid() ? current.column() : grid->firstVisibleColumn();
-    if (column < 0)
-        column = 0;
-    grid->selectionModel()->setCurrentIndex(
-        model->index(row, column), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-}
-
 // The file name a search's listings are offered under: its name, without what a file name
 // cannot hold.
 QString suggestedFileName(const QString& searchName) {
@@ -160,7 +137,7 @@ int ListingCommands::queryRow(int row) const {
         return -1;
     if (row >= 0 && row < model->rowCount())
         return row;
-    return currentRow(m_window->dbgQueries);
+    return m_window->dbgQueries->cursorRow();
 }
 
 void ListingCommands::showQueriesMenu(const QPoint& pos) {
@@ -177,7 +154,7 @@ void ListingCommands::showQueriesMenu(const QPoint& pos) {
 }
 
 void ListingCommands::showOffersMenu(const QPoint& pos) {
-    if (currentRow(m_window->dbgOffers) < 0)
+    if (m_window->dbgOffers->cursorRow() < 0)
         return;
     QMenu menu(m_window->dbgOffers);
     menu.addAction(m_copy);
@@ -201,10 +178,10 @@ void ListingCommands::markSearchRead(int row) {
         queries->refreshRow(qid);
         OffersModel* offers = m_window->offersModel();
         if (offers != nullptr && offers->queryId() == qid.toInt()) {
-            const QVariant key = offers->keyOfRow(currentRow(m_window->dbgOffers));
+            const QVariant key = offers->keyOfRow(m_window->dbgOffers->cursorRow());
             offers->refresh();
             const int restored = key.isNull() ? -1 : offers->rowOfKey(key);
-            placeCursor(m_window->dbgOffers, restored >= 0 ? restored : 0);
+            m_window->dbgOffers->placeCursor(restored >= 0 ? restored : 0);
         }
     });
 }
@@ -256,7 +233,7 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
 void ListingCommands::copyListing() {
     runReported(m_window, [this] {
         const OffersModel* offers = m_window->offersModel();
-        const int row = currentRow(m_window->dbgOffers);
+        const int row = m_window->dbgOffers->cursorRow();
         if (offers == nullptr || row < 0)
             return;
         const QVariantMap shown = offers->rowValues(row, Qt::DisplayRole);
@@ -337,11 +314,11 @@ void ListingCommands::offersFound(const QModelIndex& parent, int first) {
         const int row = offers->rowOfKey(m_pendingKey);
         if (row >= 0) {
             m_pendingKey = QVariant();
-            placeCursor(m_window->dbgOffers, row);
+            m_window->dbgOffers->placeCursor(row);
         }
     } else if (first == 0 && !m_window->dbgOffers->currentIndex().isValid()) {
         // The first matches of a filter that found none in its first slice.
-        placeCursor(m_window->dbgOffers, 0);
+        m_window->dbgOffers->placeCursor(0);
     }
 }
 
@@ -358,7 +335,7 @@ void ListingCommands::applyFilter() {
             return;
         const QScopedValueRollback applying(m_applying, true);
         offers->setFilter(text);
-        placeCursor(m_window->dbgOffers, 0);
+        m_window->dbgOffers->placeCursor(0);
     });
 }
 

@@ -88,41 +88,24 @@ QLabel* statusPanel(const QString& name, const QString& text, QWidget* parent) {
     return label;
 }
 
-// The row the grid's cursor stands on: the current row, else the first one (a data cursor
-// always has a current row once it holds rows); -1 for an empty grid.
-int cursorRow(const DataGrid* grid) {
-    const QAbstractItemModel* model = grid->model();
-    if (model == nullptr || model->rowCount() == 0)
-        return -1;
-    const QModelIndex current = grid->currentIndex();
-    return current.isValid() ? current.row() : 0;
-}
-
-// Moves the grid's cursor without any user action: no column-enter follows.
-void placeCursor(DataGrid* grid, int row) {
-    QAbstractItemModel* model = grid->model();
-    if (model == nullptr || grid->selectionModel() == nullptr || row < 0 ||
-        row >= model->rowCount())
-        return;
-    const QModelIndex current = grid->currentIndex();
-    int column = current.isValid() ? current.column() : grid->firstVisibleColumn();
-    if (column < 0)
-        column = 0;
-    grid->selectionModel()->setCurrentIndex(
-        model->index(row, column), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-}
-
 // Puts the cursor back on the row with this key after the grid's rows were read again, or
 // on the first row when that row is gone.
 void restoreCursor(DataGrid* grid, StoreTableModel* model, const QVariant& key) {
     const int row = key.isNull() ? -1 : model->rowOfKey(key);
-    placeCursor(grid, row >= 0 ? row : 0);
+    grid->placeCursor(row >= 0 ? row : 0);
 }
 
 } // namespace
 
 QFont TfrmMain::windowFont() {
     return uiFont();
+}
+
+QList<GridField> TfrmMain::offerFields() {
+    return {{QStringLiteral("unreaded"), 14},   {QStringLiteral("room_obj"), 17},
+            {QStringLiteral("metro_obj"), 323}, {QStringLiteral("min_obj"), 24},
+            {QStringLiteral("price_obj"), 44},  {QStringLiteral("info_obj"), 72},
+            {QStringLiteral("cont_obj"), 155},  {QStringLiteral("dt_obj"), 110}};
 }
 
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
@@ -210,14 +193,7 @@ void TfrmMain::buildLayout() {
     // Column widths follow the grid font, so they are set once the window font is in place.
     dbgQueries->showFields({{QStringLiteral("updated"), dbgQueries->charsWidth(3)},
                             {QStringLiteral("qname"), dbgQueries->charsWidth(32)}});
-    dbgOffers->showFields({{QStringLiteral("unreaded"), 14},
-                           {QStringLiteral("room_obj"), 17},
-                           {QStringLiteral("metro_obj"), 323},
-                           {QStringLiteral("min_obj"), 24},
-                           {QStringLiteral("price_obj"), 44},
-                           {QStringLiteral("info_obj"), 72},
-                           {QStringLiteral("cont_obj"), 155},
-                           {QStringLiteral("dt_obj"), 110}});
+    dbgOffers->showFields(offerFields());
 
     splLeft->setSizes({leftPanelWidth, outerWidth - leftPanelWidth - splitterWidth});
     splTop->setSizes({topPanelHeight, outerHeight - topPanelHeight});
@@ -440,7 +416,7 @@ void TfrmMain::openQueries() {
     connect(model.get(), &StoreTableModel::loadFailed, this, &TfrmMain::showModelFailure);
     adoTblQueries = std::move(model);
     dbgQueries->setModel(adoTblQueries.get());
-    placeCursor(dbgQueries, 0);
+    dbgQueries->placeCursor(0);
 }
 
 void TfrmMain::openOffers() {
@@ -452,7 +428,7 @@ void TfrmMain::openOffers() {
     connect(model.get(), &StoreTableModel::loadFailed, this, &TfrmMain::showModelFailure);
     adoDSOffers = std::move(model);
     dbgOffers->setModel(adoDSOffers.get());
-    placeCursor(dbgOffers, 0);
+    dbgOffers->placeCursor(0);
     m_listingCommands->resetFilter();
 }
 
@@ -480,7 +456,7 @@ void TfrmMain::dbgQueriesColEnter() {
     reported([this] {
         if (!adoTblQueries || adoTblQueries->rowCount() == 0 || !adoDSOffers)
             return;
-        const qint32 qid = adoTblQueries->keyOfRow(cursorRow(dbgQueries)).toInt();
+        const qint32 qid = adoTblQueries->keyOfRow(dbgQueries->cursorRow()).toInt();
         m_offersQueryId = qid;
         clearDetails();
         try {
@@ -491,7 +467,7 @@ void TfrmMain::dbgQueriesColEnter() {
             closeOffers();
             throw;
         }
-        placeCursor(dbgOffers, 0);
+        dbgOffers->placeCursor(0);
     });
 }
 
@@ -502,7 +478,7 @@ void TfrmMain::dbgOffersColEnter() {
 void TfrmMain::selectOffer() {
     if (!adoDSOffers)
         return;
-    const int row = cursorRow(dbgOffers);
+    const int row = dbgOffers->cursorRow();
     if (row < 0) {
         clearDetails();
         return;
@@ -732,7 +708,7 @@ void TfrmMain::resumeGrids() {
     const auto resume = [](DataGrid* grid, StoreTableModel* model) {
         if (model == nullptr)
             return;
-        const QVariant key = model->keyOfRow(cursorRow(grid));
+        const QVariant key = model->keyOfRow(grid->cursorRow());
         // Read again only when the sync changed the database.
         if (model->endBulkUpdate())
             restoreCursor(grid, model, key);
@@ -744,7 +720,7 @@ void TfrmMain::resumeGrids() {
 void TfrmMain::requeryOffers() {
     if (!adoDSOffers)
         return;
-    const QVariant key = adoDSOffers->keyOfRow(cursorRow(dbgOffers));
+    const QVariant key = adoDSOffers->keyOfRow(dbgOffers->cursorRow());
     try {
         // The grids have just resumed with what the sync stored: nothing new to read then.
         if (!adoDSOffers->refreshIfChanged())

@@ -5,6 +5,7 @@
 #include "settings/settings.h"
 #include "sync/refreshtimer.h"
 #include "sync/synccycle.h"
+#include "ui/datagrid.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -20,7 +21,6 @@ class QSplitter;
 namespace domiva {
 
 class Database;
-class DataGrid;
 class DesktopNotifier;
 class NewListingsSound;
 class DetailsPanel;
@@ -48,6 +48,8 @@ public:
 
     // The font of the window and everything in it: a sans-serif face 11 pixels high.
     static QFont windowFont();
+    // The fields the listings grid shows, with their widths.
+    static QList<GridField> offerFields();
 
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
