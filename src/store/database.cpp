@@ -169,7 +169,7 @@ Database::Database(const QString& dbPath)
     // this one copies the log inside its own commits, so the log never grows without bound.
     m_checkpointer = std::make_unique<BackgroundCheckpointer>(dbPath);
     if (m_checkpointer->isOpen())
-        sqlite3_wal_hook(engineHandle(db), &Database::logGrew, m_checkpointer.get());
+        sqlite3_wal_hook(engineHandle(db), &Database::logGrew, this);
     else
         run(db, sql::pragmaAutoCheckpoint);
 }
@@ -184,9 +184,17 @@ Database::~Database() {
     m_checkpointer.reset();
 }
 
-int Database::logGrew(void* checkpointer, sqlite3*, const char*, int pages) {
-    if (pages >= sql::checkpointPages)
-        static_cast<BackgroundCheckpointer*>(checkpointer)->request();
+int Database::logGrew(void* database, sqlite3*, const char*, int pages) {
+    auto* self = static_cast<Database*>(database);
+    // Once per so many new pages, not after every commit: each copy costs the file two
+    // flushes, and waking the thread for a handful of pages costs a click more than the copy
+    // saves it.
+    if (pages < self->m_logPagesAtRequest)
+        self->m_logPagesAtRequest = 0; // the log started again from its beginning
+    if (pages >= self->m_logPagesAtRequest + sql::checkpointPages) {
+        self->m_logPagesAtRequest = pages;
+        self->m_checkpointer->request();
+    }
     return SQLITE_OK;
 }
 

@@ -109,7 +109,7 @@ public:
 
     // Returns once the copying of the write-ahead log into the file, asked for by the commits
     // so far, is done. Commits never wait for it: a thread of the database copies the log
-    // whenever a commit leaves it longer than sql::checkpointPages.
+    // each time the commits have added sql::checkpointPages pages to it.
     void waitForCheckpoints();
 
 private:
@@ -118,11 +118,12 @@ private:
     QSqlQuery& statement(QLatin1String text);
 
     // The engine's WAL hook: called after every commit with the log's length in pages.
-    static int logGrew(void* checkpointer, sqlite3*, const char*, int pages);
+    static int logGrew(void* database, sqlite3*, const char*, int pages);
 
     SqlConnection m_connection;
     QString m_path;
     std::unique_ptr<BackgroundCheckpointer> m_checkpointer;
+    int m_logPagesAtRequest = 0;
     int m_transactionDepth = 0;
     // Destroyed before m_connection, which must outlive every statement on it.
     std::map<const char*, QSqlQuery> m_statements;
