@@ -27,7 +27,12 @@ BackgroundCheckpointer::BackgroundCheckpointer(const QString& dbPath)
         m_db = db;
     else
         sqlite3_close(db);
-    m_thread = std::thread([this] { run(); });
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (...) {
+        sqlite3_close(m_db);
+        throw;
+    }
 }
 
 BackgroundCheckpointer::~BackgroundCheckpointer() {

@@ -60,8 +60,8 @@ inline constexpr QLatin1String createOffersUnreadIndex{
 // Connection set-up.
 inline constexpr QLatin1String pragmaJournalWal{"PRAGMA journal_mode=WAL"};
 inline constexpr QLatin1String pragmaSynchronousNormal{"PRAGMA synchronous=NORMAL"};
-// The log is copied into the file once a commit leaves it this many pages long; smaller
-// copies keep each one short.
+// The log is copied into the file each time the commits have added this many pages to it;
+// small copies keep each one short.
 inline constexpr int checkpointPages = 256;
 // Only when the database's own checkpointer has no connection: the copying then runs inside
 // the commit that crosses the threshold.
