@@ -1,24 +1,56 @@
 #include "store/checkpointer.h"
 
-#include <QFile>
+#include "store/sqlutil.h"
 
 #include <sqlite3.h>
 
+#include <chrono>
+
 namespace domiva {
 
+namespace {
+// A checkpoint held back by a reader's snapshot (another program in a long transaction) is
+// tried again this often, so the log is copied once the reader lets go even when nothing more
+// is committed meanwhile.
+constexpr std::chrono::seconds retryAfterReader{1};
+} // namespace
+
 BackgroundCheckpointer::BackgroundCheckpointer(const QString& dbPath)
-    : m_path(dbPath), m_nativePath(QFile::encodeName(dbPath)), m_thread([this] { run(); }) {}
+    : m_uri(sqlutil::fileUri(dbPath).toUtf8() + "?mode=rw") {
+    sqlite3* db = nullptr;
+    // The engine opens the file itself at the first statement: only then does this connection
+    // know the file keeps a log, and a checkpoint before would do nothing.
+    if (sqlite3_open_v2(m_uri.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_busy_timeout(db, 5000) == SQLITE_OK &&
+        sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr) == SQLITE_OK)
+        m_db = db;
+    else
+        sqlite3_close(db);
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (...) {
+        sqlite3_close(m_db);
+        throw;
+    }
+}
 
 BackgroundCheckpointer::~BackgroundCheckpointer() {
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
+        // The connection stays open until the thread has seen m_stopping, so the call is safe.
+        if (m_busy)
+            sqlite3_interrupt(m_db);
     }
     m_changed.notify_all();
     m_thread.join();
+    sqlite3_close(m_db);
 }
 
 void BackgroundCheckpointer::request() {
+    if (!m_db)
+        return;
     {
         std::lock_guard lock(m_mutex);
         m_requested = true;
@@ -32,36 +64,30 @@ void BackgroundCheckpointer::waitUntilIdle() {
 }
 
 void BackgroundCheckpointer::run() {
-    sqlite3* db = nullptr;
-    // Never creates the file. The engine opens it at the first statement: only then does this
-    // connection know the file keeps a log, and a checkpoint before would do nothing. Should
-    // it not open, checkpoints are simply not made here; the writing connection makes them
-    // again once it takes them back.
-    if (sqlite3_open_v2(m_nativePath.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
-            SQLITE_OK ||
-        sqlite3_busy_timeout(db, 5000) != SQLITE_OK ||
-        sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        db = nullptr;
-    }
     std::unique_lock lock(m_mutex);
+    bool heldBack = false;
     for (;;) {
-        m_changed.wait(lock, [this] { return m_requested || m_stopping; });
-        if (!m_requested)
+        const auto wakes = [this] { return m_requested || m_stopping; };
+        if (heldBack)
+            m_changed.wait_for(lock, retryAfterReader, wakes);
+        else
+            m_changed.wait(lock, wakes);
+        if (m_stopping)
             break;
         m_requested = false;
         m_busy = true;
         lock.unlock();
         // Passive: copies what no reader still needs and never waits for a lock, so the
-        // writer goes on meanwhile. Its failures (the file busy) wait for the next request.
-        if (db)
-            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        // writer goes on meanwhile. A failure (the file busy) waits for the next request.
+        int logFrames = 0;
+        int copiedFrames = 0;
+        const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                                 &logFrames, &copiedFrames);
+        heldBack = rc == SQLITE_OK && copiedFrames < logFrames;
         lock.lock();
         m_busy = false;
         m_changed.notify_all();
     }
-    lock.unlock();
-    sqlite3_close(db);
 }
 
 } // namespace domiva

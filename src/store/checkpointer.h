@@ -7,23 +7,29 @@
 #include <mutex>
 #include <thread>
 
+struct sqlite3;
+
 namespace domiva {
 
 // Copies the write-ahead log of a database file back into the file, on a thread of its own
-// and through a connection of its own. A long run of commits (a sync) then never waits for
-// the copying and its disk flushes on the GUI thread; the writing connection leaves its
-// checkpoints to this one meanwhile (Database::setAutoCheckpoint). The thread touches nothing
-// but the file.
+// and through a connection of its own, so that no commit of the program (a sync group, a click,
+// marking a search read) waits for the copying and its disk flushes on the GUI thread. The
+// writing connection asks for a checkpoint after its commits and copies nothing itself (see
+// Database). The thread touches nothing but the file.
 class BackgroundCheckpointer {
 public:
+    // Opens the file (never creates it) on the calling thread; isOpen() tells whether that
+    // worked. Without a connection, requests are ignored.
     explicit BackgroundCheckpointer(const QString& dbPath);
-    // Finishes the checkpoint asked for, then stops.
+    // Abandons a checkpoint under way (a passive one leaves the file and the log consistent
+    // wherever it stops; the last connection to close copies the rest), then stops.
     ~BackgroundCheckpointer();
     BackgroundCheckpointer(const BackgroundCheckpointer&) = delete;
     BackgroundCheckpointer& operator=(const BackgroundCheckpointer&) = delete;
 
-    const QString& path() const noexcept { return m_path; }
-    // Asks for a checkpoint of everything committed so far; returns at once.
+    bool isOpen() const noexcept { return m_db != nullptr; }
+    // Asks for a checkpoint of everything committed so far; returns at once. Cheap enough for
+    // a commit hook: one lock and a wake-up.
     void request();
     // Returns once no checkpoint is asked for or under way.
     void waitUntilIdle();
@@ -31,8 +37,8 @@ public:
 private:
     void run();
 
-    QString m_path;
-    QByteArray m_nativePath;
+    QByteArray m_uri;
+    sqlite3* m_db = nullptr; // used by the thread only once it runs
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_requested = false;

@@ -2,6 +2,7 @@
 
 #include "app/datetimevalue.h"
 #include "app/error.h"
+#include "store/checkpointer.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 
@@ -13,7 +14,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringEncoder>
-#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -61,14 +61,6 @@ public:
 private:
     QString m_path;
 };
-
-// SQLite's URI form of a file name: "?" and "#" would otherwise start the query and the
-// fragment, and "%" an escape.
-QString fileUri(const QString& path) {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    return QStringLiteral("file://") +
-           QString::fromLatin1(QUrl::toPercentEncoding(absolute, QByteArrayLiteral("/")));
-}
 
 // What SQLite keeps beside a database file. Left behind by a crash, they belong to that
 // file: beside a new file of the same name, SQLite would replay an old log into it.
@@ -171,9 +163,43 @@ Database::Database(const QString& dbPath)
                             .arg(mode));
     }
     run(db, sql::pragmaSynchronousNormal);
-    run(db, sql::pragmaAutoCheckpoint);
     run(db, sql::createOffersByQueryIndex);
     run(db, sql::createOffersUnreadIndex);
+    // Commits leave the log to the checkpointer's thread. Should its connection fail to open,
+    // this one copies the log inside its own commits, so the log never grows without bound.
+    m_checkpointer = std::make_unique<BackgroundCheckpointer>(dbPath);
+    if (m_checkpointer->isOpen())
+        sqlite3_wal_hook(engineHandle(db), &Database::logGrew, this);
+    else
+        run(db, sql::pragmaAutoCheckpoint);
+}
+
+Database::~Database() {
+    // No commit may reach the checkpointer once it is gone; it goes before this connection
+    // closes, so the close, the last one on the file, copies whatever is left and removes the log.
+    try {
+        sqlite3_wal_hook(engineHandle(connection()), nullptr, nullptr);
+    } catch (const Error&) {
+    }
+    m_checkpointer.reset();
+}
+
+int Database::logGrew(void* database, sqlite3*, const char*, int pages) {
+    auto* self = static_cast<Database*>(database);
+    // Once per so many new pages, not after every commit: each copy costs the file two
+    // flushes, and waking the thread for a handful of pages costs a click more than the copy
+    // saves it.
+    if (pages < self->m_logPagesAtRequest)
+        self->m_logPagesAtRequest = 0; // the log started again from its beginning
+    if (pages >= self->m_logPagesAtRequest + sql::checkpointPages) {
+        self->m_logPagesAtRequest = pages;
+        self->m_checkpointer->request();
+    }
+    return SQLITE_OK;
+}
+
+void Database::waitForCheckpoints() {
+    m_checkpointer->waitUntilIdle();
 }
 
 QSqlDatabase Database::connection() const {
@@ -395,13 +421,6 @@ void Database::clearAll() {
     run(connection(), sql::deleteAllOffers);
     run(connection(), sql::deleteAllQueries);
     transaction.commit();
-}
-
-void Database::setAutoCheckpoint(bool on) {
-    if (on)
-        run(connection(), sql::pragmaAutoCheckpoint);
-    else
-        run(connection(), sql::pragmaNoAutoCheckpoint);
 }
 
 namespace {

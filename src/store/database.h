@@ -11,7 +11,11 @@
 #include <map>
 #include <memory>
 
+struct sqlite3;
+
 namespace domiva {
+
+class BackgroundCheckpointer;
 
 // Creates the listing database at dbPath with its two empty tables. The file is built under a
 // temporary name beside dbPath and only renamed to dbPath once both tables exist, so a failed
@@ -56,7 +60,7 @@ public:
     // that both tables are there, switches it to WAL and adds the indexes the program relies on
     // when they are missing.
     explicit Database(const QString& dbPath);
-    ~Database() = default;
+    ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
@@ -103,17 +107,23 @@ public:
     // Deletes every listing and then every search, in one transaction.
     void clearAll();
 
-    // Whether a commit that leaves the write-ahead log long copies it back into the file
-    // itself (the default), or leaves that to another connection (a BackgroundCheckpointer).
-    void setAutoCheckpoint(bool on);
+    // Returns once the copying of the write-ahead log into the file, asked for by the commits
+    // so far, is done. Commits never wait for it: a thread of the database copies the log
+    // each time the commits have added sql::checkpointPages pages to it.
+    void waitForCheckpoints();
 
 private:
     friend class Transaction;
     // The prepared statement of a catalogue text, prepared on first use.
     QSqlQuery& statement(QLatin1String text);
 
+    // The engine's WAL hook: called after every commit with the log's length in pages.
+    static int logGrew(void* database, sqlite3*, const char*, int pages);
+
     SqlConnection m_connection;
     QString m_path;
+    std::unique_ptr<BackgroundCheckpointer> m_checkpointer;
+    int m_logPagesAtRequest = 0;
     int m_transactionDepth = 0;
     // Destroyed before m_connection, which must outlive every statement on it.
     std::map<const char*, QSqlQuery> m_statements;

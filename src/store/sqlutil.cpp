@@ -2,8 +2,10 @@
 
 #include "app/error.h"
 
+#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -60,6 +62,12 @@ sqlite3* engineHandle(const QSqlDatabase& db) {
     if (!raw)
         throw Error(QStringLiteral("База данных не открыта"));
     return raw;
+}
+
+QString fileUri(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    return QStringLiteral("file://") +
+           QString::fromLatin1(QUrl::toPercentEncoding(absolute, QByteArrayLiteral("/")));
 }
 
 } // namespace domiva::sqlutil

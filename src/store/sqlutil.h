@@ -30,4 +30,8 @@ qint64 scalar(QSqlQuery& query);
 // are too frequent for Qt's per-value overhead; throws when there is none.
 sqlite3* engineHandle(const QSqlDatabase& db);
 
+// SQLite's URI form of a file name: "?" and "#" would otherwise start the query and the
+// fragment, and "%" an escape.
+QString fileUri(const QString& path);
+
 } // namespace domiva::sqlutil

@@ -60,11 +60,12 @@ inline constexpr QLatin1String createOffersUnreadIndex{
 // Connection set-up.
 inline constexpr QLatin1String pragmaJournalWal{"PRAGMA journal_mode=WAL"};
 inline constexpr QLatin1String pragmaSynchronousNormal{"PRAGMA synchronous=NORMAL"};
-// A checkpoint runs inside the commit that crosses this many pages; smaller ones keep each
-// commit of a long sync short enough for the window to stay responsive.
+// The log is copied into the file each time the commits have added this many pages to it;
+// small copies keep each one short.
+inline constexpr int checkpointPages = 256;
+// Only when the database's own checkpointer has no connection: the copying then runs inside
+// the commit that crosses the threshold.
 inline constexpr QLatin1String pragmaAutoCheckpoint{"PRAGMA wal_autocheckpoint=256"};
-// While a sync writes, a connection of its own does the copying, off the GUI thread.
-inline constexpr QLatin1String pragmaNoAutoCheckpoint{"PRAGMA wal_autocheckpoint=0"};
 inline constexpr QLatin1String checkQueriesTable{
     "SELECT id, qname, updated, unreaded FROM Queries LIMIT 0"};
 inline constexpr QLatin1String checkOffersTable{

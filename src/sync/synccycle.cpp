@@ -5,7 +5,6 @@
 #include "app/eventlog.h"
 #include "env/environment.h"
 #include "settings/settings.h"
-#include "store/checkpointer.h"
 #include "store/database.h"
 #include "sync/feed.h"
 #include "sync/feedfile.h"
@@ -17,7 +16,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
-#include <QScopeGuard>
 #include <QSet>
 #include <QStringEncoder>
 
@@ -198,7 +196,6 @@ void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
     }
     tx.reset();
     m_newOffers += std::exchange(m_uncommittedOffers, 0);
-    m_checkpointer->request();
 }
 
 void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {
@@ -218,18 +215,6 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
     // anything of them before the window's next turn, so flagging again would change nothing.
     QSet<qint32> flagged;
     m_uncommittedOffers = 0;
-    // The copying of the committed groups from the log into the file goes on beside the
-    // cycle, on a thread of its own, instead of inside its commits.
-    if (!m_checkpointer || m_checkpointer->path() != m_db->path())
-        m_checkpointer = std::make_unique<BackgroundCheckpointer>(m_db->path());
-    m_db->setAutoCheckpoint(false);
-    const auto checkpointsBack = qScopeGuard([db = m_db] {
-        try {
-            db->setAutoCheckpoint(true);
-        } catch (const Error&) {
-            // The setting stays off on this connection; the checkpointer keeps copying.
-        }
-    });
     auto tx = std::make_unique<Transaction>(*m_db);
     m_slice.start();
     try {

@@ -16,7 +16,6 @@ struct ServiceConfig;
 class RefreshTimer;
 class Database;
 class Transaction;
-class BackgroundCheckpointer;
 class FeedLineReader;
 class FeedFileWriter;
 
@@ -112,7 +111,6 @@ private:
     // New listings stored in the open transaction, not counted before it is committed.
     int m_uncommittedOffers = 0;
     QElapsedTimer m_slice;
-    std::unique_ptr<BackgroundCheckpointer> m_checkpointer;
 };
 
 } // namespace domiva

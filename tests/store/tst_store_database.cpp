@@ -65,6 +65,14 @@ class TestStoreDatabase : public QObject {
         return openDatabase(m_path);
     }
 
+    // A commit that leaves well over a megabyte in the log.
+    static void storeLongOffers(Database& db, int first) {
+        Transaction transaction(db);
+        for (int i = first; i < first + 300; ++i)
+            QVERIFY(db.insertOffer(makeOffer(QString::number(i), 1, 0, QString(400, u'x'))));
+        transaction.commit();
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(m_planDir.isValid());
@@ -264,6 +272,23 @@ private slots:
         QVERIFY(QFileInfo::exists(path));
         QVERIFY(QFileInfo::exists(path + QStringLiteral("-wal")));
         QCOMPARE(entriesOf(m_dir->path()).size(), 1);
+    }
+
+    void readerDelaysTheCopyAndClosingStopsIt() {
+        auto db = freshDatabase();
+        RawConnection reader(m_path);
+        reader.exec(QStringLiteral("BEGIN"));
+        reader.exec(QStringLiteral("SELECT COUNT(*) FROM Offers")); // holds a snapshot
+        storeLongOffers(*db, 0);
+        db->waitForCheckpoints();
+        QVERIFY(QFileInfo(m_path).size() < 1'000'000);
+        reader.exec(QStringLiteral("COMMIT"));
+        // Copied once the reader lets go, with nothing committed meanwhile.
+        QTRY_VERIFY(QFileInfo(m_path).size() > 1'000'000);
+        storeLongOffers(*db, 300);
+        db.reset(); // while the copy runs
+        QCOMPARE(reader.value(QStringLiteral("SELECT COUNT(*) FROM Offers")),
+                 QStringLiteral("600"));
     }
 
     void textsRoundTrip_data() {

@@ -383,8 +383,9 @@ private slots:
         QCOMPARE(m_host.resumed, 1);
         QCOMPARE(logLines().size(), 1);
         QVERIFY(!m_cycle->syncBusy());
-        // The connection copies its own log into the file again once the cycle is over.
-        QCOMPARE(count("PRAGMA wal_autocheckpoint"), 256);
+        // However the cycle ended, the connection leaves the copying of its log to the
+        // database's checkpointer.
+        QCOMPARE(count("PRAGMA wal_autocheckpoint"), 0);
     }
 
     // The engine refuses the commit of a group and rolls it back, as on a full disk.
@@ -472,7 +473,7 @@ private slots:
         QVERIFY2(turnsInParse > 2, qPrintable(QString::number(turnsInParse)));
         QCOMPARE(m_host.balloons, QStringList{QStringLiteral("5000 новых объявлений")});
         // The committed groups were copied from the log into the database file itself.
-        m_cycle.reset();
+        m_db->waitForCheckpoints();
         const qint64 fileSize = QFileInfo(workDir() + QStringLiteral("db")).size();
         QVERIFY2(fileSize > feed.size() / 2, qPrintable(QString::number(fileSize)));
     }
