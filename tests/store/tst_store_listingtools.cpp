@@ -120,6 +120,8 @@ private slots:
         QTest::newRow("percent alone") << u"%"_s << QStringList{u"a3"_s};
         QTest::newRow("underscore literal") << u"a_b"_s << QStringList{u"a2"_s};
         QTest::newRow("field not searched") << u"кухня"_s << QStringList{};
+        QTest::newRow("not across two fields") << u"рубⱥ"_s << QStringList{};
+        QTest::newRow("ASCII word, capitals") << u"QUICK brown FOX"_s << QStringList{u"a1"_s};
         QTest::newRow("other search's listing") << u"b1/"_s << QStringList{};
         QTest::newRow("empty shows all") << QString() << QStringList{u"a3"_s, u"a2"_s, u"a1"_s};
     }
@@ -128,7 +130,8 @@ private slots:
         QFETCH(QStringList, found);
         Fixture f;
         RawConnection raw = f.raw();
-        raw.exec(u"UPDATE Offers SET owntxt_obj='ЁЛКА', kitch_obj='кухня' WHERE id='a1'"_s);
+        raw.exec(u"UPDATE Offers SET owntxt_obj='ЁЛКА', kitch_obj='кухня', "
+                 u"publ_obj='The Quick Brown Fox' WHERE id='a1'"_s);
         raw.exec(u"UPDATE Offers SET metro_obj='СОКОЛ', publ_obj='abc a_b', perc_obj='50 руб', "
                  u"flat_obj='Ⱥ' WHERE id='a2'"_s);
         raw.exec(u"UPDATE Offers SET cont_obj='сокол', perc_obj='50%', owntxt_obj='axb' "
