@@ -163,6 +163,7 @@ Database::Database(const QString& dbPath)
                             .arg(mode));
     }
     run(db, sql::pragmaSynchronousNormal);
+    run(db, sql::pragmaJournalSizeLimit);
     run(db, sql::createOffersByQueryIndex);
     run(db, sql::createOffersUnreadIndex);
     // Commits leave the log to the checkpointer's thread. Should its connection fail to open,

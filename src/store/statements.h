@@ -63,6 +63,10 @@ inline constexpr QLatin1String pragmaSynchronousNormal{"PRAGMA synchronous=NORMA
 // The log is copied into the file each time the commits have added this many pages to it;
 // small copies keep each one short.
 inline constexpr int checkpointPages = 256;
+// The log restarts from its beginning after a complete copy; it is then cut back to what one
+// copying interval fills (256 pages of 4 KiB), so that a burst held back by another program's
+// reader does not leave a log of hundreds of megabytes on the disk until the client exits.
+inline constexpr QLatin1String pragmaJournalSizeLimit{"PRAGMA journal_size_limit=1048576"};
 // Only when the database's own checkpointer has no connection: the copying then runs inside
 // the commit that crosses the threshold.
 inline constexpr QLatin1String pragmaAutoCheckpoint{"PRAGMA wal_autocheckpoint=256"};
