@@ -25,6 +25,7 @@
 #include <QScopedValueRollback>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 
@@ -333,9 +334,14 @@ void ListingCommands::applyFilter() {
         const QString text = m_filterEdit->text();
         if (offers == nullptr || offers->filter() == text)
             return;
+        // Back among all listings, the cursor stays on the one the user found, now seen in
+        // its place; a new filter starts from its first match.
+        const QModelIndex current = m_window->dbgOffers->currentIndex();
+        const QVariant found =
+            text.isEmpty() && current.isValid() ? offers->keyOfRow(current.row()) : QVariant();
         const QScopedValueRollback applying(m_applying, true);
         offers->setFilter(text);
-        m_window->dbgOffers->placeCursor(0);
+        m_window->dbgOffers->placeCursor(found.isNull() ? 0 : std::max(offers->rowOfKey(found), 0));
     });
 }
 
@@ -343,7 +349,9 @@ bool ListingCommands::eventFilter(QObject* watched, QEvent* event) {
     if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress) &&
         (watched == m_window->dbgOffers || watched == m_window->dbgOffers->viewport()))
         m_pendingKey = QVariant();
-    if (watched == m_filterEdit && event->type() == QEvent::KeyPress &&
+    // Escape closes the filter from its line and from the listings it narrowed.
+    if ((watched == m_filterEdit || (watched == m_window->dbgOffers && m_filterBar->isVisible())) &&
+        event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         closeFilter();
         return true;

@@ -117,9 +117,16 @@ private slots:
         // Read anew, the cursor goes back to it once the filter finds it again.
         offers->refresh();
         QTRY_COMPARE(f.window->dbgOffers->currentIndex().row(), 1);
-        // Escape clears it.
+        // Escape clears it, and the cursor stays on the listing.
         QTest::keyClick(f.commands->filterEdit(), Qt::Key_Escape);
         QVERIFY(!f.commands->filterBar()->isVisible());
+        QCOMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a2"_s, u"a1"_s}));
+        QCOMPARE(f.window->dbgOffers->currentIndex().row(), 2);
+        // Also from the listings it narrowed.
+        f.commands->openFilter();
+        f.type(f.commands->filterEdit(), u"сокол"_s);
+        QTRY_VERIFY(!offers->filterScanning());
+        QTest::keyClick(f.window->dbgOffers, Qt::Key_Escape);
         QCOMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a2"_s, u"a1"_s}));
         // So does selecting another search.
         f.commands->openFilter();
