@@ -349,6 +349,15 @@ bool ListingCommands::eventFilter(QObject* watched, QEvent* event) {
     if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress) &&
         (watched == m_window->dbgOffers || watched == m_window->dbgOffers->viewport()))
         m_pendingKey = QVariant();
+    // From the filter line, Tab and Down go on to the listings it narrowed.
+    if (watched == m_filterEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Tab || key == Qt::Key_Down) &&
+            static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+            m_window->dbgOffers->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+    }
     // Escape closes the filter from its line and from the listings it narrowed.
     if ((watched == m_filterEdit || (watched == m_window->dbgOffers && m_filterBar->isVisible())) &&
         event->type() == QEvent::KeyPress &&

@@ -126,6 +126,8 @@ private slots:
         f.commands->openFilter();
         f.type(f.commands->filterEdit(), u"сокол"_s);
         QTRY_VERIFY(!offers->filterScanning());
+        QTest::keyClick(f.commands->filterEdit(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f.window->dbgOffers);
         QTest::keyClick(f.window->dbgOffers, Qt::Key_Escape);
         QCOMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a2"_s, u"a1"_s}));
         // So does selecting another search.
