@@ -346,22 +346,26 @@ void ListingCommands::applyFilter() {
 }
 
 bool ListingCommands::eventFilter(QObject* watched, QEvent* event) {
-    if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress) &&
-        (watched == m_window->dbgOffers || watched == m_window->dbgOffers->viewport()))
+    // Only presses matter. Other events reach the filter while the window is still being built
+    // or already being taken apart, when its members must not be touched.
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const bool onListings =
+        watched == m_window->dbgOffers || watched == m_window->dbgOffers->viewport();
+    if (onListings)
         m_pendingKey = QVariant();
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
     // From the filter line, Tab and Down go on to the listings it narrowed.
-    if (watched == m_filterEdit && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Tab || key == Qt::Key_Down) &&
-            static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
-            m_window->dbgOffers->setFocus(Qt::TabFocusReason);
-            return true;
-        }
+    if (watched == m_filterEdit && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Down) &&
+        key->modifiers() == Qt::NoModifier) {
+        m_window->dbgOffers->setFocus(Qt::TabFocusReason);
+        return true;
     }
     // Escape closes the filter from its line and from the listings it narrowed.
-    if ((watched == m_filterEdit || (watched == m_window->dbgOffers && m_filterBar->isVisible())) &&
-        event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    if (key->key() == Qt::Key_Escape &&
+        (watched == m_filterEdit || (onListings && m_filterBar->isVisible()))) {
         closeFilter();
         return true;
     }

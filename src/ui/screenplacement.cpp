@@ -128,6 +128,11 @@ void keepOnScreen(QWidget* window) {
 
 void placeOnScreen(QWidget* window, QSize outerSize) {
     place(window, outerSize);
+    // A window shown maximised is the window manager's to place. Placed again later, it
+    // could be moved in a moment when Qt briefly reports it unmaximised while the window
+    // manager rewrites its state, and a moved window loses that state.
+    if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
     if (frameOf(window).isNull() &&
         window->findChild<QObject*>(FrameWatch::name, Qt::FindDirectChildrenOnly) == nullptr)
         new FrameWatch(window, outerSize);

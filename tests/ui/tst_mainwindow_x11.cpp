@@ -11,12 +11,16 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProcess>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStringEncoder>
 #include <QSystemTrayIcon>
 
 using namespace domiva;
 using namespace domiva::test;
+
+// A window manager on a busy machine may take seconds to map a window.
+constexpr int mappedWithinMs = 20000;
 
 class TestMainWindowX11 : public QObject {
     Q_OBJECT
@@ -42,7 +46,7 @@ private slots:
         QVERIFY(recorded.boxes.shown.isEmpty());
         QTRY_VERIFY(window->trayIcon()->isShown());
         window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(window.get(), mappedWithinMs));
 
         window->mnuRefreshClick();
         QTRY_VERIFY(visibleBalloon() != nullptr);
@@ -85,12 +89,16 @@ private slots:
         QTRY_VERIFY(window->trayIcon()->isShown());
         window->setWindowState(maximised ? Qt::WindowMaximized : Qt::WindowNoState);
         window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(window.get(), mappedWithinMs));
         QTRY_COMPARE(window->isMaximized(), maximised);
+        QTRY_VERIFY(!maximised ||
+                    window->geometry().width() == window->screen()->availableGeometry().width());
         // Placed once more when the window manager's frame is known.
         QTRY_VERIFY(!window->findChild<QObject*>(QStringLiteral("domivaFrameWatch")));
         QTest::qWait(100);
-        const QRect frame = window->frameGeometry();
+        // Inside the frame: Qt's idea of the frame may lag behind the window manager's when the
+        // window is maximised again.
+        const QRect placed = window->geometry();
         // A click on the visible window only brings it to the front.
         emit window->trayIcon()->restoreRequested();
         if (trayGone) {
@@ -98,7 +106,7 @@ private slots:
             QTRY_VERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
         }
         QTest::qWait(300);
-        QCOMPARE(window->frameGeometry(), frame);
+        QCOMPARE(window->geometry(), placed);
 
         // Hidden without a tray, it could never come back: it stays on the task bar.
         window->showMinimized();
@@ -107,7 +115,7 @@ private slots:
         QCOMPARE(window->isHidden(), !trayGone);
         emit window->trayIcon()->restoreRequested();
         QTRY_VERIFY(window->isVisible() && !window->isMinimized());
-        QTRY_COMPARE(window->frameGeometry(), frame);
+        QTRY_COMPARE(window->geometry(), placed);
         QCOMPARE(window->isMaximized(), maximised);
         if (trayGone)
             QVERIFY(m_tray.start() == TrayHost::Outcome::Ready);
