@@ -12,6 +12,10 @@
 #include <QStringEncoder>
 #include <QVariantMap>
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 using namespace domiva;
 using namespace domiva::test;
 
@@ -68,6 +72,8 @@ private slots:
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
         if (daemon.isEmpty())
             QSKIP("no dbus-daemon for a private session bus");
+        // Gone with the test even when the test crashes: nothing else would end it.
+        m_daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_daemon.start(daemon, {"--session", "--nofork", "--print-address=1"});
         QTRY_VERIFY(m_daemon.canReadLine());
         const QByteArray address = m_daemon.readLine().trimmed();
