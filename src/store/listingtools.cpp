@@ -114,7 +114,7 @@ int decodeUtf8(const unsigned char* s, std::size_t n, char32_t& cp) {
     return length;
 }
 
-// A folded code point never takes more than twice the bytes of the original.
+// A folded code point never takes more than twice the bytes it took before folding.
 constexpr std::size_t foldedCapacity(std::size_t bytes) {
     return 2 * bytes + 4;
 }
