@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -31,6 +32,9 @@ public:
     // Asks for a checkpoint of everything committed so far; returns at once. Cheap enough for
     // a commit hook: one lock and a wake-up.
     void request();
+    // Called after every commit: once commits stop for a moment, the last pages are copied
+    // too and the log is cut back, so a burst leaves no log behind. Cheap: one lock.
+    void noteCommit();
     // Returns once no checkpoint is asked for or under way.
     void waitUntilIdle();
 
@@ -44,6 +48,8 @@ private:
     bool m_requested = false;
     bool m_busy = false;
     bool m_stopping = false;
+    bool m_tailPending = false;
+    std::chrono::steady_clock::time_point m_tailDue;
     std::thread m_thread; // last: starts once everything above is set
 };
 

@@ -190,6 +190,7 @@ int Database::logGrew(void* database, sqlite3*, const char*, int pages) {
     // Once per so many new pages, not after every commit: each copy costs the file two
     // flushes, and waking the thread for a handful of pages costs a click more than the copy
     // saves it.
+    self->m_checkpointer->noteCommit();
     if (pages < self->m_logPagesAtRequest)
         self->m_logPagesAtRequest = 0; // the log started again from its beginning
     if (pages >= self->m_logPagesAtRequest + sql::checkpointPages) {
@@ -422,6 +423,40 @@ void Database::clearAll() {
     run(connection(), sql::deleteAllOffers);
     run(connection(), sql::deleteAllQueries);
     transaction.commit();
+}
+
+void clearDatabaseFile(const QString& dbPath) {
+    const QByteArray uri = sqlutil::fileUri(dbPath).toUtf8() + "?mode=rw";
+    sqlite3* raw = nullptr;
+    const int opened =
+        sqlite3_open_v2(uri.constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr);
+    const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
+    const auto run = [&db](QLatin1String text) {
+        if (sqlite3_exec(db.get(), text.data(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw Error(QString::fromUtf8(sqlite3_errmsg(db.get())));
+    };
+    if (opened != SQLITE_OK)
+        throw Error(
+            QString::fromUtf8(raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(opened)));
+    sqlite3_busy_timeout(db.get(), 5000);
+    // The engine would otherwise zero every freed page, writing the whole table once more into
+    // the log (hundreds of megabytes for a million listings); the pages are given back to the
+    // file system below instead.
+    run(QLatin1String("PRAGMA secure_delete=OFF"));
+    run(sql::beginImmediate);
+    try {
+        run(sql::deleteAllOffers);
+        run(sql::deleteAllQueries);
+        run(QLatin1String("COMMIT"));
+    } catch (const Error&) {
+        sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    // The tables are empty now, whatever follows. Rebuilding the emptied file costs a few
+    // pages, and the copy that follows cuts both the file and its log down to them; either may
+    // find the file busy, and the next copy of the log does the rest then.
+    sqlite3_exec(db.get(), "VACUUM", nullptr, nullptr, nullptr);
+    sqlite3_exec(db.get(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
 }
 
 namespace {

@@ -104,7 +104,7 @@ public:
     };
     ChangeStamp changeStamp();
 
-    // Deletes every listing and then every search, in one transaction.
+    // Deletes every listing and then every search, in one transaction (or the one open).
     void clearAll();
 
     // Returns once the copying of the write-ahead log into the file, asked for by the commits
@@ -132,6 +132,12 @@ private:
     struct RawStatement;
     std::unique_ptr<RawStatement, void (*)(RawStatement*)> m_insertOffer{nullptr, nullptr};
 };
+
+// Deletes every listing and then every search of the file, in one transaction, through a
+// connection of its own, so that it may run on any thread while the program's connection stays
+// open (and idle). The file and its log are cut back to the few pages left. Throws
+// domiva::Error.
+void clearDatabaseFile(const QString& dbPath);
 
 std::unique_ptr<Database> openDatabase(const QString& dbPath);
 

@@ -4,6 +4,7 @@
 #include "app/error.h"
 #include "store/database.h"
 #include "store/sqlutil.h"
+#include "store/statements.h"
 #include "store/tablemodel.h"
 
 #include <QChar>
@@ -421,6 +422,20 @@ bool OfferCsvExport::writeChunk(int rows) {
 }
 
 void OfferCsvExport::commit() {
+    // A search removed or emptied meanwhile (a sync, the database cleared) would leave a file
+    // that looks complete and is not: nothing is kept then.
+    bool searchKept = false;
+    {
+        QSqlQuery search = prepare(m_db.connection(), sql::selectQueryById);
+        search.addBindValue(m_qid);
+        exec(search);
+        searchKept = search.next();
+        search.finish();
+    }
+    if (!searchKept || m_written < m_total) {
+        cancel();
+        throw Error(QStringLiteral("Поиск изменился во время сохранения, файл не записан."));
+    }
     if (!m_buffer.isEmpty() && m_file.write(m_buffer) != m_buffer.size())
         throw Error(m_file.errorString());
     m_buffer.clear();

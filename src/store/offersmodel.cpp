@@ -358,8 +358,10 @@ const OffersModel::Page* OffersModel::page(int index) const {
         fresh = readPage(index);
     } catch (const Error& error) {
         // Views read rows while they paint: they are told once, by the signal, and see blank
-        // rows until the next refresh.
+        // rows until the next refresh, which reads again even when nothing has changed (the
+        // read may have failed on another program's lock alone).
         m_readFailed = true;
+        const_cast<OffersModel*>(this)->forgetReadStamp();
         emit const_cast<OffersModel*>(this)->loadFailed(error.message());
         return nullptr;
     }
@@ -399,7 +401,10 @@ OffersModel::Page OffersModel::readPage(int index) const {
     exec(query);
     while (query.next()) {
         const auto position = positions.find(query.value(keyColumn).toLongLong());
-        if (position != positions.end())
+        // A row key freed by a deletion may already hold a listing of another search: that
+        // one is not shown here (nor marked read by a click on its row).
+        const QVariant qid = query.value(qidColumn);
+        if (position != positions.end() && !qid.isNull() && qid.toLongLong() == m_qid)
             result.rows[position->second] = readRow(query);
     }
     const QSqlError error = query.lastError();

@@ -102,6 +102,8 @@ protected:
 
     // refresh() without regard to a bulk update.
     void reload();
+    // The next refreshIfChanged() reads again, whether or not the database changed.
+    void forgetReadStamp() noexcept { m_readStamp.reset(); }
     // One result row, converted by column kinds.
     Row readRow(const QSqlQuery& query) const;
 

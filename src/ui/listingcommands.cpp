@@ -21,9 +21,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QProgressDialog>
+
 #include <QScopedValueRollback>
 #include <QVBoxLayout>
+#include <memory>
 
 #include <algorithm>
 #include <array>
@@ -53,6 +56,21 @@ QString suggestedFileName(const QString& searchName) {
 
 } // namespace
 
+// A CSV export under way: the file, its progress box and the timer that writes the next chunk.
+struct ListingCommands::ExportRun {
+    ExportRun(Database& database, qint32 qid, const QString& path, const QStringList& header)
+        : db(database), csv(database, qid, path, header) {}
+    ~ExportRun() { delete progress; }
+    ExportRun(const ExportRun&) = delete;
+    ExportRun& operator=(const ExportRun&) = delete;
+
+    Database& db;
+    OfferCsvExport csv; // removes its file unless committed
+    // A child of the window too: whichever of the two goes first takes it along.
+    QPointer<QProgressDialog> progress;
+    QTimer timer;
+};
+
 ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(window) {
     setObjectName(QStringLiteral("listingCommands"));
     DataGrid* queries = window->dbgQueries;
@@ -63,17 +81,11 @@ ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(w
     m_markRead->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     m_markRead->setShortcutContext(Qt::WindowShortcut);
     window->addAction(m_markRead);
-    connect(m_markRead, &QAction::triggered, this, [this] {
-        markSearchRead(m_menuRow);
-        m_menuRow = -1;
-    });
+    connect(m_markRead, &QAction::triggered, this, [this] { markSearchRead(); });
 
     m_export = new QAction(QStringLiteral("Сохранить в CSV..."), window);
     m_export->setObjectName(QStringLiteral("actExportSearch"));
-    connect(m_export, &QAction::triggered, this, [this] {
-        exportSearch(m_menuRow);
-        m_menuRow = -1;
-    });
+    connect(m_export, &QAction::triggered, this, [this] { exportSearch(); });
 
     m_copy = new QAction(QStringLiteral("Копировать"), offers);
     m_copy->setObjectName(QStringLiteral("actCopyListing"));
@@ -132,34 +144,46 @@ ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(w
     };
 }
 
-int ListingCommands::queryRow(int row) const {
+ListingCommands::~ListingCommands() = default;
+
+QVariant ListingCommands::targetQuery(int row) const {
     const QueriesModel* model = m_window->queriesModel();
     if (model == nullptr)
-        return -1;
+        return {};
     if (row >= 0 && row < model->rowCount())
-        return row;
-    return m_window->dbgQueries->cursorRow();
+        return model->keyOfRow(row);
+    // Kept by id: rows move under an open menu when a sync adds or removes searches.
+    if (!m_menuQid.isNull())
+        return m_menuQid;
+    return model->keyOfRow(m_window->dbgQueries->cursorRow());
 }
 
 void ListingCommands::showQueriesMenu(const QPoint& pos) {
     const QModelIndex index = m_window->dbgQueries->indexAt(pos);
-    if (!index.isValid())
+    const QueriesModel* model = m_window->queriesModel();
+    if (!index.isValid() || model == nullptr)
         return;
-    QMenu menu(m_window->dbgQueries);
-    menu.addAction(m_markRead);
-    menu.addAction(m_export);
-    m_menuRow = index.row();
-    // The row is only kept for an action chosen from this menu.
-    if (menu.exec(m_window->dbgQueries->viewport()->mapToGlobal(pos)) == nullptr)
-        m_menuRow = -1;
+    // Shown without a loop of its own, so that nothing else (a sync) waits while it is open.
+    auto* menu = new QMenu(m_window->dbgQueries);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(m_markRead);
+    menu->addAction(m_export);
+    m_menuQid = model->keyOfRow(index.row());
+    // A chosen action runs right after the menu hides; the search is kept until then only.
+    connect(menu, &QMenu::aboutToHide, this, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { m_menuQid = QVariant(); }, Qt::QueuedConnection);
+    });
+    menu->popup(m_window->dbgQueries->viewport()->mapToGlobal(pos));
 }
 
 void ListingCommands::showOffersMenu(const QPoint& pos) {
     if (m_window->dbgOffers->cursorRow() < 0)
         return;
-    QMenu menu(m_window->dbgOffers);
-    menu.addAction(m_copy);
-    menu.exec(m_window->dbgOffers->viewport()->mapToGlobal(pos));
+    auto* menu = new QMenu(m_window->dbgOffers);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(m_copy);
+    menu->popup(m_window->dbgOffers->viewport()->mapToGlobal(pos));
 }
 
 void ListingCommands::markSearchRead(int row) {
@@ -171,10 +195,10 @@ void ListingCommands::markSearchRead(int row) {
         }
         QueriesModel* queries = m_window->queriesModel();
         Database* db = m_window->database();
-        const int target = queryRow(row);
-        if (queries == nullptr || db == nullptr || target < 0)
+        const QVariant qid = targetQuery(row);
+        // A search gone meanwhile is not stood in for by another.
+        if (queries == nullptr || db == nullptr || qid.isNull() || queries->rowOfKey(qid) < 0)
             return;
-        const QVariant qid = queries->keyOfRow(target);
         markQueryRead(*db, qid.toInt());
         queries->refreshRow(qid);
         OffersModel* offers = m_window->offersModel();
@@ -189,9 +213,10 @@ void ListingCommands::markSearchRead(int row) {
 
 void ListingCommands::exportSearch(int row) {
     runReported(m_window, [this, row] {
-        const QueriesModel* queries = m_window->queriesModel();
-        const int target = queryRow(row);
-        if (queries == nullptr || m_window->database() == nullptr || target < 0)
+        QueriesModel* queries = m_window->queriesModel();
+        const QVariant qid = targetQuery(row);
+        const int target = queries == nullptr || qid.isNull() ? -1 : queries->rowOfKey(qid);
+        if (m_window->database() == nullptr || target < 0)
             return;
         const QVariantMap values = queries->rowValues(target, Qt::EditRole);
         const QString path =
@@ -203,6 +228,10 @@ void ListingCommands::exportSearch(int row) {
 }
 
 void ListingCommands::runExport(qint32 qid, const QString& path) {
+    if (m_exportRun) {
+        messageBoxes().information(m_window, QStringLiteral("Дождитесь окончания сохранения."));
+        return;
+    }
     QStringList header;
     for (const QLabel* caption : m_window->pnlBottom->captionLabels()) {
         QString text = caption->text().trimmed();
@@ -210,25 +239,53 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
             text.chop(1);
         header.append(text);
     }
-    OfferCsvExport csv(*m_window->database(), qid, path, header);
-    QProgressDialog progress(QStringLiteral("Сохранение в CSV..."), QStringLiteral("Отмена"), 0,
-                             static_cast<int>(std::min<qint64>(csv.total(), INT_MAX)), m_window);
-    progress.setObjectName(QStringLiteral("dlgExportProgress"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
-    progress.setAutoReset(false);
-    progress.setAutoClose(false);
-    // Each chunk is read by statements finished before the window gets its turn, so a sync
-    // that runs meanwhile is never held up by an open read.
-    while (csv.writeChunk(exportChunkRows)) {
-        progress.setValue(static_cast<int>(std::min<qint64>(csv.written(), progress.maximum())));
-        QCoreApplication::processEvents();
-        if (progress.wasCanceled()) {
-            csv.cancel();
+    m_exportRun = std::make_unique<ExportRun>(*m_window->database(), qid, path, header);
+    ExportRun& run = *m_exportRun;
+    run.progress =
+        new QProgressDialog(QStringLiteral("Сохранение в CSV..."), QStringLiteral("Отмена"), 0,
+                            static_cast<int>(std::min<qint64>(run.csv.total(), INT_MAX)), m_window);
+    run.progress->setObjectName(QStringLiteral("dlgExportProgress"));
+    run.progress->setWindowModality(Qt::WindowModal);
+    run.progress->setMinimumDuration(300);
+    run.progress->setAutoReset(false);
+    run.progress->setAutoClose(false);
+    // One chunk per turn of the event loop: the window, a sync and every dialog go on between
+    // two chunks, and each chunk's statements are finished before the window gets its turn.
+    run.timer.setInterval(0);
+    connect(&run.timer, &QTimer::timeout, this, &ListingCommands::continueExport);
+    run.timer.start();
+}
+
+void ListingCommands::continueExport() {
+    if (!m_exportRun)
+        return;
+    ExportRun& run = *m_exportRun;
+    // Stopped while a chunk or an error box runs, so no chunk starts inside another.
+    run.timer.stop();
+    bool more = false;
+    runReported(m_window, [this, &run, &more] {
+        // The database was reopened meanwhile: the listings are another file's now.
+        if (run.progress->wasCanceled() || m_window->database() != &run.db)
             return;
+        try {
+            more = run.csv.writeChunk(exportChunkRows);
+            if (!more)
+                run.csv.commit();
+        } catch (const Error&) {
+            run.progress->hide();
+            throw;
         }
-    }
-    csv.commit();
+        run.progress->setValue(
+            static_cast<int>(std::min<qint64>(run.csv.written(), run.progress->maximum())));
+    });
+    if (more)
+        run.timer.start();
+    else
+        m_exportRun.reset(); // a file not committed is removed
+}
+
+bool ListingCommands::exportRunning() const {
+    return m_exportRun != nullptr;
 }
 
 void ListingCommands::copyListing() {

@@ -6,14 +6,17 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QLineEdit;
+class QProgressDialog;
 class QPoint;
 class QWidget;
 
 namespace domiva {
 
+class Database;
 class TfrmMain;
 
 // The commands for working through listings, beside the main menu: marking a whole search
@@ -31,6 +34,7 @@ public:
     static constexpr int filterDelayMs = 0;
 
     explicit ListingCommands(TfrmMain* window);
+    ~ListingCommands() override;
 
     // Chooses the file the listings are saved to; an empty name cancels. The file dialog
     // unless a test puts something else here.
@@ -58,14 +62,23 @@ public slots:
     // Applies the filter line's text now.
     void applyFilter();
 
+public:
+    // Whether a CSV export is under way (one at a time).
+    bool exportRunning() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showQueriesMenu(const QPoint& pos);
     void showOffersMenu(const QPoint& pos);
-    int queryRow(int row) const;
+    // The search a command acts on: the given row's, else the one the open context menu was
+    // opened on, else the one under the cursor.
+    QVariant targetQuery(int row) const;
+    struct ExportRun;
+    // Starts writing the file; the chunks follow one per turn of the event loop.
     void runExport(qint32 qid, const QString& path);
+    void continueExport();
     // Following the filter's progress in the listings model shown now.
     void watchOffers();
     void offersAboutToReset();
@@ -81,7 +94,9 @@ private:
     QWidget* m_filterBar = nullptr;
     QLineEdit* m_filterEdit = nullptr;
     QTimer m_filterDelay;
-    int m_menuRow = -1;
+    // The search the open context menu of the searches grid was opened on.
+    QVariant m_menuQid;
+    std::unique_ptr<ExportRun> m_exportRun;
     // The listing the cursor goes back to once the running filter finds it again after the
     // listings were read anew (a sync); null when there is none to wait for.
     QVariant m_pendingKey;

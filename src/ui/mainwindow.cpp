@@ -36,12 +36,15 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include <sys/stat.h>
 
 #include <array>
+#include <memory>
+#include <optional>
 
 namespace domiva {
 
@@ -143,6 +146,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TfrmMain::~TfrmMain() {
+    // The clearing of the file ends on its own; the window only waits for it.
+    if (m_clearThread) {
+        m_clearThread->wait();
+        delete m_clearThread.data();
+    }
     formDestroy();
     // The grids outlive the models in the Qt parent tree: let them go first.
     dbgOffers->setModel(nullptr);
@@ -479,13 +487,15 @@ void TfrmMain::selectOffer() {
     if (!adoDSOffers)
         return;
     const int row = dbgOffers->cursorRow();
-    if (row < 0) {
+    const QVariantMap stored = adoDSOffers->rowValues(row, Qt::EditRole);
+    const QVariant offerId = stored.value(QStringLiteral("id"));
+    // A blank row (its listing gone, or its page unreadable) is no listing to open: it marks
+    // nothing, least of all search 0.
+    if (row < 0 || offerId.isNull()) {
         clearDetails();
         return;
     }
     const QVariantMap shown = adoDSOffers->rowValues(row, Qt::DisplayRole);
-    const QVariantMap stored = adoDSOffers->rowValues(row, Qt::EditRole);
-    const QVariant offerId = stored.value(QStringLiteral("id"));
     // The flags are those of the listing's own search, whichever search the queries grid's
     // cursor stands on by now.
     const qint32 qid = stored.value(QStringLiteral("qid")).toInt();
@@ -529,12 +539,13 @@ void TfrmMain::mnuRefreshClick() {
 }
 
 void TfrmMain::downloadAndParse(bool loadAll) {
-    if (m_cycle)
+    // While the database is being cleared, the full download that follows is the only one.
+    if (m_cycle && !m_clearThread)
         m_cycle->downloadAndParse(loadAll);
 }
 
 bool TfrmMain::syncBusy() const {
-    return m_cycle && m_cycle->syncBusy();
+    return m_clearThread != nullptr || (m_cycle && m_cycle->syncBusy());
 }
 
 void TfrmMain::mnuClearDBClick() {
@@ -552,11 +563,39 @@ void TfrmMain::mnuClearDBClick() {
         closeQueries();
         if (!adoConn)
             throw Error(QStringLiteral("База данных не открыта"));
-        adoConn->clearAll();
+        // A million listings take a while to delete: it happens beside the window, which
+        // counts as busy meanwhile, and the full download follows once the tables are empty.
+        auto failure = std::make_shared<std::optional<QString>>();
+        QThread* worker = QThread::create([path = m_dbPath, failure] {
+            try {
+                clearDatabaseFile(path);
+            } catch (const Error& error) {
+                *failure = error.message();
+            }
+        });
+        worker->setObjectName(QStringLiteral("clearDatabase"));
+        connect(worker, &QThread::finished, this, [this, worker, failure] {
+            worker->deleteLater();
+            m_clearThread = nullptr;
+            databaseCleared(*failure);
+        });
+        m_clearThread = worker;
+        worker->start();
+    });
+}
+
+void TfrmMain::databaseCleared(const std::optional<QString>& failure) {
+    reported([this, &failure] {
+        if (failure)
+            throw Error(*failure);
+        // Asked to end meanwhile: the download would only hold the end up.
+        if (m_lifecycle.terminationRequested())
+            return;
         openOffers();
         openQueries();
         downloadAndParse(true);
     });
+    syncFinished();
 }
 
 void TfrmMain::mnuSetupClick() {

@@ -8,10 +8,13 @@
 #include "ui/datagrid.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
+#include <QThread>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -156,6 +159,8 @@ private:
 
     // The sync: runs one cycle (ignored while one runs).
     void downloadAndParse(bool loadAll);
+    // The second half of clearing the database, once the tables are empty (or failed to be).
+    void databaseCleared(const std::optional<QString>& failure);
 
     // The database and the two grid models.
     void openDatabase();
@@ -213,6 +218,9 @@ private:
 
     Lifecycle m_lifecycle;
     DialogCloser* m_dialogCloser = nullptr; // child of this window, once the system asks to end
+
+    // Empties the database file beside the window; null when not under way.
+    QPointer<QThread> m_clearThread;
 
     bool m_minimizeHook = false;
     bool m_waitCursor = false;

@@ -160,13 +160,20 @@ private slots:
     void exportSearch_data() {
         QTest::addColumn<int>("chunk");
         QTest::addColumn<bool>("cancelled");
-        QTest::newRow("one chunk") << 100 << false;
-        QTest::newRow("row by row") << 1 << false;
-        QTest::newRow("cancelled halfway") << 1 << true;
+        QTest::addColumn<QString>("meanwhile"); // another writer, after the first chunk
+        QTest::newRow("one chunk") << 100 << false << QString();
+        QTest::newRow("row by row") << 1 << false << QString();
+        QTest::newRow("cancelled halfway") << 1 << true << QString();
+        QTest::newRow("search removed") << 1 << false
+                                        << u"DELETE FROM Offers WHERE qid=10; "
+                                           u"DELETE FROM Queries WHERE id=10"_s;
+        QTest::newRow("database cleared")
+            << 1 << false << u"DELETE FROM Offers; DELETE FROM Queries"_s;
     }
     void exportSearch() {
         QFETCH(int, chunk);
         QFETCH(bool, cancelled);
+        QFETCH(QString, meanwhile);
         Fixture f;
         f.raw().exec(u"UPDATE Offers SET owntxt_obj='a, \"b\"' || char(13, 10) || 'c', "
                      u"dt_obj=NULL WHERE id='a1'"_s);
@@ -178,15 +185,19 @@ private slots:
             OfferCsvExport csv(*f.db, 10, path, header);
             QCOMPARE(csv.total(), qint64(3));
             bool more = csv.writeChunk(chunk);
+            if (!meanwhile.isEmpty())
+                f.raw().exec(meanwhile);
             while (more && !cancelled)
                 more = csv.writeChunk(chunk);
             QCOMPARE(more, cancelled);
             if (cancelled)
                 csv.cancel();
+            else if (!meanwhile.isEmpty())
+                QVERIFY_THROWS_EXCEPTION(Error, csv.commit());
             else
                 csv.commit();
         }
-        if (cancelled) {
+        if (cancelled || !meanwhile.isEmpty()) {
             QCOMPARE(entriesOf(out.path()), QStringList());
             return;
         }

@@ -284,6 +284,10 @@ private slots:
         f.recorded.boxes.answers = {true};
 
         f.window->mnuClearDBClick();
+        // The tables are emptied beside the window, which counts as busy until the full
+        // download that follows has ended.
+        QVERIFY(f.window->syncBusy());
+        QTRY_VERIFY(!f.window->syncBusy());
 
         // Everything was deleted, then everything downloaded anew.
         QCOMPARE(f.service.requestCount(), qsizetype(1));
@@ -340,6 +344,7 @@ private slots:
         RawConnection raw(f.sandbox.dbPath());
         raw.exec(QStringLiteral("BEGIN IMMEDIATE"));
         f.window->mnuClearDBClick();
+        QTRY_COMPARE_WITH_TIMEOUT(f.recorded.boxes.shown.size(), 2, 15000);
         raw.exec(QStringLiteral("ROLLBACK"));
         QCOMPARE(f.recorded.boxes.shown.size(), 2);
         QCOMPARE(f.recorded.boxes.shown[1].kind, MessageRequest::Kind::Error);

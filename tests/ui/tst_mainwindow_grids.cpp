@@ -265,10 +265,25 @@ private slots:
         QCOMPARE(f.window->pnlBottom->lblCont_obj->text(), QStringLiteral("8-916-000-00-00"));
     }
 
-    void emptyListingsGridClearsDetails() {
+    void nothingToOpenClearsDetails_data() {
+        QTest::addColumn<int>("search");
+        QTest::addColumn<QString>("change");
+        QTest::newRow("empty search") << 2 << QString();
+        // Deleted by another program after the keys were read: its row reads blank.
+        QTest::newRow("listing gone") << 0 << QStringLiteral("DELETE FROM Offers WHERE id='a3'");
+    }
+    void nothingToOpenClearsDetails() {
+        QFETCH(int, search);
+        QFETCH(QString, change);
         Fixture f;
+        RawConnection(f.sandbox.dbPath())
+            .exec(QStringLiteral("INSERT INTO Queries VALUES (0, 'zero', 1, 1)"));
         QVERIFY(f.show());
-        f.click(f.window->dbgQueries, 2, QStringLiteral("qname"));
+        f.click(f.window->dbgQueries, search, QStringLiteral("qname"));
+        if (!change.isEmpty()) {
+            RawConnection(f.sandbox.dbPath()).exec(change);
+            f.window->offersModel()->setPageSize(OffersModel::defaultPageSize); // drops the rows
+        }
         f.window->pnlBottom->lblCont_obj->setText(QStringLiteral("старое"));
         // An empty grid still offers its first line to click into.
         const QRect first(0, 0, 400, f.window->dbgOffers->verticalHeader()->defaultSectionSize());
@@ -276,6 +291,8 @@ private slots:
                           QPoint(200, first.center().y()));
         QCOMPARE(f.offersEntered.count(), 1);
         QCOMPARE(f.window->pnlBottom->lblCont_obj->text(), QString());
+        QCOMPARE(f.stored(QStringLiteral("SELECT updated FROM Queries WHERE id=0")),
+                 QStringLiteral("1"));
     }
 
     void failedListingGoesToTheLog() {
