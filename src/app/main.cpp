@@ -56,7 +56,9 @@ int main(int argc, char* argv[]) {
             QObject::connect(termination.get(), &domiva::TerminationSignals::terminationRequested,
                              &window, &domiva::TfrmMain::endSession);
         window.formCreate();
-        window.show();
+        // A program asked to end during its start-up never shows its window.
+        if (!window.terminationRequested())
+            window.show();
         result = QApplication::exec();
     }
     return result;

@@ -378,6 +378,10 @@ void TfrmMain::requestTermination() {
 
 void TfrmMain::lifecycleEvent(Lifecycle::Event event) {
     const Lifecycle::Actions actions = m_lifecycle.handle(event, syncBusy());
+    // Asked to end, the window leaves the screen at once; a running sync and the shut-down
+    // are finished out of sight.
+    if (m_lifecycle.terminationRequested() && event != Lifecycle::Event::LoopStarted)
+        hide();
     if (actions.closeBoxes && m_dialogCloser == nullptr)
         m_dialogCloser = new DialogCloser(this);
     if (actions.checkLater) {
@@ -389,7 +393,7 @@ void TfrmMain::lifecycleEvent(Lifecycle::Event event) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    // Closed during a sync, the window stays until the sync has finished and the program ends.
+    // Closed during a sync, the window only hides; the program ends once the sync has finished.
     if (syncBusy())
         event->ignore();
     else
