@@ -9,51 +9,33 @@ namespace domiva::test {
 
 namespace {
 
-void openssl(const QString& dir, const QStringList& arguments) {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("openssl"), arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        throw Error(
-            QStringLiteral("openssl %1 failed: %2")
-                .arg(arguments.join(QLatin1Char(' ')), QString::fromLocal8Bit(process.readAll())));
-    }
-}
-
-// name.key and name.pem, a P-256 key and its certificate for a day, signed by the CA whose
-// files are issuer.key and issuer.pem, or by itself (a CA) when there is no issuer.
-HttpServer::Tls makeCertificate(const QString& dir, const QString& name, const QString& hostEntry,
-                                const QString& issuer = {}) {
-    QStringList arguments{
-        "req",         "-x509", "-newkey",    "ec",    "-pkeyopt",    "ec_paramgen_curve:P-256",
-        "-nodes",      "-days", "1",          "-subj", "/CN=" + name, "-keyout",
-        name + ".key", "-out",  name + ".pem"};
-    if (!issuer.isEmpty()) {
-        arguments << "-CA" << issuer + ".pem"
-                  << "-CAkey" << issuer + ".key"
-                  << "-addext"
-                  << "basicConstraints=CA:FALSE"
-                  << "-addext"
-                  << "subjectAltName=" + hostEntry;
-    }
-    openssl(dir, arguments);
-    return {dir + '/' + name + ".pem", dir + '/' + name + ".key"};
-}
+// Two CAs, and two server certificates signed by the first: P-256 keys, valid for a day.
+const char* const makeCertificates = R"(set -e
+cert() { name=$1; shift; openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes \
+    -days 1 -subj "/CN=$name" -keyout "$name.key" -out "$name.pem" "$@"; }
+leaf() { cert "$1" -CA ca.pem -CAkey ca.key -addext basicConstraints=CA:FALSE \
+    -addext "subjectAltName=$2"; }
+cert ca; cert other-ca; leaf server IP:127.0.0.1; leaf other-name DNS:elsewhere.invalid
+)";
 
 } // namespace
 
 const TestPki& testPki() {
     static const QTemporaryDir dir;
     static const TestPki pki = [] {
-        if (!dir.isValid())
-            throw Error(QStringLiteral("No temporary folder for the test certificates"));
-        const QString path = dir.path();
-        return TestPki{makeCertificate(path, "ca", {}).certFile,
-                       makeCertificate(path, "other-ca", {}).certFile,
-                       makeCertificate(path, "server", "IP:127.0.0.1", "ca"),
-                       makeCertificate(path, "other-name", "DNS:elsewhere.invalid", "ca")};
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("sh"), {QStringLiteral("-c"), makeCertificates});
+        if (!dir.isValid() || !process.waitForFinished(30000) ||
+            process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+            throw Error(QStringLiteral("openssl made no test certificates: ") +
+                        QString::fromLocal8Bit(process.readAll()));
+        const auto file = [](const char* name) { return dir.filePath(QLatin1String(name)); };
+        return TestPki{file("ca.pem"),
+                       file("other-ca.pem"),
+                       {file("server.pem"), file("server.key")},
+                       {file("other-name.pem"), file("other-name.key")}};
     }();
     return pki;
 }
