@@ -4,6 +4,10 @@
 #include "settings/integertext.h"
 #include "settings/profilefile.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
 namespace domiva {
 
 namespace {
@@ -100,11 +104,32 @@ ServiceConfig loadServiceConfig(const QString& settingsPath) {
     ServiceConfig config = defaultServiceConfig();
     const QString host = profile.value(kServiceSection, QStringLiteral("host")).value_or(QString());
     const QString site = profile.value(kServiceSection, QStringLiteral("site")).value_or(QString());
+    const QString caFile =
+        profile.value(kServiceSection, QStringLiteral("caFile")).value_or(QString());
     if (!host.isEmpty())
         config.host = host;
     if (!site.isEmpty())
         config.site = site;
+    // The program's own working folder is no place the user would think of.
+    if (!caFile.isEmpty())
+        config.caFile = QFileInfo(settingsPath).dir().absoluteFilePath(caFile);
     return config;
+}
+
+QString serviceUrl(const ServiceConfig& service, const QString& path) {
+    static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
+    const QRegularExpressionMatch scheme = schemePattern.match(service.host);
+    if (!scheme.hasMatch())
+        return QStringLiteral("http://") + service.host + path;
+    const QString name = scheme.captured(1).toLower();
+    if (name != QLatin1String("http") && name != QLatin1String("https"))
+        throw Error(QStringLiteral("The service host \"%1\" has the scheme \"%2\": only http:// "
+                                   "and https:// are known")
+                        .arg(service.host, scheme.captured(1)));
+    QString host = service.host.mid(scheme.capturedLength());
+    while (host.endsWith(QLatin1Char('/')))
+        host.chop(1);
+    return name + QStringLiteral("://") + host + path;
 }
 
 } // namespace domiva

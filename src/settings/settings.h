@@ -33,11 +33,14 @@ void saveSettings(const QString& settingsPath, const Settings& settings);
 Settings loadSettings(const QString& settingsPath);
 
 // Where the listings service is: the optional section "service" of the settings file (keys
-// "host", with an optional ":port", and "site", the web-site address shown when a new version
-// is announced). The client only reads it.
+// "host", with an optional ":port" and an optional "http://" or "https://" before it; "site",
+// the web-site address shown when a new version is announced; "caFile", a PEM file of the CAs
+// an https service is checked against instead of the system's store). The client only reads
+// it.
 struct ServiceConfig {
     QString host;
     QString site;
+    QString caFile = {}; // absolute; empty for the system's store
 
     friend bool operator==(const ServiceConfig&, const ServiceConfig&) = default;
 };
@@ -45,7 +48,13 @@ struct ServiceConfig {
 // The values built into the program.
 ServiceConfig defaultServiceConfig();
 
-// A missing or empty value gives the built-in one. Never fails.
+// A missing or empty value gives the built-in one; a relative caFile is taken from the folder
+// of the settings file. Never fails.
 ServiceConfig loadServiceConfig(const QString& settingsPath);
+
+// The address of `path` (which begins with "/") on the service. A host without a scheme, or
+// with "http://", gives "http://" + host + path, the plain exchange; "https://" keeps its
+// scheme. Any other scheme raises domiva::Error naming it.
+QString serviceUrl(const ServiceConfig& service, const QString& path);
 
 } // namespace domiva

@@ -37,7 +37,12 @@ QByteArray FormClient::post(const QString& url, const QList<FormField>& fields,
     CurlTransfer transfer(m_limits);
     CURL* easy = transfer.handle();
     curl_easy_setopt(easy, CURLOPT_URL, target.constData());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    const bool tls = url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+    if (tls) {
+        transfer.requireTls(m_caFile);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    }
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.constData());
@@ -60,6 +65,8 @@ QByteArray FormClient::post(const QString& url, const QList<FormField>& fields,
             throw Error(QStringLiteral("Invalid proxy port %1").arg(m_proxyPort));
         }
         curl_easy_setopt(easy, CURLOPT_PROXYPORT, static_cast<long>(m_proxyPort));
+        // The proxy relays the encrypted bytes and never reads the request.
+        curl_easy_setopt(easy, CURLOPT_HTTPPROXYTUNNEL, tls ? 1L : 0L);
         if (!m_proxyLogin.isEmpty()) {
             const QByteArray login = toWindows1251(m_proxyLogin);
             const QByteArray password = toWindows1251(m_proxyPassword);

@@ -15,7 +15,8 @@ struct FormField {
 };
 
 // HTTP client that posts forms over HTTP/1.0 through the proxy of the settings, or directly
-// when no proxy server is set; the environment's proxy variables play no part.
+// when no proxy server is set; the environment's proxy variables play no part. An https URL
+// goes over TLS (CurlTransfer::requireTls), through a CONNECT tunnel when there is a proxy.
 class FormClient {
 public:
     // An empty server means a direct connection.
@@ -26,6 +27,8 @@ public:
     void setProxyPassword(const QString& password) { m_proxyPassword = password; }
     void setUserAgent(const QString& agent) { m_userAgent = agent; }
     void setLimits(const TransferLimits& limits) { m_limits = limits; }
+    // The CAs an https server is checked against; empty for the system's store.
+    void setCaFile(const QString& caFile) { m_caFile = caFile; }
 
     QString proxyServer() const { return m_proxyServer; }
     int proxyPort() const { return m_proxyPort; }
@@ -33,12 +36,13 @@ public:
     QString proxyPassword() const { return m_proxyPassword; }
     QString userAgent() const { return m_userAgent; }
     TransferLimits limits() const { return m_limits; }
+    QString caFile() const { return m_caFile; }
 
     // POSTs the fields as a form and gives the response body, byte for byte (empty is fine).
-    // Throws domiva::Error on a connection failure, a redirect or an error status
-    // ("HTTP 500 Internal Server Error"). Runs the event loop while it waits; the client itself
-    // may be destroyed meanwhile, as post() touches it no more once the request is on its way.
-    // With a sink, the body goes there as it arrives and post() gives an empty array.
+    // Throws domiva::Error on a connection or TLS failure (libcurl's reason), a redirect or an
+    // error status ("HTTP 500 Internal Server Error"). Runs the event loop while it waits; the
+    // client itself may be destroyed meanwhile, as post() touches it no more once the request is on
+    // its way. With a sink, the body goes there as it arrives and post() gives an empty array.
     QByteArray post(const QString& url, const QList<FormField>& fields,
                     BodySink* sink = nullptr) const;
 
@@ -52,6 +56,7 @@ private:
     QString m_proxyPassword;
     QString m_userAgent;
     TransferLimits m_limits;
+    QString m_caFile;
 };
 
 } // namespace domiva

@@ -3,6 +3,7 @@
 #include "app/error.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -99,6 +100,37 @@ void CurlTransfer::addHeader(const QByteArray& line) {
     }
     if (!m_headers) {
         m_headers.reset(head);
+    }
+}
+
+void CurlTransfer::requireTls(const QString& caFile) {
+    CURL* easy = m_easy.get();
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    if (!caFile.isEmpty()) {
+        // These CAs instead of the system's: the built-in folder of certificates goes too.
+        curl_easy_setopt(easy, CURLOPT_CAINFO, QFile::encodeName(caFile).constData());
+        curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    }
+}
+
+bool CurlTransfer::tlsFailed() const {
+    switch (isFinished() ? m_code : CURLE_OK) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_ENGINE_INITFAILED:
+        return true;
+    default:
+        return false;
     }
 }
 

@@ -39,6 +39,10 @@ public:
     void addHeader(const QByteArray& line);
     // The body goes to `sink` instead of body(); the sink must outlive the transfer.
     void setBodySink(BodySink* sink) { m_sink = sink; }
+    // The exchange goes over TLS 1.2 or newer, with the server's certificate chain and its
+    // host name (or address) checked, against the CAs of the PEM file caFile or, when that is
+    // empty, the system's store. Only an https URL is allowed, redirects included.
+    void requireTls(const QString& caFile);
 
     void start();
     // Starts the transfer and returns once it has finished, turning a nested event loop in
@@ -63,6 +67,9 @@ public:
     const QByteArray& body() const { return m_body; }
     // The transfer failed because the body grew beyond the limit; errorText() names the limit.
     bool bodyTooLarge() const { return m_bodyTooLarge; }
+    // The transfer failed because no trusted TLS connection came about (certificate, host
+    // name, handshake, CA file); errorText() is the TLS library's reason.
+    bool tlsFailed() const;
 
 signals:
     // Emitted once, when the transfer ends in any way. Do not delete the transfer directly in

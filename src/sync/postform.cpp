@@ -50,18 +50,25 @@ QString objectNameFromUrl(const QString& url) {
 }
 
 PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,
-                        const TransferLimits& limits, BodySink* sink) {
+                        const TransferLimits& limits, BodySink* sink, const QString& caFile) {
     PostFormResult result;
     try {
+        const bool tls = url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+        // An https address is taken as it is: the rules above are those of plain addresses.
         const QByteArray target =
-            "http://" + hostFromUrl(url).toUtf8() + "/" + objectNameFromUrl(url).toUtf8();
+            tls ? "https://" + url.mid(8).toUtf8()
+                : "http://" + hostFromUrl(url).toUtf8() + "/" + objectNameFromUrl(url).toUtf8();
         const QByteArray agent = headerSafe(agentText.toUtf8());
 
         CurlTransfer transfer(limits);
         CURL* easy = transfer.handle();
         curl_easy_setopt(easy, CURLOPT_URL, target.constData());
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        if (tls) {
+            transfer.requireTls(caFile);
+        } else {
+            curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+            curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        }
         curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
         curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.constData());
@@ -83,6 +90,9 @@ PostFormResult postForm(const QString& url, const QString& agentText, const QByt
             result.transportError = transfer.errorText();
             if (transfer.bodyTooLarge()) {
                 result.limitFailure = result.transportError;
+            }
+            if (transfer.tlsFailed()) {
+                result.tlsFailure = result.transportError;
             }
         } else if (transfer.status() >= 400) {
             result.httpFailure = QStringLiteral("HTTP %1").arg(transfer.status());

@@ -28,15 +28,21 @@ struct PostFormResult {
     // Set, with transportError, when the response was given up at its size limit; names the
     // limit.
     QString limitFailure;
+    // Set, with transportError, when no trusted TLS connection came about; the TLS library's
+    // reason.
+    QString tlsFailure;
 };
 
 // Sends formText (sent exactly as passed: nothing is encoded here) by POST to
 // "http://" + hostFromUrl(url) + "/" + objectNameFromUrl(url) over HTTP/1.1, with the headers
 // "Accept: text/*" and "Content-Type: application/x-www-form-urlencoded" and agentText as user
-// agent. The proxy is the system's configuration as libcurl reads it from the environment
-// (http_proxy, no_proxy); redirects are followed. Runs the event loop while it waits. With a
-// sink, the body goes there as it arrives (an error page too) instead of into the result.
+// agent. A url beginning with "https://" is sent as it is, over TLS checked against the CAs of
+// caFile or the system's (CurlTransfer::requireTls). The proxy is the system's configuration
+// as libcurl reads it from the environment (http_proxy, https_proxy, no_proxy); redirects are
+// followed, from https only to https. Runs the event loop while it waits. With a sink, the
+// body goes there as it arrives (an error page too) instead of into the result.
 PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,
-                        const TransferLimits& limits = {}, BodySink* sink = nullptr);
+                        const TransferLimits& limits = {}, BodySink* sink = nullptr,
+                        const QString& caFile = {});
 
 } // namespace domiva

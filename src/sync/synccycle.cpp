@@ -82,11 +82,12 @@ void SyncCycle::downloadAndParse(bool loadAll) {
     try {
         m_host.setStatusText(0, QString::fromUtf16(kStageChecking));
         m_host.processEvents();
-        const QString url = QStringLiteral("http://") + m_ctx.service->host + requestPath(loadAll);
 
         // Reading the stored ids already belongs to the download: a failure there ends the
-        // cycle like a failed download instead of leaving it half run.
+        // cycle like a failed download instead of leaving it half run. So does a host whose
+        // scheme no transport speaks.
         failureText = QString::fromUtf16(kDownloadFailed);
+        const QString url = serviceUrl(*m_ctx.service, requestPath(loadAll));
         if (!m_db)
             throw Error(QStringLiteral("База данных не открыта"));
         QByteArray rd;
@@ -154,12 +155,16 @@ void SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTr
     const QByteArray password = toWindows1251(s.password);
     if (systemTransport) {
         const QByteArray form = "pass=" + formEncode(password) + "&rd=" + rd;
-        const PostFormResult result = postForm(
-            url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits, &feedFile);
+        const PostFormResult result =
+            postForm(url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits,
+                     &feedFile, m_ctx.service->caFile);
         if (!result.httpFailure.isEmpty())
             throw Error(result.httpFailure);
         if (!result.limitFailure.isEmpty())
             throw Error(result.limitFailure);
+        // Why the service could not be trusted is worth more than an empty answer.
+        if (!result.tlsFailure.isEmpty())
+            throw Error(result.tlsFailure);
         if (!feedFile.error().isEmpty())
             throw Error(feedFile.error());
         // This transport knows only its answer's text: a failed exchange is an empty one.
@@ -174,6 +179,7 @@ void SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTr
     client.setProxyPassword(s.proxyPassword);
     client.setUserAgent(clientIdString(*m_ctx.environment, kIndySuffix));
     client.setLimits(m_limits);
+    client.setCaFile(m_ctx.service->caFile);
     try {
         client.post(url, {{"pass", password}, {"rd", rd}}, &feedFile);
     } catch (const Error&) {

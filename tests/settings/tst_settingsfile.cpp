@@ -119,6 +119,8 @@ private slots:
     void failedWriteKeepsThePreviousFile();
     void serviceConfig_data();
     void serviceConfig();
+    void serviceUrl_data();
+    void serviceUrl();
     void saveLeavesTheServiceSection();
 
 private:
@@ -386,29 +388,54 @@ void TestSettingsFile::serviceConfig_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("site");
+    QTest::addColumn<QString>("caFile"); // relative to the settings file's folder
     const QString defaultHost = QStringLiteral(DOMIVA_SERVICE_HOST);
     const QString defaultSite = QStringLiteral(DOMIVA_SERVICE_SITE);
-    QTest::newRow("no section") << QByteArray("[main]\nlogin=a\n") << defaultHost << defaultSite;
+    QTest::newRow("no section") << QByteArray("[main]\nlogin=a\n") << defaultHost << defaultSite
+                                << QString();
     QTest::newRow("both, odd casing")
         << QByteArray("[SERVICE]\nHost=example.org:8080\nSITE=\"http://example.org/\"\n")
         << "example.org:8080"
-        << "http://example.org/";
-    QTest::newRow("empty values") << QByteArray("[service]\nhost=\nsite=  \"\" \n") << defaultHost
-                                  << defaultSite;
+        << "http://example.org/" << QString();
+    QTest::newRow("empty values") << QByteArray("[service]\nhost=\nsite=  \"\" \ncaFile=\n")
+                                  << defaultHost << defaultSite << QString();
     QTest::newRow("host only") << QByteArray("[service]\nhost=10.0.0.1\n") << "10.0.0.1"
-                               << defaultSite;
+                               << defaultSite << QString();
     QTest::newRow("in [main] it does not count")
-        << QByteArray("[main]\nhost=x\nsite=y\n") << defaultHost << defaultSite;
+        << QByteArray("[main]\nhost=x\nsite=y\n") << defaultHost << defaultSite << QString();
+    QTest::newRow("https with a relative caFile")
+        << QByteArray("[service]\nhost=https://h:8443\ncaFile=private/ca.pem\n") << "https://h:8443"
+        << defaultSite << "private/ca.pem";
+    QTest::newRow("absolute caFile") << QByteArray("[service]\ncaFile=/etc/x/ca.pem\n")
+                                     << defaultHost << defaultSite << "/etc/x/ca.pem";
 }
 
 void TestSettingsFile::serviceConfig() {
     QFETCH(QByteArray, content);
     QFETCH(QString, host);
     QFETCH(QString, site);
+    QFETCH(QString, caFile);
     QVERIFY(writeBytes(m_path, content));
     const ServiceConfig config = loadServiceConfig(m_path);
     QCOMPARE(config.host, host);
     QCOMPARE(config.site, site);
+    QCOMPARE(config.caFile, caFile.isEmpty() ? caFile : QDir(m_dir->path()).filePath(caFile));
+}
+
+void TestSettingsFile::serviceUrl_data() {
+    // No scheme and "ftp://" are rows of the sync cycle's tests.
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("http: as without") << "http://h:8080"
+                                      << "http://h:8080/db/x";
+    QTest::newRow("https, upper case, end slash") << "HTTPS://h:8443/"
+                                                  << "https://h:8443/db/x";
+}
+
+void TestSettingsFile::serviceUrl() {
+    QFETCH(QString, host);
+    QFETCH(QString, url);
+    QCOMPARE(domiva::serviceUrl(ServiceConfig{host, {}}, QStringLiteral("/db/x")), url);
 }
 
 void TestSettingsFile::saveLeavesTheServiceSection() {

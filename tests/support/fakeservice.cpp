@@ -2,9 +2,10 @@
 
 namespace domiva::test {
 
-FakeService::FakeService(quint16 port)
-    : m_server(std::make_unique<HttpServer>(
-          [this](const Request& request) { return answer(request); }, port)) {}
+FakeService::FakeService(quint16 port, const std::optional<HttpServer::Tls>& tls)
+    : m_scheme(tls ? QStringLiteral("https://") : QStringLiteral("http://")),
+      m_server(std::make_unique<HttpServer>(
+          [this](const Request& request) { return answer(request); }, port, "127.0.0.1", tls)) {}
 
 FakeService::~FakeService() {
     m_server.reset();
@@ -72,7 +73,7 @@ QString FakeService::hostAndPort() const {
 }
 
 QString FakeService::url(const QString& path) const {
-    return QStringLiteral("http://") + hostAndPort() + path;
+    return m_scheme + hostAndPort() + path;
 }
 
 } // namespace domiva::test

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace domiva::test {
 
@@ -18,7 +19,8 @@ public:
     using Request = HttpServer::Request;
     using Answer = HttpServer::Response;
 
-    explicit FakeService(quint16 port = 0);
+    // Over TLS when tls is set.
+    explicit FakeService(quint16 port = 0, const std::optional<HttpServer::Tls>& tls = {});
     ~FakeService();
 
     FakeService(const FakeService&) = delete;
@@ -40,7 +42,7 @@ public:
     quint16 port() const;
     // "127.0.0.1:<port>"
     QString hostAndPort() const;
-    // "http://127.0.0.1:<port>" + path
+    // "http://127.0.0.1:<port>" + path, "https://" over TLS
     QString url(const QString& path) const;
 
 private:
@@ -51,6 +53,7 @@ private:
     std::deque<Answer> m_queue;
     HttpServer::Handler m_handler;
     Answer m_default;
+    QString m_scheme;
     // Last, so that it stops (and its threads end) before the state above goes.
     std::unique_ptr<HttpServer> m_server;
 };

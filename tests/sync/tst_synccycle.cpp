@@ -4,6 +4,7 @@
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"
 #include "support/netutil.h"
+#include "support/testpki.h"
 #include "sync/refreshtimer.h"
 #include "sync/synccycle.h"
 
@@ -110,6 +111,13 @@ class TestSyncCycle : public QObject {
 
     void run(bool loadAll = false) { m_cycle->downloadAndParse(loadAll); }
 
+    // The service over TLS with this certificate, checked against the test CA.
+    void useTlsService(const HttpServer::Tls& certificate) {
+        m_service = std::make_unique<FakeService>(0, certificate);
+        m_serviceConfig.host = QStringLiteral("https://") + m_service->hostAndPort();
+        m_serviceConfig.caFile = test::testPki().caFile;
+    }
+
 private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -152,21 +160,34 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QByteArray>("version");
         QTest::addColumn<QByteArray>("agentSuffix");
+        QTest::addColumn<QString>("scheme"); // before the host
 
         QTest::newRow("system, empty table")
             << true << false << QList<int>{} << QByteArray("/db/demo/get20.txt")
-            << QByteArray("pass=kvax&rd=") << QByteArray("HTTP/1.1") << QByteArray(" #WININET");
+            << QByteArray("pass=kvax&rd=") << QByteArray("HTTP/1.1") << QByteArray(" #WININET")
+            << QString();
         QTest::newRow("system, ids 3 and 17, full reload")
             << true << true << QList<int>{3, 17} << QByteArray("/db/demo/getall20.txt")
-            << QByteArray("pass=kvax&rd=,3,17") << QByteArray("HTTP/1.1")
-            << QByteArray(" #WININET");
+            << QByteArray("pass=kvax&rd=,3,17") << QByteArray("HTTP/1.1") << QByteArray(" #WININET")
+            << QString();
         QTest::newRow("component, empty table")
             << false << false << QList<int>{} << QByteArray("/db/demo/get20.txt")
-            << QByteArray("pass=kvax&rd=&") << QByteArray("HTTP/1.0") << QByteArray(" #INDY");
+            << QByteArray("pass=kvax&rd=&") << QByteArray("HTTP/1.0") << QByteArray(" #INDY")
+            << QString();
         QTest::newRow("component, ids 3 and 17")
             << false << false << QList<int>{3, 17} << QByteArray("/db/demo/get20.txt")
             << QByteArray("pass=kvax&rd=%2C3%2C17&") << QByteArray("HTTP/1.0")
-            << QByteArray(" #INDY");
+            << QByteArray(" #INDY") << QString();
+        for (const QString& scheme : {QStringLiteral("http://"), QStringLiteral("https://")}) {
+            QTest::addRow("system, %s", qPrintable(scheme))
+                << true << false << QList<int>{3} << QByteArray("/db/demo/get20.txt")
+                << QByteArray("pass=kvax&rd=,3") << QByteArray("HTTP/1.1")
+                << QByteArray(" #WININET") << scheme;
+            QTest::addRow("component, %s", qPrintable(scheme))
+                << false << false << QList<int>{3} << QByteArray("/db/demo/get20.txt")
+                << QByteArray("pass=kvax&rd=%2C3&") << QByteArray("HTTP/1.0")
+                << QByteArray(" #INDY") << scheme;
+        }
     }
     void requestOfEachTransport() {
         QFETCH(bool, systemTransport);
@@ -176,11 +197,16 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, version);
         QFETCH(QByteArray, agentSuffix);
+        QFETCH(QString, scheme);
         for (int id : storedIds)
             m_db->storeQuery(id, QStringLiteral("q"));
         m_settings.proxyFromIE = systemTransport;
-        m_service->setDefaultAnswer(ok("V#1\r\n"));
+        if (scheme == QStringLiteral("https://"))
+            useTlsService(test::testPki().server);
+        m_serviceConfig.host = scheme + m_service->hostAndPort();
+        m_service->setDefaultAnswer(ok("R#5#q\r\n"));
         run(loadAll);
+        QCOMPARE(count("SELECT COUNT(*) FROM Queries WHERE id=5"), 1);
         QCOMPARE(m_service->requestCount(), 1);
         const auto req = m_service->lastRequest();
         QCOMPARE(req.method, QByteArray("POST"));
@@ -296,7 +322,9 @@ private slots:
 
     void failures_data() {
         QTest::addColumn<bool>("systemTransport");
-        QTest::addColumn<int>("what"); // 0 down, 1 status 500, 2 empty body, 3 stalled, 4 big
+        // 0 down, 1 status 500, 2 empty body, 3 stalled, 4 big; over https: 5 another CA,
+        // 6 another host name, 7 a plain-HTTP server, 8 no CA file; 9 an unknown scheme
+        QTest::addColumn<int>("what");
         QTest::addColumn<QString>("panel0");
         QTest::addColumn<QString>("logged");
         const QString dl = QStringLiteral("Не удалось загрузить данные...");
@@ -314,6 +342,17 @@ private slots:
         QTest::newRow("system: body over the limit") << true << 4 << dl << "limit of 3999 bytes";
         QTest::newRow("component: body over the limit")
             << false << 4 << dl << "limit of 3999 bytes";
+        const std::tuple<int, const char*, QString> refused[]{
+            {5, "another CA", "SSL certificate problem: unable to get local issuer certificate"},
+            {6, "another host name",
+             "no alternative certificate subject name matches target host name '127.0.0.1'"},
+            {7, "plain HTTP on the TLS port", "wrong version number"},
+            {8, "no CA file", "error setting certificate file: /nonexistent/ca.pem"},
+            {9, "unknown scheme", R"(has the scheme "ftp")"}};
+        for (const auto& [what, name, logged] : refused) {
+            QTest::addRow("system: %s", name) << true << what << dl << logged;
+            QTest::addRow("component: %s", name) << false << what << dl << logged;
+        }
     }
     void failures() {
         QFETCH(bool, systemTransport);
@@ -339,9 +378,27 @@ private slots:
             answer.stallAfter = what == 3 ? std::optional<qsizetype>(10) : std::nullopt;
             m_cycle->setTransferLimits({2000ms, 1000ms, 3999});
             break;
+        case 5:
+        case 8:
+            useTlsService(test::testPki().server);
+            m_serviceConfig.caFile =
+                what == 5 ? test::testPki().otherCaFile : QStringLiteral("/nonexistent/ca.pem");
+            break;
+        case 6:
+            useTlsService(test::testPki().otherName);
+            break;
+        case 7:
+        case 9:
+            m_serviceConfig.host = (what == 7 ? "https://" : "ftp://") + m_service->hostAndPort();
+            break;
         }
+        // A feed that would be stored had it come through.
+        if (what >= 5)
+            answer.body = "R#1#x\r\n";
         m_service->setDefaultAnswer(answer);
         run();
+        if (what >= 5)
+            QCOMPARE(m_service->requestCount(), 0);
         QCOMPARE(m_host.panel0.last(), panel0);
         const QStringList log = logLines();
         if (panel0 == QStringLiteral("...")) {

@@ -5,6 +5,8 @@
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"
 #include "support/netutil.h"
+#include "support/testpki.h"
+#include "support/tunnelproxy.h"
 #include "sync/formclient.h"
 
 #include <QElapsedTimer>
@@ -61,6 +63,7 @@ private slots:
     void serverDownRaises();
     void stalledServerRaises();
     void proxyCredentialsOnlyAfterChallenge();
+    void proxyTunnelsTlsAfterChallenge();
     void proxyNotAskingGetsNoCredentials();
     void proxyChallengeWithoutLoginRaises();
     void emptyProxyGoesDirectDespiteEnvironment();
@@ -237,6 +240,33 @@ void TestTransportFormClient::proxyCredentialsOnlyAfterChallenge() {
     }
     QCOMPARE(m_service->requestCount(), 1);
     QVERIFY(!m_service->lastRequest().hasHeader("Proxy-Authorization"));
+}
+
+void TestTransportFormClient::proxyTunnelsTlsAfterChallenge() {
+    const QByteArray credentials = "Basic " + QByteArray("user:secret").toBase64();
+    test::TunnelProxy proxy(credentials);
+    FakeService service(0, test::testPki().server);
+    service.queueAnswer(answer(200, "feed through the tunnel"));
+    FormClient client = directClient();
+    client.setProxyServer("127.0.0.1");
+    client.setProxyPort(proxy.port());
+    client.setProxyLogin("user");
+    client.setProxyPassword("secret");
+    client.setCaFile(test::testPki().caFile);
+
+    QCOMPARE(client.post(service.url("/db/demo/get20.txt"), fields("kvax", {})),
+             QByteArray("feed through the tunnel"));
+    // The proxy read two CONNECT requests and nothing of the form; the service the form alone.
+    const QList<HttpServer::Request> seen = proxy.requests();
+    QCOMPARE(seen.size(), 2);
+    QVERIFY(!seen[0].hasHeader("Proxy-Authorization"));
+    QCOMPARE(seen[1].header("Proxy-Authorization"), credentials);
+    for (const HttpServer::Request& request : seen)
+        QCOMPARE(request.method + ' ' + request.target,
+                 "CONNECT " + service.hostAndPort().toUtf8());
+    QCOMPARE(service.requestCount(), 1);
+    QCOMPARE(service.lastRequest().body, QByteArray("pass=kvax&rd=&"));
+    QVERIFY(!service.lastRequest().hasHeader("Proxy-Authorization"));
 }
 
 void TestTransportFormClient::proxyNotAskingGetsNoCredentials() {

@@ -3,6 +3,8 @@
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"
 #include "support/netutil.h"
+#include "support/testpki.h"
+#include "support/tunnelproxy.h"
 #include "sync/formencoding.h"
 #include "sync/postform.h"
 
@@ -50,12 +52,14 @@ private slots:
     void errorStatusFails_data();
     void errorStatusFails();
     void redirectIsFollowed();
+    void redirectFromHttpsOnlyToHttps();
     void serverDownFails();
     void stalledServerFails_data();
     void stalledServerFails();
     void slowAnswerWithinStallLimitSucceeds();
     void connectTimeoutFails();
     void httpProxyIsUsed();
+    void httpsProxyIsUsed();
     void hostWithoutPortMeansPort80_data();
     void hostWithoutPortMeansPort80();
     void noProxyIsHonoured();
@@ -199,6 +203,19 @@ void TestTransportPostForm::redirectIsFollowed() {
     QCOMPARE(requests[1].target, QByteArray("/db/demo/moved.txt"));
 }
 
+void TestTransportPostForm::redirectFromHttpsOnlyToHttps() {
+    FakeService service(0, test::testPki().server);
+    FakeService::Answer moved = answer(307, "moved");
+    moved.headers.append(HttpServer::Header{"Location", m_service->url("/db/x").toUtf8()});
+    service.queueAnswer(moved);
+
+    const PostFormResult result = postForm(service.url("/db/demo/get5.txt"), agent,
+                                           "pass=a&rd=", {}, nullptr, test::testPki().caFile);
+
+    QVERIFY2(result.transportError.contains("not supported"), qPrintable(result.transportError));
+    QCOMPARE(m_service->requestCount(), 0);
+}
+
 void TestTransportPostForm::serverDownFails() {
     const quint16 port = test::closedPort();
     QElapsedTimer clock;
@@ -281,6 +298,20 @@ void TestTransportPostForm::httpProxyIsUsed() {
     QCOMPARE(seen.body, QByteArray("pass=kvax&rd=,3"));
     QCOMPARE(m_service->requestCount(), 1);
     QCOMPARE(m_service->lastRequest().body, QByteArray("pass=kvax&rd=,3"));
+}
+
+void TestTransportPostForm::httpsProxyIsUsed() {
+    test::TunnelProxy proxy;
+    qputenv("https_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
+    FakeService service(0, test::testPki().server);
+    service.queueAnswer(answer(200, "through the tunnel"));
+
+    const PostFormResult result = postForm(service.url("/db/demo/get20.txt"), agent,
+                                           "pass=kvax&rd=", {}, nullptr, test::testPki().caFile);
+
+    QCOMPARE(result.body, QByteArray("through the tunnel"));
+    QCOMPARE(proxy.requests().size(), 1);
+    QCOMPARE(proxy.requests().first().method, QByteArray("CONNECT"));
 }
 
 void TestTransportPostForm::hostWithoutPortMeansPort80_data() {

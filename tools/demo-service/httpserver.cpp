@@ -2,6 +2,7 @@
 
 #include "app/error.h"
 
+#include <QFile>
 #include <httplib.h>
 #include <sys/socket.h>
 
@@ -49,7 +50,7 @@ qsizetype HttpServer::Request::headerCount(QByteArrayView name) const {
 
 struct HttpServer::Impl {
     Handler handler;
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> server; // httplib::SSLServer for TLS
     std::thread thread;
     quint16 port = 0;
     QByteArray address;
@@ -128,12 +129,22 @@ void HttpServer::Impl::serve(const httplib::Request& in, const std::string& body
         });
 }
 
-HttpServer::HttpServer(Handler handler, quint16 port, const QByteArray& address)
+HttpServer::HttpServer(Handler handler, quint16 port, const QByteArray& address,
+                       const std::optional<Tls>& tls)
     : d(std::make_unique<Impl>()) {
+    if (tls) {
+        d->server =
+            std::make_unique<httplib::SSLServer>(QFile::encodeName(tls->certFile).constData(),
+                                                 QFile::encodeName(tls->keyFile).constData());
+        if (!d->server->is_valid())
+            throw Error(QStringLiteral("Cannot serve TLS with %1").arg(tls->certFile));
+    } else {
+        d->server = std::make_unique<httplib::Server>();
+    }
     d->handler = std::move(handler);
     d->address = address;
     // Short, so that stopping does not wait long for an idle kept-alive connection.
-    d->server.set_keep_alive_timeout(1);
+    d->server->set_keep_alive_timeout(1);
 
     const auto serve = [impl = d.get()](const httplib::Request& in, httplib::Response& out) {
         impl->serve(in, in.body, out);
@@ -149,29 +160,29 @@ HttpServer::HttpServer(Handler handler, quint16 port, const QByteArray& address)
         });
         impl->serve(in, body, out);
     };
-    d->server.Get(anyPath, serve);
-    d->server.Options(anyPath, serve);
-    d->server.Post(anyPath, serveWithBody);
-    d->server.Put(anyPath, serveWithBody);
-    d->server.Patch(anyPath, serveWithBody);
-    d->server.Delete(anyPath, serveWithBody);
+    d->server->Get(anyPath, serve);
+    d->server->Options(anyPath, serve);
+    d->server->Post(anyPath, serveWithBody);
+    d->server->Put(anyPath, serveWithBody);
+    d->server->Patch(anyPath, serveWithBody);
+    d->server->Delete(anyPath, serveWithBody);
 
     // cpp-httplib's default also sets SO_REUSEPORT, which lets a second server bind the same
     // port silently and take half of the requests. Address reuse alone is what a restart needs.
-    d->server.set_socket_options([](socket_t sock) {
+    d->server->set_socket_options([](socket_t sock) {
         const int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
 
     const std::string host = toStd(address);
     if (port == 0) {
-        const int chosen = d->server.bind_to_any_port(host);
+        const int chosen = d->server->bind_to_any_port(host);
         if (chosen <= 0) {
             throw Error(QStringLiteral("Cannot listen on %1").arg(QString::fromLatin1(address)));
         }
         d->port = static_cast<quint16>(chosen);
     } else {
-        if (!d->server.bind_to_port(host, port)) {
+        if (!d->server->bind_to_port(host, port)) {
             throw Error(QStringLiteral("Cannot listen on %1:%2")
                             .arg(QString::fromLatin1(address))
                             .arg(port));
@@ -180,12 +191,12 @@ HttpServer::HttpServer(Handler handler, quint16 port, const QByteArray& address)
     }
 
     d->thread = std::thread([impl = d.get()] {
-        impl->server.listen_after_bind();
+        impl->server->listen_after_bind();
         impl->listenEnded = true;
     });
     // stop() only takes effect once the server runs: wait for that, so that a server
     // destroyed at once still stops.
-    while (!d->server.is_running() && !d->listenEnded) {
+    while (!d->server->is_running() && !d->listenEnded) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -208,7 +219,7 @@ void HttpServer::stop() {
         d->stopping = true;
     }
     d->wake.notify_all();
-    d->server.stop();
+    d->server->stop();
     if (d->thread.joinable()) {
         d->thread.join();
     }

@@ -52,9 +52,16 @@ public:
 
     using Handler = std::function<Response(const Request&)>;
 
-    // Listens on address:port (port 0 = a free port chosen by the system) and serves at once.
-    // Throws domiva::Error when it cannot listen.
-    explicit HttpServer(Handler handler, quint16 port = 0, const QByteArray& address = "127.0.0.1");
+    // PEM files of the certificate (chain) and private key to serve HTTPS with.
+    struct Tls {
+        QString certFile;
+        QString keyFile;
+    };
+
+    // Listens on address:port (port 0 = a free port chosen by the system) and serves at once,
+    // over TLS when tls is set. Throws domiva::Error when it cannot listen.
+    explicit HttpServer(Handler handler, quint16 port = 0, const QByteArray& address = "127.0.0.1",
+                        const std::optional<Tls>& tls = std::nullopt);
     // Stops listening, cuts waiting delays and stalls short, and joins the server thread.
     ~HttpServer();
 
