@@ -20,8 +20,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -163,6 +165,7 @@ Database::Database(const QString& dbPath)
                             .arg(mode));
     }
     run(db, sql::pragmaSynchronousNormal);
+    run(db, sql::pragmaSecureDeleteFast);
     run(db, sql::pragmaJournalSizeLimit);
     run(db, sql::createOffersByQueryIndex);
     run(db, sql::createOffersUnreadIndex);
@@ -295,6 +298,15 @@ void Database::removeQuery(qint32 id) {
         exec(query);
     }
     transaction.commit();
+}
+
+int Database::removeOffersOfQuery(qint32 id, int limit) {
+    QSqlQuery& query = statement(sql::deleteSomeOffersOfQuery);
+    FinishOnExit finish(query);
+    query.bindValue(0, id);
+    query.bindValue(1, limit);
+    exec(query);
+    return query.numRowsAffected();
 }
 
 bool Database::offerExists(const QString& id) {
@@ -456,7 +468,14 @@ void clearDatabaseFile(const QString& dbPath) {
     // pages, and the copy that follows cuts both the file and its log down to them; either may
     // find the file busy, and the next copy of the log does the rest then.
     sqlite3_exec(db.get(), "VACUUM", nullptr, nullptr, nullptr);
-    sqlite3_exec(db.get(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    // The program's own checkpointer may be copying the log right now; this one then waits
+    // for it a little (the engine's busy time-out does not cover another checkpoint).
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                      nullptr) != SQLITE_BUSY)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 namespace {

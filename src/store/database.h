@@ -78,6 +78,8 @@ public:
     void markQueryUnread(qint32 id);
     // Deletes the search, then its listings.
     void removeQuery(qint32 id);
+    // Deletes up to limit listings of the search, leaving the search; returns how many went.
+    int removeOffersOfQuery(qint32 id, int limit);
 
     // Listings. Ids are compared regardless of ASCII letter case.
     bool offerExists(const QString& id);

@@ -60,6 +60,9 @@ inline constexpr QLatin1String createOffersUnreadIndex{
 // Connection set-up.
 inline constexpr QLatin1String pragmaJournalWal{"PRAGMA journal_mode=WAL"};
 inline constexpr QLatin1String pragmaSynchronousNormal{"PRAGMA synchronous=NORMAL"};
+// Deleted rows are still wiped from the pages a deletion writes anyway, but freed pages are not
+// written out zeroed: removing a big search would otherwise write all of it once more.
+inline constexpr QLatin1String pragmaSecureDeleteFast{"PRAGMA secure_delete=FAST"};
 // The log is copied into the file each time the commits have added this many pages to it;
 // small copies keep each one short.
 inline constexpr int checkpointPages = 256;
@@ -103,6 +106,9 @@ inline constexpr QLatin1String markQueryUnread{
     "UPDATE Queries SET updated=1, unreaded=1 WHERE id=?"};
 inline constexpr QLatin1String deleteQuery{"DELETE FROM Queries WHERE id=?"};
 inline constexpr QLatin1String deleteOffersOfQuery{"DELETE FROM Offers WHERE qid=?"};
+// Some of them: a big search goes a few thousand listings at a time.
+inline constexpr QLatin1String deleteSomeOffersOfQuery{
+    "DELETE FROM Offers WHERE rowid IN (SELECT rowid FROM Offers WHERE qid=? LIMIT ?)"};
 inline constexpr QLatin1String clearQueryUpdated{"UPDATE Queries SET updated=0 WHERE id=?"};
 inline constexpr QLatin1String clearQueryUnread{"UPDATE Queries SET unreaded=0 WHERE id=?"};
 

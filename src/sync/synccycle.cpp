@@ -248,6 +248,14 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                             ++m_uncommittedOffers;
                         }
                     } else if constexpr (std::is_same_v<T, RemovalRecord>) {
+                        // A big search goes a slice at a time, its listings first, so that it
+                        // never holds the window; the search itself goes last.
+                        while (m_db->removeOffersOfQuery(r.id, removalChunkRows) > 0) {
+                            if (m_slice.elapsed() >= m_sliceMs) {
+                                giveWindowATurn(tx);
+                                flagged.clear();
+                            }
+                        }
                         m_db->removeQuery(r.id);
                         flagged.remove(r.id);
                     } else if constexpr (std::is_same_v<T, VersionRecord>) {

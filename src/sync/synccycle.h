@@ -67,6 +67,9 @@ inline constexpr auto kFeedFileName = u"quInet.txt";
 // freezes; commands that arrive then obey the busy flag.
 class SyncCycle {
 public:
+    // Listings of a removed search deleted at a time.
+    static constexpr int removalChunkRows = 2000;
+
     SyncCycle(SyncHost& host, RefreshTimer& timer, SyncContext context);
     ~SyncCycle();
     SyncCycle(const SyncCycle&) = delete;

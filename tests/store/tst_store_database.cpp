@@ -476,7 +476,9 @@ private slots:
         storeLongOffers(*db, 0);
         clearDatabaseFile(m_path);
         QCOMPARE(raw.value(counts), QStringLiteral("0|0"));
-        QVERIFY(QFileInfo(m_path).size() < 100'000);
+        QVERIFY2(QFileInfo(m_path).size() < 100'000,
+                 qPrintable(QString::number(QFileInfo(m_path).size()) + QStringLiteral(" ") +
+                            QString::number(QFileInfo(m_path + QStringLiteral("-wal")).size())));
         QCOMPARE(QFileInfo(m_path + QStringLiteral("-wal")).size(), qint64(0));
     }
 

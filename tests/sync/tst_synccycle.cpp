@@ -533,6 +533,13 @@ private slots:
         m_db->waitForCheckpoints();
         const qint64 fileSize = QFileInfo(workDir() + QStringLiteral("db")).size();
         QVERIFY2(fileSize > feed.size() / 2, qPrintable(QString::number(fileSize)));
+
+        // Removing the search takes its listings a slice at a time as well.
+        m_service->setDefaultAnswer(ok("Q#1\r\n"));
+        turnsInParse = 0;
+        run();
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 0);
+        QVERIFY2(turnsInParse > 2, qPrintable(QString::number(turnsInParse)));
     }
 
     void stageTextsInOrder() {
