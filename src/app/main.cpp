@@ -1,7 +1,9 @@
 // The program entry: the application object, the main window, the event loop.
 
 #include "app/error.h"
+#include "app/singleinstance.h"
 #include "app/terminationsignals.h"
+#include "env/environment.h"
 #include "ui/icons.h"
 #include "ui/mainwindow.h"
 
@@ -16,6 +18,13 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // Before anything is written: a copy already running on the working folder is asked to
+    // come forward, and this one ends leaving its files (log, settings, database) as they are.
+    const QString workDir = domiva::workingFolder();
+    domiva::createWorkingFolder(workDir);
+    const domiva::SingleInstance instance(workDir);
+    if (!instance.isFirst())
+        return 0;
     // The program's title is the caption of its boxes (set on each) and of its window. Qt
     // would append an application display name to every window title here ("Домива - BETA —
     // Домива"), so none is set.
@@ -59,6 +68,9 @@ int main(int argc, char* argv[]) {
         // A program asked to end during its start-up never shows its window.
         if (!window.terminationRequested())
             window.show();
+        // Connected once start-up is over: the window shows anyway right after it.
+        QObject::connect(&instance, &domiva::SingleInstance::comeForwardRequested, &window,
+                         &domiva::TfrmMain::restoreFromTray);
         result = QApplication::exec();
     }
     return result;

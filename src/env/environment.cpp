@@ -1,12 +1,15 @@
 #include "env/environment.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSysInfo>
 #include <QVersionNumber>
 #include <QtGlobal>
 
 #include <curl/curl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 
 namespace domiva {
@@ -34,6 +37,18 @@ QString getTempDir() {
     if (!dir.endsWith(u'/'))
         dir += u'/';
     return dir;
+}
+
+QString workingFolder() {
+    return getTempDir() + QStringLiteral("DomivaDesktop/");
+}
+
+void createWorkingFolder(const QString& folder) {
+    const QDir dir(folder);
+    if (dir.exists())
+        return;
+    QDir().mkpath(QFileInfo(dir.absolutePath()).absolutePath());
+    ::mkdir(QFile::encodeName(dir.absolutePath()).constData(), S_IRWXU);
 }
 
 QString programVersionText(const QString& version) {

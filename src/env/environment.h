@@ -20,6 +20,13 @@ QString appVerFileSuffix(const QString& appVersion);
 // $XDG_CACHE_HOME when it is set to an absolute path, otherwise ~/.cache. Ends in "/".
 QString getTempDir();
 
+// The program's working folder in the cache directory ("DomivaDesktop/" in it). Ends in "/".
+QString workingFolder();
+// Makes the working folder, when missing, with whatever parents are missing. It holds the
+// settings (with passwords) and the listings: private to the user from the start. Whether this
+// worked shows at the first write into it.
+void createWorkingFolder(const QString& folder);
+
 // The versions of the surroundings, found once at start-up.
 struct EnvironmentReport {
     QString appVersion;  // this build: major.minor.release

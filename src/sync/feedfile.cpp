@@ -10,7 +10,7 @@ FeedFileWriter::FeedFileWriter(const QString& path, bool crLfLines)
 // The file is made once the answer comes (or, when none came, at the end), as a download that
 // never reached the server leaves none.
 bool FeedFileWriter::open() {
-    return m_file.isOpen() || m_file.open(QIODevice::WriteOnly | QIODevice::Truncate) || fail();
+    return m_file.isOpen() || m_file.open(QIODevice::ReadWrite | QIODevice::Truncate) || fail();
 }
 
 bool FeedFileWriter::fail() {
@@ -62,17 +62,19 @@ bool FeedFileWriter::restart() {
     return (m_file.flush() && m_file.seek(0) && m_file.resize(0)) || fail();
 }
 
-void FeedFileWriter::finish() {
+QIODevice& FeedFileWriter::finish() {
     if (m_error.isEmpty())
         open();
     if (m_error.isEmpty() && m_crLfLines && m_lineOpen && m_file.write("\r\n", 2) != 2)
         fail();
     m_lineOpen = false;
-    if (m_error.isEmpty() && !m_file.flush())
+    if (m_error.isEmpty() && !(m_file.flush() && m_file.seek(0)))
         fail();
-    m_file.close();
-    if (!m_error.isEmpty())
+    if (!m_error.isEmpty()) {
+        m_file.close();
         throw Error(m_error);
+    }
+    return m_file;
 }
 
 } // namespace domiva

@@ -11,7 +11,8 @@ namespace domiva {
 // Writes the server's answer to the feed file as it arrives, so the feed is never held in
 // memory whole. With crLfLines every line is stored ended by CR LF, whatever line ends the
 // server used (CR LF, a lone CR, a lone LF), and a last line without one gets it; otherwise
-// the bytes are stored as they came.
+// the bytes are stored as they came. The feed is read back through the handle that wrote it, so
+// what is read is what was written even if the file's name comes to stand for another file.
 class FeedFileWriter : public BodySink {
 public:
     // The file is created (or emptied) with the first bytes, or by finish().
@@ -19,9 +20,9 @@ public:
 
     bool write(const char* data, qsizetype size) override;
     bool restart() override;
-    // Ends the last line, flushes and closes the file. Throws domiva::Error with the first
-    // failure of the file, here or earlier.
-    void finish();
+    // Ends the last line, flushes the file and returns it turned back to its start, for reading.
+    // Throws domiva::Error with the first failure of the file, here or earlier.
+    QIODevice& finish();
 
     // Bytes of the body received, before line ends were rewritten.
     qint64 bodySize() const { return m_received; }

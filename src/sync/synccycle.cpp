@@ -102,12 +102,10 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         // lines, each ended by CR LF; the other stores it byte for byte.
         FeedFileWriter feedFile(feedFilePath(), systemTransport);
         download(url, rd, systemTransport, feedFile);
-        feedFile.finish();
+        // Read back through the same handle: what is parsed is what this sync wrote.
+        QIODevice& feed = feedFile.finish();
         m_host.processEvents();
-        QFile file(feedFilePath());
-        if (!file.open(QIODevice::ReadOnly))
-            throw Error(file.fileName() + QStringLiteral(": ") + file.errorString());
-        FeedLineReader lines(file);
+        FeedLineReader lines(feed);
         m_host.processEvents();
 
         failureText = QString::fromUtf16(kParseFailed);

@@ -24,7 +24,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QKeySequence>
@@ -39,8 +38,6 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <QWindow>
-
-#include <sys/stat.h>
 
 #include <array>
 #include <memory>
@@ -59,17 +56,6 @@ constexpr int statusPanelWidth = 600;
 constexpr std::array<const char*, DetailsPanel::lineCount> detailFields{
     "min_obj",  "metro_obj", "room_obj", "kitch_obj",  "price_obj", "perc_obj",
     "flat_obj", "info_obj",  "cont_obj", "owntxt_obj", "publ_obj",  "dt_obj"};
-
-// The working folder holds the settings (with passwords) and the listings: it is made
-// private to the user from the start, with whatever parents are missing. Whether this works
-// shows at the first write into it.
-void createWorkDir(const QString& workDir) {
-    const QDir dir(workDir);
-    if (dir.exists())
-        return;
-    QDir().mkpath(QFileInfo(dir.absolutePath()).absolutePath());
-    ::mkdir(QFile::encodeName(dir.absolutePath()).constData(), S_IRWXU);
-}
 
 QWidget* panel(const QString& name, QWidget* content) {
     auto* widget = new QWidget;
@@ -276,8 +262,8 @@ void TfrmMain::formCreate() {
 
 void TfrmMain::startUp() {
     // 1. Working folder.
-    m_workDir = getTempDir() + QStringLiteral("DomivaDesktop/");
-    createWorkDir(m_workDir);
+    m_workDir = workingFolder();
+    createWorkingFolder(m_workDir);
 
     // 2. Event log, emptied at every start.
     m_logPath = m_workDir + QStringLiteral("domiva.log");

@@ -141,6 +141,10 @@ public slots:
     void tRefreshTimer();
     void clearDetails();
 
+    // Shows the window again in the state it had before it was minimised or hidden, and brings
+    // it forward: a click on the tray icon or on a notification, or a second start.
+    void restoreFromTray();
+
 protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -176,7 +180,6 @@ private:
     void reported(const std::function<void()>& handler);
 
     void applicationMinimize();
-    void restoreFromTray();
     // Moves the lifecycle on by one event and does what it says.
     void lifecycleEvent(Lifecycle::Event event);
 

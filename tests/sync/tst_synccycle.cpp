@@ -290,6 +290,12 @@ private slots:
 
     void removalFollowedByOffers() {
         m_service->setDefaultAnswer(ok("R#5#x\r\nD#1\r\nQ#5\r\nD#2\r\nR#6#y\r\nD#3\r\nQ#6\r\n"));
+        // Another file put under the feed's name once the feed is written is not what is read.
+        m_host.onProcessEvents = [path = m_cycle->feedFilePath()] {
+            QFile other(path);
+            if (QFile::remove(path) && other.open(QIODevice::WriteOnly))
+                other.write("R#7#other\r\n");
+        };
         run();
         // The removal takes the offers stored before it; the offer after it still belongs to
         // the removed search's id, and its count stands.
