@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPalette>
 
+#include <algorithm>
 #include <array>
 
 namespace domiva {
@@ -113,7 +114,8 @@ void DetailsPanel::placeLabels() {
 QSize DetailsPanel::rowsSize() const {
     // The last line and the comments box, each whole; long values may run past the right
     // edge as they always did, so they do not widen the rows.
-    const int lastBottom = lines.back().top + m_captions.back()->height();
+    const int lastBottom =
+        lines.back().top + std::max(m_captions.back()->height(), lblDt_obj->height());
     return {valueLeft + commentsWidth + frameWidth(), lastBottom + frameWidth()};
 }
 
