@@ -58,10 +58,11 @@ FakeStatusNotifierWatcher::~FakeStatusNotifierWatcher() {
 
 bool FakeStatusNotifierWatcher::publish(QDBusConnection& bus) {
     m_bus = bus;
+    if (!bus.registerObject("/StatusNotifierWatcher", this, QDBusConnection::ExportAllContents))
+        return false;
     m_thread.start();
     moveToThread(&m_thread);
-    return bus.registerObject("/StatusNotifierWatcher", this, QDBusConnection::ExportAllContents) &&
-           bus.registerService("org.kde.StatusNotifierWatcher");
+    return bus.registerService("org.kde.StatusNotifierWatcher");
 }
 
 void FakeStatusNotifierWatcher::RegisterStatusNotifierItem(const QString& service) {
