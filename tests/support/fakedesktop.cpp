@@ -52,6 +52,12 @@ uint FakeNotificationService::Notify(const QString& appName, uint, const QString
 }
 
 FakeStatusNotifierWatcher::~FakeStatusNotifierWatcher() {
+    // Back in the thread that destroys it, so that it goes as any other object does.
+    if (m_thread.isRunning()) {
+        QMetaObject::invokeMethod(
+            this, [this, here = QThread::currentThread()] { moveToThread(here); },
+            Qt::BlockingQueuedConnection);
+    }
     m_thread.quit();
     m_thread.wait();
 }
