@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPalette>
 
+#include <algorithm>
 #include <array>
 
 namespace domiva {
@@ -39,27 +40,32 @@ constexpr int commentsHeight = 81;
 
 } // namespace
 
-DetailsPanel::DetailsPanel(QWidget* parent) : QFrame(parent) {
+DetailsPanel::DetailsPanel(QWidget* parent) : QScrollArea(parent), m_rows(new QWidget) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(1);
+    // The labels inherit the ground's role, and with it the text colour that goes with the
+    // ground (Text on Base), so a dark scheme gives light text on a dark ground.
+    setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, QColor(255, 255, 255));
-    setPalette(white);
+    // Grown to the viewport where there is room, so no scroll bar shows at the usual size.
+    setWidgetResizable(true);
+    setWidget(m_rows);
+    // Like the plain panel it was: not a stop of the Tab key.
+    setFocusPolicy(Qt::NoFocus);
 
     // Only the weight is set, so the captions follow the panel's font in everything else.
     QFont boldOnly;
     boldOnly.setBold(true);
 
     for (const Line& line : lines) {
-        auto* caption = new QLabel(QString::fromUtf8(line.caption), this);
+        auto* caption = new QLabel(QString::fromUtf8(line.caption), m_rows);
         caption->setObjectName(QLatin1String(line.captionName));
         caption->setTextFormat(Qt::PlainText);
         caption->setAlignment(Qt::AlignRight | Qt::AlignTop);
         caption->setFont(boldOnly);
         m_captions.append(caption);
 
-        auto* value = new QLabel(this);
+        auto* value = new QLabel(m_rows);
         value->setObjectName(QLatin1String(line.valueName));
         value->setTextFormat(Qt::PlainText);
         value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -91,15 +97,26 @@ void DetailsPanel::showValues(const QStringList& twelve) {
 }
 
 void DetailsPanel::placeLabels() {
+    // The content starts inside the frame; the positions are the panel's.
+    const int inside = frameWidth();
     for (std::size_t i = 0; i < lines.size(); ++i) {
         QLabel* caption = m_captions[qsizetype(i)];
         caption->adjustSize();
-        caption->move(valueLeft - caption->width(), lines[i].top);
+        caption->move(valueLeft - caption->width() - inside, lines[i].top - inside);
         QLabel* value = this->*lines[i].value;
         if (value != lblOwntxt_obj)
             value->adjustSize();
-        value->move(valueLeft, lines[i].top);
+        value->move(valueLeft - inside, lines[i].top - inside);
     }
+    m_rows->setMinimumSize(rowsSize() - QSize(2 * inside, 2 * inside));
+}
+
+QSize DetailsPanel::rowsSize() const {
+    // The last line and the comments box, each whole; long values may run past the right
+    // edge as they always did, so they do not widen the rows.
+    const int lastBottom =
+        lines.back().top + std::max(m_captions.back()->height(), lblDt_obj->height());
+    return {valueLeft + commentsWidth + frameWidth(), lastBottom + frameWidth()};
 }
 
 QSize DetailsPanel::sizeHint() const {
@@ -108,7 +125,7 @@ QSize DetailsPanel::sizeHint() const {
 }
 
 void DetailsPanel::changeEvent(QEvent* event) {
-    QFrame::changeEvent(event);
+    QScrollArea::changeEvent(event);
     // Right-aligned captions keep their right edge when the font changes their width.
     if (event->type() == QEvent::FontChange)
         placeLabels();

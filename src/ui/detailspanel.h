@@ -1,17 +1,20 @@
 #pragma once
 
-#include <QFrame>
 #include <QList>
+#include <QScrollArea>
 #include <QStringList>
 
 class QLabel;
 
 namespace domiva {
 
-// The white panel under the offers grid with every field of the selected offer: a bold caption
-// right-aligned to x = 104 and its value from x = 104 on each line. Values are shown as plain
-// text, never as markup, because they come from the feed.
-class DetailsPanel : public QFrame {
+// The panel under the offers grid with every field of the selected offer: a bold caption
+// right-aligned to x = 104 and its value from x = 104 on each line (positions inside the
+// panel's outer edge). Values are shown as plain text, never as markup, because they come from
+// the feed. Ground and text are the palette's Base and Text: white and black on a light
+// palette, the scheme's own colours on a dark one. Where the panel is shorter or narrower than
+// its rows (a small screen), it scrolls; otherwise it shows no scroll bar.
+class DetailsPanel : public QScrollArea {
     Q_OBJECT
 
 public:
@@ -33,6 +36,8 @@ public:
     QList<QLabel*> captionLabels() const { return m_captions; }
 
     QSize sizeHint() const override;
+    // The room the rows take, frame included.
+    QSize rowsSize() const;
 
     // Owned by the panel.
     QLabel* lblMin_obj = nullptr;
@@ -54,6 +59,7 @@ protected:
 private:
     void placeLabels();
 
+    QWidget* m_rows; // the scrolled content holding the labels; owned by the panel
     QList<QLabel*> m_captions;
 };
 

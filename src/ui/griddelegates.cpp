@@ -122,7 +122,7 @@ int QueriesDelegate::iconLeft(int left, int right, int iconWidth) {
 bool QueriesDelegate::plainText(const QStyleOptionViewItem&, const QModelIndex& index) const {
     const QString field = fieldName(index);
     if (field == QLatin1String("updated"))
-        return false; // painted over in white anyway
+        return false; // painted over with the ground anyway
     // A bold name replaces the plain one instead of being written over it, so no thin
     // outline of the plain text is left around the bold letters.
     if (field == QLatin1String("qname"))
@@ -134,8 +134,9 @@ void QueriesDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& op
                                const QModelIndex& index) const {
     const QString field = fieldName(index);
     if (field == QLatin1String("updated")) {
-        // The icon column stays white in the selected row too.
-        fillCell(painter, option, QColor(255, 255, 255));
+        // The icon column keeps the grid's ground (white on a light palette) in the selected
+        // row too.
+        fillCell(painter, option, option.palette.color(colorGroup(option), QPalette::Base));
         const QVariant updated = index.data(Qt::EditRole);
         if (updated.isNull())
             return;

@@ -40,7 +40,8 @@ protected:
                           const QString& text);
 };
 
-// dbgQueries: the envelope of `updated` on white, and `qname` in bold while `unreaded`.
+// dbgQueries: the envelope of `updated` on the grid's ground (Base, whether the row is selected
+// or not), and `qname` in bold while `unreaded`.
 class QueriesDelegate : public GridDelegate {
     Q_OBJECT
 

@@ -709,7 +709,7 @@ void TfrmMain::processEvents() {
 }
 
 void TfrmMain::showTrayBalloon(const QString& text) {
-    if (m_tray->isShown())
+    if (m_tray->showsBalloons())
         m_tray->showTrayBalloon(text);
     else
         m_notifier->notify(TrayIcon::balloonText(text));

@@ -1,6 +1,7 @@
 #include "ui/screenplacement.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMargins>
 #include <QObject>
 #include <QRect>
@@ -14,6 +15,12 @@
 namespace domiva {
 
 namespace {
+
+// A Wayland compositor places every window itself and tells no client where a window is; a
+// position the client asks for is ignored. There only the size is made to fit.
+bool compositorPlaces() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 QMargins frameOf(const QWidget* window) {
     if (window->windowHandle() == nullptr)
@@ -43,8 +50,11 @@ void place(QWidget* window, QSize outerSize) {
     const QSize frameSize(frame.left() + frame.right(), frame.top() + frame.bottom());
     const QSize room = area.size() - frameSize;
     const bool keep = outerSize.isEmpty();
-    if (keep && area.contains(
-                    QRect(window->geometry().topLeft() - clientOffset, window->size() + frameSize)))
+    const QRect frameRect(window->geometry().topLeft() - clientOffset, window->size() + frameSize);
+    // Where the compositor places the window, only its size can be wrong.
+    const bool fits = compositorPlaces() ? area.size().expandedTo(frameRect.size()) == area.size()
+                                         : area.contains(frameRect);
+    if (keep && fits)
         return;
     // Even a window of fixed size is made to fit: a few pixels less are better than a title
     // bar out of reach.
@@ -53,6 +63,10 @@ void place(QWidget* window, QSize outerSize) {
                              .boundedTo(room)
                              .expandedTo(window->minimumSize())
                              .boundedTo(window->maximumSize());
+    if (compositorPlaces()) {
+        window->resize(client);
+        return;
+    }
     const QSize outer = client + frameSize;
     const QPoint framePosition(std::max(area.x(), area.x() + (area.width() - outer.width()) / 2),
                                std::max(area.y(), area.y() + (area.height() - outer.height()) / 2));
@@ -133,7 +147,7 @@ void placeOnScreen(QWidget* window, QSize outerSize) {
     // manager rewrites its state, and a moved window loses that state.
     if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
         return;
-    if (frameOf(window).isNull() &&
+    if (!compositorPlaces() && frameOf(window).isNull() &&
         window->findChild<QObject*>(FrameWatch::name, Qt::FindDirectChildrenOnly) == nullptr)
         new FrameWatch(window, outerSize);
 }

@@ -4,10 +4,29 @@
 #include "ui/messageboxes.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusInterface>
 #include <QMenu>
 #include <QWidget>
 
 namespace domiva {
+
+namespace {
+
+// Whether the desktop's tray is a StatusNotifierItem host on the session bus: the test Qt makes
+// when it chooses that tray over an XEmbed one. The watcher's property is read through
+// introspection, as Qt reads it.
+bool statusNotifierTray() {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    const QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+    return host.isValid() && host.property("IsStatusNotifierHostRegistered").toBool();
+}
+
+} // namespace
 
 TrayIcon::TrayIcon(QWidget* window)
     : QObject(window), m_window(window), m_icon(new QSystemTrayIcon(this)),
@@ -17,6 +36,9 @@ TrayIcon::TrayIcon(QWidget* window)
     m_about->setObjectName(QStringLiteral("mnuPopupAbout"));
     connect(m_about, &QAction::triggered, this, &TrayIcon::aboutRequested);
 
+    // A StatusNotifierItem host titles the item with the application's name, which would
+    // otherwise be the executable's.
+    QCoreApplication::setApplicationName(appTitle());
     m_icon->setIcon(appIcon());
     m_icon->setToolTip(appTitle());
     // The tray shows the menu itself on a right click, at the mouse position.
@@ -38,6 +60,7 @@ void TrayIcon::addTrayIcon() {
         messageBoxes().information(m_window, QStringLiteral("add fail"));
         return;
     }
+    m_statusNotifierTray = statusNotifierTray();
     m_icon->show();
 }
 

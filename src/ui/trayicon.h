@@ -34,6 +34,11 @@ public:
     void deleteTrayIcon();
     // Whether the icon is actually in the tray.
     bool isShown() const;
+    // Whether a balloon of this icon reaches the desktop as it should. A StatusNotifierItem
+    // tray (KDE Plasma, GNOME with AppIndicator) gets Qt's balloons as notifications without
+    // the program's name, icon or a click that brings the window back: there the desktop
+    // notifier announces instead.
+    bool showsBalloons() const { return isShown() && !m_statusNotifierTray; }
 
     // What a balloon of `text` shows: its first 255 characters.
     static QString balloonText(const QString& text);
@@ -56,6 +61,7 @@ private:
     std::unique_ptr<QMenu> m_menu;
     QAction* m_about; // child of m_menu
     bool m_unavailable = false;
+    bool m_statusNotifierTray = false;
 };
 
 // Whether minimising should also take the window off the task bar: only when the user asked

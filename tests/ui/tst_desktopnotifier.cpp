@@ -1,44 +1,19 @@
 // Announcements where the desktop has no tray, received and clicked by a notification service
 // of the test's own on a private session bus; and the sound of new listings.
 
+#include "support/fakedesktop.h"
 #include "support/fakeservice.h"
 #include "ui/desktopnotifier.h"
 #include "ui/newlistingssound.h"
 #include "ui/tst_mainwindow_support.h"
 
 #include <QDBusConnection>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QStringEncoder>
-#include <QVariantMap>
-
-#include <sys/prctl.h>
-
-#include <csignal>
 
 using namespace domiva;
 using namespace domiva::test;
 
 namespace {
-
-// The desktop's notification service, as far as the program uses it.
-class NotificationService : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    QList<QVariantList> calls;
-
-public slots:
-    uint Notify(const QString& appName, uint, const QString& appIcon, const QString& summary,
-                const QString& body, const QStringList& actions, const QVariantMap&, int expiry) {
-        calls.append({appName, appIcon, summary, body, actions, expiry});
-        return uint(calls.size()) + 40;
-    }
-
-signals:
-    void ActionInvoked(uint id, const QString& action);
-};
 
 struct CountedSound : NewListingsSound {
     int played = 0;
@@ -69,22 +44,8 @@ class TestDesktopNotifier : public QObject {
 
 private slots:
     void initTestCase() {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty())
-            QSKIP("no dbus-daemon for a private session bus");
-        // Gone with the test even when the test crashes: nothing else would end it.
-        m_daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        m_daemon.start(daemon, {"--session", "--nofork", "--print-address=1"});
-        QTRY_VERIFY(m_daemon.canReadLine());
-        const QByteArray address = m_daemon.readLine().trimmed();
-        // Before anything asks for the session bus.
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        m_bus = QDBusConnection::connectToBus(QString::fromUtf8(address), "notifications");
-        QVERIFY(m_bus->isConnected());
-    }
-    void cleanupTestCase() {
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
+        if (!m_bus.start())
+            QSKIP("no private session bus (dbus-daemon)");
     }
 
     void announcedWithoutTray() {
@@ -100,10 +61,8 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(failures().size(), 1);
 
-        NotificationService notifications;
-        QVERIFY(m_bus->registerObject("/org/freedesktop/Notifications", &notifications,
-                                      QDBusConnection::ExportAllContents));
-        QVERIFY(m_bus->registerService("org.freedesktop.Notifications"));
+        FakeNotificationService notifications;
+        QVERIFY(notifications.publish(m_bus.connection()));
         FakeService::Answer more;
         more.body = feed(twoListings).replace("x1", "x3").replace("x2", "x4");
         service.setDefaultAnswer(more);
@@ -122,7 +81,7 @@ private slots:
         QVERIFY(window->isHidden());
         emit notifications.ActionInvoked(41, "default");
         QTRY_VERIFY(window->isVisible());
-        m_bus->unregisterService("org.freedesktop.Notifications");
+        notifications.withdraw(m_bus.connection());
     }
 
     void noBus() {
@@ -165,8 +124,7 @@ private slots:
     }
 
 private:
-    QProcess m_daemon;
-    std::optional<QDBusConnection> m_bus;
+    PrivateSessionBus m_bus;
 };
 
 QTEST_MAIN(TestDesktopNotifier)

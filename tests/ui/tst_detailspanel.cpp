@@ -45,11 +45,12 @@ void checkGeometry(const DetailsPanel& panel) {
     const QList<QLabel*> captions = panel.captionLabels();
     const QList<QLabel*> values = panel.valueLabels();
     for (int i = 0; i < 12; ++i) {
-        const QRect caption = captions[i]->geometry();
+        // Inside the panel's outer edge, wherever the labels' own parent lies.
+        const QRect caption(captions[i]->mapTo(&panel, QPoint()), captions[i]->size());
         QCOMPARE(caption.x() + caption.width(), 104);
         QCOMPARE(caption.y(), lines[i].top);
         QCOMPARE(caption.width(), captions[i]->sizeHint().width());
-        QCOMPARE(values[i]->geometry().topLeft(), QPoint(104, lines[i].top));
+        QCOMPARE(values[i]->mapTo(&panel, QPoint()), QPoint(104, lines[i].top));
     }
 }
 
@@ -59,6 +60,7 @@ class TestDetailsPanel : public QObject {
     Q_OBJECT
 
 private slots:
+    void panel_data();
     void panel();
     void captions();
     void valueLabels();
@@ -70,12 +72,39 @@ private slots:
     void fontChangeKeepsRightEdge();
 };
 
+void TestDetailsPanel::panel_data() {
+    QTest::addColumn<QPalette>("palette");
+    QTest::addColumn<QColor>("ground");
+    QTest::addColumn<QColor>("text");
+    QTest::newRow("light (default)") << QPalette() << QColor(Qt::white) << QColor(Qt::black);
+    QPalette dark(QColor(53, 53, 53), QColor(40, 40, 40));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(235, 235, 235));
+    dark.setColor(QPalette::WindowText, QColor(220, 220, 220));
+    QTest::newRow("dark") << dark << QColor(30, 30, 30) << QColor(235, 235, 235);
+}
+
 void TestDetailsPanel::panel() {
+    QFETCH(QPalette, palette);
+    QFETCH(QColor, ground);
+    QFETCH(QColor, text);
     DetailsPanel panel;
+    panel.setPalette(palette);
     QCOMPARE(panel.frameShape(), QFrame::Panel);
     QCOMPARE(panel.frameShadow(), QFrame::Sunken);
-    QVERIFY(panel.autoFillBackground());
-    QCOMPARE(panel.palette().color(QPalette::Window), QColor(255, 255, 255));
+    panel.resize(panel.sizeHint());
+    panel.showValues(sampleValues());
+    // Drawn: the ground between the lines, and the caption and value written in the text colour.
+    const QImage image = panel.grab().toImage();
+    QCOMPARE(image.pixelColor(300, 26), ground);
+    for (QLabel* label : {panel.captionLabels()[4], panel.lblPrice_obj}) {
+        const QRect area(label->mapTo(&panel, QPoint()), label->size());
+        bool written = false;
+        for (int y = area.top(); y <= area.bottom() && !written; ++y)
+            for (int x = area.left(); x <= area.right() && !written; ++x)
+                written = image.pixelColor(x, y) == text;
+        QVERIFY2(written, label->objectName().toUtf8());
+    }
     QVERIFY(panel.sizeHint().width() >= 104 + 505);
     QVERIFY(panel.sizeHint().height() > 336);
 }
@@ -130,7 +159,7 @@ void TestDetailsPanel::valuesSizeToText() {
     panel.showValues({QStringLiteral("очень длинное значение поля транспорта")});
     QVERIFY(panel.lblMin_obj->width() > narrow + 100);
     QCOMPARE(panel.lblMin_obj->size(), panel.lblMin_obj->sizeHint());
-    QCOMPARE(panel.lblMin_obj->pos(), QPoint(104, 8));
+    QCOMPARE(panel.lblMin_obj->mapTo(&panel, QPoint()), QPoint(104, 8));
 
     // The comments box keeps its size whatever it holds, and wraps.
     panel.showValues({{}, {}, {}, {}, {}, {}, {}, {}, {}, QStringLiteral("слово ").repeated(200)});
