@@ -120,7 +120,7 @@ void createDatabase(const QString& dbPath) {
         QSqlDatabase db = addConnection(connection.name());
         db.setDatabaseName(temporaryPath);
         if (!db.open())
-            throw Error(engineMessage(db.lastError()));
+            throw engineError(db.lastError());
         run(db, sql::createQueriesTable);
         run(db, sql::createOffersTable);
         {
@@ -146,7 +146,7 @@ Database::Database(const QString& dbPath)
     db.setDatabaseName(fileUri(dbPath) + QStringLiteral("?mode=rw"));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open())
-        throw Error(engineMessage(db.lastError()));
+        throw engineError(db.lastError());
     // Nothing is written before the file has shown to be ours: an empty file or another
     // program's database fails here, as it was. Not a database at all fails at the first read.
     run(db, sql::checkQueriesTable);
@@ -242,7 +242,7 @@ QList<qint32> Database::queryIds() {
     while (query.next())
         ids.append(query.value(0).toInt());
     if (query.lastError().isValid())
-        throw Error(engineMessage(query.lastError()));
+        throw engineError(query.lastError());
     return ids;
 }
 
@@ -331,7 +331,7 @@ bool Database::insertOffer(QStringView id, qint32 qid, const std::array<QStringV
         sqlite3_stmt* stmt = nullptr;
         const QByteArray text(sql::insertOffer.data(), sql::insertOffer.size());
         if (sqlite3_prepare_v2(db, text.constData(), -1, &stmt, nullptr) != SQLITE_OK)
-            throw Error(QString::fromUtf8(sqlite3_errmsg(db)));
+            throw engineError(db);
         auto* raw = new RawStatement;
         raw->db = db;
         raw->stmt = stmt;
@@ -368,7 +368,7 @@ bool Database::insertOffer(QStringView id, qint32 qid, const std::array<QStringV
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
     if (rc != SQLITE_DONE)
-        throw Error(QString::fromUtf8(sqlite3_errmsg(m_insertOffer->db)));
+        throw engineError(m_insertOffer->db);
     return sqlite3_changes(m_insertOffer->db) == 1;
 }
 
@@ -379,7 +379,7 @@ bool Database::hasUnreadOffers(qint32 qid) {
     exec(query);
     const bool found = query.next();
     if (query.lastError().isValid())
-        throw Error(engineMessage(query.lastError()));
+        throw engineError(query.lastError());
     return found;
 }
 

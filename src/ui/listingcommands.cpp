@@ -163,7 +163,7 @@ void ListingCommands::showOffersMenu(const QPoint& pos) {
 }
 
 void ListingCommands::markSearchRead(int row) {
-    runReported(m_window, [this, row] {
+    m_window->reported([this, row] {
         // A sync changes the same flags; the user is asked to wait as for clearing the data.
         if (m_window->syncBusy()) {
             messageBoxes().information(m_window, QStringLiteral("Дождитесь окончания обновления."));
@@ -188,7 +188,7 @@ void ListingCommands::markSearchRead(int row) {
 }
 
 void ListingCommands::exportSearch(int row) {
-    runReported(m_window, [this, row] {
+    m_window->reported([this, row] {
         const QueriesModel* queries = m_window->queriesModel();
         const int target = queryRow(row);
         if (queries == nullptr || m_window->database() == nullptr || target < 0)
@@ -232,7 +232,7 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
 }
 
 void ListingCommands::copyListing() {
-    runReported(m_window, [this] {
+    m_window->reported([this] {
         const OffersModel* offers = m_window->offersModel();
         const int row = m_window->dbgOffers->cursorRow();
         if (offers == nullptr || row < 0)
@@ -329,7 +329,7 @@ void ListingCommands::offersScanFinished() {
 
 void ListingCommands::applyFilter() {
     m_filterDelay.stop();
-    runReported(m_window, [this] {
+    m_window->reported([this] {
         OffersModel* offers = m_window->offersModel();
         const QString text = m_filterEdit->text();
         if (offers == nullptr || offers->filter() == text)
