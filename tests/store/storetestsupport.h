@@ -99,19 +99,15 @@ inline double at(int year, int month, int day, int hour = 0, int minute = 0, int
 
 // Overwrites the root page of a table with bytes no page can hold, as a failing disk would.
 inline void overwriteTablePage(const QString& path, const QString& table) {
-    qint64 pageSize = 0;
-    qint64 root = 0;
-    {
-        RawConnection raw(path);
-        pageSize = raw.value(QStringLiteral("PRAGMA page_size")).toLongLong();
-        root =
-            raw.value(
-                   QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name='%1'").arg(table))
-                .toLongLong();
-    }
+    const auto number = [&](const QString& sql) {
+        return RawConnection(path).value(sql).toLongLong();
+    };
+    const qint64 size = number(QStringLiteral("PRAGMA page_size"));
+    const qint64 root =
+        number(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name='%1'").arg(table));
     QFile file(path);
-    QVERIFY(root > 0 && file.open(QIODevice::ReadWrite) && file.seek((root - 1) * pageSize));
-    QCOMPARE(file.write(QByteArray(pageSize, '\xab')), pageSize);
+    QVERIFY(root > 0 && file.open(QIODevice::ReadWrite) && file.seek((root - 1) * size));
+    QCOMPARE(file.write(QByteArray(size, '\xab')), size);
 }
 
 // The names in a folder, for checking that nothing was left behind.

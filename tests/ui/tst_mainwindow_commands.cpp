@@ -383,7 +383,7 @@ private slots:
     void damagedDatabaseIsRebuilt() {
         QFETCH(QString, damage);
         QFETCH(QString, command);
-        const bool again = damage.endsWith(QLatin1String("2"));
+        const bool again = damage.endsWith(QLatin1Char('2'));
         Fixture f({}, [&](const QString& db) {
             if (damage.startsWith(QLatin1String("Offers")))
                 overwriteTablePage(db, QStringLiteral("Offers"));
@@ -414,30 +414,21 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(f.service.requestCount() == requests && !f.window->syncBusy() &&
                                      f.recorded.boxes.shown.size() == boxes,
                                  10'000);
-        QCOMPARE(f.service.requests().last().target, QByteArray("/db/demo/getall20.txt"));
+        QTest::qWait(200); // nothing follows: no loop
+        QCOMPARE(f.service.requestCount(), requests);
+        QCOMPARE(f.recorded.boxes.shown.size(), boxes);
+        QCOMPARE(f.service.lastRequest().target, QByteArray("/db/demo/getall20.txt"));
         const QStringList kept = damagedFiles(f.sandbox.dbPath());
         QCOMPARE(kept.size(), 1);
-        if (!damage.startsWith(QLatin1String("download")))
-            QVERIFY(f.sandbox.fileBytes(kept[0]) == damagedBytes);
+        QVERIFY(damage.startsWith(QLatin1String("download")) ||
+                f.sandbox.fileBytes(kept[0]) == damagedBytes);
         QCOMPARE(f.sandbox.logMessages().filter(QStringLiteral("kept as ") + kept[0]).size(), 1);
-        const MessageRequest& told = f.recorded.boxes.shown[boxes - 1 - again];
-        QCOMPARE(told.kind, MessageRequest::Kind::Information);
-        QVERIFY(told.text.contains(QFileInfo(kept[0]).fileName()));
-        if (again) {
-            // Reported once, and no further repair or download follows.
-            QCOMPARE(f.recorded.boxes.shown.last().kind, MessageRequest::Kind::Error);
-            QVERIFY(f.recorded.boxes.shown.last().text.contains(QStringLiteral("диск")));
-            QTest::qWait(200);
-            QCOMPARE(f.service.requestCount(), requests);
-            QCOMPARE(f.recorded.boxes.shown.size(), boxes);
-        } else {
+        QCOMPARE(f.recorded.boxes.shown.last().kind,
+                 again ? MessageRequest::Kind::Error : MessageRequest::Kind::Information);
+        if (!again)
             QCOMPARE(f.storedRows(QStringLiteral("SELECT id FROM Offers UNION ALL "
                                                  "SELECT id FROM Queries ORDER BY 1")),
                      (QStringList{QStringLiteral("10"), QStringLiteral("n1")}));
-            QCOMPARE(f.window->queriesModel()->rowCount(), 1);
-            QVERIFY(f.window->offersModel() != nullptr);
-        }
-        QCOMPARE(damagedFiles(f.sandbox.dbPath()).size(), 1);
         f.window->refreshTimer().setEnabled(false);
     }
 
