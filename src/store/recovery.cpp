@@ -11,7 +11,9 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <utility>
+#include <array>
+#include <tuple>
+#include <vector>
 
 namespace domiva {
 
@@ -116,10 +118,11 @@ int carryReadMarks(Database& db, const QString& damagedPath) noexcept {
     }
 }
 
-DamageRecovery::Action DamageRecovery::notice() {
+DamageRecovery::Action DamageRecovery::notice(const QString& message) {
     switch (m_state) {
     case State::Sound:
         m_state = State::Noticed;
+        m_damage = message;
         return Action::Recover;
     case State::Rebuilt:
         m_state = State::GivenUp;

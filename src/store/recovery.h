@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 namespace domiva {
 
 class Database;
@@ -46,8 +48,10 @@ public:
         GivenUp,           // reported before: an error like any other from now on
     };
 
-    // A statement reported the file damaged.
-    Action notice();
+    // A statement reported the file damaged, in the engine's words.
+    Action notice(const QString& message = {});
+    // The words of the damage that was noticed first.
+    const QString& damage() const noexcept { return m_damage; }
     // Whether a noticed damage still waits for rebuild().
     bool due() const noexcept { return m_state == State::Noticed; }
 
@@ -62,6 +66,7 @@ public:
 private:
     enum class State { Sound, Noticed, Rebuilt, GivenUp };
     State m_state = State::Sound;
+    QString m_damage;
     QString m_readMarksSource;
 };
 

@@ -772,17 +772,21 @@ bool TfrmMain::damageFound(const Error& error) {
 }
 
 bool TfrmMain::damageFound(const QString& message) {
-    switch (m_recovery.notice()) {
+    switch (m_recovery.notice(message)) {
     case DamageRecovery::Action::None:
         return true;
     case DamageRecovery::Action::GivenUp:
         return false;
     case DamageRecovery::Action::ReportDiskFailure:
-        writeLog(m_logPath,
-                 QStringLiteral("Database damaged again (%1): the disk seems to fail, no further "
-                                "repair")
-                     .arg(message),
-                 false);
+        // Called from slots and from inside a grid's read: nothing may escape.
+        try {
+            writeLog(m_logPath,
+                     QStringLiteral("Database damaged again (%1): the disk seems to fail, no "
+                                    "further repair")
+                         .arg(message),
+                     false);
+        } catch (const Error&) {
+        }
         // The damage may show while a grid paints: the box waits for the event loop.
         QMetaObject::invokeMethod(
             this,
@@ -795,7 +799,6 @@ bool TfrmMain::damageFound(const QString& message) {
             Qt::QueuedConnection);
         return true;
     case DamageRecovery::Action::Recover:
-        m_damage = message;
         // Never inside the read that failed nor inside a sync (syncFinished starts it then).
         if (!syncBusy())
             QMetaObject::invokeMethod(this, &TfrmMain::recoverDatabase, Qt::QueuedConnection);
@@ -821,13 +824,13 @@ void TfrmMain::recoverDatabase() {
         } catch (const Error& error) {
             writeLog(m_logPath,
                      QStringLiteral("Database damaged (%1), and it cannot be replaced: %2")
-                         .arg(m_damage, error.message()),
+                         .arg(m_recovery.damage(), error.message()),
                      false);
             throw;
         }
         writeLog(m_logPath,
                  QStringLiteral("Database damaged (%1): kept as %2, a new one is downloaded")
-                     .arg(m_damage, kept),
+                     .arg(m_recovery.damage(), kept),
                  false);
         openDatabase();
         messageBoxes().information(

@@ -218,7 +218,6 @@ private:
     // kept across closing and reopening the offers.
     qint32 m_offersQueryId = 0;
     DamageRecovery m_recovery;
-    QString m_damage; // the engine's message about the damage being repaired
 
     RefreshTimer tRefresh;
     std::unique_ptr<SyncCycle> m_cycle;

@@ -373,6 +373,8 @@ private slots:
                                               << "refresh";
         QTest::newRow("page of Offers, Ctrl+F2") << "Offers"
                                                  << "clear";
+        QTest::newRow("page of Offers, grid") << "Offers"
+                                              << "grid";
         QTest::newRow("not a database, start-up") << "garbage"
                                                   << "";
         QTest::newRow("page of Offers, mid-sync") << "download 1"
@@ -408,6 +410,8 @@ private slots:
             f.window->mnuRefreshClick();
         else if (command == QLatin1String("clear"))
             f.window->mnuClearDBClick();
+        else if (command == QLatin1String("grid") && f.show())
+            f.selectSearch(0);
 
         const qsizetype requests = command == QLatin1String("refresh") ? 2 : 1;
         const qsizetype boxes = 1 + (command == QLatin1String("clear")) + again;
