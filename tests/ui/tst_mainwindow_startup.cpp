@@ -281,8 +281,7 @@ private slots:
         QCOMPARE(sandbox.logMessages().size(), 2);
     }
 
-    // A database of another program (here: without tables) is not ours to replace; a damaged
-    // one is (tst_mainwindow_commands).
+    // Another program's database (here: no tables) is not ours to replace, a damaged one is.
     void fileThatIsNotOurs() {
         Sandbox sandbox;
         RecordedBoxes recorded;
