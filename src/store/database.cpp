@@ -122,7 +122,7 @@ void createDatabase(const QString& dbPath) {
         QSqlDatabase db = addConnection(connection.name());
         db.setDatabaseName(temporaryPath);
         if (!db.open())
-            throw Error(engineMessage(db.lastError()));
+            throw engineError(db.lastError());
         run(db, sql::createQueriesTable);
         run(db, sql::createOffersTable);
         {
@@ -148,7 +148,7 @@ Database::Database(const QString& dbPath)
     db.setDatabaseName(fileUri(dbPath) + QStringLiteral("?mode=rw"));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open())
-        throw Error(engineMessage(db.lastError()));
+        throw engineError(db.lastError());
     // Nothing is written before the file has shown to be ours: an empty file or another
     // program's database fails here, as it was. Not a database at all fails at the first read.
     run(db, sql::checkQueriesTable);
@@ -246,7 +246,7 @@ QList<qint32> Database::queryIds() {
     while (query.next())
         ids.append(query.value(0).toInt());
     if (query.lastError().isValid())
-        throw Error(engineMessage(query.lastError()));
+        throw engineError(query.lastError());
     return ids;
 }
 
@@ -344,7 +344,7 @@ bool Database::insertOffer(QStringView id, qint32 qid, const std::array<QStringV
         sqlite3_stmt* stmt = nullptr;
         const QByteArray text(sql::insertOffer.data(), sql::insertOffer.size());
         if (sqlite3_prepare_v2(db, text.constData(), -1, &stmt, nullptr) != SQLITE_OK)
-            throw Error(QString::fromUtf8(sqlite3_errmsg(db)));
+            throw engineError(db);
         auto* raw = new RawStatement;
         raw->db = db;
         raw->stmt = stmt;
@@ -381,7 +381,7 @@ bool Database::insertOffer(QStringView id, qint32 qid, const std::array<QStringV
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
     if (rc != SQLITE_DONE)
-        throw Error(QString::fromUtf8(sqlite3_errmsg(m_insertOffer->db)));
+        throw engineError(m_insertOffer->db);
     return sqlite3_changes(m_insertOffer->db) == 1;
 }
 
@@ -392,7 +392,7 @@ bool Database::hasUnreadOffers(qint32 qid) {
     exec(query);
     const bool found = query.next();
     if (query.lastError().isValid())
-        throw Error(engineMessage(query.lastError()));
+        throw engineError(query.lastError());
     return found;
 }
 
@@ -445,11 +445,13 @@ void clearDatabaseFile(const QString& dbPath) {
     const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
     const auto run = [&db](QLatin1String text) {
         if (sqlite3_exec(db.get(), text.data(), nullptr, nullptr, nullptr) != SQLITE_OK)
-            throw Error(QString::fromUtf8(sqlite3_errmsg(db.get())));
+            throw sqlutil::engineError(db.get());
     };
-    if (opened != SQLITE_OK)
-        throw Error(
-            QString::fromUtf8(raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(opened)));
+    if (opened != SQLITE_OK) {
+        if (raw != nullptr)
+            throw sqlutil::engineError(raw);
+        throw Error(QString::fromUtf8(sqlite3_errstr(opened)));
+    }
     sqlite3_busy_timeout(db.get(), 5000);
     // The engine would otherwise zero every freed page, writing the whole table once more into
     // the log (hundreds of megabytes for a million listings); the pages are given back to the

@@ -263,7 +263,7 @@ OfferCounts offerCounts(Database& db, qint32 qid) {
     const QSqlError error = query.lastError();
     query.finish();
     if (error.isValid())
-        throw Error(engineMessage(error));
+        throw engineError(error);
     return counts;
 }
 
@@ -302,7 +302,7 @@ void install(Database& db) {
         sqlite3_create_function_v2(handle, sliceName.constData(), -1,
                                    SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, &sliceFunction,
                                    nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw Error(QString::fromUtf8(sqlite3_errmsg(handle)));
+        throw engineError(handle);
 }
 
 QLatin1String condition() {
@@ -407,7 +407,7 @@ bool OfferCsvExport::writeChunk(int rows) {
         const QSqlError error = query.lastError();
         query.finish();
         if (error.isValid())
-            throw Error(engineMessage(error));
+            throw engineError(error);
         m_written += got;
         if (got < left) {
             m_phase = dated ? Phase::Undated : Phase::End;

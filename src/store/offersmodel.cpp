@@ -44,7 +44,7 @@ EngineStatement prepareEngine(sqlite3* engine, const QByteArray& text) {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(engine, text.constData(), static_cast<int>(text.size()), &raw,
                            nullptr) != SQLITE_OK)
-        throw Error(QString::fromUtf8(sqlite3_errmsg(engine)));
+        throw engineError(engine);
     return EngineStatement(raw, &sqlite3_finalize);
 }
 
@@ -100,7 +100,7 @@ std::vector<qint64> readKeyColumn(const QSqlDatabase& db, const QString& text,
     const QByteArray utf8 = text.toUtf8();
     if (sqlite3_prepare_v2(engine, utf8.constData(), static_cast<int>(utf8.size()), &raw,
                            nullptr) != SQLITE_OK)
-        throw Error(QString::fromUtf8(sqlite3_errmsg(engine)));
+        throw engineError(engine);
     // Finalized on every way out, so no read snapshot outlives the call.
     const EngineStatement stmt(raw, &sqlite3_finalize);
     for (int i = 0; i < values.size(); ++i)
@@ -110,7 +110,7 @@ std::vector<qint64> readKeyColumn(const QSqlDatabase& db, const QString& text,
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
         keys.push_back(sqlite3_column_int64(stmt.get(), 0));
     if (rc != SQLITE_DONE)
-        throw Error(QString::fromUtf8(sqlite3_errmsg(engine)));
+        throw engineError(engine);
     keys.shrink_to_fit();
     return keys;
 }
@@ -282,7 +282,7 @@ bool OffersModel::scanSlice(FilterScan& scan, std::vector<qint64>& found,
             return false;
         }
         if (rc != SQLITE_DONE)
-            throw Error(QString::fromUtf8(sqlite3_errmsg(engine)));
+            throw engineError(engine);
         scan.segment = dated ? ScanSegment::Undated : ScanSegment::End;
         scan.lastDate.reset();
         scan.lastId.reset();
@@ -295,11 +295,11 @@ void OffersModel::continueScan() {
         return;
     std::vector<qint64> found;
     bool finished = false;
-    std::optional<QString> failure;
+    std::optional<Error> failure;
     try {
         finished = scanSlice(*m_scan, found, std::numeric_limits<std::size_t>::max());
     } catch (const Error& error) {
-        failure = error.message();
+        failure = error;
     }
     const std::uint64_t generation = m_scanGeneration;
     appendKeys(found);
@@ -309,7 +309,7 @@ void OffersModel::continueScan() {
     if (finished || failure) {
         stopScan();
         if (failure)
-            emit loadFailed(*failure);
+            emit loadFailed(failure->message(), failure->damagedFile());
         emit filterScanFinished();
         return;
     }
@@ -362,7 +362,7 @@ const OffersModel::Page* OffersModel::page(int index) const {
         // read may have failed on another program's lock alone).
         m_readFailed = true;
         const_cast<OffersModel*>(this)->forgetReadStamp();
-        emit const_cast<OffersModel*>(this)->loadFailed(error.message());
+        emit const_cast<OffersModel*>(this)->loadFailed(error.message(), error.damagedFile());
         return nullptr;
     }
     fresh.lastUse = ++m_useClock;
@@ -410,7 +410,7 @@ OffersModel::Page OffersModel::readPage(int index) const {
     const QSqlError error = query.lastError();
     query.finish();
     if (error.isValid())
-        throw Error(engineMessage(error));
+        throw engineError(error);
     // An offer deleted since the keys were read stays a blank row until the next refresh.
     return result;
 }
@@ -431,7 +431,7 @@ int OffersModel::rowOfKey(const QVariant& key) {
         const auto at = std::find(m_keys.begin(), m_keys.end(), rowKey);
         return at == m_keys.end() ? -1 : static_cast<int>(at - m_keys.begin());
     } catch (const Error& error) {
-        emit loadFailed(error.message());
+        emit loadFailed(error.message(), error.damagedFile());
     }
     return -1;
 }

@@ -47,7 +47,7 @@ std::vector<StoreTableModel::Row> QueriesModel::loadRows() {
     const QSqlError error = query.lastError();
     query.finish();
     if (error.isValid())
-        throw Error(engineMessage(error));
+        throw engineError(error);
     return rows;
 }
 

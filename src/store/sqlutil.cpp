@@ -20,19 +20,37 @@ QString engineMessage(const QSqlError& error) {
     return text;
 }
 
+bool isDamageCode(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+Error engineError(const QSqlError& error) {
+    bool known = false;
+    const int code = error.nativeErrorCode().toInt(&known);
+    return Error(engineMessage(error),
+                 known && isDamageCode(code) ? Error::Kind::DamagedFile : Error::Kind::General);
+}
+
+Error engineError(sqlite3* handle) {
+    return Error(QString::fromUtf8(sqlite3_errmsg(handle)), isDamageCode(sqlite3_errcode(handle))
+                                                                ? Error::Kind::DamagedFile
+                                                                : Error::Kind::General);
+}
+
 QSqlQuery prepare(const QSqlDatabase& db, const QString& text) {
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(text))
-        throw Error(engineMessage(query.lastError()));
+        throw engineError(query.lastError());
     return query;
 }
 
 void exec(QSqlQuery& query) {
     if (!query.exec()) {
-        const QString message = engineMessage(query.lastError());
+        Error error = engineError(query.lastError());
         query.finish();
-        throw Error(message);
+        throw error;
     }
 }
 
@@ -45,9 +63,11 @@ void run(const QSqlDatabase& db, const QString& text) {
 qint64 scalar(QSqlQuery& query) {
     exec(query);
     if (!query.next()) {
-        const QString message = engineMessage(query.lastError());
+        Error error = engineError(query.lastError());
         query.finish();
-        throw Error(message.isEmpty() ? QStringLiteral("no result") : message);
+        if (error.message().isEmpty())
+            throw Error(QStringLiteral("no result"));
+        throw error;
     }
     const qint64 value = query.value(0).toLongLong();
     query.finish();

@@ -8,11 +8,25 @@
 class QSqlError;
 struct sqlite3;
 
+namespace domiva {
+class Error;
+}
+
 // Small helpers shared by the store's classes: every failure becomes a domiva::Error carrying
 // the engine's own message.
 namespace domiva::sqlutil {
 
 QString engineMessage(const QSqlError& error);
+
+// Whether an engine result code says the file is damaged or not a database (SQLITE_CORRUPT,
+// SQLITE_NOTADB, in their extended forms too).
+bool isDamageCode(int code);
+
+// The Error of a failed statement: the engine's message, of kind DamagedFile when the engine
+// found the file damaged.
+Error engineError(const QSqlError& error);
+// The same from the engine's handle, after a call on it failed.
+Error engineError(sqlite3* handle);
 
 // A forward-only statement prepared on db; throws when the engine refuses the text.
 QSqlQuery prepare(const QSqlDatabase& db, const QString& text);

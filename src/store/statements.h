@@ -154,4 +154,17 @@ inline constexpr QLatin1String selectOfferRow{DOMIVA_OFFER_COLUMNS " FROM Offers
 #undef DOMIVA_OFFER_COLUMNS
 inline constexpr QLatin1String selectOfferKeyById{"SELECT rowid, qid FROM Offers WHERE id=?"};
 
+// Carrying the read marks from a damaged file that was set aside, attached read-only under
+// this name: listings read there are read here too, and a search whose listings are all read
+// again loses both flags.
+inline constexpr QLatin1String attachDamaged{"ATTACH DATABASE ? AS damaged"};
+inline constexpr QLatin1String detachDamaged{"DETACH DATABASE damaged"};
+inline constexpr QLatin1String carryOfferReadMarks{
+    "UPDATE Offers SET unreaded=0 WHERE unreaded=TRUE "
+    "AND id IN (SELECT id FROM damaged.Offers WHERE unreaded=FALSE)"};
+inline constexpr QLatin1String clearFlagsOfReadQueries{
+    "UPDATE Queries SET updated=0, unreaded=0 WHERE unreaded=TRUE "
+    "AND EXISTS (SELECT 1 FROM Offers WHERE qid=Queries.id) "
+    "AND NOT EXISTS (SELECT 1 FROM Offers WHERE qid=Queries.id AND unreaded=TRUE)"};
+
 } // namespace domiva::sql

@@ -217,7 +217,7 @@ bool StoreTableModel::endBulkUpdate() {
     try {
         return refreshIfChanged();
     } catch (const Error& error) {
-        emit loadFailed(error.message());
+        emit loadFailed(error.message(), error.damagedFile());
         return true;
     }
 }

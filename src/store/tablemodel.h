@@ -75,8 +75,8 @@ public:
 
 signals:
     // Reading rows failed where no caller could be told by an exception (a view reading rows,
-    // endBulkUpdate, rowOfKey).
-    void loadFailed(const QString& message);
+    // endBulkUpdate, rowOfKey). damagedFile: the engine found the file damaged.
+    void loadFailed(const QString& message, bool damagedFile);
 
 protected:
     StoreTableModel(Database& db, std::span<const QLatin1String> fields, std::vector<Kind> kinds,

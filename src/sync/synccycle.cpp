@@ -69,6 +69,7 @@ void SyncCycle::downloadAndParse(bool loadAll) {
 
     QString failureText;
     QString unloggedError;
+    QString damage;
     const auto fail = [&](const QString& message) {
         m_host.setStatusText(0, failureText);
         try {
@@ -125,6 +126,8 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         failureText = QString::fromUtf16(kDownloadFailed);
         fail(e.message());
     } catch (const Error& e) {
+        if (e.damagedFile())
+            damage = e.message();
         fail(e.message());
     } catch (const std::exception& e) {
         fail(QString::fromLocal8Bit(e.what()));
@@ -142,6 +145,8 @@ void SyncCycle::downloadAndParse(bool loadAll) {
     m_busy = false;
     m_timer.setEnabled(true);
     m_host.setWaitCursor(false);
+    if (!damage.isEmpty())
+        m_host.databaseDamaged(damage);
     m_host.syncFinished();
     if (!unloggedError.isEmpty())
         throw Error(unloggedError);

@@ -38,6 +38,9 @@ public:
     virtual void resumeGrids() = 0;
     // The offers grid runs its query again (new offers were stored).
     virtual void requeryOffers() = 0;
+    // The cycle failed because the database file is damaged. Called once it has ended, with
+    // no transaction open and the busy flag cleared, just before syncFinished.
+    virtual void databaseDamaged(const QString& message) { Q_UNUSED(message); }
     // Called last, after the cycle has cleared its busy flag.
     virtual void syncFinished() {}
 };

@@ -187,7 +187,7 @@ void ListingCommands::showOffersMenu(const QPoint& pos) {
 }
 
 void ListingCommands::markSearchRead(int row) {
-    runReported(m_window, [this, row] {
+    m_window->reported([this, row] {
         // A sync changes the same flags; the user is asked to wait as for clearing the data.
         if (m_window->syncBusy()) {
             messageBoxes().information(m_window, QStringLiteral("Дождитесь окончания обновления."));
@@ -212,7 +212,7 @@ void ListingCommands::markSearchRead(int row) {
 }
 
 void ListingCommands::exportSearch(int row) {
-    runReported(m_window, [this, row] {
+    m_window->reported([this, row] {
         QueriesModel* queries = m_window->queriesModel();
         const QVariant qid = targetQuery(row);
         const int target = queries == nullptr || qid.isNull() ? -1 : queries->rowOfKey(qid);
@@ -263,7 +263,7 @@ void ListingCommands::continueExport() {
     // Stopped while a chunk or an error box runs, so no chunk starts inside another.
     run.timer.stop();
     bool more = false;
-    runReported(m_window, [this, &run, &more] {
+    m_window->reported([this, &run, &more] {
         // The database was reopened meanwhile: the listings are another file's now.
         if (run.progress->wasCanceled() || m_window->database() != &run.db)
             return;
@@ -289,7 +289,7 @@ bool ListingCommands::exportRunning() const {
 }
 
 void ListingCommands::copyListing() {
-    runReported(m_window, [this] {
+    m_window->reported([this] {
         const OffersModel* offers = m_window->offersModel();
         const int row = m_window->dbgOffers->cursorRow();
         if (offers == nullptr || row < 0)
@@ -386,7 +386,7 @@ void ListingCommands::offersScanFinished() {
 
 void ListingCommands::applyFilter() {
     m_filterDelay.stop();
-    runReported(m_window, [this] {
+    m_window->reported([this] {
         OffersModel* offers = m_window->offersModel();
         const QString text = m_filterEdit->text();
         if (offers == nullptr || offers->filter() == text)

@@ -308,8 +308,14 @@ void TfrmMain::startUp() {
     if (!QFileInfo::exists(m_dbPath))
         createDatabaseFile();
 
-    // 16. Database and the two grids.
-    openDatabase();
+    // 16. Database and the two grids. A damaged file is repaired once the event loop runs;
+    // start-up goes on meanwhile.
+    try {
+        openDatabase();
+    } catch (const Error& error) {
+        if (!damageFound(error))
+            throw;
+    }
 
     // 17. The first sync follows shortly.
     tRefresh.setInterval(initialRefreshInterval);
@@ -440,7 +446,9 @@ void TfrmMain::closeOffers() {
     adoDSOffers.reset();
 }
 
-void TfrmMain::showModelFailure(const QString& message) {
+void TfrmMain::showModelFailure(const QString& message, bool damagedFile) {
+    if (damagedFile && damageFound(message))
+        return;
     // Rows are read while a grid paints or scrolls: the box waits for the next turn of the
     // event loop instead of opening inside the view.
     QMetaObject::invokeMethod(
@@ -501,6 +509,7 @@ void TfrmMain::selectOffer() {
         adoConn->markOfferRead(offerId.toString(), qid);
     } catch (const Error& error) {
         writeLog(m_logPath, error.message(), false);
+        damageFound(error);
     }
     // Whatever happened, the grids show the flags as they are now stored.
     try {
@@ -510,6 +519,7 @@ void TfrmMain::selectOffer() {
             adoTblQueries->refreshRow(QVariant(qid));
     } catch (const Error& error) {
         writeLog(m_logPath, error.message(), false);
+        damageFound(error);
     }
 }
 
@@ -555,12 +565,12 @@ void TfrmMain::mnuClearDBClick() {
             throw Error(QStringLiteral("База данных не открыта"));
         // A million listings take a while to delete: it happens beside the window, which
         // counts as busy meanwhile, and the full download follows once the tables are empty.
-        auto failure = std::make_shared<std::optional<QString>>();
+        auto failure = std::make_shared<std::optional<Error>>();
         QThread* worker = QThread::create([path = m_dbPath, failure] {
             try {
                 clearDatabaseFile(path);
             } catch (const Error& error) {
-                *failure = error.message();
+                *failure = error;
             }
         });
         worker->setObjectName(QStringLiteral("clearDatabase"));
@@ -574,10 +584,10 @@ void TfrmMain::mnuClearDBClick() {
     });
 }
 
-void TfrmMain::databaseCleared(const std::optional<QString>& failure) {
+void TfrmMain::databaseCleared(const std::optional<Error>& failure) {
     reported([this, &failure] {
         if (failure)
-            throw Error(*failure);
+            throw *failure;
         // Asked to end meanwhile: the download would only hold the end up.
         if (m_lifecycle.terminationRequested())
             return;
@@ -634,7 +644,14 @@ void TfrmMain::mnuAboutClick() {
 }
 
 void TfrmMain::reported(const std::function<void()>& handler) {
-    runReported(this, handler);
+    runReported(this, [this, &handler] {
+        try {
+            handler();
+        } catch (const Error& error) {
+            if (!damageFound(error))
+                throw;
+        }
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -756,7 +773,7 @@ void TfrmMain::requeryOffers() {
             return;
     } catch (const Error& error) {
         // Called at the end of a cycle, which must run to its end.
-        showModelFailure(error.message());
+        showModelFailure(error.message(), error.damagedFile());
         return;
     }
     restoreCursor(dbgOffers, adoDSOffers.get(), key);
@@ -767,7 +784,106 @@ void TfrmMain::syncFinished() {
     if (m_lifecycle.terminationRequested()) {
         QMetaObject::invokeMethod(
             this, [this] { lifecycleEvent(Lifecycle::Event::Check); }, Qt::QueuedConnection);
+        return;
     }
+    afterSyncRecovery();
+}
+
+// ---------------------------------------------------------------------------------------------
+// A damaged database file. Kept together, so that it can move with the database.
+
+void TfrmMain::databaseDamaged(const QString& message) {
+    damageFound(message);
+}
+
+bool TfrmMain::damageFound(const Error& error) {
+    return error.damagedFile() && damageFound(error.message());
+}
+
+bool TfrmMain::damageFound(const QString& message) {
+    switch (m_recovery.notice(message)) {
+    case DamageRecovery::Action::None:
+        return true;
+    case DamageRecovery::Action::GivenUp:
+        return false;
+    case DamageRecovery::Action::ReportDiskFailure:
+        // Called from slots and from inside a grid's read: nothing may escape.
+        try {
+            writeLog(m_logPath,
+                     QStringLiteral("Database damaged again (%1): the disk seems to fail, no "
+                                    "further repair")
+                         .arg(message),
+                     false);
+        } catch (const Error&) {
+        }
+        // The damage may show while a grid paints: the box waits for the event loop.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                messageBoxes().error(
+                    this, QStringLiteral("База данных снова повреждена. Похоже, неисправен диск: "
+                                         "проверьте его. Программа больше не восстанавливает "
+                                         "базу сама."));
+            },
+            Qt::QueuedConnection);
+        return true;
+    case DamageRecovery::Action::Recover:
+        // Never inside the read that failed nor inside a sync (syncFinished starts it then).
+        if (!syncBusy())
+            QMetaObject::invokeMethod(this, &TfrmMain::recoverDatabase, Qt::QueuedConnection);
+        return true;
+    }
+    return false;
+}
+
+void TfrmMain::recoverDatabase() {
+    if (!m_recovery.due() || syncBusy() || m_lifecycle.terminationRequested())
+        return;
+    reported([this] {
+        tRefresh.setEnabled(false);
+        clearDetails();
+        closeOffers();
+        closeQueries();
+        if (m_cycle)
+            m_cycle->setDatabase(nullptr);
+        adoConn.reset();
+        QString kept;
+        try {
+            kept = m_recovery.rebuild(m_dbPath);
+        } catch (const Error& error) {
+            writeLog(m_logPath,
+                     QStringLiteral("Database damaged (%1), and it cannot be replaced: %2")
+                         .arg(m_recovery.damage(), error.message()),
+                     false);
+            throw;
+        }
+        writeLog(m_logPath,
+                 QStringLiteral("Database damaged (%1): kept as %2, a new one is downloaded")
+                     .arg(m_recovery.damage(), kept),
+                 false);
+        openDatabase();
+        messageBoxes().information(
+            this, QStringLiteral("База данных была повреждена и создана заново, все данные "
+                                 "загружаются с сервера. Поврежденный файл сохранен как %1")
+                      .arg(QFileInfo(kept).fileName()));
+        downloadAndParse(true);
+    });
+}
+
+void TfrmMain::afterSyncRecovery() {
+    if (m_recovery.due()) {
+        QMetaObject::invokeMethod(this, &TfrmMain::recoverDatabase, Qt::QueuedConnection);
+        return;
+    }
+    // The download after a repair brought the listings back: those read before are read again.
+    if (!adoConn || !m_cycle || m_cycle->lastNewOfferCount() == 0)
+        return;
+    const QString source = m_recovery.takeReadMarksSource();
+    if (source.isEmpty())
+        return;
+    suspendGrids();
+    carryReadMarks(*adoConn, source);
+    resumeGrids();
 }
 
 } // namespace domiva

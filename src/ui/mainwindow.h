@@ -3,6 +3,7 @@
 #include "app/lifecycle.h"
 #include "env/environment.h"
 #include "settings/settings.h"
+#include "store/recovery.h"
 #include "sync/refreshtimer.h"
 #include "sync/synccycle.h"
 #include "ui/datagrid.h"
@@ -24,10 +25,12 @@ class QSplitter;
 namespace domiva {
 
 class Database;
+class Error;
 class DesktopNotifier;
 class NewListingsSound;
 class DetailsPanel;
 class DialogCloser;
+class Error;
 class ListingCommands;
 class OffersModel;
 class QueriesModel;
@@ -87,6 +90,10 @@ public:
     DesktopNotifier* desktopNotifier() const { return m_notifier; }
     // Tests listen to the sound instead of playing it.
     void setNewListingsSound(std::unique_ptr<NewListingsSound> sound);
+
+    // Runs a handler of the window: whatever error escapes it goes to the error box, except a
+    // damaged database file, which is repaired instead.
+    void reported(const std::function<void()>& handler);
 
     // True while a sync cycle runs.
     bool syncBusy() const;
@@ -164,7 +171,7 @@ private:
     // The sync: runs one cycle (ignored while one runs).
     void downloadAndParse(bool loadAll);
     // The second half of clearing the database, once the tables are empty (or failed to be).
-    void databaseCleared(const std::optional<QString>& failure);
+    void databaseCleared(const std::optional<Error>& failure);
 
     // The database and the two grid models.
     void openDatabase();
@@ -172,12 +179,19 @@ private:
     void openOffers();
     void closeQueries();
     void closeOffers();
-    void showModelFailure(const QString& message);
+    void showModelFailure(const QString& message, bool damagedFile);
 
     // dbgOffersColEnter without its report of errors that escape the log.
     void selectOffer();
-    // Runs a handler of the window: whatever error escapes it goes to the error box.
-    void reported(const std::function<void()>& handler);
+
+    // A damaged database file. Whoever finds the damage calls damageFound (true: the repair
+    // deals with it, nothing more to report); the repair itself runs later, from the event
+    // loop, never inside a sync or a grid's read.
+    bool damageFound(const Error& error);
+    bool damageFound(const QString& message);
+    void recoverDatabase();
+    // After a sync: the repair that waited for it, or the read marks of the file it replaced.
+    void afterSyncRecovery();
 
     void applicationMinimize();
     // Moves the lifecycle on by one event and does what it says.
@@ -192,6 +206,7 @@ private:
     void suspendGrids() override;
     void resumeGrids() override;
     void requeryOffers() override;
+    void databaseDamaged(const QString& message) override;
     void syncFinished() override;
 
     // Start-up values of the process.
@@ -211,6 +226,7 @@ private:
     // The search whose listings the offers grid shows ("the command text" of the offers):
     // kept across closing and reopening the offers.
     qint32 m_offersQueryId = 0;
+    DamageRecovery m_recovery;
 
     RefreshTimer tRefresh;
     std::unique_ptr<SyncCycle> m_cycle;

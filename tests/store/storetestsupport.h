@@ -8,6 +8,7 @@
 #include "store/database.h"
 
 #include <QDir>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -94,6 +95,19 @@ inline OfferRow makeOffer(const QString& id, qint32 qid, double dt, const QStrin
 
 inline double at(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
     return toDateTimeValue(QDate(year, month, day), QTime(hour, minute, second));
+}
+
+// Overwrites the root page of a table with bytes no page can hold, as a failing disk would.
+inline void overwriteTablePage(const QString& path, const QString& table) {
+    const auto number = [&](const QString& sql) {
+        return RawConnection(path).value(sql).toLongLong();
+    };
+    const qint64 size = number(QStringLiteral("PRAGMA page_size"));
+    const qint64 root =
+        number(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name='%1'").arg(table));
+    QFile file(path);
+    QVERIFY(root > 0 && file.open(QIODevice::ReadWrite) && file.seek((root - 1) * size));
+    QCOMPARE(file.write(QByteArray(size, '\xab')), size);
 }
 
 // The names in a folder, for checking that nothing was left behind.

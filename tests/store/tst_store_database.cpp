@@ -3,6 +3,7 @@
 #include "app/datetimevalue.h"
 #include "app/error.h"
 #include "store/database.h"
+#include "store/recovery.h"
 #include "store/statements.h"
 
 #include <QDir>
@@ -231,6 +232,41 @@ private slots:
         QVERIFY2(error.has_value(), "opening did not fail");
         QCOMPARE(*error, message);
         QVERIFY2(bytes() == before, "the file was changed"); // it is not ours
+    }
+
+    // A damaged file goes aside with its journals, the newest three damaged files are kept, and
+    // the read marks come back where the old file can still be read.
+    void damagedFileIsSetAside_data() {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<int>("carried");
+        QTest::newRow("page of Offers") << "Offers" << 0;
+        QTest::newRow("page of Queries") << "Queries" << 1;
+    }
+    void damagedFileIsSetAside() {
+        QFETCH(QString, table);
+        QFETCH(int, carried);
+        {
+            auto db = freshDatabase();
+            db->insertQuery(1, QStringLiteral("one"));
+            QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
+            db->markOfferRead(QStringLiteral("a"), 1);
+        }
+        overwriteTablePage(m_path, table);
+        for (const char* old : {"20200101-000000", "20210101-000000", "20220101-000000"})
+            QFile(m_path + QStringLiteral(".damaged-") + QLatin1String(old)).open(QFile::WriteOnly);
+        QFile(m_path + QStringLiteral("-shm")).open(QFile::WriteOnly);
+        DamageRecovery recovery;
+        QCOMPARE(recovery.notice(), DamageRecovery::Action::Recover);
+        const QString kept = recovery.rebuild(m_path, QDateTime(QDate(2026, 12, 8), {7, 22, 22}));
+        const QString older = m_path + QStringLiteral(".damaged-20%1-000000");
+        QCOMPARE(damagedFiles(m_path),
+                 (QStringList{m_path + QStringLiteral(".damaged-20261208-072222"),
+                              older.arg(220101), older.arg(210101)}));
+        QVERIFY(QFile::exists(kept + QStringLiteral("-shm")));
+        auto fresh = openDatabase(m_path);
+        fresh->insertQuery(1, QStringLiteral("one"));
+        QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
+        QCOMPARE(carryReadMarks(*fresh, kept), carried);
     }
 
     void openSwitchesToWalAndAddsIndexes() {

@@ -5,6 +5,7 @@
 #include "settings/settings.h"
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
+#include "store/recovery.h"
 #include "support/fakeservice.h"
 #include "ui/aboutdialog.h"
 #include "ui/datagrid.h"
@@ -63,11 +64,15 @@ struct Fixture {
     RecordedBoxes recorded;
     std::unique_ptr<TfrmMain> window;
 
-    explicit Fixture(const QByteArray& mainSection = {}) {
+    // beforeStart may change the database file once it is filled and closed.
+    explicit Fixture(const QByteArray& mainSection = {},
+                     const std::function<void(const QString&)>& beforeStart = {}) {
         sandbox.writeFile(sandbox.settingsPath(),
                           mainSection + "[service]\nhost=" + service.hostAndPort().toUtf8() +
                               "\nsite=http://site.example/\n");
         fillDatabase(*sandbox.createDb());
+        if (beforeStart)
+            beforeStart(sandbox.dbPath());
         window = startWindow();
         recorded.boxes.shown.clear(); // "add fail": a test display has no tray
     }
@@ -361,6 +366,70 @@ private slots:
         f.window->mnuRefreshClick();
         QCOMPARE(f.service.requestCount(), qsizetype(1));
         QVERIFY(f.window->refreshTimer().isEnabled());
+        f.window->refreshTimer().setEnabled(false);
+    }
+
+    // A damaged database file is set aside and downloaded anew, once, whoever finds the damage;
+    // damaged again in the same run, it is reported and left alone.
+    void damagedDatabaseIsRebuilt_data() {
+        using namespace Qt::Literals::StringLiterals;
+        QTest::addColumn<QString>("damage"); // before the start, or during download 1 or 2
+        QTest::addColumn<QString>("command");
+        QTest::newRow("page of Offers, sync") << u"Offers"_s << u"refresh"_s;
+        QTest::newRow("page of Offers, Ctrl+F2") << u"Offers"_s << u"clear"_s;
+        QTest::newRow("page of Offers, grid") << u"Offers"_s << u"grid"_s;
+        QTest::newRow("not a database, start-up") << u"garbage"_s << QString();
+        QTest::newRow("page of Offers, mid-sync") << u"download 1"_s << u"refresh"_s;
+        QTest::newRow("again after recovery") << u"Offers, download 2"_s << u"refresh"_s;
+    }
+    void damagedDatabaseIsRebuilt() {
+        QFETCH(QString, damage);
+        QFETCH(QString, command);
+        const bool again = damage.endsWith(QLatin1Char('2'));
+        Fixture f({}, [&](const QString& db) {
+            if (damage.startsWith(QLatin1String("Offers")))
+                overwriteTablePage(db, QStringLiteral("Offers"));
+            else if (damage == QLatin1String("garbage"))
+                Sandbox().writeFile(db, QByteArray(8192, 'x'));
+        });
+        const QByteArray damagedBytes = f.sandbox.fileBytes(f.sandbox.dbPath());
+        // Damaged while the window has the file open and a download waits for the service.
+        qsizetype damageAt = damage.startsWith(QLatin1String("download")) ? 1 : again ? 2 : 0;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (damageAt == 0 || f.service.requestCount() != damageAt || !f.window->syncBusy())
+                return;
+            damageAt = 0;
+            overwriteTablePage(f.sandbox.dbPath(), QStringLiteral("Offers"));
+            RawConnection(f.sandbox.dbPath()).exec(QStringLiteral("PRAGMA user_version=1"));
+        });
+        poll.start(10);
+        f.service.setDefaultAnswer(feed(newListingFeed, std::chrono::milliseconds(300)));
+        f.recorded.boxes.answers = {true};
+        if (command == QLatin1String("refresh"))
+            f.window->mnuRefreshClick();
+        else if (command == QLatin1String("clear"))
+            f.window->mnuClearDBClick();
+        else if (command == QLatin1String("grid") && f.show())
+            f.selectSearch(0);
+
+        const qsizetype requests = command == QLatin1String("refresh") ? 2 : 1;
+        const qsizetype boxes = 1 + (command == QLatin1String("clear")) + again;
+        QTRY_VERIFY_WITH_TIMEOUT(f.service.requestCount() == requests && !f.window->syncBusy() &&
+                                     f.recorded.boxes.shown.size() == boxes,
+                                 10'000);
+        QTest::qWait(200); // nothing follows: no loop
+        QCOMPARE(f.service.requestCount(), requests);
+        QCOMPARE(f.recorded.boxes.shown.size(), boxes);
+        QCOMPARE(f.service.lastRequest().target, QByteArray("/db/demo/getall20.txt"));
+        const QStringList kept = damagedFiles(f.sandbox.dbPath());
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(damage.startsWith(QLatin1String("download")) ||
+                f.sandbox.fileBytes(kept[0]) == damagedBytes);
+        QCOMPARE(f.sandbox.logMessages().filter(QStringLiteral("kept as ") + kept[0]).size(), 1);
+        QCOMPARE(f.recorded.boxes.shown.last().kind,
+                 again ? MessageRequest::Kind::Error : MessageRequest::Kind::Information);
+        QVERIFY(again || f.stored(QStringLiteral("SELECT group_concat(id) FROM Offers")) == "n1");
         f.window->refreshTimer().setEnabled(false);
     }
 

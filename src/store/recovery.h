@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <utility>
+
+namespace domiva {
+
+class Database;
+
+// The local database only copies what the service holds (apart from the read marks), so a
+// file the engine finds damaged is set aside and built anew rather than reported at every
+// statement. Everything here works on files and a Database; the caller closes the damaged
+// connection first and opens the fresh file afterwards.
+
+// How many damaged files are kept beside the database; older ones are removed.
+inline constexpr int keptDamagedFiles = 3;
+
+// The name a damaged dbPath is set aside under: "<dbPath>.damaged-YYYYMMDD-HHMMSS".
+QString damagedFileName(const QString& dbPath, const QDateTime& when);
+
+// Renames dbPath and its "-wal" and "-shm" to damagedFileName(dbPath, when) plus the same
+// suffixes (with "-2", "-3", ... after the time when that name is taken). Returns the new name
+// of dbPath. Nothing is ever deleted here. Throws domiva::Error when dbPath cannot be moved.
+QString setDamagedFileAside(const QString& dbPath, const QDateTime& when);
+
+// The damaged files set aside beside dbPath, newest first.
+QStringList damagedFiles(const QString& dbPath);
+
+// Removes all but the `keep` newest damaged files beside dbPath, with their journals.
+void pruneDamagedFiles(const QString& dbPath, int keep = keptDamagedFiles);
+
+// Marks read those listings of db that the damaged file at damagedPath holds as read, and
+// clears the flags of the searches left without unread listings. Reads what it can: a file too
+// damaged for it carries nothing. Returns how many listings were marked; never throws.
+int carryReadMarks(Database& db, const QString& damagedPath) noexcept;
+
+// What a program does about damage, once per run: the first damage is repaired, a second
+// one in the same run means the disk itself fails and is reported, never repaired in a loop.
+class DamageRecovery {
+public:
+    enum class Action {
+        None,              // already being dealt with
+        Recover,           // call rebuild() when no transaction is open
+        ReportDiskFailure, // the fresh file is damaged too: tell the user, do nothing more
+        GivenUp,           // reported before: an error like any other from now on
+    };
+
+    // A statement reported the file damaged, in the engine's words.
+    Action notice(const QString& message = {});
+    // The words of the damage that was noticed first.
+    const QString& damage() const noexcept { return m_damage; }
+    // Whether a noticed damage still waits for rebuild().
+    bool due() const noexcept { return m_state == State::Noticed; }
+
+    // Sets the damaged file aside, keeps the newest damaged files, creates a fresh empty
+    // database at dbPath exactly as a first start does. Returns where the damaged file went.
+    // Throws domiva::Error; the recovery is then given up.
+    QString rebuild(const QString& dbPath, const QDateTime& when = QDateTime::currentDateTime());
+
+    // The file set aside by rebuild(), until takeReadMarksSource() hands it out once.
+    QString takeReadMarksSource() { return std::exchange(m_readMarksSource, QString()); }
+
+private:
+    enum class State { Sound, Noticed, Rebuilt, GivenUp };
+    State m_state = State::Sound;
+    QString m_damage;
+    QString m_readMarksSource;
+};
+
+} // namespace domiva
