@@ -25,7 +25,6 @@ class QSplitter;
 namespace domiva {
 
 class Database;
-class Error;
 class DesktopNotifier;
 class NewListingsSound;
 class DetailsPanel;
