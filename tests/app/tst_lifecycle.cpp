@@ -22,6 +22,8 @@ private slots:
         QTest::newRow("failed start-up waits for the loop")
             << "q" << State::StartingToEnd << "" << false;
         QTest::newRow("failed start-up, then the loop") << "ql" << State::Ending << "q" << false;
+        QTest::newRow("failed start-up, then a signal")
+            << "qs" << State::StartingToEndUnattended << "c" << true;
         QTest::newRow("signal in start-up") << "s" << State::StartingToEndUnattended << "c" << true;
         QTest::newRow("signal in start-up, then the loop")
             << "sl" << State::EndingUnattended << "q" << true;

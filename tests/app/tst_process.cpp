@@ -5,14 +5,18 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QRegularExpression>
-#include <QStandardPaths>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include <sys/types.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -30,28 +34,79 @@ QStringList logMessages(const QString& path) {
     return messages;
 }
 
-QString output(const QString& program, const QStringList& arguments) {
-    QProcess tool;
-    tool.start(program, arguments);
-    tool.waitForFinished(5000);
-    return QString::fromUtf8(tool.readAllStandardOutput());
-}
+// One connection to the X display for the whole test: it asks about windows without starting
+// a client per question. While it is open the server is never left without clients, and an X
+// server started without -noreset resets whenever that happens, refusing whoever connects
+// meanwhile (the program under test, say).
+class XDisplay {
+public:
+    XDisplay() : m_connection(xcb_connect(nullptr, nullptr)) {}
+    bool isOpen() const { return xcb_connection_has_error(m_connection.get()) == 0; }
 
-// The windows of process `pid` on the screen, as "id name" texts.
-QStringList viewableWindowsOf(qint64 pid) {
-    const QString xwininfo = QStringLiteral("xwininfo");
-    const QRegularExpression named(QStringLiteral("^\\s*(0x[0-9a-f]+) \"(.*)\": "));
-    QStringList windows;
-    for (const QString& line : output(xwininfo, {u"-root"_qs, u"-tree"_qs}).split(u'\n')) {
-        const QRegularExpressionMatch window = named.match(line);
-        const QString id = window.captured(1);
-        if (window.hasMatch() && output(xwininfo, {u"-id"_qs, id}).contains(u"IsViewable") &&
-            output(u"xprop"_qs, {u"-id"_qs, id, u"_NET_WM_PID"_qs}).section(u'=', 1).toLongLong() ==
-                pid)
-            windows.append(id + u' ' + window.captured(2));
+    // The viewable windows of process `pid`, as "id name" texts.
+    QStringList viewableWindowsOf(qint64 pid) {
+        xcb_connection_t* c = m_connection.get();
+        const xcb_atom_t pidAtom = atom("_NET_WM_PID");
+        const xcb_atom_t nameAtom = atom("_NET_WM_NAME");
+        QStringList windows;
+        std::vector<xcb_window_t> pending{xcb_setup_roots_iterator(xcb_get_setup(c)).data->root};
+        while (!pending.empty()) {
+            const xcb_window_t window = pending.back();
+            pending.pop_back();
+            // A window may go between two questions: it then has no answers.
+            if (const auto tree = ask(xcb_query_tree_reply, xcb_query_tree(c, window))) {
+                const xcb_window_t* children = xcb_query_tree_children(tree.get());
+                pending.insert(pending.end(), children,
+                               children + xcb_query_tree_children_length(tree.get()));
+            }
+            const auto attributes =
+                ask(xcb_get_window_attributes_reply, xcb_get_window_attributes(c, window));
+            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+                continue;
+            const auto owner =
+                ask(xcb_get_property_reply,
+                    xcb_get_property(c, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1));
+            if (!owner || xcb_get_property_value_length(owner.get()) != 4 ||
+                qint64(*static_cast<const quint32*>(xcb_get_property_value(owner.get()))) != pid)
+                continue;
+            const auto name =
+                ask(xcb_get_property_reply,
+                    xcb_get_property(c, 0, window, nameAtom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024));
+            windows.append(QStringLiteral("0x%1 ").arg(window, 0, 16) +
+                           (name ? QString::fromUtf8(
+                                       static_cast<const char*>(xcb_get_property_value(name.get())),
+                                       xcb_get_property_value_length(name.get()))
+                                 : QString()));
+        }
+        return windows;
     }
-    return windows;
-}
+
+private:
+    struct Free {
+        void operator()(void* p) const { std::free(p); }
+    };
+    template <typename Reply> using Owned = std::unique_ptr<Reply, Free>;
+
+    template <typename Reply, typename Cookie>
+    Owned<Reply> ask(Reply* (*reply)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                     Cookie cookie) {
+        xcb_generic_error_t* error = nullptr;
+        Owned<Reply> answer(reply(m_connection.get(), cookie, &error));
+        std::free(error);
+        return answer;
+    }
+
+    xcb_atom_t atom(const char* name) {
+        const auto reply =
+            ask(xcb_intern_atom_reply, xcb_intern_atom(m_connection.get(), 0, qstrlen(name), name));
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+
+    struct Disconnect {
+        void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
+    };
+    std::unique_ptr<xcb_connection_t, Disconnect> m_connection;
+};
 
 } // namespace
 
@@ -72,9 +127,12 @@ private slots:
     void endsOrderlyOnSignal() {
         QFETCH(int, number);
         QFETCH(bool, onDisplay);
-        if (onDisplay && (qEnvironmentVariableIsEmpty("DISPLAY") ||
-                          QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty()))
-            QSKIP("needs an X display and xwininfo");
+        if (onDisplay && qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X display");
+        // Open before the program starts, and for as long as it runs.
+        std::optional<XDisplay> display;
+        if (onDisplay)
+            QVERIFY2(display.emplace().isOpen(), "no connection to the X display");
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString workDir = dir.path() + QStringLiteral("/cache/DomivaDesktop/");
@@ -105,13 +163,13 @@ private slots:
 
         if (onDisplay) {
             QStringList windows;
-            QTRY_VERIFY_WITH_TIMEOUT(!(windows = viewableWindowsOf(process.processId())).isEmpty(),
-                                     20'000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !(windows = display->viewableWindowsOf(process.processId())).isEmpty(), 20'000);
             QCOMPARE(windows.size(), 1);
             QVERIFY2(!windows.first().contains(QStringLiteral("BETA")),
                      qPrintable(windows.first()));
             QTest::qWait(300);
-            QCOMPARE(viewableWindowsOf(process.processId()), windows);
+            QCOMPARE(display->viewableWindowsOf(process.processId()), windows);
         }
         // Start-up has written its two lines (and, without a tray here, is showing its box).
         QTRY_VERIFY_WITH_TIMEOUT(logMessages(logPath).size() >= 2, 20'000);

@@ -382,6 +382,7 @@ private slots:
         case 4:
             answer.body = QByteArray(4000, 'x');
             answer.stallAfter = what == 3 ? std::optional<qsizetype>(10) : std::nullopt;
+            answer.pieceBytes = what == 4 ? 100 : 0; // no single read is over the limit
             m_cycle->setTransferLimits({2000ms, 1000ms, 3999});
             break;
         case 5:

@@ -110,19 +110,25 @@ void HttpServer::Impl::serve(const httplib::Request& in, const std::string& body
         out.set_header(toStd(h.name), toStd(h.value));
     }
     const std::string contentType = toStd(response.contentType);
-    if (!response.stallAfter) {
+    if (!response.stallAfter && response.pieceBytes <= 0) {
         out.set_content(toStd(response.body), contentType);
         return;
     }
 
     const auto content = std::make_shared<std::string>(toStd(response.body));
-    const auto sent = static_cast<std::size_t>(
-        std::clamp<qsizetype>(*response.stallAfter, 0, response.body.size()));
+    const auto sent = static_cast<std::size_t>(std::clamp<qsizetype>(
+        response.stallAfter.value_or(response.body.size()), 0, response.body.size()));
+    const auto piece =
+        response.pieceBytes > 0 ? static_cast<std::size_t>(response.pieceBytes) : sent;
     out.set_content_provider(
         content->size(), contentType,
-        [this, content, sent](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        [this, content, sent, piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
             if (offset < sent) {
-                return sink.write(content->data() + offset, sent - offset);
+                // Each piece goes out as a write of its own; the pause keeps the client from
+                // finding two in one read.
+                if (offset > 0 && waitForStop(std::chrono::milliseconds(5)))
+                    return false;
+                return sink.write(content->data() + offset, std::min(piece, sent - offset));
             }
             waitForStop();
             return false;

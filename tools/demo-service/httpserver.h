@@ -48,6 +48,9 @@ public:
         // until the server stops (a stalled server). Content-Length still announces the
         // whole body.
         std::optional<qsizetype> stallAfter;
+        // When above 0: send the body in pieces of this many bytes, a few milliseconds apart,
+        // so that the client receives it over many reads.
+        qsizetype pieceBytes = 0;
     };
 
     using Handler = std::function<Response(const Request&)>;
