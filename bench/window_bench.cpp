@@ -1,0 +1,269 @@
+// How long the window waits, command by command, on a file of a million listings: the whole
+// main window on the offscreen platform, over a copy of store_bench's file (1,000,000 listings
+// in 801 searches, search 1 holding 200,000 of them, every fifth row), a sync served by the
+// fake service over loopback. A timer asks for a turn of the window's event loop every
+// millisecond; for each command the longest time between two turns is printed, with the time
+// the command took to complete. One frame is 16 ms.
+//
+//   window_bench [store_bench.db-big]
+//
+// Build the file first with `store_bench --benchmark_filter=MarkSearchRead` (it is kept).
+
+#include "app/error.h"
+#include "store/database.h"
+#include "store/offersmodel.h"
+#include "store/queriesmodel.h"
+#include "store/tablemodel.h"
+#include "support/fakeservice.h"
+#include "ui/datagrid.h"
+#include "ui/listingcommands.h"
+#include "ui/mainwindow.h"
+#include "ui/messageboxes.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+using namespace domiva;
+using domiva::test::FakeService;
+
+namespace {
+
+constexpr int bigSearch = 1;
+
+// The longest time between two turns of the event loop since the last reset.
+class TurnGaps {
+public:
+    TurnGaps() {
+        m_clock.start();
+        m_tick.setInterval(1);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+        m_tick.start();
+    }
+    void reset() {
+        m_last = m_clock.nsecsElapsed();
+        m_longest = 0;
+    }
+    double longestMs() const { return double(m_longest) / 1e6; }
+
+private:
+    QElapsedTimer m_clock;
+    QTimer m_tick;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+// Runs the command from the event loop, then lets the loop run until done() holds (and at
+// least a few turns more), and prints the longest gap and the time to completion.
+void measure(
+    TurnGaps& gaps, const char* name, const std::function<void()>& command,
+    const std::function<bool()>& done = [] { return true; }) {
+    QEventLoop loop;
+    QElapsedTimer took;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(0, &loop, [&] {
+        gaps.reset();
+        took.start();
+        command();
+        poll.start();
+    });
+    loop.exec();
+    const double completed = double(took.nsecsElapsed()) / 1e6;
+    std::printf("%-58s longest gap %8.1f ms   done after %8.1f ms\n", name, gaps.longestMs(),
+                completed);
+    std::fflush(stdout);
+}
+
+void wait(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void sendKey(QWidget* widget, int key, Qt::KeyboardModifiers modifiers) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(widget, &press);
+}
+
+// 100,000 new listings in 100 new searches, and the removal of the 200,000-listing search.
+QByteArray syncFeed() {
+    QString feed;
+    for (int s = 1001; s <= 1100; ++s) {
+        feed += QStringLiteral("R#%1#Поиск номер %1\r\n").arg(s);
+        for (int o = 0; o < 1000; ++o)
+            feed += QStringLiteral("D#%1-%2#%3 п.#м. Сокольники, ул. Садовая, д. %4#2#8#45 000#"
+                                   "50%#3/9#м/т#Ирина +7 495 100-00-00#Чисто#агентство#"
+                                   "%5.11.26 10:%6\r\n")
+                        .arg(s)
+                        .arg(o)
+                        .arg(5 + o % 15)
+                        .arg(1 + o % 90)
+                        .arg(1 + o % 28, 2, 10, QLatin1Char('0'))
+                        .arg(o % 60, 2, 10, QLatin1Char('0'));
+    }
+    feed += QStringLiteral("Q#%1\r\n").arg(bigSearch);
+    QStringEncoder encoder("windows-1251");
+    return encoder.encode(feed);
+}
+
+// A working folder of its own with a copy of the file, the service on loopback, no timer.
+void prepareFolder(const QString& cacheDir, const QString& source, quint16 port) {
+    const QString work = cacheDir + QStringLiteral("/DomivaDesktop/");
+    QDir().mkpath(work);
+    if (!QFile::copy(source, work + QStringLiteral("db")))
+        throw Error(QStringLiteral("cannot copy %1").arg(source));
+    QFile settings(work + QStringLiteral("settings.ini"));
+    if (!settings.open(QIODevice::WriteOnly))
+        throw Error(settings.errorString());
+    settings.write(QStringLiteral("[main]\nlogin=demo\npassword=kvax\nrefreshTime=0\n"
+                                  "minimizeToTray=0\nplaySound=0\n[service]\nhost=127.0.0.1:%1\n")
+                       .arg(port)
+                       .toUtf8());
+}
+
+int rowOfSearch(TfrmMain& window, qint32 qid) {
+    return window.queriesModel()->rowOfKey(QVariant(qid));
+}
+
+void run(const QString& source) {
+    FakeService service;
+    HttpServer::Response feed;
+    feed.body = syncFeed();
+    service.setDefaultAnswer(feed);
+    RecordingMessageBoxes boxes;
+    MessageBoxesOverride answered(boxes);
+    TurnGaps gaps;
+
+    // The commands of a user working through the big search, then a sync that removes it.
+    {
+        QTemporaryDir cache;
+        prepareFolder(cache.path(), source, service.port());
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+        auto window = std::make_unique<TfrmMain>();
+        window->formCreate();
+        window->refreshTimer().setEnabled(false);
+        window->show();
+        wait(200);
+        ListingCommands* commands = window->listingCommands();
+        const int big = rowOfSearch(*window, bigSearch);
+
+        measure(gaps, "select the 200,000-listing search", [&] {
+            window->dbgQueries->placeCursor(big);
+            window->dbgQueriesColEnter();
+        });
+        measure(gaps, "Ctrl+End",
+                [&] { sendKey(window->dbgOffers, Qt::Key_End, Qt::ControlModifier); });
+        const auto filterFinished = [&] { return !window->offersModel()->filterScanning(); };
+        measure(
+            gaps, "filter, a rare word",
+            [&] {
+                commands->openFilter();
+                commands->filterEdit()->setText(QStringLiteral("ПАРКОВКА"));
+                commands->applyFilter();
+            },
+            filterFinished);
+        measure(
+            gaps, "filter, a common word",
+            [&] {
+                commands->filterEdit()->setText(QStringLiteral("сокольники"));
+                commands->applyFilter();
+            },
+            filterFinished);
+        measure(gaps, "clear the filter", [&] { commands->closeFilter(); });
+        measure(gaps, "unread-count tooltip", [&] {
+            QueriesModel* queries = window->queriesModel();
+            queries->data(queries->index(big, columnOf(queries, u"qname")), Qt::ToolTipRole);
+        });
+        measure(gaps, "click a listing", [&] {
+            window->dbgOffers->placeCursor(3);
+            window->dbgOffersColEnter();
+        });
+        measure(gaps, "mark the search read", [&] { commands->markSearchRead(big); });
+        const QString csv = cache.filePath(QStringLiteral("export.csv"));
+        commands->pickExportFile = [&csv](const QString&) { return csv; };
+        measure(
+            gaps, "CSV export of the search", [&] { commands->exportSearch(big); },
+            [&] { return !commands->exportRunning(); });
+        measure(
+            gaps, "sync of 100,000 listings, removing the 200,000 search",
+            [&] { window->mnuRefreshClick(); }, [&] { return !window->syncBusy(); });
+        measure(
+            gaps, "exit: the window off the screen", [&] { window->mnuExitClick(); },
+            [&] { return !window->isVisible(); });
+        QElapsedTimer closing;
+        closing.start();
+        window.reset();
+        std::printf("%-58s out of sight        %8.1f ms\n", "exit: the rest of the shut-down",
+                    double(closing.nsecsElapsed()) / 1e6);
+    }
+
+    // Ctrl+F2 on the million.
+    {
+        QTemporaryDir cache;
+        prepareFolder(cache.path(), source, service.port());
+        service.setDefaultAnswer(HttpServer::Response{});
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+        auto window = std::make_unique<TfrmMain>();
+        window->formCreate();
+        window->refreshTimer().setEnabled(false);
+        window->show();
+        wait(200);
+        measure(
+            gaps, "Ctrl+F2 on 1,000,000 listings", [&] { window->mnuClearDBClick(); },
+            [&] { return !window->syncBusy(); });
+        wait(3000);
+        const QString log = cache.path() + QStringLiteral("/DomivaDesktop/db-wal");
+        std::printf("%-58s %8.2f MiB (file %.2f MiB)\n", "Ctrl+F2: the log 3 s later",
+                    double(QFileInfo(log).size()) / (1 << 20),
+                    double(QFileInfo(cache.path() + QStringLiteral("/DomivaDesktop/db")).size()) /
+                        (1 << 20));
+        window.reset();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const QString source = argc > 1
+                               ? QString::fromLocal8Bit(argv[1])
+                               : QStringLiteral(DOMIVA_STORE_BENCH_DB) + QStringLiteral("-big");
+    if (!QFileInfo::exists(source)) {
+        std::fprintf(stderr,
+                     "%s is missing: run store_bench --benchmark_filter=MarkSearchRead first\n",
+                     qPrintable(source));
+        return 1;
+    }
+    try {
+        run(source);
+    } catch (const Error& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
