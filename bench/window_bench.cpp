@@ -201,7 +201,9 @@ void run(const QString& source) {
             window->dbgOffers->placeCursor(3);
             window->dbgOffersColEnter();
         });
-        measure(gaps, "mark the search read", [&] { commands->markSearchRead(big); });
+        measure(
+            gaps, "mark the search read", [&] { commands->markSearchRead(big); },
+            [&] { return !window->syncBusy(); });
         const QString csv = cache.filePath(QStringLiteral("export.csv"));
         commands->pickExportFile = [&csv](const QString&) { return csv; };
         measure(

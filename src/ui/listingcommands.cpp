@@ -199,16 +199,32 @@ void ListingCommands::markSearchRead(int row) {
         // A search gone meanwhile is not stood in for by another.
         if (queries == nullptr || db == nullptr || qid.isNull() || queries->rowOfKey(qid) < 0)
             return;
-        markQueryRead(*db, qid.toInt());
-        queries->refreshRow(qid);
-        OffersModel* offers = m_window->offersModel();
-        if (offers != nullptr && offers->queryId() == qid.toInt()) {
-            const QVariant key = offers->keyOfRow(m_window->dbgOffers->cursorRow());
-            offers->refresh();
-            const int restored = key.isNull() ? -1 : offers->rowOfKey(key);
-            m_window->dbgOffers->placeCursor(restored >= 0 ? restored : 0);
-        }
+        // Hundreds of thousands of listings take a while: the window goes on meanwhile.
+        m_window->runBesideWindow(
+            [path = m_window->dbPath(), id = qid.toInt()] {
+                const std::unique_ptr<Database> own = openDatabase(path);
+                markQueryRead(*own, id);
+            },
+            [this, qid](const std::optional<Error>& failure) {
+                m_window->reported([this, &qid, &failure] {
+                    if (failure)
+                        throw *failure;
+                    showSearchRead(qid);
+                });
+            });
     });
+}
+
+void ListingCommands::showSearchRead(const QVariant& qid) {
+    if (QueriesModel* queries = m_window->queriesModel())
+        queries->refreshRow(qid);
+    OffersModel* offers = m_window->offersModel();
+    if (offers != nullptr && offers->queryId() == qid.toInt()) {
+        const QVariant key = offers->keyOfRow(m_window->dbgOffers->cursorRow());
+        offers->refresh();
+        const int restored = key.isNull() ? -1 : offers->rowOfKey(key);
+        m_window->dbgOffers->placeCursor(restored >= 0 ? restored : 0);
+    }
 }
 
 void ListingCommands::exportSearch(int row) {

@@ -79,6 +79,8 @@ private:
     // Starts writing the file; the chunks follow one per turn of the event loop.
     void runExport(qint32 qid, const QString& path);
     void continueExport();
+    // The grids after a search was marked read.
+    void showSearchRead(const QVariant& qid);
     // Following the filter's progress in the listings model shown now.
     void watchOffers();
     void offersAboutToReset();

@@ -133,9 +133,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
 
 TfrmMain::~TfrmMain() {
     // The clearing of the file ends on its own; the window only waits for it.
-    if (m_clearThread) {
-        m_clearThread->wait();
-        delete m_clearThread.data();
+    if (m_besideThread) {
+        m_besideThread->wait();
+        delete m_besideThread.data();
     }
     formDestroy();
     // The grids outlive the models in the Qt parent tree: let them go first.
@@ -539,13 +539,14 @@ void TfrmMain::mnuRefreshClick() {
 }
 
 void TfrmMain::downloadAndParse(bool loadAll) {
-    // While the database is being cleared, the full download that follows is the only one.
-    if (m_cycle && !m_clearThread)
+    // While work runs beside the window (the database being cleared, a search marked read),
+    // no sync starts; clearing starts its own full download once it is done.
+    if (m_cycle && !m_besideThread)
         m_cycle->downloadAndParse(loadAll);
 }
 
 bool TfrmMain::syncBusy() const {
-    return m_clearThread != nullptr || (m_cycle && m_cycle->syncBusy());
+    return m_besideThread != nullptr || (m_cycle && m_cycle->syncBusy());
 }
 
 void TfrmMain::mnuClearDBClick() {
@@ -565,23 +566,33 @@ void TfrmMain::mnuClearDBClick() {
             throw Error(QStringLiteral("База данных не открыта"));
         // A million listings take a while to delete: it happens beside the window, which
         // counts as busy meanwhile, and the full download follows once the tables are empty.
-        auto failure = std::make_shared<std::optional<Error>>();
-        QThread* worker = QThread::create([path = m_dbPath, failure] {
-            try {
-                clearDatabaseFile(path);
-            } catch (const Error& error) {
-                *failure = error;
-            }
-        });
-        worker->setObjectName(QStringLiteral("clearDatabase"));
-        connect(worker, &QThread::finished, this, [this, worker, failure] {
-            worker->deleteLater();
-            m_clearThread = nullptr;
-            databaseCleared(*failure);
-        });
-        m_clearThread = worker;
-        worker->start();
+        runBesideWindow([path = m_dbPath] { clearDatabaseFile(path); },
+                        [this](const std::optional<Error>& failure) { databaseCleared(failure); });
     });
+}
+
+void TfrmMain::runBesideWindow(std::function<void()> work,
+                               std::function<void(const std::optional<Error>&)> then) {
+    auto failure = std::make_shared<std::optional<Error>>();
+    QThread* worker = QThread::create([work = std::move(work), failure] {
+        try {
+            work();
+        } catch (const Error& error) {
+            *failure = error;
+        } catch (const std::exception& error) {
+            *failure = Error(QString::fromLocal8Bit(error.what()));
+        }
+    });
+    worker->setObjectName(QStringLiteral("besideWindow"));
+    connect(worker, &QThread::finished, this, [this, worker, failure, then = std::move(then)] {
+        worker->deleteLater();
+        m_besideThread = nullptr;
+        then(*failure);
+        // Whatever waited for the window to be idle (an end asked for, a repair) is due now.
+        syncFinished();
+    });
+    m_besideThread = worker;
+    worker->start();
 }
 
 void TfrmMain::databaseCleared(const std::optional<Error>& failure) {
@@ -595,7 +606,6 @@ void TfrmMain::databaseCleared(const std::optional<Error>& failure) {
         openQueries();
         downloadAndParse(true);
     });
-    syncFinished();
 }
 
 void TfrmMain::mnuSetupClick() {

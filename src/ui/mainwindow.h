@@ -94,8 +94,13 @@ public:
     // damaged database file, which is repaired instead.
     void reported(const std::function<void()>& handler);
 
-    // True while a sync cycle runs.
+    // True while a sync cycle runs, or work beside the window.
     bool syncBusy() const;
+    // Runs work on a thread of its own, beside the window (work opens its own connection to
+    // the file); the window counts as busy until `then` has run, on the window's thread, with
+    // the error that ended the work, if any.
+    void runBesideWindow(std::function<void()> work,
+                         std::function<void(const std::optional<Error>&)> then);
     // Whether the program has been asked to end and is waiting for the moment it can.
     bool terminationRequested() const { return m_lifecycle.terminationRequested(); }
     // The texts of the two status-bar panels.
@@ -237,8 +242,8 @@ private:
     Lifecycle m_lifecycle;
     DialogCloser* m_dialogCloser = nullptr; // child of this window, once the system asks to end
 
-    // Empties the database file beside the window; null when not under way.
-    QPointer<QThread> m_clearThread;
+    // The work beside the window; null when none runs.
+    QPointer<QThread> m_besideThread;
 
     bool m_minimizeHook = false;
     bool m_waitCursor = false;

@@ -97,6 +97,8 @@ private slots:
             f.commands->markReadAction()->trigger();
             QApplication::activePopupWidget()->close();
         }
+        // Marked beside the window, which is busy until then.
+        QTRY_VERIFY(!f.window->syncBusy());
         if (how == u"menu, removed"_s) {
             QCOMPARE(f.stored(u"SELECT group_concat(unreaded) FROM Offers"_s), u"1"_s);
             return;
