@@ -144,6 +144,18 @@ void prepareFolder(const QString& cacheDir, const QString& source, quint16 port)
                        .toUtf8());
 }
 
+// The main window, started up as the program starts it, over a copy of the file.
+std::unique_ptr<TfrmMain> openWindow(const QString& cacheDir, const QString& source, quint16 port) {
+    prepareFolder(cacheDir, source, port);
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheDir));
+    auto window = std::make_unique<TfrmMain>();
+    window->formCreate();
+    window->refreshTimer().setEnabled(false);
+    window->show();
+    wait(200);
+    return window;
+}
+
 int rowOfSearch(TfrmMain& window, qint32 qid) {
     return window.queriesModel()->rowOfKey(QVariant(qid));
 }
@@ -160,13 +172,7 @@ void run(const QString& source) {
     // The commands of a user working through the big search, then a sync that removes it.
     {
         QTemporaryDir cache;
-        prepareFolder(cache.path(), source, service.port());
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
-        auto window = std::make_unique<TfrmMain>();
-        window->formCreate();
-        window->refreshTimer().setEnabled(false);
-        window->show();
-        wait(200);
+        auto window = openWindow(cache.path(), source, service.port());
         ListingCommands* commands = window->listingCommands();
         const int big = rowOfSearch(*window, bigSearch);
 
@@ -224,15 +230,9 @@ void run(const QString& source) {
 
     // Ctrl+F2 on the million.
     {
-        QTemporaryDir cache;
-        prepareFolder(cache.path(), source, service.port());
         service.setDefaultAnswer(HttpServer::Response{});
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
-        auto window = std::make_unique<TfrmMain>();
-        window->formCreate();
-        window->refreshTimer().setEnabled(false);
-        window->show();
-        wait(200);
+        QTemporaryDir cache;
+        auto window = openWindow(cache.path(), source, service.port());
         measure(
             gaps, "Ctrl+F2 on 1,000,000 listings", [&] { window->mnuClearDBClick(); },
             [&] { return !window->syncBusy(); });
