@@ -7,7 +7,7 @@
 //
 //   window_bench [store_bench.db-big]
 //
-// Build the file first with `store_bench --benchmark_filter=MarkSearchRead` (it is kept).
+// Build the file first with `store_bench --benchmark_filter=ClearDatabase` (it is kept).
 
 #include "app/error.h"
 #include "store/database.h"
@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
                                : QStringLiteral(DOMIVA_STORE_BENCH_DB) + QStringLiteral("-big");
     if (!QFileInfo::exists(source)) {
         std::fprintf(stderr,
-                     "%s is missing: run store_bench --benchmark_filter=MarkSearchRead first\n",
+                     "%s is missing: run store_bench --benchmark_filter=ClearDatabase first\n",
                      qPrintable(source));
         return 1;
     }
