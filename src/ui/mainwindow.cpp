@@ -685,19 +685,32 @@ void TfrmMain::applicationMinimize() {
         return;
     // The setting is read now, so a change in the settings dialog applies at once; without a
     // tray icon a hidden window could never be brought back.
-    if (hideOnMinimize(m_settings.minimizeToTray, trayIconShown()))
+    if (hideOnMinimize(m_settings.minimizeToTray, trayIconShown())) {
+        m_stateInTray = windowState() & ~Qt::WindowMinimized;
         hide();
+    }
 }
 
 void TfrmMain::restoreFromTray() {
     // Back in the state it had before it was minimised: a maximised window stays maximised.
-    if (isHidden() || isMinimized()) {
+    if (isHidden() && !isMinimized()) {
+        // The window manager forgets the state of a window taken off the screen, and Qt takes
+        // its word; but the hint to start iconic, set when the window was minimised, stays on
+        // the window. Only a change of state that Qt carries out resets the hint, so the window
+        // goes through one before it is mapped, already in the state it left in.
+        setWindowState(m_stateInTray ^ Qt::WindowMaximized);
+        setWindowState(m_stateInTray);
+        show();
+    } else if (isHidden()) {
+        // Not yet forgotten: leaving the minimised state maps the window at once, before show()
+        // could put the maximised state on it, so it is maximised again once mapped.
         const Qt::WindowStates before = windowState() & ~Qt::WindowMinimized;
-        // Un-minimised first and maximised once mapped: a window manager takes a hidden
-        // window that comes back maximised in one step for one still minimised.
         setWindowState(before & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
         show();
         setWindowState(before);
+    } else if (isMinimized()) {
+        // Iconic on the task bar: the window manager kept the rest of its state.
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     }
     raise();
     activateWindow();

@@ -246,6 +246,8 @@ private:
     QPointer<QThread> m_besideThread;
 
     bool m_minimizeHook = false;
+    // What the window was, apart from minimised, when it went to the tray.
+    Qt::WindowStates m_stateInTray;
     bool m_waitCursor = false;
     bool m_placed = false;
 };
