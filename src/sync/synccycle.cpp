@@ -42,7 +42,7 @@ QString newVersionText(const QString& site) {
 
 } // namespace
 
-SyncCycle::SyncCycle(SyncHost& host, RefreshTimer& timer, SyncContext context)
+SyncCycle::SyncCycle(SyncHost& host, RefreshTimer* timer, SyncContext context)
     : m_host(host), m_timer(timer), m_ctx(std::move(context)) {}
 
 SyncCycle::~SyncCycle() = default;
@@ -63,7 +63,8 @@ void SyncCycle::downloadAndParse(bool loadAll) {
     if (m_busy)
         return;
     m_host.setWaitCursor(true);
-    m_timer.setEnabled(false);
+    if (m_timer)
+        m_timer->setEnabled(false);
     m_busy = true;
     m_newOffers = 0;
 
@@ -82,13 +83,14 @@ void SyncCycle::downloadAndParse(bool loadAll) {
     QFile::remove(feedFilePath());
     try {
         m_host.setStatusText(0, QString::fromUtf16(kStageChecking));
-        m_host.processEvents();
 
         // Reading the stored ids already belongs to the download: a failure there ends the
         // cycle like a failed download instead of leaving it half run. So does a host whose
         // scheme no transport speaks.
         failureText = QString::fromUtf16(kDownloadFailed);
         const QString url = serviceUrl(*m_ctx.service, requestPath(loadAll));
+        if (m_dbFailure)
+            throw *m_dbFailure;
         if (!m_db)
             throw Error(QStringLiteral("База данных не открыта"));
         QByteArray rd;
@@ -96,8 +98,7 @@ void SyncCycle::downloadAndParse(bool loadAll) {
             rd += ',' + QByteArray::number(id);
 
         m_host.setStatusText(0, QString::fromUtf16(kStageDownloading));
-        m_host.processEvents();
-        // Read once: the settings may be saved while the window has its turns.
+        // Read once for the whole exchange.
         const bool systemTransport = m_ctx.settings->proxyFromIE;
         // The answer goes to the feed file as it arrives. The system transport stores it as
         // lines, each ended by CR LF; the other stores it byte for byte.
@@ -105,13 +106,10 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         download(url, rd, systemTransport, feedFile);
         // Read back through the same handle: what is parsed is what this sync wrote.
         QIODevice& feed = feedFile.finish();
-        m_host.processEvents();
         FeedLineReader lines(feed);
-        m_host.processEvents();
 
         failureText = QString::fromUtf16(kParseFailed);
         m_host.setStatusText(0, QString::fromUtf16(kStageParsing));
-        m_host.processEvents();
         m_host.suspendGrids();
         try {
             applyLines(lines);
@@ -141,9 +139,11 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         m_host.showTrayBalloon(QString::number(m_newOffers) + QStringLiteral(" новых объявлений"));
         m_host.requeryOffers();
     }
-    m_timer.setInterval(RefreshTimer::intervalFromSeconds(m_ctx.settings->refreshTime));
+    if (m_timer)
+        m_timer->setInterval(RefreshTimer::intervalFromSeconds(m_ctx.settings->refreshTime));
     m_busy = false;
-    m_timer.setEnabled(true);
+    if (m_timer)
+        m_timer->setEnabled(true);
     m_host.setWaitCursor(false);
     if (!damage.isEmpty())
         m_host.databaseDamaged(damage);
@@ -207,11 +207,13 @@ void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
     m_newOffers += std::exchange(m_uncommittedOffers, 0);
 }
 
-void SyncCycle::giveWindowATurn(std::unique_ptr<Transaction>& tx) {
-    // Committed before the window gets control: other connections see the rows at once, a
-    // crash loses at most one slice, and nothing is held open while the user works.
+void SyncCycle::nextSlice(std::unique_ptr<Transaction>& tx) {
+    // Committed every few milliseconds: the window's connection sees the rows at once, a
+    // crash loses at most one slice, and no write of the window waits long for the lock.
     commitGroup(tx);
-    m_host.processEvents();
+    m_host.sliceCommitted();
+    if (m_stop && m_stop->load())
+        throw Error(QStringLiteral("Обновление прервано: программа завершается"));
     tx = std::make_unique<Transaction>(*m_db);
     m_slice.restart();
 }
@@ -252,10 +254,10 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                         }
                     } else if constexpr (std::is_same_v<T, RemovalRecord>) {
                         // A big search goes a slice at a time, its listings first, so that it
-                        // never holds the window; the search itself goes last.
+                        // never holds the lock for long; the search itself goes last.
                         while (m_db->removeOffersOfQuery(r.id, removalChunkRows) > 0) {
                             if (m_slice.elapsed() >= m_sliceMs) {
-                                giveWindowATurn(tx);
+                                nextSlice(tx);
                                 flagged.clear();
                             }
                         }
@@ -273,7 +275,7 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                 },
                 record);
             if (m_slice.elapsed() >= m_sliceMs) {
-                giveWindowATurn(tx);
+                nextSlice(tx);
                 flagged.clear();
             }
         }

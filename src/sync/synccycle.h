@@ -1,12 +1,15 @@
 #pragma once
 
+#include "app/error.h"
 #include "sync/httplimits.h"
 
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
+#include <optional>
 
 namespace domiva {
 
@@ -27,8 +30,8 @@ public:
     // Panel 0 carries stage and failure texts, panel 1 the time of the last sync.
     virtual void setStatusText(int panel, const QString& text) = 0;
     virtual void setWaitCursor(bool on) = 0;
-    // Lets the window handle what is waiting (repaint, input, menu commands).
-    virtual void processEvents() = 0;
+    // A group of records was committed: other connections see it from now on.
+    virtual void sliceCommitted() {}
     virtual void showTrayBalloon(const QString& text) = 0;
     // Modal: returns when the user has closed the box.
     virtual void showNewVersionMessage(const QString& text) = 0;
@@ -65,15 +68,17 @@ inline constexpr auto kEmptyUpdate = u"Пустое обновление!";
 inline constexpr auto kFeedFileName = u"quInet.txt";
 
 // One download of the update feed and its application to the database: the client's main
-// work. It runs on the GUI thread and hands control to the event loop while it waits for the
-// network and every few milliseconds while it applies a long feed, so the window never
-// freezes; commands that arrive then obey the busy flag.
+// work. It runs from start to end on the thread that calls it (the data thread, see
+// DataThread), committing what it applied every few milliseconds so that the window's own
+// connection sees the listings as they come.
 class SyncCycle {
 public:
     // Listings of a removed search deleted at a time.
     static constexpr int removalChunkRows = 2000;
 
-    SyncCycle(SyncHost& host, RefreshTimer& timer, SyncContext context);
+    // The cycle stops and starts the timer when given one; on the data thread the window
+    // does that itself.
+    SyncCycle(SyncHost& host, RefreshTimer* timer, SyncContext context);
     ~SyncCycle();
     SyncCycle(const SyncCycle&) = delete;
     SyncCycle& operator=(const SyncCycle&) = delete;
@@ -81,12 +86,15 @@ public:
     // The database may change (cleared and reopened); the cycle uses whatever is set when it
     // runs, and nothing when none is.
     void setDatabase(Database* db) { m_db = db; }
+    // The file could not be opened for the cycle: it fails with this where it would read it.
+    void setDatabaseFailure(const Error& failure) { m_dbFailure = failure; }
     // Tests shorten these; the defaults give up after 30 s without a connection and 60 s
     // without a byte.
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
-    // How long applying the feed may go on before the window gets a turn (and the records
-    // applied so far are committed). At most 50 ms so the window stays responsive.
+    // How long applying the feed may go on before the records applied so far are committed.
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
+    // Once the flag is set, the cycle ends at the next commit of a group, as failed.
+    void setStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
 
     // Runs one cycle. A call while a cycle runs is ignored: there is never a nested cycle.
     void downloadAndParse(bool loadAll);
@@ -102,14 +110,16 @@ private:
     void download(const QString& url, const QByteArray& rd, bool systemTransport,
                   FeedFileWriter& feedFile);
     void applyLines(FeedLineReader& lines);
-    void giveWindowATurn(std::unique_ptr<Transaction>& tx);
+    // Commits the group and opens the next one.
+    void nextSlice(std::unique_ptr<Transaction>& tx);
     // Commits and ends tx; its new listings count from then on.
     void commitGroup(std::unique_ptr<Transaction>& tx);
 
     SyncHost& m_host;
-    RefreshTimer& m_timer;
+    RefreshTimer* m_timer;
     SyncContext m_ctx;
     Database* m_db = nullptr;
+    std::optional<Error> m_dbFailure;
     TransferLimits m_limits;
     int m_sliceMs = 15;
     bool m_busy = false;
@@ -117,6 +127,7 @@ private:
     // New listings stored in the open transaction, not counted before it is committed.
     int m_uncommittedOffers = 0;
     QElapsedTimer m_slice;
+    const std::atomic<bool>* m_stop = nullptr;
 };
 
 } // namespace domiva

@@ -199,19 +199,17 @@ void ListingCommands::markSearchRead(int row) {
         // A search gone meanwhile is not stood in for by another.
         if (queries == nullptr || db == nullptr || qid.isNull() || queries->rowOfKey(qid) < 0)
             return;
-        // Hundreds of thousands of listings take a while: the window goes on meanwhile.
-        m_window->runBesideWindow(
-            [path = m_window->dbPath(), id = qid.toInt()] {
-                const std::unique_ptr<Database> own = openDatabase(path);
-                markQueryRead(*own, id);
-            },
-            [this, qid](const std::optional<Error>& failure) {
-                m_window->reported([this, &qid, &failure] {
-                    if (failure)
-                        throw *failure;
-                    showSearchRead(qid);
-                });
-            });
+        // Hundreds of thousands of listings take a while: the data thread does it, and the
+        // window goes on meanwhile.
+        m_window->dataThread()->markSearchRead(m_window->dbPath(), qid.toInt());
+    });
+}
+
+void ListingCommands::searchMarkedRead(qint32 qid, const std::optional<Error>& failure) {
+    m_window->reported([this, qid, &failure] {
+        if (failure)
+            throw *failure;
+        showSearchRead(qid);
     });
 }
 

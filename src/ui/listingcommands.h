@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/error.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -7,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLineEdit;
@@ -61,6 +64,8 @@ public slots:
     void closeFilter();
     // Applies the filter line's text now.
     void applyFilter();
+    // The data thread's answer to markSearchRead.
+    void searchMarkedRead(qint32 qid, const std::optional<domiva::Error>& failure);
 
 public:
     // Whether a CSV export is under way (one at a time).

@@ -30,12 +30,12 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -122,6 +122,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
         this);
     connect(m_notifier, &DesktopNotifier::activated, this, &TfrmMain::restoreFromTray);
     m_sound = std::make_unique<CanberraSound>();
+    connectDataThread();
 
     tRefresh.setObjectName(QStringLiteral("tRefresh"));
     tRefresh.setInterval(initialRefreshInterval);
@@ -132,16 +133,37 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TfrmMain::~TfrmMain() {
-    // The clearing of the file ends on its own; the window only waits for it.
-    if (m_besideThread) {
-        m_besideThread->wait();
-        delete m_besideThread.data();
-    }
+    // Whatever the data thread still does ends before the window it would answer goes.
+    m_data.reset();
     formDestroy();
     // The grids outlive the models in the Qt parent tree: let them go first.
     dbgOffers->setModel(nullptr);
     dbgQueries->setModel(nullptr);
-    m_cycle.reset();
+}
+
+void TfrmMain::connectDataThread() {
+    m_data = std::make_unique<DataThread>();
+    DataThread* data = m_data.get();
+    connect(data, &DataThread::statusText, this, &TfrmMain::setStatusText);
+    connect(data, &DataThread::gridsSuspended, this, &TfrmMain::suspendGrids);
+    connect(data, &DataThread::gridsResumed, this, &TfrmMain::resumeGrids);
+    connect(data, &DataThread::trayBalloon, this, &TfrmMain::showTrayBalloon);
+    connect(data, &DataThread::offersChanged, this, &TfrmMain::requeryOffers);
+    connect(data, &DataThread::versionNotice, this, [this](const QString& text) {
+        // The sync waits for the box to be closed, however it is closed.
+        const auto goOn = qScopeGuard([this] { m_data->versionNoticeClosed(); });
+        reported([this, &text] { showNewVersionMessage(text); });
+    });
+    connect(data, &DataThread::syncDone, this, &TfrmMain::syncDone);
+    connect(data, &DataThread::searchMarkedRead, this,
+            [this](qint32 qid, const std::optional<Error>& failure) {
+                m_listingCommands->searchMarkedRead(qid, failure);
+                syncFinished();
+            });
+    connect(data, &DataThread::databaseCleared, this, [this](const std::optional<Error>& failure) {
+        databaseCleared(failure);
+        syncFinished();
+    });
 }
 
 void TfrmMain::buildLayout() {
@@ -267,9 +289,6 @@ void TfrmMain::startUp() {
 
     // 2. Event log, emptied at every start.
     m_logPath = m_workDir + QStringLiteral("domiva.log");
-    m_cycle = std::make_unique<SyncCycle>(
-        static_cast<SyncHost&>(*this), tRefresh,
-        SyncContext{&m_settings, &m_environment, &m_service, m_workDir, m_logPath});
     writeLog(m_logPath, QStringLiteral("Start"), true);
 
     // 3. From now on minimising may take the window off the task bar.
@@ -300,9 +319,6 @@ void TfrmMain::startUp() {
     // 13. Settings, and where the service is.
     m_settings = loadSettings(m_settingsPath);
     m_service = loadServiceConfig(m_settingsPath);
-
-    // 14. Nothing is visible yet; whatever is waiting is handled now.
-    QCoreApplication::processEvents();
 
     // 15. Database file.
     if (!QFileInfo::exists(m_dbPath))
@@ -407,8 +423,6 @@ void TfrmMain::showEvent(QShowEvent* event) {
 
 void TfrmMain::openDatabase() {
     adoConn = domiva::openDatabase(m_dbPath);
-    if (m_cycle)
-        m_cycle->setDatabase(adoConn.get());
     openQueries();
     openOffers();
 }
@@ -539,14 +553,31 @@ void TfrmMain::mnuRefreshClick() {
 }
 
 void TfrmMain::downloadAndParse(bool loadAll) {
-    // While work runs beside the window (the database being cleared, a search marked read),
-    // no sync starts; clearing starts its own full download once it is done.
-    if (m_cycle && !m_besideThread)
-        m_cycle->downloadAndParse(loadAll);
+    // Not before start-up has its log. While the data thread works (a sync, the database
+    // being cleared, a search marked read), no sync starts: there is never a second one, and
+    // clearing starts its own full download once it is done.
+    if (m_logPath.isEmpty() || m_data->busy())
+        return;
+    setWaitCursor(true);
+    tRefresh.setEnabled(false);
+    m_data->sync(SyncRequest{loadAll, adoConn != nullptr, m_settings, m_service, m_environment,
+                             m_workDir, m_logPath, m_dbPath});
+}
+
+void TfrmMain::syncDone(const SyncOutcome& outcome) {
+    m_lastNewOffers = outcome.newOffers;
+    tRefresh.setInterval(RefreshTimer::intervalFromSeconds(m_settings.refreshTime));
+    tRefresh.setEnabled(true);
+    setWaitCursor(false);
+    if (!outcome.damage.isEmpty())
+        databaseDamaged(outcome.damage);
+    syncFinished();
+    if (!outcome.unloggedError.isEmpty())
+        reported([&outcome] { throw Error(outcome.unloggedError); });
 }
 
 bool TfrmMain::syncBusy() const {
-    return m_besideThread != nullptr || (m_cycle && m_cycle->syncBusy());
+    return m_data && m_data->busy();
 }
 
 void TfrmMain::mnuClearDBClick() {
@@ -564,35 +595,10 @@ void TfrmMain::mnuClearDBClick() {
         closeQueries();
         if (!adoConn)
             throw Error(QStringLiteral("База данных не открыта"));
-        // A million listings take a while to delete: it happens beside the window, which
+        // A million listings take a while to delete: the data thread does it, the window
         // counts as busy meanwhile, and the full download follows once the tables are empty.
-        runBesideWindow([path = m_dbPath] { clearDatabaseFile(path); },
-                        [this](const std::optional<Error>& failure) { databaseCleared(failure); });
+        m_data->clearDatabase(m_dbPath);
     });
-}
-
-void TfrmMain::runBesideWindow(std::function<void()> work,
-                               std::function<void(const std::optional<Error>&)> then) {
-    auto failure = std::make_shared<std::optional<Error>>();
-    QThread* worker = QThread::create([work = std::move(work), failure] {
-        try {
-            work();
-        } catch (const Error& error) {
-            *failure = error;
-        } catch (const std::exception& error) {
-            *failure = Error(QString::fromLocal8Bit(error.what()));
-        }
-    });
-    worker->setObjectName(QStringLiteral("besideWindow"));
-    connect(worker, &QThread::finished, this, [this, worker, failure, then = std::move(then)] {
-        worker->deleteLater();
-        m_besideThread = nullptr;
-        then(*failure);
-        // Whatever waited for the window to be idle (an end asked for, a repair) is due now.
-        syncFinished();
-    });
-    m_besideThread = worker;
-    worker->start();
 }
 
 void TfrmMain::databaseCleared(const std::optional<Error>& failure) {
@@ -744,10 +750,6 @@ void TfrmMain::setWaitCursor(bool on) {
         QApplication::restoreOverrideCursor();
 }
 
-void TfrmMain::processEvents() {
-    QCoreApplication::processEvents();
-}
-
 void TfrmMain::showTrayBalloon(const QString& text) {
     if (m_tray->showsBalloons())
         m_tray->showTrayBalloon(text);
@@ -867,8 +869,6 @@ void TfrmMain::recoverDatabase() {
         clearDetails();
         closeOffers();
         closeQueries();
-        if (m_cycle)
-            m_cycle->setDatabase(nullptr);
         adoConn.reset();
         QString kept;
         try {
@@ -899,7 +899,7 @@ void TfrmMain::afterSyncRecovery() {
         return;
     }
     // The download after a repair brought the listings back: those read before are read again.
-    if (!adoConn || !m_cycle || m_cycle->lastNewOfferCount() == 0)
+    if (!adoConn || m_lastNewOffers == 0)
         return;
     const QString source = m_recovery.takeReadMarksSource();
     if (source.isEmpty())

@@ -4,8 +4,8 @@
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/recovery.h"
+#include "sync/datathread.h"
 #include "sync/refreshtimer.h"
-#include "sync/synccycle.h"
 #include "ui/datagrid.h"
 
 #include <QMainWindow>
@@ -41,7 +41,7 @@ class TrayIcon;
 // It owns everything that lives as long as the program (database, grid models, timer, sync
 // cycle, tray icon) and turns user actions into calls of the store, the sync cycle and the
 // dialogs; it holds no SQL and no network code of its own.
-class TfrmMain : public QMainWindow, private SyncHost {
+class TfrmMain : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -82,7 +82,7 @@ public:
     QueriesModel* queriesModel() const { return adoTblQueries.get(); }
     OffersModel* offersModel() const { return adoDSOffers.get(); }
     RefreshTimer& refreshTimer() { return tRefresh; }
-    SyncCycle* syncCycle() const { return m_cycle.get(); }
+    DataThread* dataThread() const { return m_data.get(); }
     TrayIcon* trayIcon() const { return m_tray; }
     ListingCommands* listingCommands() const { return m_listingCommands; }
     // Announces new listings where the desktop has no tray.
@@ -94,13 +94,9 @@ public:
     // damaged database file, which is repaired instead.
     void reported(const std::function<void()>& handler);
 
-    // True while a sync cycle runs, or work beside the window.
+    // True while the data thread works: a sync, the database being cleared, a search being
+    // marked read.
     bool syncBusy() const;
-    // Runs work on a thread of its own, beside the window (work opens its own connection to
-    // the file); the window counts as busy until `then` has run, on the window's thread, with
-    // the error that ended the work, if any.
-    void runBesideWindow(std::function<void()> work,
-                         std::function<void(const std::optional<Error>&)> then);
     // Whether the program has been asked to end and is waiting for the moment it can.
     bool terminationRequested() const { return m_lifecycle.terminationRequested(); }
     // The texts of the two status-bar panels.
@@ -172,8 +168,11 @@ private:
     void startUp();
     void createDatabaseFile();
 
-    // The sync: runs one cycle (ignored while one runs).
+    // The sync: asks the data thread for one cycle (ignored while it works).
     void downloadAndParse(bool loadAll);
+    // The closing steps of a cycle, once the data thread has ended it.
+    void syncDone(const SyncOutcome& outcome);
+    void connectDataThread();
     // The second half of clearing the database, once the tables are empty (or failed to be).
     void databaseCleared(const std::optional<Error>& failure);
 
@@ -201,17 +200,17 @@ private:
     // Moves the lifecycle on by one event and does what it says.
     void lifecycleEvent(Lifecycle::Event event);
 
-    // SyncHost
-    void setStatusText(int panel, const QString& text) override;
-    void setWaitCursor(bool on) override;
-    void processEvents() override;
-    void showTrayBalloon(const QString& text) override;
-    void showNewVersionMessage(const QString& text) override;
-    void suspendGrids() override;
-    void resumeGrids() override;
-    void requeryOffers() override;
-    void databaseDamaged(const QString& message) override;
-    void syncFinished() override;
+    // What the data thread's answers do to the window.
+    void setStatusText(int panel, const QString& text);
+    void setWaitCursor(bool on);
+    void showTrayBalloon(const QString& text);
+    void showNewVersionMessage(const QString& text);
+    void suspendGrids();
+    void resumeGrids();
+    void requeryOffers();
+    void databaseDamaged(const QString& message);
+    // The data thread is idle again: whatever waited for that (an end, a repair) is due.
+    void syncFinished();
 
     // Start-up values of the process.
     QString m_workDir;
@@ -233,7 +232,8 @@ private:
     DamageRecovery m_recovery;
 
     RefreshTimer tRefresh;
-    std::unique_ptr<SyncCycle> m_cycle;
+    // New listings the last sync stored.
+    int m_lastNewOffers = 0;
     TrayIcon* m_tray = nullptr;            // child of this window
     DesktopNotifier* m_notifier = nullptr; // child of this window
     std::unique_ptr<NewListingsSound> m_sound;
@@ -242,14 +242,13 @@ private:
     Lifecycle m_lifecycle;
     DialogCloser* m_dialogCloser = nullptr; // child of this window, once the system asks to end
 
-    // The work beside the window; null when none runs.
-    QPointer<QThread> m_besideThread;
-
     bool m_minimizeHook = false;
     // What the window was, apart from minimised, when it went to the tray.
     Qt::WindowStates m_stateInTray;
     bool m_waitCursor = false;
     bool m_placed = false;
+    // Last: it goes first, before anything its answers would touch.
+    std::unique_ptr<DataThread> m_data;
 };
 
 } // namespace domiva

@@ -40,13 +40,13 @@ struct Host : SyncHost {
     QString panel1;
     QStringList balloons;
     QStringList versionMessages;
-    int processed = 0;
+    int slices = 0;
     int suspended = 0;
     int resumed = 0;
     int requeries = 0;
     int finished = 0;
     bool waitCursor = false;
-    std::function<void()> onProcessEvents;
+    std::function<void()> onSlice;
 
     void setStatusText(int panel, const QString& text) override {
         if (panel == 0)
@@ -55,11 +55,10 @@ struct Host : SyncHost {
             panel1 = text;
     }
     void setWaitCursor(bool on) override { waitCursor = on; }
-    void processEvents() override {
-        ++processed;
-        QCoreApplication::processEvents();
-        if (onProcessEvents)
-            onProcessEvents();
+    void sliceCommitted() override {
+        ++slices;
+        if (onSlice)
+            onSlice();
     }
     void showTrayBalloon(const QString& text) override { balloons << text; }
     void showNewVersionMessage(const QString& text) override { versionMessages << text; }
@@ -134,7 +133,7 @@ private slots:
         m_timer->setInterval(1500);
         m_timer->setEnabled(true);
         m_cycle = std::make_unique<SyncCycle>(
-            m_host, *m_timer,
+            m_host, m_timer.get(),
             SyncContext{&m_settings, &m_env, &m_serviceConfig, workDir(), logPath()});
         m_cycle->setDatabase(m_db.get());
         TransferLimits limits;
@@ -291,7 +290,7 @@ private slots:
     void removalFollowedByOffers() {
         m_service->setDefaultAnswer(ok("R#5#x\r\nD#1\r\nQ#5\r\nD#2\r\nR#6#y\r\nD#3\r\nQ#6\r\n"));
         // Another file put under the feed's name once the feed is written is not what is read.
-        m_host.onProcessEvents = [path = m_cycle->feedFilePath()] {
+        m_host.onSlice = [path = m_cycle->feedFilePath()] {
             QFile other(path);
             if (QFile::remove(path) && other.open(QIODevice::WriteOnly))
                 other.write("R#7#other\r\n");
@@ -508,8 +507,9 @@ private slots:
 
     void refreshDuringSyncIsIgnored() {
         m_service->setDefaultAnswer(ok("R#5#a\r\nD#1\r\nD#2\r\n"));
+        m_cycle->setSliceMilliseconds(0); // a commit after each record
         int nested = 0;
-        m_host.onProcessEvents = [&] {
+        m_host.onSlice = [&] {
             QVERIFY(m_cycle->syncBusy());
             ++nested;
             m_cycle->downloadAndParse(false);
@@ -528,7 +528,7 @@ private slots:
         m_service->setDefaultAnswer(ok(feed));
         m_cycle->setSliceMilliseconds(1);
         int turnsInParse = 0;
-        m_host.onProcessEvents = [&] {
+        m_host.onSlice = [&] {
             if (m_host.panel0.last() == QStringLiteral("Идет обработка данных..."))
                 ++turnsInParse;
         };

@@ -57,8 +57,9 @@ private slots:
         // No service yet: nothing shown, one line in the log however often.
         window->mnuRefreshClick();
         QTRY_COMPARE(failures().size(), 1);
+        QVERIFY(syncEnded(*window));
         window->mnuRefreshClick();
-        QTest::qWait(300);
+        QVERIFY(syncEnded(*window));
         QCOMPARE(failures().size(), 1);
 
         FakeNotificationService notifications;
@@ -113,6 +114,7 @@ private slots:
         CountedSound* counted = sound.get();
         window->setNewListingsSound(std::move(sound));
         window->mnuRefreshClick();
+        QVERIFY(syncEnded(*window));
         QCOMPARE(service.requestCount(), qsizetype(1));
         QCOMPARE(counted->played, sounds);
         // Where no driver can play it: silence, and the window goes on.

@@ -96,6 +96,8 @@ struct Fixture {
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
     }
 
+    bool synced() { return syncEnded(*window); }
+
     QString stored(const QString& sql) { return RawConnection(sandbox.dbPath()).value(sql); }
     QStringList storedRows(const QString& sql) { return RawConnection(sandbox.dbPath()).rows(sql); }
 };
@@ -156,6 +158,7 @@ private slots:
         QSignalSpy offersRead(offers, &QAbstractItemModel::modelReset);
 
         QTest::keyClick(f.window.get(), Qt::Key_F5);
+        QVERIFY(f.synced());
         // Read once, after the whole feed.
         QCOMPARE(offersRead.count(), 1);
 
@@ -184,6 +187,7 @@ private slots:
 
         // The same feed again stores nothing: the grid is not read again.
         QTest::keyClick(f.window.get(), Qt::Key_F5);
+        QVERIFY(f.synced());
         QCOMPARE(f.service.requestCount(), qsizetype(2));
         QCOMPARE(offersRead.count(), 1);
         QCOMPARE(f.window->dbgOffers->currentIndex().row(), 2);
@@ -197,6 +201,7 @@ private slots:
         refused.body = "wrong password";
         f.service.setDefaultAnswer(refused);
         f.window->mnuRefreshClick();
+        QVERIFY(f.synced());
         QCOMPARE(f.window->statusText(0), QStringLiteral("Не удалось загрузить данные..."));
         QCOMPARE(f.sandbox.logMessages().size(), 3);
         QVERIFY(f.recorded.boxes.shown.isEmpty());
@@ -207,6 +212,7 @@ private slots:
         Fixture f;
         f.service.setDefaultAnswer(feed(QStringLiteral("W#0.0.2\r\nW#0.0.1\r\n")));
         f.window->mnuRefreshClick();
+        QVERIFY(f.synced());
         QCOMPARE(f.recorded.boxes.texts(),
                  QStringList{QStringLiteral("Вышла новая версия программы!\r\nСильно рекомендуем "
                                             "произвести обновление с сайта http://site.example/")});
@@ -222,8 +228,10 @@ private slots:
         QTimer::singleShot(150, f.window.get(), [&] {
             busyThen = f.window->syncBusy();
             f.window->mnuRefreshClick();
+            QVERIFY(f.synced());
         });
         f.window->mnuRefreshClick();
+        QVERIFY(f.synced());
         QVERIFY(busyThen);
         QCOMPARE(f.service.requestCount(), qsizetype(1));
         QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("4"));
@@ -333,6 +341,7 @@ private slots:
                 f.window->mnuClearDBClick();
         });
         f.window->mnuRefreshClick();
+        QVERIFY(f.synced());
         QCOMPARE(f.recorded.boxes.texts(), QStringList{text});
         QCOMPARE(f.recorded.boxes.shown[0].kind, MessageRequest::Kind::Information);
         QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) || '/' || SUM(unreaded) FROM Offers")),
@@ -364,6 +373,7 @@ private slots:
         QCOMPARE(f.service.requestCount(), qsizetype(0));
         // A later sync runs all the same.
         f.window->mnuRefreshClick();
+        QVERIFY(f.synced());
         QCOMPARE(f.service.requestCount(), qsizetype(1));
         QVERIFY(f.window->refreshTimer().isEnabled());
         f.window->refreshTimer().setEnabled(false);

@@ -141,6 +141,11 @@ struct RecordedBoxes {
     MessageBoxesOverride installed{boxes};
 };
 
+// A sync runs on the data thread: true once it has ended.
+inline bool syncEnded(const TfrmMain& window) {
+    return QTest::qWaitFor([&window] { return !window.syncBusy(); }, 10'000);
+}
+
 // A main window brought up in the sandbox. The refresh timer is stopped afterwards, so that
 // no sync starts unless a test asks for one.
 inline std::unique_ptr<TfrmMain> startWindow(bool stopTimer = true) {
