@@ -238,6 +238,26 @@ private slots:
         f.window->refreshTimer().setEnabled(false);
     }
 
+    // A dialog opened while a sync runs has a loop of its own; the sync goes on meanwhile.
+    void dialogLeavesTheSyncRunning() {
+        Fixture f;
+        f.service.setDefaultAnswer(feed(newListingFeed, std::chrono::milliseconds(300)));
+        bool endedUnderDialog = false;
+        QTimer::singleShot(100, f.window.get(), [&] {
+            QTimer::singleShot(50, f.window.get(), [&] {
+                QWidget* dialog = QApplication::activeModalWidget();
+                endedUnderDialog = dialog != nullptr && f.synced();
+                if (dialog != nullptr)
+                    dialog->close();
+            });
+            f.window->mnuAboutClick();
+        });
+        f.window->mnuRefreshClick();
+        QTRY_VERIFY(endedUnderDialog);
+        QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("4"));
+        f.window->refreshTimer().setEnabled(false);
+    }
+
     void clearDatabaseAnsweredNo_data() {
         QTest::addColumn<bool>("byKey");
         QTest::newRow("Ctrl+F2") << true;

@@ -1,0 +1,135 @@
+// The boundary between the window's thread and the data thread: answers in the order the
+// work gave them, on the asking thread; a forgotten request's answers dropped; the end of the
+// program while a transfer runs.
+
+#include "store/database.h"
+#include "support/fakeservice.h"
+#include "support/netutil.h"
+#include "sync/datathread.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+
+using namespace domiva;
+using namespace std::chrono_literals;
+using domiva::test::FakeService;
+
+class TestDataThread : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<test::ProxyEnvironment> m_proxyEnv;
+    std::unique_ptr<FakeService> m_service;
+    std::unique_ptr<DataThread> m_data;
+    QStringList m_answers;
+
+    SyncRequest request() const {
+        SyncRequest r;
+        r.service = ServiceConfig{m_service->hostAndPort(), QStringLiteral("http://site.example/")};
+        r.environment = EnvironmentReport{"0.0.1", "3.40.1.0", "6.4.2", "Linux Test"};
+        r.workDir = m_dir->path() + QLatin1Char('/');
+        r.logPath = r.workDir + QStringLiteral("domiva.log");
+        r.dbPath = r.workDir + QStringLiteral("db");
+        return r;
+    }
+
+    // Every answer, named, with the thread it came on.
+    void record(const QString& name) {
+        m_answers << (QThread::currentThread() == thread() ? name : name + QStringLiteral("!"));
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_proxyEnv = std::make_unique<test::ProxyEnvironment>();
+        m_service = std::make_unique<FakeService>();
+        createDatabase(m_dir->path() + QStringLiteral("/db"));
+        m_data = std::make_unique<DataThread>();
+        m_answers.clear();
+        DataThread* d = m_data.get();
+        connect(d, &DataThread::statusText, this, [this](int panel, const QString& text) {
+            record(panel == 0 ? text : QStringLiteral("time"));
+        });
+        connect(d, &DataThread::gridsSuspended, this,
+                [this] { record(QStringLiteral("suspend")); });
+        connect(d, &DataThread::gridsResumed, this, [this] { record(QStringLiteral("resume")); });
+        connect(d, &DataThread::trayBalloon, this, [this](const QString& t) { record(t); });
+        connect(d, &DataThread::offersChanged, this, [this] { record(QStringLiteral("requery")); });
+        connect(d, &DataThread::versionNotice, this, [this, d](const QString&) {
+            record(QStringLiteral("notice"));
+            // Closed a while later: the sync waits for it.
+            QTimer::singleShot(100, d, &DataThread::versionNoticeClosed);
+        });
+        connect(d, &DataThread::syncDone, this, [this](const SyncOutcome& outcome) {
+            record(QStringLiteral("done %1 busy %2").arg(outcome.newOffers).arg(m_data->busy()));
+        });
+    }
+    void cleanup() {
+        m_data.reset();
+        m_service.reset();
+        m_proxyEnv.reset();
+        m_dir.reset();
+    }
+
+    void answersInOrder() {
+        FakeService::Answer answer;
+        answer.body = "R#5#a\r\nD#1\r\nW#9.9.9\r\nD#2\r\n";
+        m_service->setDefaultAnswer(answer);
+        m_data->sync(request());
+        QVERIFY(m_data->busy());
+        QTRY_VERIFY(!m_data->busy());
+        QCOMPARE(
+            m_answers,
+            (QStringList{QStringLiteral("Идет проверка доступности интернета..."),
+                         QStringLiteral("Идет загрузка данных..."),
+                         QStringLiteral("Идет обработка данных..."), QStringLiteral("suspend"),
+                         QStringLiteral("notice"), QStringLiteral("resume"), QStringLiteral("..."),
+                         QStringLiteral("time"), QStringLiteral("2 новых объявлений"),
+                         QStringLiteral("requery"), QStringLiteral("done 2 busy 0")}));
+        // The next request is taken once the first has ended.
+        m_data->markSearchRead(request().dbPath, 5);
+        QSignalSpy marked(m_data.get(), &DataThread::searchMarkedRead);
+        QVERIFY(marked.wait());
+        QCOMPARE(marked[0][0].toInt(), 5);
+        QVERIFY(!m_data->busy());
+    }
+
+    void forgottenRequestAnswersNothing() {
+        FakeService::Answer answer;
+        answer.body = "R#5#a\r\nD#1\r\n";
+        answer.delay = 300ms;
+        m_service->setDefaultAnswer(answer);
+        m_data->sync(request());
+        QTRY_COMPARE(m_answers.size(), 2); // under way: the download has begun
+        m_data->forget();
+        QTRY_VERIFY(!m_data->busy());
+        QCOMPARE(m_answers.size(), 2);
+        // The work itself was done: only its answers went.
+        QCOMPARE(m_service->requestCount(), qsizetype(1));
+    }
+
+    void endWhileTransferRuns() {
+        FakeService::Answer answer;
+        answer.body = "R#5#a\r\nD#1\r\n";
+        answer.delay = 10s;
+        m_service->setDefaultAnswer(answer);
+        m_data->sync(request());
+        QTRY_COMPARE(m_service->requestCount(), qsizetype(1));
+        QElapsedTimer clock;
+        clock.start();
+        m_data.reset();
+        // The transfer was abandoned, not waited out, and nothing more was answered.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QTest::qWait(100);
+        QCOMPARE(m_answers.size(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDataThread)
+#include "tst_datathread.moc"
