@@ -200,4 +200,12 @@ void DataThread::clearDatabase(const QString& dbPath) {
     });
 }
 
+void DataThread::releaseDatabase() {
+    start([this](quint64 generation) {
+        *t_connection = DataConnection{};
+        answer(
+            generation, [this] { emit databaseReleased(); }, true);
+    });
+}
+
 } // namespace domiva

@@ -66,6 +66,9 @@ public:
     void markSearchRead(const QString& dbPath, qint32 qid);
     // Every listing and search deleted, the file cut back: databaseCleared.
     void clearDatabase(const QString& dbPath);
+    // Closes the data thread's connection to the file, which is about to be set aside and
+    // replaced: databaseReleased.
+    void releaseDatabase();
     // The new-version box was closed: the sync that showed it goes on.
     void versionNoticeClosed();
     // Answers of the running request are no longer wanted (the window went away).
@@ -89,6 +92,7 @@ signals:
     void syncDone(const domiva::SyncOutcome& outcome);
     void searchMarkedRead(qint32 qid, const std::optional<domiva::Error>& failure);
     void databaseCleared(const std::optional<domiva::Error>& failure);
+    void databaseReleased();
 
 private:
     friend class DataSyncHost;

@@ -160,6 +160,7 @@ void TfrmMain::connectDataThread() {
                 m_listingCommands->searchMarkedRead(qid, failure);
                 syncFinished();
             });
+    connect(data, &DataThread::databaseReleased, this, &TfrmMain::rebuildDatabase);
     connect(data, &DataThread::databaseCleared, this, [this](const std::optional<Error>& failure) {
         databaseCleared(failure);
         syncFinished();
@@ -870,6 +871,18 @@ void TfrmMain::recoverDatabase() {
         closeOffers();
         closeQueries();
         adoConn.reset();
+        // The data thread lets go of the file first: its connection, closed once the file has
+        // been set aside, would take the new file's log with it.
+        m_data->releaseDatabase();
+    });
+}
+
+void TfrmMain::rebuildDatabase() {
+    if (m_lifecycle.terminationRequested()) {
+        syncFinished();
+        return;
+    }
+    reported([this] {
         QString kept;
         try {
             kept = m_recovery.rebuild(m_dbPath);

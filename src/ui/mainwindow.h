@@ -193,6 +193,8 @@ private:
     bool damageFound(const Error& error);
     bool damageFound(const QString& message);
     void recoverDatabase();
+    // Its second half, once the data thread has let go of the file.
+    void rebuildDatabase();
     // After a sync: the repair that waited for it, or the read marks of the file it replaced.
     void afterSyncRecovery();
 
