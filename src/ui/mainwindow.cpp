@@ -716,8 +716,10 @@ void TfrmMain::restoreFromTray() {
         show();
         setWindowState(before);
     } else if (isMinimized()) {
-        // Iconic on the task bar: the window manager kept the rest of its state.
-        setWindowState(windowState() & ~Qt::WindowMinimized);
+        // Iconic on the task bar: only the minimised state goes, the window manager kept the
+        // rest. The window knows that rest; the widget keeps, while minimised, the state from
+        // before, which misses what the window manager changed meanwhile.
+        setWindowState(windowHandle()->windowStates() & ~Qt::WindowMinimized);
     }
     raise();
     activateWindow();
