@@ -84,6 +84,31 @@ void restoreCursor(DataGrid* grid, StoreTableModel* model, const QVariant& key) 
     grid->placeCursor(row >= 0 ? row : 0);
 }
 
+// Runs then() once, from the event loop, after the window is next exposed.
+void onFirstExpose(QWindow* window, std::function<void()> then) {
+    class Watch : public QObject {
+    public:
+        Watch(QWindow* window, std::function<void()> then)
+            : QObject(window), m_then(std::move(then)) {
+            window->installEventFilter(this);
+        }
+
+    protected:
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+                watched->removeEventFilter(this);
+                QMetaObject::invokeMethod(watched, m_then, Qt::QueuedConnection);
+                deleteLater();
+            }
+            return false;
+        }
+
+    private:
+        std::function<void()> m_then;
+    };
+    new Watch(window, std::move(then));
+}
+
 } // namespace
 
 QFont TfrmMain::windowFont() {
@@ -712,9 +737,19 @@ void TfrmMain::restoreFromTray() {
         // Not yet forgotten: leaving the minimised state maps the window at once, before show()
         // could put the maximised state on it, so it is maximised again once mapped.
         const Qt::WindowStates before = windowState() & ~Qt::WindowMinimized;
-        setWindowState(before & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+        const Qt::WindowStates normal = before & ~(Qt::WindowMaximized | Qt::WindowFullScreen);
+        setWindowState(normal);
         show();
         setWindowState(before);
+        // That request may reach the window manager before it has taken the window on again,
+        // and be lost; once the window is on the screen, it is asked once more.
+        if (before != normal)
+            onFirstExpose(windowHandle(), [this, before, normal] {
+                if (isHidden() || isMinimized() || windowState() != before)
+                    return;
+                setWindowState(normal);
+                setWindowState(before);
+            });
     } else if (isMinimized()) {
         // Iconic on the task bar: only the minimised state goes, the window manager kept the
         // rest. The window knows that rest; the widget keeps, while minimised, the state from
