@@ -701,6 +701,8 @@ void TfrmMain::reported(const std::function<void()>& handler) {
 
 void TfrmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && m_restoring && !isMinimized())
+        m_restoring = false;
     if (event->type() == QEvent::WindowStateChange && m_minimizeHook && isMinimized()) {
         // Hidden only once the minimise has been carried out.
         QMetaObject::invokeMethod(
@@ -713,7 +715,9 @@ bool TfrmMain::trayIconShown() const {
 }
 
 void TfrmMain::applicationMinimize() {
-    if (!isMinimized())
+    // Until the window manager has shown the window brought back, a minimised state it reports
+    // is the one the window had, not the user's.
+    if (!isMinimized() || m_restoring)
         return;
     // The setting is read now, so a change in the settings dialog applies at once; without a
     // tray icon a hidden window could never be brought back.
@@ -734,21 +738,20 @@ void TfrmMain::restoreFromTray() {
         setWindowState(m_stateInTray);
         show();
     } else if (isHidden()) {
-        // Not yet forgotten: leaving the minimised state maps the window at once, before show()
-        // could put the maximised state on it, so it is maximised again once mapped.
-        const Qt::WindowStates before = windowState() & ~Qt::WindowMinimized;
-        const Qt::WindowStates normal = before & ~(Qt::WindowMaximized | Qt::WindowFullScreen);
-        setWindowState(normal);
+        // Not yet let go by the window manager, which may still hold the window iconic.
+        // Leaving the minimised state maps the window at once: the window manager either shows
+        // it in the state it kept, or takes it on anew and may miss the state. Once the window
+        // is on the screen, the state is asked for once more.
+        const Qt::WindowStates wanted = m_stateInTray;
+        setWindowState(wanted);
         show();
-        setWindowState(before);
-        // That request may reach the window manager before it has taken the window on again,
-        // and be lost; once the window is on the screen, it is asked once more.
-        if (before != normal)
-            onFirstExpose(windowHandle(), [this, before, normal] {
-                if (isHidden() || isMinimized() || windowState() != before)
+        m_restoring = true;
+        if (wanted & (Qt::WindowMaximized | Qt::WindowFullScreen))
+            onFirstExpose(windowHandle(), [this, wanted] {
+                if (isHidden() || isMinimized())
                     return;
-                setWindowState(normal);
-                setWindowState(before);
+                setWindowState(wanted & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+                setWindowState(wanted);
             });
     } else if (isMinimized()) {
         // Iconic on the task bar: only the minimised state goes, the window manager kept the

@@ -247,6 +247,8 @@ private:
     bool m_minimizeHook = false;
     // What the window was, apart from minimised, when it went to the tray.
     Qt::WindowStates m_stateInTray;
+    // Brought back from the tray, and not yet shown by the window manager.
+    bool m_restoring = false;
     bool m_waitCursor = false;
     bool m_placed = false;
     // Last: it goes first, before anything its answers would touch.
