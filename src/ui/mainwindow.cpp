@@ -746,13 +746,14 @@ void TfrmMain::restoreFromTray() {
         setWindowState(wanted);
         show();
         m_restoring = true;
-        if (wanted & (Qt::WindowMaximized | Qt::WindowFullScreen))
-            onFirstExpose(windowHandle(), [this, wanted] {
-                if (isHidden() || isMinimized())
-                    return;
-                setWindowState(wanted & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
-                setWindowState(wanted);
-            });
+        onFirstExpose(windowHandle(), [this, wanted] {
+            m_restoring = false;
+            const Qt::WindowStates normal = wanted & ~(Qt::WindowMaximized | Qt::WindowFullScreen);
+            if (isHidden() || isMinimized() || wanted == normal)
+                return;
+            setWindowState(normal);
+            setWindowState(wanted);
+        });
     } else if (isMinimized()) {
         // Iconic on the task bar: only the minimised state goes, the window manager kept the
         // rest. The window knows that rest; the widget keeps, while minimised, the state from
