@@ -54,7 +54,7 @@ struct DataConnection {
     }
 };
 
-thread_local DataConnection* t_connection = nullptr;
+thread_local std::unique_ptr<DataConnection> t_connection;
 
 } // namespace
 
@@ -102,13 +102,12 @@ DataThread::DataThread(QObject* parent) : QObject(parent) {
     m_context->moveToThread(&m_thread);
     // Set up and taken down on the data thread itself: a connection belongs to its thread.
     connect(
-        &m_thread, &QThread::started, m_context, [] { t_connection = new DataConnection; },
-        Qt::DirectConnection);
+        &m_thread, &QThread::started, m_context,
+        [] { t_connection = std::make_unique<DataConnection>(); }, Qt::DirectConnection);
     connect(
         &m_thread, &QThread::finished, m_context,
         [context = m_context] {
-            delete t_connection;
-            t_connection = nullptr;
+            t_connection.reset();
             delete context;
         },
         Qt::DirectConnection);
