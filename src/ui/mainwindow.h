@@ -9,9 +9,7 @@
 #include "ui/datagrid.h"
 
 #include <QMainWindow>
-#include <QPointer>
 #include <QString>
-#include <QThread>
 
 #include <functional>
 #include <memory>

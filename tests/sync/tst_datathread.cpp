@@ -39,6 +39,15 @@ class TestDataThread : public QObject {
         return r;
     }
 
+    // A sync whose feed the service sends after this long.
+    void syncAnsweredAfter(std::chrono::milliseconds delay) {
+        FakeService::Answer answer;
+        answer.body = "R#5#a\r\nD#1\r\n";
+        answer.delay = delay;
+        m_service->setDefaultAnswer(answer);
+        m_data->sync(request());
+    }
+
     // Every answer, named, with the thread it came on.
     void record(const QString& name) {
         m_answers << (QThread::currentThread() == thread() ? name : name + QStringLiteral("!"));
@@ -101,11 +110,7 @@ private slots:
     }
 
     void forgottenRequestAnswersNothing() {
-        FakeService::Answer answer;
-        answer.body = "R#5#a\r\nD#1\r\n";
-        answer.delay = 300ms;
-        m_service->setDefaultAnswer(answer);
-        m_data->sync(request());
+        syncAnsweredAfter(300ms);
         QTRY_COMPARE(m_answers.size(), 2); // under way: the download has begun
         m_data->forget();
         QTRY_VERIFY(!m_data->busy());
@@ -115,11 +120,7 @@ private slots:
     }
 
     void endWhileTransferRuns() {
-        FakeService::Answer answer;
-        answer.body = "R#5#a\r\nD#1\r\n";
-        answer.delay = 10s;
-        m_service->setDefaultAnswer(answer);
-        m_data->sync(request());
+        syncAnsweredAfter(10s);
         QTRY_COMPARE(m_service->requestCount(), qsizetype(1));
         QElapsedTimer clock;
         clock.start();
