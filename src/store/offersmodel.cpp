@@ -10,10 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <sqlite3.h>
-
 #include <algorithm>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -37,97 +34,13 @@ QString asciiFolded(const QString& text) {
     return folded;
 }
 
-using EngineStatement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
-using EngineValue = std::unique_ptr<sqlite3_value, decltype(&sqlite3_value_free)>;
-
-EngineStatement prepareEngine(sqlite3* engine, const QByteArray& text) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(engine, text.constData(), static_cast<int>(text.size()), &raw,
-                           nullptr) != SQLITE_OK)
-        throw engineError(engine);
-    return EngineStatement(raw, &sqlite3_finalize);
-}
-
-// The filter's slices walk the search in the grid's order, keyed on it: the dated offers
-// newest first, then those without a date (a NULL never compares below a key, so they are a
-// segment of their own). The engine tests the listings itself and returns the matches, and
-// the listing at which the slice is over (sliceCondition). Bound: the search, the position
-// (dt_obj, id) after which the slice starts, the probe and the folded text.
-enum class ScanSegment { Dated, Undated, End };
-
-QByteArray scanStatement(ScanSegment segment, bool resumed) {
-    const bool dated = segment == ScanSegment::Dated;
-    QByteArray text = "SELECT rowid, dt_obj, id FROM Offers WHERE qid=?";
-    text += dated ? " AND dt_obj IS NOT NULL" : " AND dt_obj IS NULL";
-    if (resumed)
-        text += dated ? " AND (dt_obj, id) < (?, ?)" : " AND id < ?";
-    text += " AND " +
-            QByteArray(offerfilter::sliceCondition().data(), offerfilter::sliceCondition().size());
-    text += dated ? " ORDER BY dt_obj DESC, id DESC" : " ORDER BY id DESC";
-    return text;
-}
-
-void bindValue(sqlite3_stmt* stmt, int position, const QVariant& value) {
-    switch (value.typeId()) {
-    case QMetaType::UnknownType:
-    case QMetaType::Nullptr:
-        sqlite3_bind_null(stmt, position);
-        break;
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-        sqlite3_bind_int64(stmt, position, value.toLongLong());
-        break;
-    case QMetaType::Double:
-        sqlite3_bind_double(stmt, position, value.toDouble());
-        break;
-    default: {
-        const QString text = value.toString();
-        sqlite3_bind_text16(stmt, position, text.utf16(),
-                            static_cast<int>(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
-        break;
-    }
-    }
-}
-
-// The first column of every result row as 64-bit integers. A million keys come through the
-// engine directly: Qt's per-value conversions would take ten times as long.
-std::vector<qint64> readKeyColumn(const QSqlDatabase& db, const QString& text,
-                                  const QVariantList& values) {
-    sqlite3* engine = engineHandle(db);
-    sqlite3_stmt* raw = nullptr;
-    const QByteArray utf8 = text.toUtf8();
-    if (sqlite3_prepare_v2(engine, utf8.constData(), static_cast<int>(utf8.size()), &raw,
-                           nullptr) != SQLITE_OK)
-        throw engineError(engine);
-    // Finalized on every way out, so no read snapshot outlives the call.
-    const EngineStatement stmt(raw, &sqlite3_finalize);
-    for (int i = 0; i < values.size(); ++i)
-        bindValue(stmt.get(), i + 1, values.at(i));
-    std::vector<qint64> keys;
-    int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
-        keys.push_back(sqlite3_column_int64(stmt.get(), 0));
-    if (rc != SQLITE_DONE)
-        throw engineError(engine);
-    keys.shrink_to_fit();
-    return keys;
-}
-
 } // namespace
 
-// Where the filter stands: what it looks for and the last offer a slice looked at (copies of
-// its stored values, so that the next slice compares exactly as the order does).
-struct OffersModel::FilterScan {
-    QByteArray needle;
-    qint32 qid = 0;
-    ScanSegment segment = ScanSegment::Dated;
-    EngineValue lastDate{nullptr, &sqlite3_value_free};
-    EngineValue lastId{nullptr, &sqlite3_value_free};
-};
-
-OffersModel::~OffersModel() = default;
+OffersModel::~OffersModel() {
+    // A reader stops at its next slice.
+    if (m_scan)
+        m_scan->cancel();
+}
 
 OffersModel::OffersModel(Database& db, QObject* parent)
     : StoreTableModel(db, sql::offersColumns,
@@ -144,18 +57,24 @@ OffersModel::OffersModel(Database& db, QObject* parent)
 void OffersModel::setQueryId(qint32 qid) {
     m_qid = qid;
     m_filter.clear();
+    showNothing();
     reload();
 }
 
 void OffersModel::setFilter(const QString& text) {
-    if (!text.isEmpty())
-        offerfilter::install(database());
     m_filter = text;
+    showNothing();
     reload();
 }
 
-bool OffersModel::filterScanning() const noexcept {
-    return m_scan != nullptr;
+void OffersModel::showNothing() {
+    if (!m_reader)
+        return;
+    stopScan();
+    beginResetModel();
+    m_keys = {};
+    dropPages();
+    endResetModel();
 }
 
 void OffersModel::setFilterSlice(int rows, int ms) {
@@ -193,32 +112,31 @@ int OffersModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_keys.size());
 }
 
-std::vector<qint64> OffersModel::readKeys() const {
-    // A further condition goes between the two pieces, its values after the search's id.
-    QString text = sql::selectOfferKeys;
-    QVariantList values{m_qid};
-    if (!m_filter.isEmpty()) {
-        text += QLatin1String(" AND ") + offerfilter::condition();
-        values.append(offerfilter::bindValue(m_filter));
-    }
-    text += sql::offerKeysOrder;
-    return readKeyColumn(database().connection(), text, values);
+std::shared_ptr<OfferKeyScan> OffersModel::newScan() const {
+    return std::make_shared<OfferKeyScan>(m_qid, m_filter, m_sliceRows, m_sliceMs,
+                                          static_cast<std::size_t>(m_pageSize));
 }
 
 std::vector<StoreTableModel::Row> OffersModel::loadRows() {
     m_loadedScan.reset();
-    if (m_filter.isEmpty() || m_sliceRows == 0) {
-        m_loadedKeys = readKeys();
-        return {};
-    }
-    auto scan = std::make_unique<FilterScan>();
-    scan->needle = offerfilter::folded(m_filter);
-    scan->qid = m_qid;
     m_loadedKeys.clear();
-    // The first slice ends as soon as it has a page of matches, to show them at once.
-    if (!scanSlice(*scan, m_loadedKeys, static_cast<std::size_t>(m_pageSize)))
+    auto scan = newScan();
+    if (!scan->next(database(), m_loadedKeys))
         m_loadedScan = std::move(scan);
+    m_loadedKeys.shrink_to_fit();
     return {};
+}
+
+bool OffersModel::loadInBackground() {
+    if (!m_reader)
+        return false;
+    stopScan();
+    auto scan = newScan();
+    m_scan = scan;
+    m_replaceKeys = true;
+    m_reader(scan, this,
+             [this, scan](OfferKeyBatch batch) { keysArrived(scan, std::move(batch)); });
+    return true;
 }
 
 void OffersModel::adoptLoadedState() {
@@ -241,79 +159,62 @@ void OffersModel::loadFailedReset() {
 
 void OffersModel::stopScan() {
     m_scanTimer.stop();
+    if (m_scan)
+        m_scan->cancel();
     m_scan.reset();
+    m_replaceKeys = false;
     ++m_scanGeneration;
-}
-
-bool OffersModel::scanSlice(FilterScan& scan, std::vector<qint64>& found,
-                            std::size_t enoughMatches) const {
-    sqlite3* engine = engineHandle(database().connection());
-    offerfilter::SliceProbe probe;
-    probe.rows = m_sliceRows;
-    probe.budgetNs = std::int64_t(m_sliceMs) * 1'000'000;
-    probe.clock.start();
-    while (scan.segment != ScanSegment::End) {
-        const bool dated = scan.segment == ScanSegment::Dated;
-        const bool resumed = scan.lastId != nullptr;
-        // Finalized on every way out: no read snapshot outlives the slice.
-        const EngineStatement stmt = prepareEngine(engine, scanStatement(scan.segment, resumed));
-        int position = 1;
-        sqlite3_bind_int(stmt.get(), position++, scan.qid);
-        if (resumed) {
-            if (dated)
-                sqlite3_bind_value(stmt.get(), position++, scan.lastDate.get());
-            sqlite3_bind_value(stmt.get(), position++, scan.lastId.get());
-        }
-        offerfilter::bindProbe(stmt.get(), position++, probe);
-        sqlite3_bind_text(stmt.get(), position, scan.needle.constData(),
-                          static_cast<int>(scan.needle.size()), SQLITE_STATIC);
-        int rc = SQLITE_ROW;
-        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-            if (probe.lastMatched)
-                found.push_back(sqlite3_column_int64(stmt.get(), 0));
-            // A page of matches ends the first slice early, to show them at once.
-            if (!probe.over && found.size() < enoughMatches)
-                continue;
-            if (dated)
-                scan.lastDate.reset(sqlite3_value_dup(sqlite3_column_value(stmt.get(), 1)));
-            scan.lastId.reset(sqlite3_value_dup(sqlite3_column_value(stmt.get(), 2)));
-            if ((dated && scan.lastDate == nullptr) || scan.lastId == nullptr)
-                throw Error(QString::fromUtf8(sqlite3_errstr(SQLITE_NOMEM)));
-            return false;
-        }
-        if (rc != SQLITE_DONE)
-            throw engineError(engine);
-        scan.segment = dated ? ScanSegment::Undated : ScanSegment::End;
-        scan.lastDate.reset();
-        scan.lastId.reset();
-    }
-    return true;
 }
 
 void OffersModel::continueScan() {
     if (!m_scan)
         return;
-    std::vector<qint64> found;
-    bool finished = false;
-    std::optional<Error> failure;
+    OfferKeyBatch batch;
     try {
-        finished = scanSlice(*m_scan, found, std::numeric_limits<std::size_t>::max());
+        batch.finished = m_scan->next(database(), batch.keys);
     } catch (const Error& error) {
-        failure = error;
+        batch.failure = error;
+        batch.finished = true;
     }
-    const std::uint64_t generation = m_scanGeneration;
-    appendKeys(found);
-    // A view may have started another filter while it was told of the new rows.
-    if (generation != m_scanGeneration)
+    const std::shared_ptr<OfferKeyScan> scan = m_scan;
+    keysArrived(scan, std::move(batch));
+    if (m_scan && !m_reader)
+        m_scanTimer.start();
+}
+
+void OffersModel::keysArrived(const std::shared_ptr<OfferKeyScan>& scan, OfferKeyBatch batch) {
+    if (scan != m_scan)
         return;
-    if (finished || failure) {
-        stopScan();
-        if (failure)
-            emit loadFailed(failure->message(), failure->damagedFile());
-        emit filterScanFinished();
-        return;
+    const bool replace = std::exchange(m_replaceKeys, false);
+    if (batch.finished) {
+        m_scan.reset();
+        m_scanTimer.stop();
     }
-    m_scanTimer.start();
+    const std::uint64_t generation = ++m_scanGeneration;
+    if (batch.failure) {
+        // Read again at the next refresh, even when nothing has changed. Keys that could not be
+        // read at all leave nothing shown; matches already shown stay.
+        forgetReadStamp();
+        if (replace) {
+            beginResetModel();
+            m_keys = {};
+            dropPages();
+            endResetModel();
+        }
+        emit loadFailed(batch.failure->message(), batch.failure->damagedFile());
+    } else if (replace && !m_keys.empty()) {
+        // The same search read anew: its rows give way to the new ones in one step.
+        beginResetModel();
+        m_keys = std::move(batch.keys);
+        dropPages();
+        endResetModel();
+    } else {
+        appendKeys(batch.keys);
+    }
+    // A view may have started another read while it was told of the new rows.
+    if (generation != m_scanGeneration || !batch.finished)
+        return;
+    emit keysComplete();
 }
 
 void OffersModel::appendKeys(const std::vector<qint64>& found) {

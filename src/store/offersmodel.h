@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/offerkeys.h"
 #include "store/tablemodel.h"
 
 #include <QString>
@@ -20,9 +21,13 @@ namespace domiva {
 // read stays open between two turns of the event loop.
 //
 // With the quick filter on, the keys are found a slice at a time instead, in the grid's order,
-// one slice per turn of the event loop, each resuming after the last listing the one before
-// looked at: matches are shown (rows inserted) as they are found, so the first screen of a
-// common word is there at once, and the window is never held for longer than a slice.
+// each slice resuming after the last listing the one before looked at: matches are shown (rows
+// inserted) as they are found, so the first screen of a common word is there at once.
+//
+// Given a key reader (the program's data thread), the model reads no keys itself: a search or
+// filter asked for empties it at once and its rows come in as the reader hands them over; the
+// same search read anew keeps its rows until the new keys are there. Without one, the keys are
+// read before the call returns and the filter's slices run one per turn of the event loop.
 class OffersModel : public StoreTableModel {
     Q_OBJECT
 public:
@@ -41,12 +46,16 @@ public:
     qint32 queryId() const noexcept { return m_qid; }
     // Narrows the offers to those the quick filter finds for text (store/listingtools.h); an
     // empty text shows them all again. Selecting a search clears it. Throws domiva::Error.
-    // The first slice of the matches is found before it returns; the rest follow, as long as
-    // the event loop runs, until filterScanFinished.
+    // Without a key reader, the first slice of the matches is found before it returns; the
+    // rest follow, as long as the event loop runs, until keysComplete.
     void setFilter(const QString& text);
     const QString& filter() const noexcept { return m_filter; }
-    // Whether the filter is still looking for matches beyond the rows shown.
-    bool filterScanning() const noexcept;
+    // Whether keys are still to come beyond the rows shown (the filter still looking, or a
+    // key reader not done yet).
+    bool readingKeys() const noexcept { return m_scan != nullptr; }
+    bool filterScanning() const noexcept { return readingKeys() && !m_filter.isEmpty(); }
+    // Where the keys are read from now on (see above); takes effect with the next read.
+    void setKeyReader(OfferKeyReader reader) { m_reader = std::move(reader); }
     // What one slice of the filter looks at: at most `rows` listings, for about `ms`
     // milliseconds (whichever ends first). 0 rows reads every match in one statement, holding
     // the window until it is done. Takes effect with the next filter or refresh.
@@ -71,11 +80,13 @@ public:
     void refreshRowAt(int row) override;
 
 signals:
-    // The filter has looked at every listing of the search (or stopped on an error).
-    void filterScanFinished();
+    // The keys that were still to come are all there (the filter has looked at every listing
+    // of the search), or reading them stopped on an error.
+    void keysComplete();
 
 protected:
     std::vector<Row> loadRows() override;
+    bool loadInBackground() override;
     void adoptLoadedState() override;
     void loadFailedReset() override;
     std::optional<Row> loadRow(const QVariant& key) override;
@@ -90,19 +101,15 @@ private:
         std::uint64_t lastUse = 0;
         std::vector<Row> rows;
     };
-    struct FilterScan;
-
-    // One slice of the filter: appends the keys of the matches to found; stops early once
-    // found holds enoughMatches. Returns whether the search has been looked at to its end.
-    bool scanSlice(FilterScan& scan, std::vector<qint64>& found, std::size_t enoughMatches) const;
+    std::shared_ptr<OfferKeyScan> newScan() const;
     void continueScan();
     void stopScan();
+    // A batch of keys from the key reader.
+    void keysArrived(const std::shared_ptr<OfferKeyScan>& scan, OfferKeyBatch batch);
+    // Empties the model at once, for another search or filter whose keys are read elsewhere.
+    void showNothing();
     // Shows further matches below the rows shown.
     void appendKeys(const std::vector<qint64>& found);
-
-    // The keys of the search in the grid's order. Every condition on which offers the grid
-    // shows belongs here.
-    std::vector<qint64> readKeys() const;
     const Page* page(int index) const;
     Page readPage(int index) const;
     void dropPages();
@@ -115,8 +122,10 @@ private:
     std::vector<qint64> m_loadedKeys; // what loadRows read, until adopted
     int m_sliceRows = defaultSliceRows;
     int m_sliceMs = defaultSliceMs;
-    std::unique_ptr<FilterScan> m_scan;       // none once every match is shown
-    std::unique_ptr<FilterScan> m_loadedScan; // what loadRows started, until adopted
+    std::shared_ptr<OfferKeyScan> m_scan;       // none once every key is shown
+    std::shared_ptr<OfferKeyScan> m_loadedScan; // what loadRows started, until adopted
+    OfferKeyReader m_reader;
+    bool m_replaceKeys = false; // the reader's next batch replaces the rows shown
     QTimer m_scanTimer;
     std::uint64_t m_scanGeneration = 0;
     // Read on demand from const accessors: the cache is not part of what the model shows.

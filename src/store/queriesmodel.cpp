@@ -29,13 +29,38 @@ QVariant QueriesModel::data(const QModelIndex& index, int role) const {
     const QVariant id = keyOfRow(index.row());
     if (id.isNull())
         return {};
-    try {
-        const OfferCounts counts = offerCounts(database(), id.toInt());
+    const auto text = [](const OfferCounts& counts) {
         return QStringLiteral("Непрочитанных: %1 из %2").arg(counts.unread).arg(counts.total);
+    };
+    const qint32 qid = id.toInt();
+    try {
+        if (!m_countReader)
+            return text(offerCounts(database(), qid));
+        const Database::ChangeStamp stamp = database().changeStamp();
+        if (m_counted && m_counted->qid == qid && m_counted->stamp == stamp)
+            return m_counted->counts ? QVariant(text(*m_counted->counts)) : QVariant();
+        m_counted = Counted{qid, stamp, std::nullopt};
+        auto* self = const_cast<QueriesModel*>(this);
+        m_countReader(qid, self, [self, qid](const std::optional<OfferCounts>& counts) {
+            self->countsArrived(qid, counts);
+        });
     } catch (const Error&) {
         // No tooltip is better than a box popping up under the mouse.
-        return {};
     }
+    return {};
+}
+
+void QueriesModel::countsArrived(qint32 qid, const std::optional<OfferCounts>& counts) {
+    if (!m_counted || m_counted->qid != qid || m_counted->counts)
+        return;
+    if (!counts) {
+        m_counted.reset();
+        return;
+    }
+    m_counted->counts = counts;
+    const int row = rowOfKey(QVariant(qid));
+    if (row >= 0)
+        emit dataChanged(index(row, nameColumn), index(row, nameColumn), {Qt::ToolTipRole});
 }
 
 std::vector<StoreTableModel::Row> QueriesModel::loadRows() {

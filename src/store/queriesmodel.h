@@ -1,6 +1,9 @@
 #pragma once
 
+#include "store/listingtools.h"
 #include "store/tablemodel.h"
+
+#include <functional>
 
 namespace domiva {
 
@@ -12,13 +15,31 @@ public:
     // Reads the table; throws domiva::Error.
     explicit QueriesModel(Database& db, QObject* parent = nullptr);
 
-    // Qt::ToolTipRole of the name: "Непрочитанных: N из M", counted when asked for.
+    // Qt::ToolTipRole of the name: "Непрочитанных: N из M", counted when asked for. Given a
+    // count reader, the first ask gives no tooltip: the counts are read elsewhere, and
+    // dataChanged for Qt::ToolTipRole tells when they are there, good until the file changes.
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+    using CountReader = std::function<void(
+        qint32 qid, QObject* receiver, std::function<void(std::optional<OfferCounts>)> deliver)>;
+    void setCountReader(CountReader reader) { m_countReader = std::move(reader); }
 
 protected:
     std::vector<Row> loadRows() override;
     std::optional<Row> loadRow(const QVariant& key) override;
     bool sameKey(const QVariant& a, const QVariant& b) const override;
+
+private:
+    void countsArrived(qint32 qid, const std::optional<OfferCounts>& counts);
+
+    CountReader m_countReader;
+    // The counts last read, for one search, with the file's change stamp when they were asked.
+    struct Counted {
+        qint32 qid = 0;
+        Database::ChangeStamp stamp;
+        std::optional<OfferCounts> counts; // none while they are being read
+    };
+    mutable std::optional<Counted> m_counted;
 };
 
 } // namespace domiva

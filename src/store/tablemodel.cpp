@@ -165,6 +165,8 @@ void StoreTableModel::reload() {
     try {
         // Taken first: whatever changes while the rows are read is new to the next look.
         m_readStamp = m_db.changeStamp();
+        if (loadInBackground())
+            return;
         rows = loadRows();
     } catch (const Error&) {
         m_readStamp.reset();

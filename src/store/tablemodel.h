@@ -85,6 +85,9 @@ protected:
     // The rows a refresh shows (a model that reads its rows on demand: none, preparing what
     // it needs to read them).
     virtual std::vector<Row> loadRows() = 0;
+    // Starts reading the rows away from the model's thread instead, when the model does so;
+    // they are shown when they arrive. Returns false when the rows are to be read here.
+    virtual bool loadInBackground() { return false; }
     // Called inside the model reset that shows the rows loadRows returned: a model that reads
     // on demand takes over what loadRows prepared.
     virtual void adoptLoadedState() {}

@@ -6,6 +6,7 @@
 #include "sync/synccycle.h"
 
 #include <QFile>
+#include <QPointer>
 
 #include <sys/stat.h>
 
@@ -96,31 +97,45 @@ private:
     quint64 m_generation;
 };
 
-DataThread::DataThread(QObject* parent) : QObject(parent) {
-    m_thread.setObjectName(QStringLiteral("data"));
-    m_context = new QObject;
-    m_context->moveToThread(&m_thread);
-    // Set up and taken down on the data thread itself: a connection belongs to its thread.
-    connect(
-        &m_thread, &QThread::started, m_context,
+namespace {
+
+// Starts a thread with a connection slot of its own; returns the object its work is posted to.
+QObject* startWithConnection(QThread& thread, const QString& name) {
+    thread.setObjectName(name);
+    auto* context = new QObject;
+    context->moveToThread(&thread);
+    // Set up and taken down on the thread itself: a connection belongs to its thread.
+    QObject::connect(
+        &thread, &QThread::started, context,
         [] { t_connection = std::make_unique<DataConnection>(); }, Qt::DirectConnection);
-    connect(
-        &m_thread, &QThread::finished, m_context,
-        [context = m_context] {
+    QObject::connect(
+        &thread, &QThread::finished, context,
+        [context] {
             t_connection.reset();
             delete context;
         },
         Qt::DirectConnection);
-    m_thread.start();
+    thread.start();
+    return context;
+}
+
+} // namespace
+
+DataThread::DataThread(QObject* parent) : QObject(parent) {
+    m_context = startWithConnection(m_thread, QStringLiteral("data"));
+    m_readContext = startWithConnection(m_readThread, QStringLiteral("data-read"));
 }
 
 DataThread::~DataThread() {
     forget();
     m_stop = true;
     m_noticeClosed.release();
-    // Also ends a transfer's wait: the transfer is aborted and the sync ends as failed.
+    // Also ends a transfer's wait: the transfer is aborted and the sync ends as failed. The
+    // data thread may be letting go of the reading thread's connection: it ends first.
     m_thread.quit();
     m_thread.wait();
+    m_readThread.quit();
+    m_readThread.wait();
 }
 
 void DataThread::start(std::function<void(quint64)> work) {
@@ -202,8 +217,74 @@ void DataThread::clearDatabase(const QString& dbPath) {
 void DataThread::releaseDatabase() {
     start([this](quint64 generation) {
         *t_connection = DataConnection{};
+        // The reading thread's connection too, once its read under way has ended.
+        QMetaObject::invokeMethod(
+            m_readContext, [] { *t_connection = DataConnection{}; }, Qt::BlockingQueuedConnection);
         answer(
             generation, [this] { emit databaseReleased(); }, true);
+    });
+}
+
+void DataThread::read(std::function<void()> work) {
+    QMetaObject::invokeMethod(m_readContext, std::move(work), Qt::QueuedConnection);
+}
+
+void DataThread::deliver(std::function<void()> answer) {
+    QMetaObject::invokeMethod(this, std::move(answer), Qt::QueuedConnection);
+}
+
+// One listings grid's keys being read: a slice a turn of the reading thread.
+struct DataThread::KeyRead {
+    DataThread* owner;
+    QString dbPath;
+    std::shared_ptr<OfferKeyScan> scan;
+    QPointer<QObject> receiver; // read on the window's thread only
+    std::function<void(OfferKeyBatch)> deliver;
+
+    static void slice(std::shared_ptr<KeyRead> read) {
+        if (read->scan->cancelled())
+            return;
+        OfferKeyBatch batch;
+        try {
+            batch.finished = read->scan->next(t_connection->open(read->dbPath), batch.keys);
+        } catch (const Error& error) {
+            batch.failure = error;
+            batch.finished = true;
+        }
+        const bool finished = batch.finished;
+        read->owner->deliver([read, batch = std::move(batch)]() mutable {
+            if (read->receiver && !read->scan->cancelled())
+                read->deliver(std::move(batch));
+        });
+        if (!finished)
+            read->owner->read([read] { slice(read); });
+    }
+};
+
+void DataThread::readOfferKeys(const QString& dbPath, std::shared_ptr<OfferKeyScan> scan,
+                               QObject* receiver, std::function<void(OfferKeyBatch)> deliver) {
+    auto keyRead = std::make_shared<KeyRead>(
+        KeyRead{this, dbPath, std::move(scan), QPointer<QObject>(receiver), std::move(deliver)});
+    read([keyRead] { KeyRead::slice(keyRead); });
+}
+
+OfferKeyReader DataThread::offerKeyReader(const QString& dbPath) {
+    return [this, dbPath](std::shared_ptr<OfferKeyScan> scan, QObject* receiver,
+                          std::function<void(OfferKeyBatch)> deliver) {
+        readOfferKeys(dbPath, std::move(scan), receiver, std::move(deliver));
+    };
+}
+
+void DataThread::countOffers(const QString& dbPath, qint32 qid, QObject* receiver,
+                             std::function<void(std::optional<OfferCounts>)> deliver) {
+    read([this, dbPath, qid, receiver = QPointer<QObject>(receiver),
+          deliver = std::move(deliver)]() mutable {
+        std::optional<OfferCounts> counts;
+        failureOf([&] { counts = offerCounts(t_connection->open(dbPath), qid); });
+        this->deliver([receiver = std::move(receiver), deliver = std::move(deliver), counts] {
+            if (receiver)
+                deliver(counts);
+        });
     });
 }
 

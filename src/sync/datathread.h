@@ -3,6 +3,8 @@
 #include "app/error.h"
 #include "env/environment.h"
 #include "settings/settings.h"
+#include "store/listingtools.h"
+#include "store/offerkeys.h"
 #include "sync/httplimits.h"
 
 #include <QObject>
@@ -12,6 +14,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace domiva {
@@ -47,6 +50,12 @@ struct SyncOutcome {
 // Answers arrive on the window's thread as signals, in the order the data thread gave them.
 // Each request has a generation: forget() moves on to the next one, and whatever the running
 // request answers after that is dropped, except that its end still clears busy().
+//
+// Reads that take long (the keys of a listings grid, a search's counts) run on a reading
+// thread beside it, with a connection of its own: a sync under way never delays them, and in
+// WAL mode they never wait for its writes. They are never refused, and each answers the
+// object that asked, on the window's thread, unless that object is gone or no longer wants
+// the answer.
 class DataThread : public QObject {
     Q_OBJECT
 
@@ -69,6 +78,16 @@ public:
     // Closes the data thread's connection to the file, which is about to be set aside and
     // replaced: databaseReleased.
     void releaseDatabase();
+    // Reads, in the order asked. The keys of a listings grid, a slice per turn of the reading
+    // thread, so that other reads go in between; a cancelled scan stops at its next slice.
+    void readOfferKeys(const QString& dbPath, std::shared_ptr<OfferKeyScan> scan, QObject* receiver,
+                       std::function<void(OfferKeyBatch)> deliver);
+    // The same, as the listings model asks for it.
+    OfferKeyReader offerKeyReader(const QString& dbPath);
+    // A search's counts; nullopt when they could not be read.
+    void countOffers(const QString& dbPath, qint32 qid, QObject* receiver,
+                     std::function<void(std::optional<OfferCounts>)> deliver);
+
     // The new-version box was closed: the sync that showed it goes on.
     void versionNoticeClosed();
     // Answers of the running request are no longer wanted (the window went away).
@@ -103,9 +122,16 @@ private:
     void answer(quint64 generation, std::function<void()> answer, bool last = false);
     // From the data thread: the user's answer to a notice, or the end of the program.
     void waitForNotice();
+    // Runs work on the reading thread; from there, deliver() hands an answer to the window's
+    // thread.
+    void read(std::function<void()> work);
+    void deliver(std::function<void()> answer);
+    struct KeyRead;
 
     QThread m_thread;
     QObject* m_context = nullptr; // lives on m_thread; deleted with it
+    QThread m_readThread;
+    QObject* m_readContext = nullptr; // lives on m_readThread; deleted with it
     quint64 m_generation = 0;
     bool m_busy = false;
     TransferLimits m_limits;

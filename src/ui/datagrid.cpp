@@ -1,14 +1,17 @@
 #include "ui/datagrid.h"
 
 #include <QAbstractItemModel>
+#include <QCursor>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionViewItem>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -255,6 +258,28 @@ void DataGrid::paintEvent(QPaintEvent* event) {
         const int y = rowViewportPosition(row) + rowHeight(row) - 1;
         painter.drawLine(left, y, right, y);
     }
+}
+
+bool DataGrid::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip)
+        m_toolTipIndex = indexAt(static_cast<QHelpEvent*>(event)->pos());
+    return QTableView::viewportEvent(event);
+}
+
+void DataGrid::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                           const QList<int>& roles) {
+    QTableView::dataChanged(topLeft, bottomRight, roles);
+    if (!roles.contains(Qt::ToolTipRole) || !m_toolTipIndex.isValid() ||
+        m_toolTipIndex.row() < topLeft.row() || m_toolTipIndex.row() > bottomRight.row() ||
+        m_toolTipIndex.column() < topLeft.column() ||
+        m_toolTipIndex.column() > bottomRight.column())
+        return;
+    const QPoint cursor = viewport()->mapFromGlobal(QCursor::pos());
+    if (indexAt(cursor) != m_toolTipIndex)
+        return;
+    const QString text = m_toolTipIndex.data(Qt::ToolTipRole).toString();
+    if (!text.isEmpty())
+        QToolTip::showText(QCursor::pos(), text, viewport(), visualRect(m_toolTipIndex));
 }
 
 void DataGrid::changeEvent(QEvent* event) {

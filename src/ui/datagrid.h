@@ -67,6 +67,9 @@ protected:
                                                          const QEvent* event) const override;
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
 
 private:
     void applyFields();
@@ -76,6 +79,9 @@ private:
     QList<GridField> m_fields;
     GridLines m_lines = GridLines::None;
     QList<QMetaObject::Connection> m_modelConnections;
+    // The cell a tooltip was last asked for: a model that has it only later says so by
+    // dataChanged, and it is shown then if the mouse is still there.
+    QPersistentModelIndex m_toolTipIndex;
 };
 
 } // namespace domiva

@@ -355,47 +355,53 @@ void ListingCommands::watchOffers() {
             Qt::UniqueConnection);
     connect(offers, &QAbstractItemModel::rowsInserted, this, &ListingCommands::offersFound,
             Qt::UniqueConnection);
-    connect(offers, &OffersModel::filterScanFinished, this, &ListingCommands::offersScanFinished,
+    connect(offers, &OffersModel::keysComplete, this, &ListingCommands::offersScanFinished,
             Qt::UniqueConnection);
 }
 
 void ListingCommands::offersAboutToReset() {
-    // Read anew under the same filter (a sync, a search marked read): the listing under the
-    // cursor may only be found again slices later.
+    // Read anew (a sync, a search marked read): the keys arrive from the data thread, and the
+    // listing under the cursor may only be among a later batch of the filter's matches.
     const OffersModel* offers = m_window->offersModel();
     const QModelIndex current = m_window->dbgOffers->currentIndex();
-    m_pendingKey =
-        !m_applying && offers != nullptr && !offers->filter().isEmpty() && current.isValid()
-            ? offers->keyOfRow(current.row())
-            : QVariant();
+    if (!m_applying && offers != nullptr && current.isValid())
+        m_pendingKey = offers->keyOfRow(current.row());
 }
 
 void ListingCommands::offersReset() {
     OffersModel* offers = m_window->offersModel();
-    // Among the first rows, the window puts the cursor back itself.
-    if (!m_pendingKey.isNull() &&
-        (offers == nullptr || !offers->filterScanning() || offers->rowOfKey(m_pendingKey) >= 0))
-        m_pendingKey = QVariant();
+    if (offers == nullptr || offers->rowCount() == 0)
+        return;
+    placePendingCursor();
+    if (!m_window->dbgOffers->currentIndex().isValid())
+        m_window->dbgOffers->placeCursor(0);
 }
 
-void ListingCommands::offersFound(const QModelIndex& parent, int first) {
-    OffersModel* offers = m_window->offersModel();
-    if (parent.isValid() || offers == nullptr)
+void ListingCommands::offersFound(const QModelIndex& parent, int) {
+    if (parent.isValid() || m_window->offersModel() == nullptr)
         return;
-    if (!m_pendingKey.isNull()) {
-        const int row = offers->rowOfKey(m_pendingKey);
-        if (row >= 0) {
-            m_pendingKey = QVariant();
-            m_window->dbgOffers->placeCursor(row);
-        }
-    } else if (first == 0 && !m_window->dbgOffers->currentIndex().isValid()) {
-        // The first matches of a filter that found none in its first slice.
+    placePendingCursor();
+    // The first rows of a search or filter: the cursor starts on the first.
+    if (!m_window->dbgOffers->currentIndex().isValid())
         m_window->dbgOffers->placeCursor(0);
-    }
+}
+
+void ListingCommands::placePendingCursor() {
+    OffersModel* offers = m_window->offersModel();
+    if (m_pendingKey.isNull() || offers == nullptr)
+        return;
+    const int row = offers->rowOfKey(m_pendingKey);
+    if (row >= 0)
+        m_window->dbgOffers->placeCursor(row);
+    if (row >= 0 || !offers->readingKeys())
+        m_pendingKey = QVariant();
 }
 
 void ListingCommands::offersScanFinished() {
     m_pendingKey = QVariant();
+    if (m_window->offersModel() != nullptr && m_window->offersModel()->rowCount() > 0 &&
+        !m_window->dbgOffers->currentIndex().isValid())
+        m_window->dbgOffers->placeCursor(0);
 }
 
 void ListingCommands::applyFilter() {
@@ -410,9 +416,13 @@ void ListingCommands::applyFilter() {
         const QModelIndex current = m_window->dbgOffers->currentIndex();
         const QVariant found =
             text.isEmpty() && current.isValid() ? offers->keyOfRow(current.row()) : QVariant();
-        const QScopedValueRollback applying(m_applying, true);
-        offers->setFilter(text);
-        m_window->dbgOffers->placeCursor(found.isNull() ? 0 : std::max(offers->rowOfKey(found), 0));
+        {
+            const QScopedValueRollback applying(m_applying, true);
+            offers->setFilter(text);
+        }
+        // The keys come from the data thread: the cursor is placed as they arrive.
+        m_pendingKey = found;
+        placePendingCursor();
     });
 }
 

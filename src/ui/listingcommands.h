@@ -92,6 +92,8 @@ private:
     void offersReset();
     void offersFound(const QModelIndex& parent, int first);
     void offersScanFinished();
+    // Puts the cursor on m_pendingKey once it is among the rows; forgets it once it cannot be.
+    void placePendingCursor();
 
     TfrmMain* m_window;
     QAction* m_markRead = nullptr;

@@ -42,6 +42,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace domiva {
 
@@ -457,6 +458,10 @@ void TfrmMain::openQueries() {
     if (!adoConn)
         throw Error(QStringLiteral("База данных не открыта"));
     auto model = std::make_unique<QueriesModel>(*adoConn);
+    model->setCountReader(
+        [data = m_data.get(), path = m_dbPath](auto qid, auto* receiver, auto deliver) {
+            data->countOffers(path, qid, receiver, std::move(deliver));
+        });
     connect(model.get(), &StoreTableModel::loadFailed, this, &TfrmMain::showModelFailure);
     adoTblQueries = std::move(model);
     dbgQueries->setModel(adoTblQueries.get());
@@ -467,9 +472,13 @@ void TfrmMain::openOffers() {
     if (!adoConn)
         throw Error(QStringLiteral("База данных не открыта"));
     auto model = std::make_unique<OffersModel>(*adoConn);
+    // Keys are read on the data thread from the first search on: the window never waits for
+    // hundreds of thousands of them.
+    model->setKeyReader(m_data->offerKeyReader(m_dbPath));
+    connect(model.get(), &StoreTableModel::loadFailed, this, &TfrmMain::offersLoadFailed);
+    connect(model.get(), &OffersModel::keysComplete, this, [this] { m_selectingSearch = false; });
     if (m_offersQueryId != 0)
         model->setQueryId(m_offersQueryId);
-    connect(model.get(), &StoreTableModel::loadFailed, this, &TfrmMain::showModelFailure);
     adoDSOffers = std::move(model);
     dbgOffers->setModel(adoDSOffers.get());
     dbgOffers->placeCursor(0);
@@ -484,6 +493,24 @@ void TfrmMain::closeQueries() {
 void TfrmMain::closeOffers() {
     dbgOffers->setModel(nullptr);
     adoDSOffers.reset();
+}
+
+void TfrmMain::offersLoadFailed(const QString& message, bool damagedFile) {
+    if (!std::exchange(m_selectingSearch, false)) {
+        showModelFailure(message, damagedFile);
+        return;
+    }
+    if (damagedFile && damageFound(message))
+        return;
+    // The listings stay closed until the database is cleared and reopened. Not from inside
+    // the model's own signal, which the model is still in.
+    QMetaObject::invokeMethod(
+        this,
+        [this, message] {
+            closeOffers();
+            messageBoxes().error(this, message);
+        },
+        Qt::QueuedConnection);
 }
 
 void TfrmMain::showModelFailure(const QString& message, bool damagedFile) {
@@ -507,6 +534,7 @@ void TfrmMain::dbgQueriesColEnter() {
         clearDetails();
         try {
             m_listingCommands->resetFilter();
+            m_selectingSearch = true;
             adoDSOffers->setQueryId(qid);
         } catch (const Error&) {
             // The listings stay closed until the database is cleared and reopened.

@@ -181,6 +181,9 @@ private:
     void closeQueries();
     void closeOffers();
     void showModelFailure(const QString& message, bool damagedFile);
+    // The listings' model failed; when it failed to read the keys of a search just selected,
+    // the listings are closed as well.
+    void offersLoadFailed(const QString& message, bool damagedFile);
 
     // dbgOffersColEnter without its report of errors that escape the log.
     void selectOffer();
@@ -229,6 +232,8 @@ private:
     // The search whose listings the offers grid shows ("the command text" of the offers):
     // kept across closing and reopening the offers.
     qint32 m_offersQueryId = 0;
+    // A search was selected and its listings' keys have not all arrived yet.
+    bool m_selectingSearch = false;
     DamageRecovery m_recovery;
 
     RefreshTimer tRefresh;

@@ -88,6 +88,7 @@ struct Fixture {
         const QModelIndex index =
             grid->model()->index(row, fieldColumn(grid->model(), QStringLiteral("qname")));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+        QVERIFY(listingsRead(*window));
     }
     void selectListing(int row) {
         DataGrid* grid = window->dbgOffers;

@@ -51,10 +51,11 @@ struct Fixture {
 
     int row(StoreTableModel* model, const QVariant& key) const { return model->rowOfKey(key); }
 
-    // A left click on a cell of a grid, by row and field.
+    // A left click on a cell of a grid, by row and field, and the listings it asked for.
     void click(DataGrid* grid, int row, const QString& field) {
         const QModelIndex index = grid->model()->index(row, fieldColumn(grid->model(), field));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+        QVERIFY(listingsRead(*window));
     }
 
     QVariant value(StoreTableModel* model, const QVariant& key, const QString& field) {
@@ -127,6 +128,7 @@ private slots:
 
         // Tab selects the search under the cursor.
         QTest::keyClick(queries, Qt::Key_Tab);
+        QVERIFY(listingsRead(*f.window));
         QCOMPARE(f.queriesEntered.count(), 2);
         QCOMPARE(offers->queryId(), 20);
         QCOMPARE(offers->rowCount(), 1);
@@ -326,7 +328,7 @@ private slots:
             raw.exec(QStringLiteral("ALTER TABLE Offers RENAME TO OffersAway"));
         }
         f.click(f.window->dbgQueries, 1, QStringLiteral("qname"));
-        QCOMPARE(f.recorded.boxes.shown.size(), 2);
+        QTRY_COMPARE(f.recorded.boxes.shown.size(), 2);
         QCOMPARE(f.recorded.boxes.shown[1].kind, MessageRequest::Kind::Error);
         QVERIFY(f.window->offersModel() == nullptr);
         QVERIFY(f.window->dbgOffers->model() == nullptr);

@@ -6,6 +6,7 @@
 
 #include "app/datetimevalue.h"
 #include "store/database.h"
+#include "store/offersmodel.h"
 #include "store/storetestsupport.h"
 #include "ui/mainwindow.h"
 #include "ui/messageboxes.h"
@@ -141,9 +142,19 @@ struct RecordedBoxes {
     MessageBoxesOverride installed{boxes};
 };
 
-// A sync runs on the data thread: true once it has ended.
+// The listings' keys come from the data thread: true once all of them are there.
+inline bool listingsRead(const TfrmMain& window) {
+    return QTest::qWaitFor(
+        [&window] {
+            return window.offersModel() == nullptr || !window.offersModel()->readingKeys();
+        },
+        10'000);
+}
+
+// A sync runs on the data thread: true once it has ended and the listings it changed are read.
 inline bool syncEnded(const TfrmMain& window) {
-    return QTest::qWaitFor([&window] { return !window.syncBusy(); }, 10'000);
+    return QTest::qWaitFor([&window] { return !window.syncBusy(); }, 10'000) &&
+           listingsRead(window);
 }
 
 // A main window brought up in the sandbox. The refresh timer is stopped afterwards, so that

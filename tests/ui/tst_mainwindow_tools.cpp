@@ -49,6 +49,7 @@ struct Fixture {
     void click(DataGrid* grid, int row, const QString& field) {
         const QModelIndex index = grid->model()->index(row, fieldColumn(grid->model(), field));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+        QVERIFY(listingsRead(*window));
     }
     // Types text as keystrokes (keyClicks takes Latin-1 only).
     static void type(QWidget* widget, const QString& text) {
@@ -99,6 +100,7 @@ private slots:
         }
         // Marked beside the window, which is busy until then.
         QTRY_VERIFY(!f.window->syncBusy());
+        QVERIFY(listingsRead(*f.window));
         if (how == u"menu, removed"_s) {
             QCOMPARE(f.stored(u"SELECT group_concat(unreaded) FROM Offers"_s), u"1"_s);
             return;
@@ -139,6 +141,7 @@ private slots:
         // Escape clears it, and the cursor stays on the listing.
         QTest::keyClick(f.commands->filterEdit(), Qt::Key_Escape);
         QVERIFY(!f.commands->filterBar()->isVisible());
+        QVERIFY(listingsRead(*f.window));
         QCOMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a2"_s, u"a1"_s}));
         QCOMPARE(f.window->dbgOffers->currentIndex().row(), 2);
         // Also from the listings it narrowed.
@@ -148,6 +151,7 @@ private slots:
         QTest::keyClick(f.commands->filterEdit(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), f.window->dbgOffers);
         QTest::keyClick(f.window->dbgOffers, Qt::Key_Escape);
+        QVERIFY(listingsRead(*f.window));
         QCOMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a2"_s, u"a1"_s}));
         // So does selecting another search.
         f.commands->openFilter();
