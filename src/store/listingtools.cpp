@@ -434,13 +434,17 @@ void OfferCsvExport::commit() {
     }
     if (!searchKept || m_written < m_total) {
         cancel();
-        throw Error(QStringLiteral("Поиск изменился во время сохранения, файл не записан."));
+        throw Error(searchChangedMessage());
     }
     if (!m_buffer.isEmpty() && m_file.write(m_buffer) != m_buffer.size())
         throw Error(m_file.errorString());
     m_buffer.clear();
     if (!m_file.commit())
         throw Error(m_file.errorString());
+}
+
+QString OfferCsvExport::searchChangedMessage() {
+    return QStringLiteral("Поиск изменился во время сохранения, файл не записан.");
 }
 
 void OfferCsvExport::cancel() {

@@ -91,6 +91,8 @@ public:
     // Makes the file permanent. Throws domiva::Error (the file is then not written).
     void commit();
     void cancel();
+    // Why an export whose search changed under it wrote nothing.
+    static QString searchChangedMessage();
 
 private:
     enum class Phase { Dated, Undated, End };

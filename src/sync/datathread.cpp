@@ -8,8 +8,11 @@
 #include <QFile>
 #include <QPointer>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <utility>
 
@@ -42,11 +45,16 @@ struct DataConnection {
     std::unique_ptr<Database> db;
     QString path;
     std::optional<ino_t> fileId;
+    // Which opening this is, unique in the program: work that spans several turns holds on to
+    // the connection only as long as this stays the same.
+    quint64 opening = 0;
 
     Database& open(const QString& dbPath) {
+        static std::atomic<quint64> openings{0};
         const std::optional<ino_t> id = fileIdOf(dbPath);
         if (!db || path != dbPath || !id || id != fileId) {
             db.reset();
+            opening = ++openings;
             db = openDatabase(dbPath);
             path = dbPath;
             fileId = id;
@@ -107,7 +115,16 @@ QObject* startWithConnection(QThread& thread, const QString& name) {
     // Set up and taken down on the thread itself: a connection belongs to its thread.
     QObject::connect(
         &thread, &QThread::started, context,
-        [] { t_connection = std::make_unique<DataConnection>(); }, Qt::DirectConnection);
+        [] {
+            t_connection = std::make_unique<DataConnection>();
+            // On a busy machine the window's thread goes first: it has a frame to draw, the
+            // data can wait a little. Linux gives each thread its own nice value.
+            errno = 0;
+            const int nice = ::getpriority(PRIO_PROCESS, 0);
+            if (errno == 0)
+                ::setpriority(PRIO_PROCESS, 0, std::min(nice + 5, 19));
+        },
+        Qt::DirectConnection);
     QObject::connect(
         &thread, &QThread::finished, context,
         [context] {
@@ -286,6 +303,72 @@ void DataThread::countOffers(const QString& dbPath, qint32 qid, QObject* receive
                 deliver(counts);
         });
     });
+}
+
+// A CSV export under way: a chunk a turn of the reading thread, so that other reads go in
+// between. The file is made, written and dropped on the reading thread only.
+struct DataThread::ExportJob {
+    DataThread* owner;
+    QString dbPath;
+    qint32 qid;
+    QString path;
+    QStringList header;
+    int chunkRows;
+    std::shared_ptr<std::atomic<bool>> cancelled;
+    // Shared with the answers, which must not hold the file.
+    std::shared_ptr<std::pair<QPointer<QObject>, ExportReply>> reply;
+    std::unique_ptr<OfferCsvExport> csv;
+    quint64 opening = 0;
+
+    static void step(std::shared_ptr<ExportJob> job) {
+        bool finished = true;
+        qint64 written = 0;
+        qint64 total = 0;
+        std::optional<Error> failure;
+        if (!*job->cancelled) {
+            failure = failureOf([&] {
+                Database& db = t_connection->open(job->dbPath);
+                if (!job->csv) {
+                    job->csv =
+                        std::make_unique<OfferCsvExport>(db, job->qid, job->path, job->header);
+                    job->opening = t_connection->opening;
+                } else if (t_connection->opening != job->opening) {
+                    // The file was set aside and replaced: its listings are gone from here.
+                    throw Error(OfferCsvExport::searchChangedMessage());
+                }
+                finished = !job->csv->writeChunk(job->chunkRows);
+                if (finished)
+                    job->csv->commit();
+                written = job->csv->written();
+                total = job->csv->total();
+            });
+        }
+        if (failure || *job->cancelled)
+            finished = true;
+        if (finished)
+            job->csv.reset(); // a file not committed is removed
+        job->owner->deliver([reply = job->reply, finished, written, total, failure] {
+            if (!reply->first)
+                return;
+            if (finished)
+                reply->second.done(failure);
+            else
+                reply->second.progress(written, total);
+        });
+        if (!finished)
+            job->owner->read([job] { step(job); });
+    }
+};
+
+void DataThread::exportSearch(const QString& dbPath, qint32 qid, const QString& path,
+                              const QStringList& header, int chunkRows,
+                              std::shared_ptr<std::atomic<bool>> cancelled, QObject* receiver,
+                              ExportReply reply) {
+    auto job = std::make_shared<ExportJob>(ExportJob{
+        this, dbPath, qid, path, header, chunkRows, std::move(cancelled),
+        std::make_shared<std::pair<QPointer<QObject>, ExportReply>>(receiver, std::move(reply)),
+        nullptr, 0});
+    read([job] { ExportJob::step(job); });
 }
 
 } // namespace domiva

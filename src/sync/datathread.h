@@ -88,6 +88,20 @@ public:
     void countOffers(const QString& dbPath, qint32 qid, QObject* receiver,
                      std::function<void(std::optional<OfferCounts>)> deliver);
 
+    // Writes a search's listings to a CSV file (store/listingtools.h), a chunk of chunkRows per
+    // turn of the reading thread: progress(written, total) after each chunk, then done, with
+    // the failure if there was one. Once cancelled is set, the export stops at its next chunk,
+    // leaves no file and answers done without a failure. A file replaced under the export
+    // (repaired) fails it.
+    struct ExportReply {
+        std::function<void(qint64 written, qint64 total)> progress;
+        std::function<void(const std::optional<Error>& failure)> done;
+    };
+    void exportSearch(const QString& dbPath, qint32 qid, const QString& path,
+                      const QStringList& header, int chunkRows,
+                      std::shared_ptr<std::atomic<bool>> cancelled, QObject* receiver,
+                      ExportReply reply);
+
     // The new-version box was closed: the sync that showed it goes on.
     void versionNoticeClosed();
     // Answers of the running request are no longer wanted (the window went away).
@@ -127,6 +141,7 @@ private:
     void read(std::function<void()> work);
     void deliver(std::function<void()> answer);
     struct KeyRead;
+    struct ExportJob;
 
     QThread m_thread;
     QObject* m_context = nullptr; // lives on m_thread; deleted with it

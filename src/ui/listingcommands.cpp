@@ -5,6 +5,7 @@
 #include "store/listingtools.h"
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
+#include "sync/datathread.h"
 #include "ui/datagrid.h"
 #include "ui/detailspanel.h"
 #include "ui/mainwindow.h"
@@ -56,19 +57,19 @@ QString suggestedFileName(const QString& searchName) {
 
 } // namespace
 
-// A CSV export under way: the file, its progress box and the timer that writes the next chunk.
+// A CSV export under way on the data thread: its progress box and the flag that stops it.
 struct ListingCommands::ExportRun {
-    ExportRun(Database& database, qint32 qid, const QString& path, const QStringList& header)
-        : db(database), csv(database, qid, path, header) {}
-    ~ExportRun() { delete progress; }
+    ExportRun() = default;
+    ~ExportRun() {
+        *cancelled = true;
+        delete progress;
+    }
     ExportRun(const ExportRun&) = delete;
     ExportRun& operator=(const ExportRun&) = delete;
 
-    Database& db;
-    OfferCsvExport csv; // removes its file unless committed
+    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
     // A child of the window too: whichever of the two goes first takes it along.
     QPointer<QProgressDialog> progress;
-    QTimer timer;
 };
 
 ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(window) {
@@ -253,49 +254,36 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
             text.chop(1);
         header.append(text);
     }
-    m_exportRun = std::make_unique<ExportRun>(*m_window->database(), qid, path, header);
+    m_exportRun = std::make_unique<ExportRun>();
     ExportRun& run = *m_exportRun;
-    run.progress =
-        new QProgressDialog(QStringLiteral("Сохранение в CSV..."), QStringLiteral("Отмена"), 0,
-                            static_cast<int>(std::min<qint64>(run.csv.total(), INT_MAX)), m_window);
+    // The number of listings is known once the data thread has counted them.
+    run.progress = new QProgressDialog(QStringLiteral("Сохранение в CSV..."),
+                                       QStringLiteral("Отмена"), 0, 0, m_window);
     run.progress->setObjectName(QStringLiteral("dlgExportProgress"));
-    run.progress->setWindowModality(Qt::WindowModal);
+    // Not modal: the window goes on while the data thread writes (and a modal one would turn
+    // the event loop from inside every progress step).
+    run.progress->setWindowModality(Qt::NonModal);
     run.progress->setMinimumDuration(300);
     run.progress->setAutoReset(false);
     run.progress->setAutoClose(false);
-    // One chunk per turn of the event loop: the window, a sync and every dialog go on between
-    // two chunks, and each chunk's statements are finished before the window gets its turn.
-    run.timer.setInterval(0);
-    connect(&run.timer, &QTimer::timeout, this, &ListingCommands::continueExport);
-    run.timer.start();
-}
-
-void ListingCommands::continueExport() {
-    if (!m_exportRun)
-        return;
-    ExportRun& run = *m_exportRun;
-    // Stopped while a chunk or an error box runs, so no chunk starts inside another.
-    run.timer.stop();
-    bool more = false;
-    m_window->reported([this, &run, &more] {
-        // The database was reopened meanwhile: the listings are another file's now.
-        if (run.progress->wasCanceled() || m_window->database() != &run.db)
+    connect(run.progress, &QProgressDialog::canceled, this,
+            [cancelled = run.cancelled] { *cancelled = true; });
+    // The data thread writes the file; the window, a sync and every dialog go on meanwhile.
+    DataThread::ExportReply reply;
+    reply.progress = [this](qint64 written, qint64 total) {
+        if (!m_exportRun || !m_exportRun->progress)
             return;
-        try {
-            more = run.csv.writeChunk(exportChunkRows);
-            if (!more)
-                run.csv.commit();
-        } catch (const Error&) {
-            run.progress->hide();
-            throw;
-        }
-        run.progress->setValue(
-            static_cast<int>(std::min<qint64>(run.csv.written(), run.progress->maximum())));
-    });
-    if (more)
-        run.timer.start();
-    else
-        m_exportRun.reset(); // a file not committed is removed
+        QProgressDialog& progress = *m_exportRun->progress;
+        progress.setMaximum(static_cast<int>(std::min<qint64>(total, INT_MAX)));
+        progress.setValue(static_cast<int>(std::min<qint64>(written, progress.maximum())));
+    };
+    reply.done = [this](const std::optional<Error>& failure) {
+        m_exportRun.reset();
+        if (failure)
+            m_window->reported([&failure] { throw *failure; });
+    };
+    m_window->dataThread()->exportSearch(m_window->dbPath(), qid, path, header, exportChunkRows,
+                                         run.cancelled, this, std::move(reply));
 }
 
 bool ListingCommands::exportRunning() const {

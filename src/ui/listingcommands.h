@@ -42,7 +42,7 @@ public:
     // Chooses the file the listings are saved to; an empty name cancels. The file dialog
     // unless a test puts something else here.
     std::function<QString(const QString& suggestedName)> pickExportFile;
-    // How many listings are written between two turns of the event loop.
+    // How many listings the data thread writes between two other reads.
     int exportChunkRows = 2000;
 
     QAction* markReadAction() const { return m_markRead; }
@@ -81,9 +81,8 @@ private:
     // opened on, else the one under the cursor.
     QVariant targetQuery(int row) const;
     struct ExportRun;
-    // Starts writing the file; the chunks follow one per turn of the event loop.
+    // Has the data thread write the file.
     void runExport(qint32 qid, const QString& path);
-    void continueExport();
     // The grids after a search was marked read.
     void showSearchRead(const QVariant& qid);
     // Following the filter's progress in the listings model shown now.

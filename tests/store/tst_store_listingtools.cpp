@@ -7,6 +7,7 @@
 #include "store/storetestsupport.h"
 #include "store/tablemodel.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <tuple>
@@ -108,9 +109,18 @@ private slots:
         domiva::markQueryRead(*f.db, qid);
         QCOMPARE(f.state(), after);
         // The count is the name's tooltip.
+        const QString tooltip = QStringLiteral("Непрочитанных: %1 из 3").arg(qid == 10 ? 0 : 2);
         QueriesModel model(*f.db);
-        QCOMPARE(model.data(model.index(0, 1), Qt::ToolTipRole).toString(),
-                 QStringLiteral("Непрочитанных: %1 из 3").arg(qid == 10 ? 0 : 2));
+        QCOMPARE(model.data(model.index(0, 1), Qt::ToolTipRole).toString(), tooltip);
+        // Counted elsewhere: no tooltip at first, then the counts, told by dataChanged.
+        std::function<void(std::optional<OfferCounts>)> deliver;
+        model.setCountReader([&deliver](qint32, QObject*, auto answer) { deliver = answer; });
+        QSignalSpy told(&model, &QAbstractItemModel::dataChanged);
+        QVERIFY(model.data(model.index(0, 1), Qt::ToolTipRole).isNull());
+        QVERIFY(deliver);
+        deliver(offerCounts(*f.db, 10));
+        QCOMPARE(told.count(), 1);
+        QCOMPARE(model.data(model.index(0, 1), Qt::ToolTipRole).toString(), tooltip);
     }
 
     void filter_data() {

@@ -14,7 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 using namespace domiva;
 using namespace domiva::test;
@@ -27,6 +29,28 @@ QStringList columnTexts(const QAbstractItemModel& model, int column, int role = 
         texts << model.data(model.index(row, column), role).toString();
     return texts;
 }
+
+// Reads keys as the data thread does, but hands them over only when the test says so.
+struct HeldKeyReader {
+    Database& db;
+    std::vector<std::function<void()>> held;
+
+    OfferKeyReader reader() {
+        return [this](std::shared_ptr<OfferKeyScan> scan, QObject*,
+                      std::function<void(OfferKeyBatch)> deliver) {
+            held.push_back([this, scan, deliver] {
+                OfferKeyBatch batch;
+                batch.finished = scan->next(db, batch.keys);
+                if (!scan->cancelled())
+                    deliver(std::move(batch));
+            });
+        };
+    }
+    void answer() {
+        for (auto& reply : std::exchange(held, {}))
+            reply();
+    }
+};
 
 } // namespace
 
@@ -246,11 +270,25 @@ private slots:
             QCOMPARE(model.keyOfRow(0).toString(), expected.first()); // a dropped page again
     }
 
+    void keysFollowChangesOnRequery_data() {
+        QTest::addColumn<bool>("elsewhere");
+        QTest::newRow("keys read here") << false;
+        QTest::newRow("keys read elsewhere") << true;
+    }
     void keysFollowChangesOnRequery() {
+        QFETCH(bool, elsewhere);
         addOffers(1, 10);
         OffersModel model(*m_db);
+        HeldKeyReader keys{*m_db, {}};
+        if (elsewhere)
+            model.setKeyReader(keys.reader());
         model.setPageSize(4);
+        // Asked for another search before the first answer came: that answer is dropped.
+        model.setQueryId(2);
         model.setQueryId(1);
+        QCOMPARE(model.readingKeys(), elsewhere);
+        keys.answer();
+        QCOMPARE(model.rowCount(), 10);
         // The user sits on the last page; a sync adds three newer offers, and one the user
         // has not seen yet goes, its row key taken by a listing of another search.
         QCOMPARE(model.keyOfRow(9).toString(), QStringLiteral("o00"));
@@ -268,6 +306,9 @@ private slots:
         QCOMPARE(model.keyOfRow(8).toString(), QStringLiteral("o01"));
         QVERIFY(!model.keyOfRow(4).isValid());
         model.requery();
+        // Read elsewhere, the rows stay until the new keys are there.
+        QCOMPARE(model.rowCount(), elsewhere ? 10 : 12);
+        keys.answer();
         QCOMPARE(model.rowCount(), 12);
         QCOMPARE(model.rowOfKey(QStringLiteral("o00")), 11);
         QCOMPARE(columnTexts(model, 0), (QStringList{"n2", "n1", "n0", "o09", "o08", "o07", "o06",

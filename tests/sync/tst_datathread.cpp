@@ -1,6 +1,6 @@
 // The boundary between the window's thread and the data thread: answers in the order the
-// work gave them, on the asking thread; a forgotten request's answers dropped; the end of the
-// program while a transfer runs.
+// work gave them, on the asking thread; a forgotten request's answers dropped; reads answered
+// while a sync waits for its transfer; the end of the program while a transfer runs.
 
 #include "store/database.h"
 #include "support/fakeservice.h"
@@ -117,6 +117,33 @@ private slots:
         QCOMPARE(m_answers.size(), 2);
         // The work itself was done: only its answers went.
         QCOMPARE(m_service->requestCount(), qsizetype(1));
+    }
+
+    void readsGoBesideASync() {
+        const QString path = request().dbPath;
+        {
+            auto db = openDatabase(path);
+            db->insertQuery(7, QStringLiteral("b"));
+            for (const char* id : {"x1", "x2", "x3"})
+                db->insertOffer(OfferRow{QString::fromLatin1(id), 7, {}, 45000});
+        }
+        syncAnsweredAfter(10s);
+        QTRY_COMPARE(m_service->requestCount(), qsizetype(1));
+        // A scan given up before its answer came answers nothing.
+        auto dropped = std::make_shared<OfferKeyScan>(7, QString(), 0, 8, 100);
+        auto wanted = std::make_shared<OfferKeyScan>(7, QString(), 0, 8, 100);
+        QStringList read;
+        std::optional<OfferCounts> counts;
+        m_data->readOfferKeys(path, dropped, this, [&](OfferKeyBatch) { read << "dropped"; });
+        dropped->cancel();
+        m_data->readOfferKeys(path, wanted, this, [&](OfferKeyBatch batch) {
+            read << QString::number(batch.keys.size());
+        });
+        m_data->countOffers(path, 7, this, [&](std::optional<OfferCounts> c) { counts = c; });
+        QTRY_VERIFY(counts);
+        QCOMPARE(read, QStringList{QStringLiteral("3")});
+        QCOMPARE(counts->total, qint64(3));
+        QVERIFY(m_data->busy());
     }
 
     void endWhileTransferRuns() {
