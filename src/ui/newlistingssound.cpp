@@ -8,10 +8,19 @@ void CanberraSound::ContextDeleter::operator()(ca_context* context) const {
     ca_context_destroy(context);
 }
 
-CanberraSound::CanberraSound() = default;
-CanberraSound::~CanberraSound() = default;
+CanberraSound::CanberraSound() {
+    m_worker.setMaxThreadCount(1);
+}
+
+CanberraSound::~CanberraSound() {
+    m_worker.waitForDone();
+}
 
 void CanberraSound::play() {
+    m_worker.start([this] { playHere(); });
+}
+
+void CanberraSound::playHere() {
     m_lastStarted = false;
     if (m_unusable)
         return;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QThreadPool>
+
+#include <atomic>
 #include <memory>
 
 struct ca_context;
@@ -15,7 +18,8 @@ public:
 };
 
 // The desktop's "message-new-instant" of the freedesktop sound theme, through libcanberra.
-// The sound server is first contacted when a sound is asked for, not at start-up.
+// The sound server is first contacted when a sound is asked for, not at start-up, and on a
+// thread of the sound's own: reaching a slow sound server never holds the window.
 class CanberraSound : public NewListingsSound {
 public:
     CanberraSound();
@@ -24,16 +28,23 @@ public:
     CanberraSound& operator=(const CanberraSound&) = delete;
 
     void play() override;
-    // Whether the last play was accepted by a sound driver.
+    // Waits until every sound asked for has been handed to the driver (or given up).
+    void waitForPlays() { m_worker.waitForDone(); }
+    // Whether the last play handed over was accepted by a sound driver.
     bool lastPlayStarted() const { return m_lastStarted; }
 
 private:
     struct ContextDeleter {
         void operator()(ca_context* context) const;
     };
+    void playHere();
+
+    // Used on the worker only, one play at a time.
     std::unique_ptr<ca_context, ContextDeleter> m_context;
     bool m_unusable = false;
-    bool m_lastStarted = false;
+    std::atomic<bool> m_lastStarted{false};
+    // Last: its plays end before the context goes.
+    QThreadPool m_worker;
 };
 
 } // namespace domiva

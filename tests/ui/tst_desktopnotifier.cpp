@@ -122,6 +122,7 @@ private slots:
         CanberraSound real;
         real.play();
         real.play();
+        real.waitForPlays();
         QVERIFY(!real.lastPlayStarted());
     }
 
