@@ -48,10 +48,15 @@ struct DataConnection {
     // Which opening this is, unique in the program: work that spans several turns holds on to
     // the connection only as long as this stays the same.
     quint64 opening = 0;
+    // The file let go of, about to be set aside: never opened again, since closing a
+    // connection to it after it moved would remove the log of the file now under its name.
+    std::optional<ino_t> released;
 
     Database& open(const QString& dbPath) {
         static std::atomic<quint64> openings{0};
         const std::optional<ino_t> id = fileIdOf(dbPath);
+        if (id && id == released)
+            throw Error(QStringLiteral("База данных не открыта"));
         if (!db || path != dbPath || !id || id != fileId) {
             db.reset();
             opening = ++openings;
@@ -60,6 +65,11 @@ struct DataConnection {
             fileId = id;
         }
         return *db;
+    }
+
+    void release(const QString& dbPath) {
+        *this = DataConnection{};
+        released = fileIdOf(dbPath);
     }
 };
 
@@ -231,12 +241,13 @@ void DataThread::clearDatabase(const QString& dbPath) {
     });
 }
 
-void DataThread::releaseDatabase() {
-    start([this](quint64 generation) {
-        *t_connection = DataConnection{};
+void DataThread::releaseDatabase(const QString& dbPath) {
+    start([this, dbPath](quint64 generation) {
+        t_connection->release(dbPath);
         // The reading thread's connection too, once its read under way has ended.
         QMetaObject::invokeMethod(
-            m_readContext, [] { *t_connection = DataConnection{}; }, Qt::BlockingQueuedConnection);
+            m_readContext, [dbPath] { t_connection->release(dbPath); },
+            Qt::BlockingQueuedConnection);
         answer(
             generation, [this] { emit databaseReleased(); }, true);
     });
@@ -301,6 +312,20 @@ void DataThread::countOffers(const QString& dbPath, qint32 qid, QObject* receive
         this->deliver([receiver = std::move(receiver), deliver = std::move(deliver), counts] {
             if (receiver)
                 deliver(counts);
+        });
+    });
+}
+
+void DataThread::markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid,
+                               QObject* receiver,
+                               std::function<void(const std::optional<Error>&)> done) {
+    read([this, dbPath, offerId, qid, receiver = QPointer<QObject>(receiver),
+          done = std::move(done)]() mutable {
+        const std::optional<Error> failure =
+            failureOf([&] { t_connection->open(dbPath).markOfferRead(offerId, qid); });
+        deliver([receiver = std::move(receiver), done = std::move(done), failure] {
+            if (receiver)
+                done(failure);
         });
     });
 }

@@ -51,9 +51,10 @@ struct SyncOutcome {
 // Each request has a generation: forget() moves on to the next one, and whatever the running
 // request answers after that is dropped, except that its end still clears busy().
 //
-// Reads that take long (the keys of a listings grid, a search's counts) run on a reading
-// thread beside it, with a connection of its own: a sync under way never delays them, and in
-// WAL mode they never wait for its writes. They are never refused, and each answers the
+// Reads that take long (the keys of a listings grid, a search's counts, a CSV export) run on a
+// reading thread beside it, with a connection of its own: a sync under way never delays them,
+// and in WAL mode they never wait for its writes. The read mark of one listing goes there too:
+// it must not wait for a whole sync either. They are never refused, and each answers the
 // object that asked, on the window's thread, unless that object is gone or no longer wants
 // the answer.
 class DataThread : public QObject {
@@ -75,9 +76,9 @@ public:
     void markSearchRead(const QString& dbPath, qint32 qid);
     // Every listing and search deleted, the file cut back: databaseCleared.
     void clearDatabase(const QString& dbPath);
-    // Closes the data thread's connection to the file, which is about to be set aside and
-    // replaced: databaseReleased.
-    void releaseDatabase();
+    // Closes the data threads' connections to the file, which is about to be set aside and
+    // replaced, and opens it no more: databaseReleased.
+    void releaseDatabase(const QString& dbPath);
     // Reads, in the order asked. The keys of a listings grid, a slice per turn of the reading
     // thread, so that other reads go in between; a cancelled scan stops at its next slice.
     void readOfferKeys(const QString& dbPath, std::shared_ptr<OfferKeyScan> scan, QObject* receiver,
@@ -88,6 +89,11 @@ public:
     void countOffers(const QString& dbPath, qint32 qid, QObject* receiver,
                      std::function<void(std::optional<OfferCounts>)> deliver);
 
+    // The user opened a listing: its read mark stored (Database::markOfferRead), then done with
+    // the failure if there was one. Short, and never refused: it waits at most for one of a
+    // sync's commits.
+    void markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid, QObject* receiver,
+                       std::function<void(const std::optional<Error>&)> done);
     // Writes a search's listings to a CSV file (store/listingtools.h), a chunk of chunkRows per
     // turn of the reading thread: progress(written, total) after each chunk, then done, with
     // the failure if there was one. Once cancelled is set, the export stops at its next chunk,

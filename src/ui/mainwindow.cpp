@@ -566,23 +566,32 @@ void TfrmMain::selectOffer() {
     // cursor stands on by now.
     const qint32 qid = stored.value(QStringLiteral("qid")).toInt();
 
+    QStringList values;
+    for (const char* field : detailFields)
+        values.append(shown.value(QLatin1String(field)).toString());
+    pnlBottom->showValues(values);
+    if (!adoConn) {
+        writeLog(m_logPath, QStringLiteral("База данных не открыта"), false);
+        return;
+    }
+    // Stored by the data thread: a sync under way holds the file for one commit at a time.
+    m_data->markOfferRead(m_dbPath, offerId.toString(), qid, this,
+                          [this, offerId, qid](const std::optional<Error>& failure) {
+                              offerMarkedRead(offerId, qid, failure);
+                          });
+}
+
+void TfrmMain::offerMarkedRead(const QVariant& offerId, qint32 qid,
+                               const std::optional<Error>& failure) {
     // Opening a listing reports its failures in the log only: the user just looks on.
-    try {
-        QStringList values;
-        for (const char* field : detailFields)
-            values.append(shown.value(QLatin1String(field)).toString());
-        pnlBottom->showValues(values);
-        if (!adoConn)
-            throw Error(QStringLiteral("База данных не открыта"));
-        adoConn->markOfferRead(offerId.toString(), qid);
-    } catch (const Error& error) {
-        writeLog(m_logPath, error.message(), false);
-        damageFound(error);
+    if (failure) {
+        writeLog(m_logPath, failure->message(), false);
+        damageFound(*failure);
     }
     // Whatever happened, the grids show the flags as they are now stored.
     try {
         if (adoDSOffers)
-            adoDSOffers->refreshRowAt(row);
+            adoDSOffers->refreshRow(offerId);
         if (adoTblQueries)
             adoTblQueries->refreshRow(QVariant(qid));
     } catch (const Error& error) {
@@ -942,7 +951,7 @@ void TfrmMain::recoverDatabase() {
         adoConn.reset();
         // The data thread lets go of the file first: its connection, closed once the file has
         // been set aside, would take the new file's log with it.
-        m_data->releaseDatabase();
+        m_data->releaseDatabase(m_dbPath);
     });
 }
 

@@ -184,6 +184,8 @@ private:
     // The listings' model failed; when it failed to read the keys of a search just selected,
     // the listings are closed as well.
     void offersLoadFailed(const QString& message, bool damagedFile);
+    // The data thread's answer to opening a listing.
+    void offerMarkedRead(const QVariant& offerId, qint32 qid, const std::optional<Error>& failure);
 
     // dbgOffersColEnter without its report of errors that escape the log.
     void selectOffer();

@@ -56,6 +56,7 @@ struct Fixture {
         const QModelIndex index = grid->model()->index(row, fieldColumn(grid->model(), field));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
         QVERIFY(listingsRead(*window));
+        QVERIFY(readsAnswered(*window));
     }
 
     QVariant value(StoreTableModel* model, const QVariant& key, const QString& field) {
@@ -191,6 +192,7 @@ private slots:
                 f.click(grid, row, QStringLiteral("unreaded"));
                 grid->setFocus();
                 QTest::keyClick(grid, Qt::Key_Tab);
+                QVERIFY(readsAnswered(*f.window));
             }
         };
 

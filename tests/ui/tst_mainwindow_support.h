@@ -8,6 +8,7 @@
 #include "store/database.h"
 #include "store/offersmodel.h"
 #include "store/storetestsupport.h"
+#include "sync/datathread.h"
 #include "ui/mainwindow.h"
 #include "ui/messageboxes.h"
 
@@ -149,6 +150,15 @@ inline bool listingsRead(const TfrmMain& window) {
             return window.offersModel() == nullptr || !window.offersModel()->readingKeys();
         },
         10'000);
+}
+
+// Opening a listing stores its read mark on the data thread's reading thread, which answers in
+// order: true once a read asked for now has been answered, and with it every one before.
+inline bool readsAnswered(TfrmMain& window) {
+    bool answered = false;
+    window.dataThread()->countOffers(window.dbPath(), 0, &window,
+                                     [&answered](auto) { answered = true; });
+    return QTest::qWaitFor([&answered] { return answered; }, 10'000);
 }
 
 // A sync runs on the data thread: true once it has ended and the listings it changed are read.

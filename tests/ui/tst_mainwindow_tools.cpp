@@ -50,6 +50,7 @@ struct Fixture {
         const QModelIndex index = grid->model()->index(row, fieldColumn(grid->model(), field));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
         QVERIFY(listingsRead(*window));
+        QVERIFY(readsAnswered(*window));
     }
     // Types text as keystrokes (keyClicks takes Latin-1 only).
     static void type(QWidget* widget, const QString& text) {
