@@ -8,6 +8,7 @@
 #include "sync/datathread.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -144,6 +145,25 @@ private slots:
         QCOMPARE(read, QStringList{QStringLiteral("3")});
         QCOMPARE(counts->total, qint64(3));
         QVERIFY(m_data->busy());
+    }
+
+    void fileLetGoOfIsNotOpenedAgain() {
+        const QString path = request().dbPath;
+        const auto keysOf = [&] {
+            std::optional<OfferKeyBatch> answer;
+            m_data->readOfferKeys(path, std::make_shared<OfferKeyScan>(7, QString(), 0, 8, 100),
+                                  this, [&](OfferKeyBatch batch) { answer = std::move(batch); });
+            return QTest::qWaitFor([&] { return answer.has_value(); }) && !answer->failure;
+        };
+        QVERIFY(keysOf());
+        m_data->releaseDatabase(path);
+        QSignalSpy released(m_data.get(), &DataThread::databaseReleased);
+        QVERIFY(released.wait());
+        // Closing a connection to it once it is set aside would remove the new file's log.
+        QVERIFY(!keysOf());
+        QVERIFY(QFile::rename(path, path + QStringLiteral(".damaged")));
+        createDatabase(path);
+        QVERIFY(keysOf());
     }
 
     void endWhileTransferRuns() {
