@@ -7,9 +7,13 @@
 //
 //   window_bench [store_bench.db-big]
 //
+// Last, the resident memory after paging through the 200,000-listing search, next to the same
+// on an empty file, each window in a process of its own.
+//
 // Build the file first with `store_bench --benchmark_filter=ClearDatabase` (it is kept).
 
 #include "app/error.h"
+#include "rss.h"
 #include "store/database.h"
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
@@ -28,6 +32,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -160,6 +165,56 @@ int rowOfSearch(TfrmMain& window, qint32 qid) {
     return window.queriesModel()->rowOfKey(QVariant(qid));
 }
 
+// In a process of its own: the window over a copy of the file ("-": an empty one), the big
+// search selected and paged through as a user does, then the resident memory in MB.
+int residentAfterPaging(const QString& source) {
+    FakeService service;
+    service.setDefaultAnswer(HttpServer::Response{});
+    RecordingMessageBoxes boxes;
+    MessageBoxesOverride answered(boxes);
+    QTemporaryDir cache;
+    QString file = source;
+    if (source == QStringLiteral("-")) {
+        file = cache.filePath(QStringLiteral("empty"));
+        createDatabase(file);
+    }
+    auto window = openWindow(cache.path(), file, service.port());
+    const int big = rowOfSearch(*window, bigSearch);
+    if (big >= 0) {
+        window->dbgQueries->placeCursor(big);
+        window->dbgQueriesColEnter();
+    }
+    while (window->offersModel()->readingKeys() || window->syncBusy())
+        wait(10);
+    sendKey(window->dbgOffers, Qt::Key_End, Qt::ControlModifier);
+    wait(50);
+    sendKey(window->dbgOffers, Qt::Key_Home, Qt::ControlModifier);
+    for (int page = 0; page < 30; ++page) {
+        wait(10);
+        sendKey(window->dbgOffers, Qt::Key_PageDown, Qt::NoModifier);
+    }
+    wait(500);
+    std::printf("%.1f\n", residentMegabytes());
+    return 0;
+}
+
+// The same in two processes, an empty file and the million.
+void compareResident(const QString& source) {
+    double resident[2] = {0, 0};
+    const QStringList files{QStringLiteral("-"), source};
+    for (int i = 0; i < 2; ++i) {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--resident"), files[i]});
+        if (!child.waitForFinished(120'000) || child.exitCode() != 0)
+            throw Error(QStringLiteral("the resident memory could not be measured"));
+        resident[i] = child.readAllStandardOutput().trimmed().toDouble();
+    }
+    std::printf("%-58s %8.1f MB against %.1f MB on an empty file: %.2fx\n",
+                "resident memory after paging through the 200,000", resident[1], resident[0],
+                resident[1] / resident[0]);
+}
+
 void run(const QString& source) {
     FakeService service;
     HttpServer::Response feed;
@@ -259,6 +314,14 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
+    if (argc > 2 && QByteArray(argv[1]) == "--resident") {
+        try {
+            return residentAfterPaging(QString::fromLocal8Bit(argv[2]));
+        } catch (const Error& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            return 1;
+        }
+    }
     const QString source = argc > 1
                                ? QString::fromLocal8Bit(argv[1])
                                : QStringLiteral(DOMIVA_STORE_BENCH_DB) + QStringLiteral("-big");
@@ -270,6 +333,7 @@ int main(int argc, char** argv) {
     }
     try {
         run(source);
+        compareResident(source);
     } catch (const Error& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
