@@ -2,6 +2,7 @@
 
 #include "store/database.h"
 #include "store/listingtools.h"
+#include "store/recovery.h"
 #include "sync/refreshtimer.h"
 #include "sync/synccycle.h"
 
@@ -250,6 +251,16 @@ void DataThread::releaseDatabase(const QString& dbPath) {
             Qt::BlockingQueuedConnection);
         answer(
             generation, [this] { emit databaseReleased(); }, true);
+    });
+}
+
+void DataThread::carryReadMarks(const QString& dbPath, const QString& damagedPath) {
+    start([this, dbPath, damagedPath](quint64 generation) {
+        int carried = 0;
+        failureOf(
+            [&] { carried = domiva::carryReadMarks(t_connection->open(dbPath), damagedPath); });
+        answer(
+            generation, [this, carried] { emit readMarksCarried(carried); }, true);
     });
 }
 

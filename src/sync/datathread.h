@@ -76,6 +76,9 @@ public:
     void markSearchRead(const QString& dbPath, qint32 qid);
     // Every listing and search deleted, the file cut back: databaseCleared.
     void clearDatabase(const QString& dbPath);
+    // After the download that follows a repair: the read marks the damaged file still holds,
+    // carried over to the new one (store/recovery.h): readMarksCarried.
+    void carryReadMarks(const QString& dbPath, const QString& damagedPath);
     // Closes the data threads' connections to the file, which is about to be set aside and
     // replaced, and opens it no more: databaseReleased.
     void releaseDatabase(const QString& dbPath);
@@ -132,6 +135,7 @@ signals:
     void searchMarkedRead(qint32 qid, const std::optional<domiva::Error>& failure);
     void databaseCleared(const std::optional<domiva::Error>& failure);
     void databaseReleased();
+    void readMarksCarried(int carried);
 
 private:
     friend class DataSyncHost;

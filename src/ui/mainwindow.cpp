@@ -187,6 +187,10 @@ void TfrmMain::connectDataThread() {
                 syncFinished();
             });
     connect(data, &DataThread::databaseReleased, this, &TfrmMain::rebuildDatabase);
+    connect(data, &DataThread::readMarksCarried, this, [this] {
+        resumeGrids();
+        syncFinished();
+    });
     connect(data, &DataThread::databaseCleared, this, [this](const std::optional<Error>& failure) {
         databaseCleared(failure);
         syncFinished();
@@ -995,9 +999,9 @@ void TfrmMain::afterSyncRecovery() {
     const QString source = m_recovery.takeReadMarksSource();
     if (source.isEmpty())
         return;
+    // A long statement on a file of a million listings: the data thread runs it.
     suspendGrids();
-    carryReadMarks(*adoConn, source);
-    resumeGrids();
+    m_data->carryReadMarks(m_dbPath, source);
 }
 
 } // namespace domiva
