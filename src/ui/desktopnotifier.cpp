@@ -35,9 +35,9 @@ QDBusConnection& DesktopNotifier::bus() {
 
 DesktopNotifier::~DesktopNotifier() {
     if (m_subscribed) {
-        m_bus->disconnect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+        m_bus->disconnect(QString(), path, interface, QStringLiteral("ActionInvoked"), this,
                           SLOT(actionInvoked(uint, QString)));
-        m_bus->disconnect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+        m_bus->disconnect(QString(), path, interface, QStringLiteral("NotificationClosed"), this,
                           SLOT(notificationClosed(uint, uint)));
     }
 }
@@ -49,11 +49,13 @@ void DesktopNotifier::notify(const QString& body) {
         return;
     }
     // Subscribed before the first call, so that a click on its notification cannot be missed.
+    // From any sender: naming the service would make Qt ask the bus for its owner and wait for
+    // the answer on the window's thread. Only the ids the service gave us count.
     if (!m_subscribed) {
         m_subscribed =
-            m_bus->connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+            m_bus->connect(QString(), path, interface, QStringLiteral("ActionInvoked"), this,
                            SLOT(actionInvoked(uint, QString))) &&
-            m_bus->connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+            m_bus->connect(QString(), path, interface, QStringLiteral("NotificationClosed"), this,
                            SLOT(notificationClosed(uint, uint)));
     }
 
