@@ -95,6 +95,7 @@ struct Fixture {
         const QModelIndex index =
             grid->model()->index(row, fieldColumn(grid->model(), QStringLiteral("metro_obj")));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+        QVERIFY(readsAnswered(*window));
     }
 
     bool synced() { return syncEnded(*window); }
