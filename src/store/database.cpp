@@ -178,6 +178,10 @@ Database::Database(const QString& dbPath)
         run(db, sql::pragmaAutoCheckpoint);
 }
 
+void Database::refuseWrites() {
+    run(connection(), sql::pragmaQueryOnly);
+}
+
 Database::~Database() {
     // No commit may reach the checkpointer once it is gone; it goes before this connection
     // closes, so the close, the last one on the file, copies whatever is left and removes the log.

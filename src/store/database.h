@@ -66,6 +66,9 @@ public:
 
     QSqlDatabase connection() const;
     const QString& path() const noexcept { return m_path; }
+    // From now on this connection only reads: every change through it fails. Closing it still
+    // copies the log into the file and removes it, when it is the last one open.
+    void refuseWrites();
 
     // Searches.
     QList<qint32> queryIds(); // in the order the engine returns them

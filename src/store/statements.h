@@ -70,6 +70,8 @@ inline constexpr int checkpointPages = 256;
 // copying interval fills (256 pages of 4 KiB), so that a burst held back by another program's
 // reader does not leave a log of hundreds of megabytes on the disk until the client exits.
 inline constexpr QLatin1String pragmaJournalSizeLimit{"PRAGMA journal_size_limit=1048576"};
+// A connection that only reads: the engine refuses any change through it.
+inline constexpr QLatin1String pragmaQueryOnly{"PRAGMA query_only=1"};
 // Only when the database's own checkpointer has no connection: the copying then runs inside
 // the commit that crosses the threshold.
 inline constexpr QLatin1String pragmaAutoCheckpoint{"PRAGMA wal_autocheckpoint=256"};

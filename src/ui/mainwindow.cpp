@@ -454,6 +454,8 @@ void TfrmMain::showEvent(QShowEvent* event) {
 
 void TfrmMain::openDatabase() {
     adoConn = domiva::openDatabase(m_dbPath);
+    // The data threads write; the window only reads, and in WAL mode never waits for them.
+    adoConn->refuseWrites();
     openQueries();
     openOffers();
 }

@@ -129,6 +129,8 @@ private slots:
             QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("0"));
         }
         QVERIFY(window->database() != nullptr);
+        // The window's connection reads only: the data threads write.
+        QVERIFY_THROWS_EXCEPTION(Error, window->database()->insertQuery(1, QStringLiteral("x")));
         QVERIFY(window->queriesModel() != nullptr);
         QVERIFY(window->offersModel() != nullptr);
         QCOMPARE(window->offersModel()->queryId(), 0);
