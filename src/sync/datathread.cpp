@@ -268,8 +268,14 @@ void DataThread::read(std::function<void()> work) {
     QMetaObject::invokeMethod(m_readContext, std::move(work), Qt::QueuedConnection);
 }
 
-void DataThread::deliver(std::function<void()> answer) {
-    QMetaObject::invokeMethod(this, std::move(answer), Qt::QueuedConnection);
+void DataThread::deliver(QPointer<QObject> receiver, std::function<void()> answer) {
+    QMetaObject::invokeMethod(
+        this,
+        [receiver = std::move(receiver), answer = std::move(answer)] {
+            if (receiver)
+                answer();
+        },
+        Qt::QueuedConnection);
 }
 
 // One listings grid's keys being read: a slice a turn of the reading thread.
@@ -291,8 +297,8 @@ struct DataThread::KeyRead {
             batch.finished = true;
         }
         const bool finished = batch.finished;
-        read->owner->deliver([read, batch = std::move(batch)]() mutable {
-            if (read->receiver && !read->scan->cancelled())
+        read->owner->deliver(read->receiver, [read, batch = std::move(batch)]() mutable {
+            if (!read->scan->cancelled())
                 read->deliver(std::move(batch));
         });
         if (!finished)
@@ -315,15 +321,12 @@ OfferKeyReader DataThread::offerKeyReader(const QString& dbPath) {
 }
 
 void DataThread::countOffers(const QString& dbPath, qint32 qid, QObject* receiver,
-                             std::function<void(std::optional<OfferCounts>)> deliver) {
+                             std::function<void(std::optional<OfferCounts>)> counted) {
     read([this, dbPath, qid, receiver = QPointer<QObject>(receiver),
-          deliver = std::move(deliver)]() mutable {
+          counted = std::move(counted)]() mutable {
         std::optional<OfferCounts> counts;
         failureOf([&] { counts = offerCounts(t_connection->open(dbPath), qid); });
-        this->deliver([receiver = std::move(receiver), deliver = std::move(deliver), counts] {
-            if (receiver)
-                deliver(counts);
-        });
+        deliver(receiver, [counted = std::move(counted), counts] { counted(counts); });
     });
 }
 
@@ -334,10 +337,7 @@ void DataThread::markOfferRead(const QString& dbPath, const QString& offerId, qi
           done = std::move(done)]() mutable {
         const std::optional<Error> failure =
             failureOf([&] { t_connection->open(dbPath).markOfferRead(offerId, qid); });
-        deliver([receiver = std::move(receiver), done = std::move(done), failure] {
-            if (receiver)
-                done(failure);
-        });
+        deliver(receiver, [done = std::move(done), failure] { done(failure); });
     });
 }
 
@@ -351,8 +351,9 @@ struct DataThread::ExportJob {
     QStringList header;
     int chunkRows;
     std::shared_ptr<std::atomic<bool>> cancelled;
+    QPointer<QObject> receiver; // read on the window's thread only
     // Shared with the answers, which must not hold the file.
-    std::shared_ptr<std::pair<QPointer<QObject>, ExportReply>> reply;
+    std::shared_ptr<ExportReply> reply;
     std::unique_ptr<OfferCsvExport> csv;
     quint64 opening = 0;
 
@@ -383,13 +384,11 @@ struct DataThread::ExportJob {
             finished = true;
         if (finished)
             job->csv.reset(); // a file not committed is removed
-        job->owner->deliver([reply = job->reply, finished, written, total, failure] {
-            if (!reply->first)
-                return;
+        job->owner->deliver(job->receiver, [reply = job->reply, finished, written, total, failure] {
             if (finished)
-                reply->second.done(failure);
+                reply->done(failure);
             else
-                reply->second.progress(written, total);
+                reply->progress(written, total);
         });
         if (!finished)
             job->owner->read([job] { step(job); });
@@ -402,8 +401,7 @@ void DataThread::exportSearch(const QString& dbPath, qint32 qid, const QString& 
                               ExportReply reply) {
     auto job = std::make_shared<ExportJob>(ExportJob{
         this, dbPath, qid, path, header, chunkRows, std::move(cancelled),
-        std::make_shared<std::pair<QPointer<QObject>, ExportReply>>(receiver, std::move(reply)),
-        nullptr, 0});
+        QPointer<QObject>(receiver), std::make_shared<ExportReply>(std::move(reply)), nullptr, 0});
     read([job] { ExportJob::step(job); });
 }
 

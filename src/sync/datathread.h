@@ -8,6 +8,7 @@
 #include "sync/httplimits.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSemaphore>
 #include <QString>
 #include <QThread>
@@ -90,7 +91,7 @@ public:
     OfferKeyReader offerKeyReader(const QString& dbPath);
     // A search's counts; nullopt when they could not be read.
     void countOffers(const QString& dbPath, qint32 qid, QObject* receiver,
-                     std::function<void(std::optional<OfferCounts>)> deliver);
+                     std::function<void(std::optional<OfferCounts>)> counted);
 
     // The user opened a listing: its read mark stored (Database::markOfferRead), then done with
     // the failure if there was one. Short, and never refused: it waits at most for one of a
@@ -147,9 +148,9 @@ private:
     // From the data thread: the user's answer to a notice, or the end of the program.
     void waitForNotice();
     // Runs work on the reading thread; from there, deliver() hands an answer to the window's
-    // thread.
+    // thread, where it runs only if receiver is still there.
     void read(std::function<void()> work);
-    void deliver(std::function<void()> answer);
+    void deliver(QPointer<QObject> receiver, std::function<void()> answer);
     struct KeyRead;
     struct ExportJob;
 
