@@ -475,7 +475,10 @@ void clearDatabaseFile(const QString& dbPath) {
     // find the file busy, and the next copy of the log does the rest then.
     sqlite3_exec(db.get(), "VACUUM", nullptr, nullptr, nullptr);
     // The program's own checkpointer may be copying the log right now; this one then waits
-    // for it a little (the engine's busy time-out does not cover another checkpoint).
+    // for it a little (the engine's busy time-out does not cover another checkpoint). Another
+    // program's reader may hold the log for as long as it likes: after about a second the log
+    // is left to the checkpointer, which cuts it once that reader lets go.
+    sqlite3_busy_timeout(db.get(), 0);
     for (int attempt = 0; attempt < 50; ++attempt) {
         if (sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
                                       nullptr) != SQLITE_BUSY)

@@ -167,7 +167,7 @@ DataThread::~DataThread() {
 }
 
 void DataThread::start(std::function<void(quint64)> work) {
-    m_busy = true;
+    ++m_running;
     const quint64 generation = ++m_generation;
     QMetaObject::invokeMethod(
         m_context, [work = std::move(work), generation] { work(generation); },
@@ -179,7 +179,7 @@ void DataThread::answer(quint64 generation, std::function<void()> answer, bool l
         this,
         [this, generation, answer = std::move(answer), last] {
             if (last)
-                m_busy = false;
+                --m_running;
             if (generation == m_generation)
                 answer();
         },
@@ -243,12 +243,18 @@ void DataThread::clearDatabase(const QString& dbPath) {
 }
 
 void DataThread::releaseDatabase(const QString& dbPath) {
+    if (m_releasing)
+        return;
+    m_releasing = true;
     start([this, dbPath](quint64 generation) {
         t_connection->release(dbPath);
         // The reading thread's connection too, once its read under way has ended.
         QMetaObject::invokeMethod(
             m_readContext, [dbPath] { t_connection->release(dbPath); },
             Qt::BlockingQueuedConnection);
+        // Ended on the window's thread, before the answer is given.
+        QMetaObject::invokeMethod(
+            this, [this] { m_releasing = false; }, Qt::QueuedConnection);
         answer(
             generation, [this] { emit databaseReleased(); }, true);
     });

@@ -50,7 +50,7 @@ struct SyncOutcome {
 // refuses or ignores the next (the data thread never sees a request it would have to queue).
 // Answers arrive on the window's thread as signals, in the order the data thread gave them.
 // Each request has a generation: forget() moves on to the next one, and whatever the running
-// request answers after that is dropped, except that its end still clears busy().
+// request answers after that is dropped; it still counts as busy until it has ended.
 //
 // Reads that take long (the keys of a listings grid, a search's counts, a CSV export) run on a
 // reading thread beside it, with a connection of its own: a sync under way never delays them,
@@ -81,7 +81,8 @@ public:
     // carried over to the new one (store/recovery.h): readMarksCarried.
     void carryReadMarks(const QString& dbPath, const QString& damagedPath);
     // Closes the data threads' connections to the file, which is about to be set aside and
-    // replaced, and opens it no more: databaseReleased.
+    // replaced, and opens it no more: databaseReleased, once however often it is asked for
+    // while it runs.
     void releaseDatabase(const QString& dbPath);
     // Reads, in the order asked. The keys of a listings grid, a slice per turn of the reading
     // thread, so that other reads go in between; a cancelled scan stops at its next slice.
@@ -117,7 +118,9 @@ public:
     // Answers of the running request are no longer wanted (the window went away).
     void forget() { ++m_generation; }
 
-    bool busy() const { return m_busy; }
+    // Whether a request is under way. A request forgotten or overtaken still counts until it
+    // has ended: busy() never reads false while the data thread works.
+    bool busy() const { return m_running > 0; }
     // Tests shorten these; see SyncCycle.
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
@@ -159,7 +162,10 @@ private:
     QThread m_readThread;
     QObject* m_readContext = nullptr; // lives on m_readThread; deleted with it
     quint64 m_generation = 0;
-    bool m_busy = false;
+    int m_running = 0;
+    // A release under way takes any further one asked for meanwhile: a second would overtake
+    // the first, whose answer, the one the window waits for, would then be dropped.
+    bool m_releasing = false;
     TransferLimits m_limits;
     int m_sliceMs = 15;
     std::atomic<bool> m_stop{false};

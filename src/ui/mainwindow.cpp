@@ -147,6 +147,17 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
         },
         this);
     connect(m_notifier, &DesktopNotifier::activated, this, &TfrmMain::restoreFromTray);
+    connect(m_tray, &TrayIcon::noTray, this, [this] {
+        try {
+            writeLog(m_logPath,
+                     QStringLiteral("No tray on this desktop: new listings are announced as "
+                                    "desktop notifications, and the icon goes up if a tray "
+                                    "appears"),
+                     false);
+        } catch (const Error&) {
+            // Nothing is wrong: a log that cannot take this line is reported elsewhere.
+        }
+    });
     m_sound = std::make_unique<CanberraSound>();
     connectDataThread();
 
@@ -390,7 +401,7 @@ void TfrmMain::formDestroy() {
     // Nobody may be there to answer a box: a failure to log the end then goes unreported
     // rather than keep the program from ending.
     const bool unattended = m_lifecycle.unattended();
-    if (!m_lifecycle.handle(Lifecycle::Event::ShutDown, syncBusy()).shutDown)
+    if (!m_lifecycle.handle(Lifecycle::Event::ShutDown, dataBusy()).shutDown)
         return;
     const auto shutDown = [this] {
         m_tray->deleteTrayIcon();
@@ -416,7 +427,7 @@ void TfrmMain::requestTermination() {
 }
 
 void TfrmMain::lifecycleEvent(Lifecycle::Event event) {
-    const Lifecycle::Actions actions = m_lifecycle.handle(event, syncBusy());
+    const Lifecycle::Actions actions = m_lifecycle.handle(event, dataBusy());
     // Asked to end, the window leaves the screen at once; a running sync and the shut-down
     // are finished out of sight.
     if (m_lifecycle.terminationRequested() && event != Lifecycle::Event::LoopStarted)
@@ -433,7 +444,7 @@ void TfrmMain::lifecycleEvent(Lifecycle::Event event) {
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
     // Closed during a sync, the window only hides; the program ends once the sync has finished.
-    if (syncBusy())
+    if (dataBusy())
         event->ignore();
     else
         event->accept();
@@ -625,7 +636,7 @@ void TfrmMain::downloadAndParse(bool loadAll) {
     // Not before start-up has its log. While the data thread works (a sync, the database
     // being cleared, a search marked read), no sync starts: there is never a second one, and
     // clearing starts its own full download once it is done.
-    if (m_logPath.isEmpty() || m_data->busy())
+    if (m_logPath.isEmpty() || syncBusy())
         return;
     setWaitCursor(true);
     tRefresh.setEnabled(false);
@@ -646,6 +657,12 @@ void TfrmMain::syncDone(const SyncOutcome& outcome) {
 }
 
 bool TfrmMain::syncBusy() const {
+    // A damaged file waiting to be set aside is as busy as a sync: a command now would act on
+    // the file about to go, and a sync would hold up its repair.
+    return dataBusy() || m_recovery.due();
+}
+
+bool TfrmMain::dataBusy() const {
     return m_data && m_data->busy();
 }
 
@@ -939,7 +956,7 @@ bool TfrmMain::damageFound(const QString& message) {
         return true;
     case DamageRecovery::Action::Recover:
         // Never inside the read that failed nor inside a sync (syncFinished starts it then).
-        if (!syncBusy())
+        if (!dataBusy())
             QMetaObject::invokeMethod(this, &TfrmMain::recoverDatabase, Qt::QueuedConnection);
         return true;
     }
@@ -947,7 +964,7 @@ bool TfrmMain::damageFound(const QString& message) {
 }
 
 void TfrmMain::recoverDatabase() {
-    if (!m_recovery.due() || syncBusy() || m_lifecycle.terminationRequested())
+    if (!m_recovery.due() || dataBusy() || m_lifecycle.terminationRequested())
         return;
     reported([this] {
         tRefresh.setEnabled(false);
@@ -982,11 +999,12 @@ void TfrmMain::rebuildDatabase() {
                      .arg(m_recovery.damage(), kept),
                  false);
         openDatabase();
+        // The download first: the box tells of it, and holds nothing up while nobody reads it.
+        downloadAndParse(true);
         messageBoxes().information(
             this, QStringLiteral("База данных была повреждена и создана заново, все данные "
                                  "загружаются с сервера. Поврежденный файл сохранен как %1")
                       .arg(QFileInfo(kept).fileName()));
-        downloadAndParse(true);
     });
 }
 

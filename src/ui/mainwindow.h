@@ -92,8 +92,8 @@ public:
     // damaged database file, which is repaired instead.
     void reported(const std::function<void()>& handler);
 
-    // True while the data thread works: a sync, the database being cleared, a search being
-    // marked read.
+    // True while the data thread works (a sync, the database being cleared, a search being
+    // marked read) or a damaged file waits to be set aside: commands wait for the next turn.
     bool syncBusy() const;
     // Whether the program has been asked to end and is waiting for the moment it can.
     bool terminationRequested() const { return m_lifecycle.terminationRequested(); }
@@ -160,6 +160,8 @@ protected:
     virtual bool trayIconShown() const;
 
 private:
+    // Whether the data thread has a request under way.
+    bool dataBusy() const;
     void buildLayout();
     void buildMenus();
     void buildStatusBar();

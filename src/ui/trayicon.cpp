@@ -10,6 +10,8 @@
 #include <QMenu>
 #include <QWidget>
 
+#include <utility>
+
 namespace domiva {
 
 namespace {
@@ -26,11 +28,20 @@ bool statusNotifierTray() {
     return host.isValid() && host.property("IsStatusNotifierHostRegistered").toBool();
 }
 
+constexpr int lookForTrayMilliseconds = 2000;
+
 } // namespace
 
-TrayIcon::TrayIcon(QWidget* window)
-    : QObject(window), m_window(window), m_icon(new QSystemTrayIcon(this)),
-      m_menu(std::make_unique<QMenu>()) {
+TrayPlatform TrayPlatform::system() {
+    return {&QSystemTrayIcon::isSystemTrayAvailable, [](QSystemTrayIcon& icon) {
+                icon.show();
+                return icon.isVisible();
+            }};
+}
+
+TrayIcon::TrayIcon(QWidget* window, TrayPlatform platform)
+    : QObject(window), m_window(window), m_platform(std::move(platform)),
+      m_icon(new QSystemTrayIcon(this)), m_menu(std::make_unique<QMenu>()) {
     m_menu->setObjectName(QStringLiteral("PopupMenu1"));
     m_about = m_menu->addAction(QStringLiteral("О программе..."));
     m_about->setObjectName(QStringLiteral("mnuPopupAbout"));
@@ -45,6 +56,11 @@ TrayIcon::TrayIcon(QWidget* window)
     m_icon->setContextMenu(m_menu.get());
     connect(m_icon, &QSystemTrayIcon::activated, this, &TrayIcon::activated);
     connect(m_icon, &QSystemTrayIcon::messageClicked, this, &TrayIcon::restoreRequested);
+    m_lookForTray.setInterval(lookForTrayMilliseconds);
+    connect(&m_lookForTray, &QTimer::timeout, this, [this] {
+        if (m_platform.available())
+            addTrayIcon();
+    });
 }
 
 TrayIcon::~TrayIcon() {
@@ -52,16 +68,22 @@ TrayIcon::~TrayIcon() {
 }
 
 void TrayIcon::addTrayIcon() {
-    if (m_unavailable)
+    if (m_refused || m_icon->isVisible())
         return;
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        // Said once; the balloons and the removal that would follow have nothing to act on.
-        m_unavailable = true;
-        messageBoxes().information(m_window, QStringLiteral("add fail"));
+    if (!m_platform.available()) {
+        if (!std::exchange(m_noTraySaid, true))
+            emit noTray();
+        m_lookForTray.start();
         return;
     }
+    m_lookForTray.stop();
     m_statusNotifierTray = statusNotifierTray();
-    m_icon->show();
+    if (!m_platform.show(*m_icon)) {
+        // Said once; the balloons and the removal that would follow have nothing to act on.
+        m_refused = true;
+        m_icon->hide();
+        messageBoxes().information(m_window, QStringLiteral("add fail"));
+    }
 }
 
 void TrayIcon::showTrayBalloon(const QString& text) {
@@ -72,13 +94,14 @@ void TrayIcon::showTrayBalloon(const QString& text) {
 }
 
 void TrayIcon::deleteTrayIcon() {
-    if (m_unavailable)
+    m_lookForTray.stop();
+    if (m_refused)
         return;
     m_icon->hide();
 }
 
 bool TrayIcon::isShown() const {
-    return !m_unavailable && m_icon->isVisible();
+    return !m_refused && m_icon->isVisible();
 }
 
 QString TrayIcon::balloonText(const QString& text) {

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -11,6 +13,16 @@ class QMenu;
 class QWidget;
 
 namespace domiva {
+
+// What the desktop's tray does; tests stand in for it.
+struct TrayPlatform {
+    // Whether the desktop has a tray at all (an XEmbed tray or a StatusNotifierItem host).
+    std::function<bool()> available;
+    // Puts the icon up; false when the tray would not take it.
+    std::function<bool(QSystemTrayIcon&)> show;
+
+    static TrayPlatform system();
+};
 
 // The tray icon of the main window: tooltip and balloon, restore on a left click or a double
 // click, and the small menu PopupMenu1 on a right click.
@@ -22,11 +34,13 @@ public:
     static constexpr int balloonTextLimit = 255;
 
     // `window` owns the tray icon and is the parent of its message boxes.
-    explicit TrayIcon(QWidget* window);
+    explicit TrayIcon(QWidget* window, TrayPlatform platform = TrayPlatform::system());
     ~TrayIcon() override;
 
-    // Puts the icon up. Where the desktop has no tray, says "add fail" once and leaves every
-    // later tray call of this object alone.
+    // Puts the icon up. A desktop without a tray is an ordinary desktop (plain GNOME): then
+    // noTray() once, and the icon goes up by itself should a tray appear later in the run. A
+    // tray that refuses the icon is a fault: "add fail" once, and every later tray call of this
+    // object is left alone.
     void addTrayIcon();
     // The balloon with title appTitle(), the information icon and the text cut to 255
     // characters, for three seconds.
@@ -52,15 +66,21 @@ signals:
     void restoreRequested();
     // "О программе..." in the icon's menu.
     void aboutRequested();
+    // The desktop has no tray: the window's announcements go elsewhere until one appears.
+    void noTray();
 
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
 
     QWidget* m_window;
+    TrayPlatform m_platform;
     QSystemTrayIcon* m_icon; // child of this object
     std::unique_ptr<QMenu> m_menu;
     QAction* m_about; // child of m_menu
-    bool m_unavailable = false;
+    // Looks for a tray that appears later (a panel restarted, an extension turned on).
+    QTimer m_lookForTray;
+    bool m_refused = false;
+    bool m_noTraySaid = false;
     bool m_statusNotifierTray = false;
 };
 

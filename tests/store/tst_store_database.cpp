@@ -14,6 +14,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <functional>
 #include <optional>
 
@@ -21,6 +26,49 @@ using namespace domiva;
 using namespace domiva::test;
 
 namespace {
+
+// Another process copying the log: it holds the engine's checkpoint lock (a byte of the
+// shared-memory file, as the unix VFS places it) for a while, then lets go.
+class CheckpointLockHolder {
+public:
+    CheckpointLockHolder(const QString& shmPath, int holdMs) {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        const QByteArray path = QFile::encodeName(shmPath);
+        m_child = ::fork();
+        if (m_child == 0) {
+            // Only what is safe between fork and exit.
+            const int fd = ::open(path.constData(), O_RDWR);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_start = 120 + 1; // the lock bytes' base, then the checkpointer's
+            lock.l_len = 1;
+            const char held = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+            [[maybe_unused]] const auto written = ::write(ready[1], &held, 1);
+            const timespec pause{holdMs / 1000, (holdMs % 1000) * 1'000'000L};
+            ::nanosleep(&pause, nullptr);
+            ::_exit(0);
+        }
+        char held = 'n';
+        if (m_child > 0 && ::read(ready[0], &held, 1) == 1)
+            m_held = held == 'y';
+        ::close(ready[0]);
+        ::close(ready[1]);
+        QVERIFY2(m_held, "the checkpoint lock could not be taken");
+    }
+    ~CheckpointLockHolder() {
+        if (m_child > 0)
+            ::waitpid(m_child, nullptr, 0);
+    }
+    CheckpointLockHolder(const CheckpointLockHolder&) = delete;
+    CheckpointLockHolder& operator=(const CheckpointLockHolder&) = delete;
+
+private:
+    pid_t m_child = -1;
+    bool m_held = false;
+};
 
 // The message of the domiva::Error that f throws; nullopt when it throws none.
 std::optional<QString> errorOf(const std::function<void()>& f) {
@@ -239,12 +287,14 @@ private slots:
     void damagedFileIsSetAside_data() {
         QTest::addColumn<QString>("table");
         QTest::addColumn<int>("carried");
-        QTest::newRow("page of Offers") << "Offers" << 0;
-        QTest::newRow("page of Queries") << "Queries" << 1;
+        QTest::addColumn<QString>("flags"); // the search's updated and unreaded afterwards
+        QTest::newRow("page of Offers") << "Offers" << 0 << "11";
+        QTest::newRow("page of Queries") << "Queries" << 1 << "00";
     }
     void damagedFileIsSetAside() {
         QFETCH(QString, table);
         QFETCH(int, carried);
+        QFETCH(QString, flags);
         {
             auto db = freshDatabase();
             db->insertQuery(1, QStringLiteral("one"));
@@ -266,7 +316,11 @@ private slots:
         auto fresh = openDatabase(m_path);
         fresh->insertQuery(1, QStringLiteral("one"));
         QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
+        RawConnection raw(m_path);
+        raw.exec(QStringLiteral("UPDATE Queries SET updated=1, unreaded=1"));
         QCOMPARE(carryReadMarks(*fresh, kept), carried);
+        // A search left with no unread listing is no longer marked.
+        QCOMPARE(raw.value(QStringLiteral("SELECT updated || unreaded FROM Queries")), flags);
     }
 
     void openSwitchesToWalAndAddsIndexes() {
@@ -497,7 +551,13 @@ private slots:
         QVERIFY(db->insertOffer(makeOffer(QStringLiteral("A"), 2, 1)));
     }
 
+    void clearAllEmptiesBothTables_data() {
+        QTest::addColumn<int>("checkpointHeldMs"); // by another process while the clear runs
+        QTest::newRow("alone") << 0;
+        QTest::newRow("another checkpoint under way") << 300;
+    }
     void clearAllEmptiesBothTables() {
+        QFETCH(int, checkpointHeldMs);
         auto db = freshDatabase();
         db->insertQuery(1, QStringLiteral("one"));
         QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
@@ -509,7 +569,15 @@ private slots:
         QCOMPARE(raw.value(counts), QStringLiteral("0|0"));
         // The same beside the program's connection, on a million-listing scale without the
         // freed pages written out zeroed: the file and the log are cut back at once.
-        storeLongOffers(*db, 0);
+        std::optional<CheckpointLockHolder> other;
+        if (checkpointHeldMs > 0) {
+            // A few listings, so that the clear meets the checkpoint while it is still held.
+            for (const char* id : {"b", "c", "d"})
+                QVERIFY(db->insertOffer(makeOffer(QLatin1String(id), 1, 1)));
+            other.emplace(m_path + QStringLiteral("-shm"), checkpointHeldMs);
+        } else {
+            storeLongOffers(*db, 0);
+        }
         clearDatabaseFile(m_path);
         QCOMPARE(raw.value(counts), QStringLiteral("0|0"));
         QVERIFY2(QFileInfo(m_path).size() < 100'000,

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <openssl/tls1.h>
 #include <sqlite3.h>
 
 #include <functional>
@@ -328,7 +329,8 @@ private slots:
     void failures_data() {
         QTest::addColumn<bool>("systemTransport");
         // 0 down, 1 status 500, 2 empty body, 3 stalled, 4 big; over https: 5 another CA,
-        // 6 another host name, 7 a plain-HTTP server, 8 no CA file; 9 an unknown scheme
+        // 6 another host name, 7 a plain-HTTP server, 8 no CA file, 10 a server of TLS 1.1 at
+        // most (run once more under an OpenSSL configuration that allows it); 9 an unknown scheme
         QTest::addColumn<int>("what");
         QTest::addColumn<QString>("panel0");
         QTest::addColumn<QString>("logged");
@@ -353,7 +355,8 @@ private slots:
              "no alternative certificate subject name matches target host name '127.0.0.1'"},
             {7, "plain HTTP on the TLS port", "wrong version number"},
             {8, "no CA file", "error setting certificate file: /nonexistent/ca.pem"},
-            {9, "unknown scheme", R"(has the scheme "ftp")"}};
+            {9, "unknown scheme", R"(has the scheme "ftp")"},
+            {10, "TLS 1.1 only", "SSL"}};
         for (const auto& [what, name, logged] : refused) {
             QTest::addRow("system: %s", name) << true << what << dl << logged;
             QTest::addRow("component: %s", name) << false << what << dl << logged;
@@ -393,6 +396,12 @@ private slots:
         case 6:
             useTlsService(test::testPki().otherName);
             break;
+        case 10: {
+            HttpServer::Tls old = test::testPki().server;
+            old.maxVersion = TLS1_1_VERSION;
+            useTlsService(old);
+            break;
+        }
         case 7:
         case 9:
             m_serviceConfig.host = (what == 7 ? "https://" : "ftp://") + m_service->hostAndPort();

@@ -72,7 +72,8 @@ private slots:
         QCOMPARE(notifications.calls[0],
                  QVariantList({"Домива", "domiva", "Домива", "2 новых объявлений",
                                QStringList{"default", "Домива"}, 3000}));
-        QCOMPARE(recorded.boxes.texts(), QStringList{"add fail"});
+        // A desktop without a tray is no failure.
+        QVERIFY(recorded.boxes.shown.isEmpty());
 
         // A click on another program's notification leaves the window alone; on this one it
         // brings the window back.

@@ -1,5 +1,5 @@
-// The tray icon on a desktop without a tray (the offscreen platform), its menu and signals,
-// the balloon text and the minimise rule.
+// The tray icon on desktops with and without a tray, its menu and signals, the balloon text
+// and the minimise rule.
 
 #include "ui/icons.h"
 #include "ui/messageboxes.h"
@@ -18,7 +18,8 @@ class TestTrayIcon : public QObject {
     Q_OBJECT
 
 private slots:
-    void addFailReportedOnce();
+    void trayAtStartUp_data();
+    void trayAtStartUp();
     void iconSetUp();
     void popupMenu();
     void activation_data();
@@ -30,25 +31,59 @@ private slots:
     void appIconSizes();
 };
 
-void TestTrayIcon::addFailReportedOnce() {
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        QSKIP("this desktop has a tray");
-    RecordingMessageBoxes boxes;
-    MessageBoxesOverride use(boxes);
+void TestTrayIcon::trayAtStartUp_data() {
+    QTest::addColumn<QString>("tray"); // at start-up, then a while later
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<int>("noTraySaid");
+    QTest::addColumn<bool>("shownLater");
+    QTest::newRow("no tray at start-up") << "none, none" << QStringList() << 1 << false;
+    QTest::newRow("a tray that appears later") << "none, there" << QStringList() << 1 << true;
+    QTest::newRow("a tray that refuses")
+        << "refusing, refusing" << QStringList{QStringLiteral("add fail")} << 0 << false;
+    QTest::newRow("a tray") << "there, there" << QStringList() << 0 << true;
+}
+
+void TestTrayIcon::trayAtStartUp() {
+    QFETCH(QString, tray);
+    QFETCH(QStringList, boxes);
+    QFETCH(int, noTraySaid);
+    QFETCH(bool, shownLater);
+    RecordingMessageBoxes recorded;
+    MessageBoxesOverride use(recorded);
     QWidget window;
-    TrayIcon tray(&window);
-    QVERIFY(!tray.isShown());
-    tray.addTrayIcon();
-    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("add fail")});
-    QCOMPARE(boxes.shown[0].kind, MessageRequest::Kind::Information);
-    QCOMPARE(boxes.shown[0].title, QStringLiteral("Домива"));
-    // Every later tray call of the run is skipped without another box.
-    tray.showTrayBalloon(QStringLiteral("7 новых объявлений"));
-    tray.addTrayIcon();
-    tray.showTrayBalloon(QStringLiteral("1 новых объявлений"));
-    tray.deleteTrayIcon();
-    QCOMPARE(boxes.shown.size(), 1);
-    QVERIFY(!tray.isShown());
+    QString desktop = tray.section(QStringLiteral(", "), 0, 0);
+    int shows = 0;
+    TrayIcon icon(&window, TrayPlatform{[&] { return desktop != QStringLiteral("none"); },
+                                        [&](QSystemTrayIcon& i) {
+                                            ++shows;
+                                            i.show();
+                                            return desktop == QStringLiteral("there");
+                                        }});
+    QSignalSpy said(&icon, &TrayIcon::noTray);
+    QVERIFY(!icon.isShown());
+    icon.addTrayIcon();
+    desktop = tray.section(QStringLiteral(", "), 1, 1);
+    if (shownLater)
+        QTRY_VERIFY_WITH_TIMEOUT(icon.isShown(), 5000);
+    else
+        QTest::qWait(2500); // longer than the tray is looked for
+    QCOMPARE(icon.isShown(), shownLater);
+    QCOMPARE(said.count(), noTraySaid);
+    QCOMPARE(recorded.texts(), boxes);
+    for (const MessageRequest& box : recorded.shown) {
+        QCOMPARE(box.kind, MessageRequest::Kind::Information);
+        QCOMPARE(box.title, QStringLiteral("Домива"));
+    }
+    // Minimising goes to the tray once the icon is there.
+    QCOMPARE(domiva::hideOnMinimize(true, icon.isShown()), shownLater);
+    // Every later tray call of the run: no second box, no second line, one icon put up.
+    icon.showTrayBalloon(QStringLiteral("7 новых объявлений"));
+    icon.addTrayIcon();
+    icon.deleteTrayIcon();
+    QCOMPARE(recorded.shown.size(), boxes.size());
+    QCOMPARE(said.count(), noTraySaid);
+    QCOMPARE(shows, desktop == QStringLiteral("none") ? 0 : 1);
+    QVERIFY(!icon.isShown());
     QVERIFY(!window.findChild<QSystemTrayIcon*>()->isVisible());
 }
 

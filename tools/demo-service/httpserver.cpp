@@ -144,6 +144,10 @@ HttpServer::HttpServer(Handler handler, quint16 port, const QByteArray& address,
                                                  QFile::encodeName(tls->keyFile).constData());
         if (!d->server->is_valid())
             throw Error(QStringLiteral("Cannot serve TLS with %1").arg(tls->certFile));
+        auto* ssl = static_cast<httplib::SSLServer*>(d->server.get());
+        if (tls->maxVersion != 0 &&
+            SSL_CTX_set_max_proto_version(ssl->ssl_context(), tls->maxVersion) != 1)
+            throw Error(QStringLiteral("Cannot serve TLS below version %1").arg(tls->maxVersion));
     } else {
         d->server = std::make_unique<httplib::Server>();
     }

@@ -59,6 +59,9 @@ public:
     struct Tls {
         QString certFile;
         QString keyFile;
+        // The newest protocol version offered (an OpenSSL TLS1_x_VERSION), 0 for the library's
+        // newest: a service stuck on an old version must be refused by the client.
+        int maxVersion = 0;
     };
 
     // Listens on address:port (port 0 = a free port chosen by the system) and serves at once,
