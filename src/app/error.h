@@ -12,7 +12,8 @@ public:
     // DamagedFile: the database engine found its file damaged or not a database at all. The
     // local database is only a copy of the service's data, so such a file is rebuilt instead of
     // being reported over and over.
-    enum class Kind { General, DamagedFile };
+    // Busy: another connection held the file locked for longer than the engine waited.
+    enum class Kind { General, DamagedFile, Busy };
 
     explicit Error(QString message, Kind kind = Kind::General)
         : m_message(std::move(message)), m_utf8(m_message.toUtf8()), m_kind(kind) {}
@@ -20,6 +21,7 @@ public:
     const char* what() const noexcept override { return m_utf8.constData(); }
     Kind kind() const noexcept { return m_kind; }
     bool damagedFile() const noexcept { return m_kind == Kind::DamagedFile; }
+    bool busy() const noexcept { return m_kind == Kind::Busy; }
 
 private:
     QString m_message;

@@ -434,6 +434,10 @@ bool Database::markOfferRead(const QString& offerId, qint32 qid) {
     return unread;
 }
 
+void Database::setBusyTimeout(int milliseconds) {
+    run(connection(), QStringLiteral("PRAGMA busy_timeout=%1").arg(milliseconds));
+}
+
 void Database::clearAll() {
     Transaction transaction(*this);
     run(connection(), sql::deleteAllOffers);

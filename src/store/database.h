@@ -98,6 +98,8 @@ public:
     // search loses its unread mark when none of its listings is left unread. Returns whether
     // any listing of the search is still unread.
     bool markOfferRead(const QString& offerId, qint32 qid);
+    // How long a statement waits for another connection's lock before it fails as busy.
+    void setBusyTimeout(int milliseconds);
 
     // Changes whenever a row of the file changes, through this connection or another one: a
     // reader that kept the stamp of its last read knows whether reading again could show

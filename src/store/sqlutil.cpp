@@ -25,17 +25,23 @@ bool isDamageCode(int code) {
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
+Error::Kind kindOfCode(int code) {
+    const int primary = code & 0xff;
+    if (isDamageCode(code))
+        return Error::Kind::DamagedFile;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+        return Error::Kind::Busy;
+    return Error::Kind::General;
+}
+
 Error engineError(const QSqlError& error) {
     bool known = false;
     const int code = error.nativeErrorCode().toInt(&known);
-    return Error(engineMessage(error),
-                 known && isDamageCode(code) ? Error::Kind::DamagedFile : Error::Kind::General);
+    return Error(engineMessage(error), known ? kindOfCode(code) : Error::Kind::General);
 }
 
 Error engineError(sqlite3* handle) {
-    return Error(QString::fromUtf8(sqlite3_errmsg(handle)), isDamageCode(sqlite3_errcode(handle))
-                                                                ? Error::Kind::DamagedFile
-                                                                : Error::Kind::General);
+    return Error(QString::fromUtf8(sqlite3_errmsg(handle)), kindOfCode(sqlite3_errcode(handle)));
 }
 
 QSqlQuery prepare(const QSqlDatabase& db, const QString& text) {

@@ -8,6 +8,8 @@
 
 #include <QFile>
 #include <QPointer>
+#include <QScopeGuard>
+#include <QTimer>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -341,10 +343,36 @@ void DataThread::markOfferRead(const QString& dbPath, const QString& offerId, qi
                                std::function<void(const std::optional<Error>&)> done) {
     read([this, dbPath, offerId, qid, receiver = QPointer<QObject>(receiver),
           done = std::move(done)]() mutable {
-        const std::optional<Error> failure =
-            failureOf([&] { t_connection->open(dbPath).markOfferRead(offerId, qid); });
-        deliver(receiver, [done = std::move(done), failure] { done(failure); });
+        markOfferReadOnce(dbPath, offerId, qid, std::move(receiver), std::move(done));
     });
+}
+
+// On the reading thread. The user's mark is never given up for a lock: another program's
+// transaction, or a long one of the data thread, ends some time. It is tried again a little
+// later, and the reads asked for meanwhile go in between.
+void DataThread::markOfferReadOnce(const QString& dbPath, const QString& offerId, qint32 qid,
+                                   QPointer<QObject> receiver,
+                                   std::function<void(const std::optional<Error>&)> done) {
+    constexpr int lockWaitMs = 100;
+    constexpr int retryMs = 200;
+    constexpr int usualWaitMs = 5000;
+    const std::optional<Error> failure = failureOf([&] {
+        Database& db = t_connection->open(dbPath);
+        db.setBusyTimeout(lockWaitMs);
+        const auto restore =
+            qScopeGuard([&db] { failureOf([&db] { db.setBusyTimeout(usualWaitMs); }); });
+        db.markOfferRead(offerId, qid);
+    });
+    if (failure && failure->busy() && !m_stop) {
+        QTimer::singleShot(retryMs, m_readContext,
+                           [this, dbPath, offerId, qid, receiver = std::move(receiver),
+                            done = std::move(done)]() mutable {
+                               markOfferReadOnce(dbPath, offerId, qid, std::move(receiver),
+                                                 std::move(done));
+                           });
+        return;
+    }
+    deliver(receiver, [done = std::move(done), failure] { done(failure); });
 }
 
 // A CSV export under way: a chunk a turn of the reading thread, so that other reads go in

@@ -95,8 +95,8 @@ public:
                      std::function<void(std::optional<OfferCounts>)> counted);
 
     // The user opened a listing: its read mark stored (Database::markOfferRead), then done with
-    // the failure if there was one. Short, and never refused: it waits at most for one of a
-    // sync's commits.
+    // the failure if there was one. Never refused, and never given up for a lock: it is tried
+    // again until the lock goes, with other reads in between.
     void markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid, QObject* receiver,
                        std::function<void(const std::optional<Error>&)> done);
     // Writes a search's listings to a CSV file (store/listingtools.h), a chunk of chunkRows per
@@ -154,6 +154,9 @@ private:
     // thread, where it runs only if receiver is still there.
     void read(std::function<void()> work);
     void deliver(QPointer<QObject> receiver, std::function<void()> answer);
+    void markOfferReadOnce(const QString& dbPath, const QString& offerId, qint32 qid,
+                           QPointer<QObject> receiver,
+                           std::function<void(const std::optional<Error>&)> done);
     struct KeyRead;
     struct ExportJob;
 
