@@ -3,6 +3,7 @@
 #include "store/database.h"
 #include "store/listingtools.h"
 #include "store/recovery.h"
+#include "sync/httptransfer.h"
 #include "sync/refreshtimer.h"
 #include "sync/synccycle.h"
 
@@ -153,12 +154,15 @@ QObject* startWithConnection(QThread& thread, const QString& name) {
 
 DataThread::DataThread(QObject* parent) : QObject(parent) {
     m_context = startWithConnection(m_thread, QStringLiteral("data"));
+    // A transfer of a sync ends within a poll of its loop once everything is cancelled.
+    QMetaObject::invokeMethod(
+        m_context, [this] { CurlTransfer::cancelOnThreadWhen(&m_stop); }, Qt::QueuedConnection);
     m_readContext = startWithConnection(m_readThread, QStringLiteral("data-read"));
 }
 
 DataThread::~DataThread() {
     forget();
-    m_stop = true;
+    cancelAll();
     m_noticeClosed.release();
     // Also ends a transfer's wait: the transfer is aborted and the sync ends as failed. The
     // data thread may be letting go of the reading thread's connection: it ends first.
@@ -168,12 +172,69 @@ DataThread::~DataThread() {
     m_readThread.wait();
 }
 
-void DataThread::start(std::function<void(quint64)> work) {
-    ++m_running;
-    const quint64 generation = ++m_generation;
+DataThread::Decision DataThread::decide(std::optional<Request> running, Request asked) {
+    constexpr Decision run = Decision::Run, queue = Decision::Queue, merge = Decision::Merge,
+                       refuse = Decision::Refuse;
+    if (!running)
+        return run;
+    // Rows: what runs. Columns: what is asked for, in the order of Request:
+    //   Sync    MarkSearchRead  Clear    ClearWhenFree  CarryReadMarks  Release
+    static constexpr Decision table[6][6] = {
+        // A sync: another would only repeat it; the user's changes wait for the next turn.
+        {merge, refuse, refuse, queue, queue, queue},
+        // Marking a search read.
+        {merge, queue, refuse, queue, queue, queue},
+        // Clearing: its own full download follows.
+        {merge, refuse, merge, merge, queue, queue},
+        // The account's clear, asked for while something ran, now running.
+        {merge, refuse, merge, merge, queue, queue},
+        // Carrying read marks after a repair's download.
+        {merge, queue, refuse, queue, merge, queue},
+        // Letting go of a damaged file: its repair downloads everything anew.
+        {merge, refuse, refuse, queue, queue, merge},
+    };
+    return table[static_cast<int>(*running)][static_cast<int>(asked)];
+}
+
+DataThread::Decision DataThread::wouldDecide(Request asked) const {
+    if (m_stop)
+        return Decision::Refuse;
+    // Work that waits already is not queued twice.
+    for (const Waiting& waiting : m_waiting) {
+        if (decide(waiting.kind, asked) == Decision::Merge && waiting.kind == asked)
+            return Decision::Merge;
+    }
+    return decide(m_running, asked);
+}
+
+DataThread::Decision DataThread::start(Request kind, std::function<void(quint64)> work) {
+    const Decision decision = wouldDecide(kind);
+    if (decision == Decision::Run)
+        run({kind, std::move(work)});
+    else if (decision == Decision::Queue)
+        m_waiting.push_back({kind, std::move(work)});
+    return decision;
+}
+
+void DataThread::run(Waiting request) {
+    m_running = request.kind;
+    if (request.kind == Request::Clear || request.kind == Request::ClearWhenFree)
+        emit clearing();
+    const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
-        m_context, [work = std::move(work), generation] { work(generation); },
+        m_context, [work = std::move(request.work), generation] { work(generation); },
         Qt::QueuedConnection);
+}
+
+void DataThread::forget() {
+    ++m_generation;
+    m_waiting.clear();
+}
+
+void DataThread::cancelAll() {
+    m_waiting.clear();
+    m_stop = true;
+    m_noticeClosed.release();
 }
 
 void DataThread::answer(quint64 generation, std::function<void()> answer, bool last) {
@@ -181,9 +242,15 @@ void DataThread::answer(quint64 generation, std::function<void()> answer, bool l
         this,
         [this, generation, answer = std::move(answer), last] {
             if (last)
-                --m_running;
+                m_running.reset();
             if (generation == m_generation)
                 answer();
+            // The next in line, unless the answer has started something of its own.
+            if (last && !m_running && !m_waiting.empty()) {
+                Waiting next = std::move(m_waiting.front());
+                m_waiting.pop_front();
+                run(std::move(next));
+            }
         },
         Qt::QueuedConnection);
 }
@@ -199,9 +266,9 @@ void DataThread::versionNoticeClosed() {
     m_noticeClosed.release();
 }
 
-void DataThread::sync(SyncRequest request) {
-    start([this, request = std::move(request), limits = m_limits,
-           sliceMs = m_sliceMs](quint64 generation) {
+DataThread::Decision DataThread::sync(SyncRequest request) {
+    return start(Request::Sync, [this, request = std::move(request), limits = m_limits,
+                                 sliceMs = m_sliceMs](quint64 generation) {
         DataSyncHost host(*this, generation);
         SyncOutcome outcome;
         SyncCycle cycle(host, nullptr,
@@ -227,8 +294,8 @@ void DataThread::sync(SyncRequest request) {
     });
 }
 
-void DataThread::markSearchRead(const QString& dbPath, qint32 qid) {
-    start([this, dbPath, qid](quint64 generation) {
+DataThread::Decision DataThread::markSearchRead(const QString& dbPath, qint32 qid) {
+    return start(Request::MarkSearchRead, [this, dbPath, qid](quint64 generation) {
         const std::optional<Error> failure =
             failureOf([&] { markQueryRead(t_connection->open(dbPath), qid); });
         answer(
@@ -236,34 +303,28 @@ void DataThread::markSearchRead(const QString& dbPath, qint32 qid) {
     });
 }
 
-void DataThread::clearDatabase(const QString& dbPath) {
-    start([this, dbPath](quint64 generation) {
+DataThread::Decision DataThread::clearDatabase(const QString& dbPath, Request kind) {
+    return start(kind, [this, dbPath](quint64 generation) {
         const std::optional<Error> failure = failureOf([&] { clearDatabaseFile(dbPath); });
         answer(
             generation, [this, failure] { emit databaseCleared(failure); }, true);
     });
 }
 
-void DataThread::releaseDatabase(const QString& dbPath) {
-    if (m_releasing)
-        return;
-    m_releasing = true;
-    start([this, dbPath](quint64 generation) {
+DataThread::Decision DataThread::releaseDatabase(const QString& dbPath) {
+    return start(Request::Release, [this, dbPath](quint64 generation) {
         t_connection->release(dbPath);
         // The reading thread's connection too, once its read under way has ended.
         QMetaObject::invokeMethod(
             m_readContext, [dbPath] { t_connection->release(dbPath); },
             Qt::BlockingQueuedConnection);
-        // Ended on the window's thread, before the answer is given.
-        QMetaObject::invokeMethod(
-            this, [this] { m_releasing = false; }, Qt::QueuedConnection);
         answer(
             generation, [this] { emit databaseReleased(); }, true);
     });
 }
 
-void DataThread::carryReadMarks(const QString& dbPath, const QString& damagedPath) {
-    start([this, dbPath, damagedPath](quint64 generation) {
+DataThread::Decision DataThread::carryReadMarks(const QString& dbPath, const QString& damagedPath) {
+    return start(Request::CarryReadMarks, [this, dbPath, damagedPath](quint64 generation) {
         int carried = 0;
         failureOf(
             [&] { carried = domiva::carryReadMarks(t_connection->open(dbPath), damagedPath); });

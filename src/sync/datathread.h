@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -46,11 +47,13 @@ struct SyncOutcome {
 // with its transfer, marking a whole search read, clearing the file) on connections of its
 // own; the window keeps its reading connection and never waits.
 //
-// Requests return at once and run one at a time; while one runs, busy() is true and the window
-// refuses or ignores the next (the data thread never sees a request it would have to queue).
-// Answers arrive on the window's thread as signals, in the order the data thread gave them.
-// Each request has a generation: forget() moves on to the next one, and whatever the running
-// request answers after that is dropped; it still counts as busy until it has ended.
+// Requests may come at any moment and return at once; the data thread keeps their order
+// itself, by one table (decide()): each request asked for runs now, waits for what runs and
+// what waits before it, is taken by the request that runs (asked twice, done once), or is
+// refused. The window shows what the answer means; it needs busy() for no decision of its own.
+// Requests run one at a time; answers arrive on the window's thread as signals, in the order
+// the data thread gave them. forget() drops every answer of what runs and every request that
+// waits (the window went away); cancelAll() ends what runs at its next step (the program ends).
 //
 // Reads that take long (the keys of a listings grid, a search's counts, a CSV export) run on a
 // reading thread beside it, with a connection of its own: a sync under way never delays them,
@@ -69,21 +72,42 @@ public:
     DataThread(const DataThread&) = delete;
     DataThread& operator=(const DataThread&) = delete;
 
+    // --- The order of requests ----------------------------------------------------------------
+    enum class Request {
+        Sync,           // the timer, F5, the full download after a clear or a repair
+        MarkSearchRead, // the user's command
+        Clear,          // Ctrl+F2 answered Yes: refused while the data is being changed
+        ClearWhenFree,  // the account changed: after whatever runs
+        CarryReadMarks, // after the download that follows a repair
+        Release,        // a damaged file is about to be set aside
+    };
+    enum class Decision {
+        Run,    // now
+        Queue,  // once what runs and what waits before it have ended
+        Merge,  // the same work runs or waits already: nothing more comes of this one
+        Refuse, // nothing comes of it; the window says so where the user asked
+    };
+    // The table: what becomes of `asked` while `running` runs (nullopt: nothing does).
+    static Decision decide(std::optional<Request> running, Request asked);
+    // What would become of `asked` now.
+    Decision wouldDecide(Request asked) const;
+
     // --- Requests ---------------------------------------------------------------------------
+    // Each returns what became of it (see decide()).
     // Downloads the feed and applies it: statusText, gridsSuspended/Resumed, trayBalloon,
     // offersChanged and versionNotice as the cycle goes, syncDone at its end.
-    void sync(SyncRequest request);
+    Decision sync(SyncRequest request);
     // Every listing of the search read, the search no longer marked: searchMarkedRead.
-    void markSearchRead(const QString& dbPath, qint32 qid);
-    // Every listing and search deleted, the file cut back: databaseCleared.
-    void clearDatabase(const QString& dbPath);
+    Decision markSearchRead(const QString& dbPath, qint32 qid);
+    // Every listing and search deleted, the file cut back: clearing just before it starts
+    // (the window lets go of what it shows), databaseCleared once done.
+    Decision clearDatabase(const QString& dbPath, Request kind = Request::Clear);
     // After the download that follows a repair: the read marks the damaged file still holds,
     // carried over to the new one (store/recovery.h): readMarksCarried.
-    void carryReadMarks(const QString& dbPath, const QString& damagedPath);
+    Decision carryReadMarks(const QString& dbPath, const QString& damagedPath);
     // Closes the data threads' connections to the file, which is about to be set aside and
-    // replaced, and opens it no more: databaseReleased, once however often it is asked for
-    // while it runs.
-    void releaseDatabase(const QString& dbPath);
+    // replaced, and opens it no more: databaseReleased, once however often it is asked for.
+    Decision releaseDatabase(const QString& dbPath);
     // Reads, in the order asked. The keys of a listings grid, a slice per turn of the reading
     // thread, so that other reads go in between; a cancelled scan stops at its next slice.
     void readOfferKeys(const QString& dbPath, std::shared_ptr<OfferKeyScan> scan, QObject* receiver,
@@ -115,12 +139,16 @@ public:
 
     // The new-version box was closed: the sync that showed it goes on.
     void versionNoticeClosed();
-    // Answers of the running request are no longer wanted (the window went away).
-    void forget() { ++m_generation; }
+    // Answers of the running request are no longer wanted, nor the requests that wait (the
+    // window went away).
+    void forget();
+    // The program ends: what runs ends at its next step (a transfer within a poll of its loop,
+    // a sync at its next commit, the wait for a notice at once), as failed; nothing waiting
+    // runs, and nothing asked for from now on.
+    void cancelAll();
 
-    // Whether a request is under way. A request forgotten or overtaken still counts until it
-    // has ended: busy() never reads false while the data thread works.
-    bool busy() const { return m_running > 0; }
+    // Whether a request runs or waits. A forgotten request still counts until it has ended.
+    bool busy() const { return m_running.has_value() || !m_waiting.empty(); }
     // Tests shorten these; see SyncCycle.
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
@@ -137,14 +165,20 @@ signals:
     // busy() is false again when these come.
     void syncDone(const domiva::SyncOutcome& outcome);
     void searchMarkedRead(qint32 qid, const std::optional<domiva::Error>& failure);
+    void clearing();
     void databaseCleared(const std::optional<domiva::Error>& failure);
     void databaseReleased();
     void readMarksCarried(int carried);
 
 private:
     friend class DataSyncHost;
-    // Runs work on the data thread with the generation of a new request.
-    void start(std::function<void(quint64)> work);
+    struct Waiting {
+        Request kind;
+        std::function<void(quint64)> work;
+    };
+    // Runs, queues or drops work as decide() says.
+    Decision start(Request kind, std::function<void(quint64)> work);
+    void run(Waiting request);
     // From the data thread: runs answer on the window's thread if its request is still the
     // current one; `last` marks the answer that ends the request.
     void answer(quint64 generation, std::function<void()> answer, bool last = false);
@@ -165,10 +199,8 @@ private:
     QThread m_readThread;
     QObject* m_readContext = nullptr; // lives on m_readThread; deleted with it
     quint64 m_generation = 0;
-    int m_running = 0;
-    // A release under way takes any further one asked for meanwhile: a second would overtake
-    // the first, whose answer, the one the window waits for, would then be dropped.
-    bool m_releasing = false;
+    std::optional<Request> m_running;
+    std::deque<Waiting> m_waiting;
     TransferLimits m_limits;
     int m_sliceMs = 15;
     std::atomic<bool> m_stop{false};

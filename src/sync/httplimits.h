@@ -16,6 +16,10 @@ struct TransferLimits {
     // A response body larger than this is refused: a server that streams without end would
     // otherwise fill memory.
     qint64 maxBodyBytes = qint64(256) << 20;
+    // Nor may it crawl: fewer than minBytesPerSecond on average over each rateWindow abandon
+    // it too (a server that drips a byte now and then never stalls).
+    qint64 minBytesPerSecond = 1024;
+    std::chrono::milliseconds rateWindow{60'000};
 };
 
 } // namespace domiva

@@ -25,6 +25,8 @@ void initCurlOnce() {
 
 constexpr int safetyPollMs = 50;
 
+thread_local const std::atomic<bool>* t_cancel = nullptr;
+
 QString sizeText(qint64 bytes) {
     constexpr qint64 mebibyte = qint64(1) << 20;
     return bytes % mebibyte == 0 && bytes > 0 ? QStringLiteral("%1 MiB").arg(bytes / mebibyte)
@@ -39,7 +41,8 @@ void CurlTransfer::NotifierCleanup::operator()(QSocketNotifier* n) const {
 }
 
 CurlTransfer::CurlTransfer(const TransferLimits& limits, QObject* parent)
-    : QObject(parent), m_stallTime(limits.stallTime), m_maxBodyBytes(limits.maxBodyBytes) {
+    : QObject(parent), m_stallTime(limits.stallTime), m_minBytesPerSecond(limits.minBytesPerSecond),
+      m_rateWindow(limits.rateWindow), m_cancel(t_cancel), m_maxBodyBytes(limits.maxBodyBytes) {
     initCurlOnce();
     m_easy.reset(curl_easy_init());
     m_multi.reset(curl_multi_init());
@@ -141,6 +144,7 @@ void CurlTransfer::start() {
     curl_easy_setopt(m_easy.get(), CURLOPT_HTTPHEADER, m_headers.get());
     m_state = State::Running;
     m_sinceActivity.start();
+    m_sinceWindow.start();
     m_safetyPoll.start();
     // Adding the handle asks for a time-out of 0 through timerCallback: the exchange begins
     // on the next turn of the event loop.
@@ -184,11 +188,36 @@ void CurlTransfer::fail(CURLcode code, const QString& reason) {
     emit finished();
 }
 
+void CurlTransfer::cancelOnThreadWhen(const std::atomic<bool>* cancel) {
+    t_cancel = cancel;
+}
+
 void CurlTransfer::poll() {
-    if (m_state == State::Running && m_sinceActivity.hasExpired(m_stallTime.count())) {
+    if (m_state != State::Running)
+        return;
+    if (m_cancel != nullptr && m_cancel->load()) {
+        fail(CURLE_ABORTED_BY_CALLBACK, QStringLiteral("Transfer cancelled"));
+        return;
+    }
+    if (m_sinceActivity.hasExpired(m_stallTime.count())) {
         fail(CURLE_OPERATION_TIMEDOUT, QStringLiteral("Operation too slow: no data moved for %1 ms")
                                            .arg(m_sinceActivity.elapsed()));
         return;
+    }
+    if (m_sinceWindow.hasExpired(m_rateWindow.count())) {
+        const qint64 seconds = std::max<qint64>(1, m_sinceWindow.elapsed() / 1000);
+        const qint64 moved = m_bytesMoved - m_bytesAtWindow;
+        if (moved < m_minBytesPerSecond * seconds) {
+            fail(CURLE_OPERATION_TIMEDOUT,
+                 QStringLiteral("Operation too slow: %1 bytes in %2 s, below the limit of %3 "
+                                "bytes/s")
+                     .arg(moved)
+                     .arg(seconds)
+                     .arg(m_minBytesPerSecond));
+            return;
+        }
+        m_bytesAtWindow = m_bytesMoved;
+        m_sinceWindow.restart();
     }
     drive(CURL_SOCKET_TIMEOUT, 0);
 }

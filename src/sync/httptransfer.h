@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <curl/curl.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -45,6 +46,9 @@ public:
     void requireTls(const QString& caFile);
 
     void start();
+    // Every transfer made on the calling thread from now on is aborted once *cancel is set
+    // (checked at each poll of its loop, so within about 50 ms).
+    static void cancelOnThreadWhen(const std::atomic<bool>* cancel);
     // Starts the transfer and returns once it has finished, turning a nested event loop in
     // the meantime. Should that loop be ended from outside (the application quitting), the
     // transfer is aborted before run() returns, so nothing of it outlives the call.
@@ -125,6 +129,11 @@ private:
     std::chrono::milliseconds m_stallTime;
     QElapsedTimer m_sinceActivity;
     curl_off_t m_bytesMoved = 0;
+    qint64 m_minBytesPerSecond;
+    std::chrono::milliseconds m_rateWindow;
+    QElapsedTimer m_sinceWindow;
+    curl_off_t m_bytesAtWindow = 0;
+    const std::atomic<bool>* m_cancel;
     qint64 m_maxBodyBytes;
     bool m_bodyTooLarge = false;
     qint64 m_bodyBytes = 0; // of the current response

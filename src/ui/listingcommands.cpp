@@ -190,7 +190,7 @@ void ListingCommands::showOffersMenu(const QPoint& pos) {
 void ListingCommands::markSearchRead(int row) {
     m_window->reported([this, row] {
         // A sync changes the same flags; the user is asked to wait as for clearing the data.
-        if (m_window->syncBusy()) {
+        if (m_window->refuses(DataThread::Request::MarkSearchRead)) {
             messageBoxes().information(m_window, QStringLiteral("Дождитесь окончания обновления."));
             return;
         }

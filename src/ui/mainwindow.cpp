@@ -202,6 +202,7 @@ void TfrmMain::connectDataThread() {
         resumeGrids();
         syncFinished();
     });
+    connect(data, &DataThread::clearing, this, &TfrmMain::clearingStarts);
     connect(data, &DataThread::databaseCleared, this, [this](const std::optional<Error>& failure) {
         databaseCleared(failure);
         syncFinished();
@@ -428,6 +429,10 @@ void TfrmMain::requestTermination() {
 
 void TfrmMain::lifecycleEvent(Lifecycle::Event event) {
     const Lifecycle::Actions actions = m_lifecycle.handle(event, dataBusy());
+    // The end abandons what the data thread does: a transfer is not waited out, whatever the
+    // server does; what was committed stays.
+    if (m_lifecycle.terminationRequested() && m_data)
+        m_data->cancelAll();
     // Asked to end, the window leaves the screen at once; a running sync and the shut-down
     // are finished out of sight.
     if (m_lifecycle.terminationRequested() && event != Lifecycle::Event::LoopStarted)
@@ -633,15 +638,16 @@ void TfrmMain::mnuRefreshClick() {
 }
 
 void TfrmMain::downloadAndParse(bool loadAll) {
-    // Not before start-up has its log. While the data thread works (a sync, the database
-    // being cleared, a search marked read), no sync starts: there is never a second one, and
-    // clearing starts its own full download once it is done.
-    if (m_logPath.isEmpty() || syncBusy())
+    // Not before start-up has its log, nor before a damaged file is set aside. While the data
+    // thread works, the request is taken by what runs: there is never a second sync, and
+    // clearing or a repair starts its own full download once it is done.
+    if (m_logPath.isEmpty() || m_recovery.due())
+        return;
+    if (m_data->sync(SyncRequest{loadAll, adoConn != nullptr, m_settings, m_service, m_environment,
+                                 m_workDir, m_logPath, m_dbPath}) != DataThread::Decision::Run)
         return;
     setWaitCursor(true);
     tRefresh.setEnabled(false);
-    m_data->sync(SyncRequest{loadAll, adoConn != nullptr, m_settings, m_service, m_environment,
-                             m_workDir, m_logPath, m_dbPath});
 }
 
 void TfrmMain::syncDone(const SyncOutcome& outcome) {
@@ -666,25 +672,45 @@ bool TfrmMain::dataBusy() const {
     return m_data && m_data->busy();
 }
 
+bool TfrmMain::refuses(DataThread::Request request) const {
+    return m_recovery.due() || !m_data ||
+           m_data->wouldDecide(request) == DataThread::Decision::Refuse;
+}
+
 void TfrmMain::mnuClearDBClick() {
-    reported([this] {
-        if (syncBusy()) {
+    clearDatabase(DataThread::Request::Clear);
+}
+
+void TfrmMain::clearDatabase(DataThread::Request kind) {
+    reported([this, kind] {
+        const auto refused = [this, kind] {
+            if (!refuses(kind))
+                return false;
             messageBoxes().information(this, QStringLiteral("Попробуйте пожалуйста позднее."));
+            return true;
+        };
+        if (refused())
             return;
-        }
         if (!messageBoxes().warningYesNo(this, QStringLiteral("Подтверждение"),
                                          QStringLiteral("Вы уверены?"), true))
             return;
-        clearDetails();
-        tRefresh.setEnabled(false);
-        closeOffers();
-        closeQueries();
+        // A sync may have started while the question was open.
+        if (refused())
+            return;
         if (!adoConn)
             throw Error(QStringLiteral("База данных не открыта"));
-        // A million listings take a while to delete: the data thread does it, the window
-        // counts as busy meanwhile, and the full download follows once the tables are empty.
-        m_data->clearDatabase(m_dbPath);
+        // A million listings take a while to delete: the data thread does it (clearingStarts
+        // once it begins), the window counts as busy meanwhile, and the full download follows
+        // once the tables are empty.
+        m_data->clearDatabase(m_dbPath, kind);
     });
+}
+
+void TfrmMain::clearingStarts() {
+    clearDetails();
+    tRefresh.setEnabled(false);
+    closeOffers();
+    closeQueries();
 }
 
 void TfrmMain::databaseCleared(const std::optional<Error>& failure) {
@@ -727,8 +753,9 @@ void TfrmMain::mnuSetupClick() {
         // A failed save keeps the new values for this run and skips the account check.
         saveSettings(m_settingsPath, m_settings);
 
+        // The old account's searches and listings go, as soon as what runs now has ended.
         if (m_settings.login != oldLogin || m_settings.password != oldPassword)
-            mnuClearDBClick();
+            clearDatabase(DataThread::Request::ClearWhenFree);
     });
 }
 

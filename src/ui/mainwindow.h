@@ -95,6 +95,9 @@ public:
     // True while the data thread works (a sync, the database being cleared, a search being
     // marked read) or a damaged file waits to be set aside: commands wait for the next turn.
     bool syncBusy() const;
+    // Whether the data thread would refuse the request now (or a damaged file waits for its
+    // repair): the command that asks for it says "try later".
+    bool refuses(DataThread::Request request) const;
     // Whether the program has been asked to end and is waiting for the moment it can.
     bool terminationRequested() const { return m_lifecycle.terminationRequested(); }
     // The texts of the two status-bar panels.
@@ -162,6 +165,9 @@ protected:
 private:
     // Whether the data thread has a request under way.
     bool dataBusy() const;
+    // Ctrl+F2, or the clear that follows a change of account once what runs has ended.
+    void clearDatabase(DataThread::Request kind);
+    void clearingStarts();
     void buildLayout();
     void buildMenus();
     void buildStatusBar();

@@ -95,6 +95,8 @@ QStringList RecordingMessageBoxes::texts() const {
 
 bool RecordingMessageBoxes::show(QWidget*, const MessageRequest& request) {
     shown.append(request);
+    if (whileOpen)
+        whileOpen(request);
     if (request.kind != MessageRequest::Kind::WarningYesNo)
         return true;
     return answers.isEmpty() ? defaultAnswer : answers.takeFirst();

@@ -68,6 +68,8 @@ public:
     QList<MessageRequest> shown;
     QList<bool> answers;
     bool defaultAnswer = true;
+    // Runs while a box is "open", before it is answered: what happens meanwhile.
+    std::function<void(const MessageRequest&)> whileOpen;
 
     // Texts of the boxes shown, in order.
     QStringList texts() const;

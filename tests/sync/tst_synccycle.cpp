@@ -328,8 +328,8 @@ private slots:
 
     void failures_data() {
         QTest::addColumn<bool>("systemTransport");
-        // 0 down, 1 status 500, 2 empty body, 3 stalled, 4 big; over https: 5 another CA,
-        // 6 another host name, 7 a plain-HTTP server, 8 no CA file, 10 a server of TLS 1.1 at
+        // 0 down, 1 status 500, 2 empty body, 3 stalled, 4 big, 11 crawling; over https: 5 another
+        // CA, 6 another host name, 7 a plain-HTTP server, 8 no CA file, 10 a server of TLS 1.1 at
         // most (run once more under an OpenSSL configuration that allows it); 9 an unknown scheme
         QTest::addColumn<int>("what");
         QTest::addColumn<QString>("panel0");
@@ -349,6 +349,11 @@ private slots:
         QTest::newRow("system: body over the limit") << true << 4 << dl << "limit of 3999 bytes";
         QTest::newRow("component: body over the limit")
             << false << 4 << dl << "limit of 3999 bytes";
+        // A byte now and then is no stall, but far below the rate a feed needs.
+        QTest::newRow("system: crawling")
+            << true << 11 << dl << QStringLiteral("Пустое обновление!");
+        QTest::newRow("component: crawling")
+            << false << 11 << dl << "below the limit of 1000 bytes/s";
         const std::tuple<int, const char*, QString> refused[]{
             {5, "another CA", "SSL certificate problem: unable to get local issuer certificate"},
             {6, "another host name",
@@ -380,6 +385,12 @@ private slots:
             break;
         case 2:
             break;
+        case 11:
+            answer.body = QByteArray(4000, 'x');
+            answer.pieceBytes = 10;
+            answer.pieceInterval = 50ms;
+            m_cycle->setTransferLimits({2000ms, 1000ms, 1 << 20, 1000, 600ms});
+            break;
         case 3:
         case 4:
             answer.body = QByteArray(4000, 'x');
@@ -408,11 +419,11 @@ private slots:
             break;
         }
         // A feed that would be stored had it come through.
-        if (what >= 5)
+        if (what >= 5 && what <= 10)
             answer.body = "R#1#x\r\n";
         m_service->setDefaultAnswer(answer);
         run();
-        if (what >= 5)
+        if (what >= 5 && what <= 10)
             QCOMPARE(m_service->requestCount(), 0);
         QCOMPARE(m_host.panel0.last(), panel0);
         const QStringList log = logLines();

@@ -120,19 +120,20 @@ void HttpServer::Impl::serve(const httplib::Request& in, const std::string& body
         response.stallAfter.value_or(response.body.size()), 0, response.body.size()));
     const auto piece =
         response.pieceBytes > 0 ? static_cast<std::size_t>(response.pieceBytes) : sent;
-    out.set_content_provider(
-        content->size(), contentType,
-        [this, content, sent, piece](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            if (offset < sent) {
-                // Each piece goes out as a write of its own; the pause keeps the client from
-                // finding two in one read.
-                if (offset > 0 && waitForStop(std::chrono::milliseconds(5)))
-                    return false;
-                return sink.write(content->data() + offset, std::min(piece, sent - offset));
-            }
-            waitForStop();
-            return false;
-        });
+    out.set_content_provider(content->size(), contentType,
+                             [this, content, sent, piece, pause = response.pieceInterval](
+                                 std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset < sent) {
+                                     // Each piece goes out as a write of its own; the pause keeps
+                                     // the client from finding two in one read.
+                                     if (offset > 0 && waitForStop(pause))
+                                         return false;
+                                     return sink.write(content->data() + offset,
+                                                       std::min(piece, sent - offset));
+                                 }
+                                 waitForStop();
+                                 return false;
+                             });
 }
 
 HttpServer::HttpServer(Handler handler, quint16 port, const QByteArray& address,

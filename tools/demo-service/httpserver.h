@@ -48,9 +48,10 @@ public:
         // until the server stops (a stalled server). Content-Length still announces the
         // whole body.
         std::optional<qsizetype> stallAfter;
-        // When above 0: send the body in pieces of this many bytes, a few milliseconds apart,
-        // so that the client receives it over many reads.
+        // When above 0: send the body in pieces of this many bytes, pieceInterval apart, so that
+        // the client receives it over many reads (or, slowly, a server that drips).
         qsizetype pieceBytes = 0;
+        std::chrono::milliseconds pieceInterval{5};
     };
 
     using Handler = std::function<Response(const Request&)>;
