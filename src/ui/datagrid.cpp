@@ -362,14 +362,14 @@ void DataGrid::focusInEvent(QFocusEvent* event) {
 }
 
 void DataGrid::announceCurrent() {
-    if (!QAccessible::isActive() || !hasFocus())
+    if (!gridAnnouncementsWanted() || !hasFocus())
         return;
     const int child = gridChildIndex(this, currentIndex());
     if (child < 0)
         return;
     QAccessibleEvent event(this, QAccessible::Focus);
     event.setChild(child);
-    QAccessible::updateAccessibility(&event);
+    announceGrid(&event);
 }
 
 } // namespace domiva

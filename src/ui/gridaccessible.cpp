@@ -319,7 +319,7 @@ private:
     void announce(int position, QAccessible::Event type) {
         QAccessibleEvent event(grid(), type);
         event.setChild(position);
-        QAccessible::updateAccessibility(&event);
+        announceGrid(&event);
     }
 
     void dropAll() {
@@ -341,8 +341,13 @@ QAccessibleInterface* gridFactory(const QString& className, QObject* object) {
     return nullptr;
 }
 
+std::function<void(QAccessibleEvent*)>& announcementHandler() {
+    static std::function<void(QAccessibleEvent*)> handler;
+    return handler;
+}
+
 GridTable* tableOf(DataGrid* grid) {
-    if (!QAccessible::isActive())
+    if (!gridAnnouncementsWanted())
         return nullptr;
     return dynamic_cast<GridTable*>(QAccessible::queryAccessibleInterface(grid));
 }
@@ -355,6 +360,21 @@ void installGridAccessibility() {
         return true;
     }();
     Q_UNUSED(installed);
+}
+
+void setGridAnnouncementHandler(std::function<void(QAccessibleEvent*)> handler) {
+    announcementHandler() = std::move(handler);
+}
+
+bool gridAnnouncementsWanted() {
+    return announcementHandler() || QAccessible::isActive();
+}
+
+void announceGrid(QAccessibleEvent* event) {
+    if (const auto& handler = announcementHandler())
+        handler(event);
+    else
+        QAccessible::updateAccessibility(event);
 }
 
 int gridChildIndex(const DataGrid* grid, const QModelIndex& index) {

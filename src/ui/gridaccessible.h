@@ -2,6 +2,10 @@
 
 #include <QModelIndex>
 
+#include <functional>
+
+class QAccessibleEvent;
+
 namespace domiva {
 
 class DataGrid;
@@ -22,6 +26,15 @@ int gridChildIndex(const DataGrid* grid, const QModelIndex& index);
 // The grid's columns or rows moved: the cells a reader holds are placed anew, those gone are
 // let go. Nothing happens while no reader is active.
 void gridLayoutChanged(DataGrid* grid);
+
+// Where the grids' announcements (focus on a cell, a cell's new words) go: to Qt's
+// accessibility, while a reader is active. A handler set here gets them instead, reader or
+// not: the tests listen here, where no reader runs. An empty handler puts Qt back.
+void setGridAnnouncementHandler(std::function<void(QAccessibleEvent*)> handler);
+// Whether anyone listens to the grids' announcements.
+bool gridAnnouncementsWanted();
+// Sends one announcement about a grid.
+void announceGrid(QAccessibleEvent* event);
 
 // The values of these cells changed: each cell a reader has read and whose words or
 // description are now different is announced (NameChanged, DescriptionChanged).
