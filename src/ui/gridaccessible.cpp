@@ -8,7 +8,6 @@
 #include <QItemSelectionModel>
 #include <QPersistentModelIndex>
 #include <QPointer>
-#include <QSet>
 
 namespace domiva {
 
@@ -34,8 +33,8 @@ public:
 
     // Whether the words (or the description) a reader was last given are no longer right;
     // they are taken as given now. A text never read needs no announcement.
-    bool nameChanged() { return changed(m_name, text(QAccessible::Name)); }
-    bool descriptionChanged() { return changed(m_description, text(QAccessible::Description)); }
+    bool nameChanged() { return changed(m_name, words(QAccessible::Name)); }
+    bool descriptionChanged() { return changed(m_description, words(QAccessible::Description)); }
 
     bool isValid() const override { return childIndex() >= 0; }
     QObject* object() const override { return nullptr; }
@@ -51,16 +50,11 @@ public:
     QAccessibleInterface* childAt(int, int) const override { return nullptr; }
 
     QString text(QAccessible::Text t) const override {
-        if (!isValid())
-            return {};
-        QString result;
-        if (t == QAccessible::Name) {
-            result = isHeader() ? m_grid->columnTitle(m_headerColumn) : m_grid->cellText(m_index);
+        const QString result = words(t);
+        if (t == QAccessible::Name)
             m_name = Given{true, result};
-        } else if (t == QAccessible::Description && !isHeader()) {
-            result = m_grid->cellDescription(m_index);
+        else if (t == QAccessible::Description)
             m_description = Given{true, result};
-        }
         return result;
     }
     void setText(QAccessible::Text, const QString&) override {}
@@ -130,6 +124,17 @@ public:
     QAccessibleInterface* table() const override { return parent(); }
 
 private:
+    // The texts as they are now, not taken as given.
+    QString words(QAccessible::Text t) const {
+        if (!isValid())
+            return {};
+        if (t == QAccessible::Name)
+            return isHeader() ? m_grid->columnTitle(m_headerColumn) : m_grid->cellText(m_index);
+        if (t == QAccessible::Description && !isHeader())
+            return m_grid->cellDescription(m_index);
+        return {};
+    }
+
     struct Given {
         bool read = false;
         QString text;

@@ -4,12 +4,16 @@
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
 #include "store/tablemodel.h"
+#include "ui/accessibilitytestsupport.h"
 #include "ui/datagrid.h"
 #include "ui/detailspanel.h"
+#include "ui/listingcommands.h"
 #include "ui/tst_mainwindow_support.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 
 using namespace domiva;
@@ -94,6 +98,26 @@ private slots:
         // The queries grid's cursor is on its first row, without any selection step.
         QCOMPARE(f.window->dbgQueries->currentIndex().row(), 0);
         QCOMPARE(f.queriesEntered.count(), 0);
+
+        // A screen reader finds both grids by name and their shown columns by title, and hears
+        // what the envelope and the bold name only show.
+        QCOMPARE(accessibleOf(f.window->dbgQueries)->text(QAccessible::Name),
+                 QStringLiteral("Поиски"));
+        QCOMPARE(accessibleOf(f.window->dbgOffers)->text(QAccessible::Name),
+                 QStringLiteral("Объявления"));
+        QCOMPARE(spokenHeaders(f.window->dbgQueries),
+                 (QStringList{QStringLiteral("Обновлено"), QStringLiteral("Поиск")}));
+        QCOMPARE(spokenHeaders(f.window->dbgOffers),
+                 (QStringList{QStringLiteral("Непрочитано"), QStringLiteral("Комнат"),
+                              QStringLiteral("Адрес"), QStringLiteral("Трансп."),
+                              QStringLiteral("Цена"), QStringLiteral("м/т"),
+                              QStringLiteral("Контакт"), QStringLiteral("Дата/время")}));
+        QCOMPARE(spokenCell(f.window->dbgQueries, 0, 0), QStringLiteral("есть новые"));
+        QCOMPARE(spokenCell(f.window->dbgQueries, 0, 1), QStringLiteral("Однушки у метро"));
+        // The counts come from the data thread once asked for.
+        spokenCell(f.window->dbgQueries, 0, 1, QAccessible::Description);
+        QTRY_COMPARE(spokenCell(f.window->dbgQueries, 0, 1, QAccessible::Description),
+                     QStringLiteral("Непрочитанных: 2 из 3"));
     }
 
     void columnEnterRule() {
@@ -102,6 +126,7 @@ private slots:
         DataGrid* queries = f.window->dbgQueries;
         OffersModel* offers = f.window->offersModel();
 
+        GridAnnouncements heard;
         // A click in the first column only moves the cursor.
         f.click(queries, 1, QStringLiteral("updated"));
         QCOMPARE(queries->currentIndex().row(), 1);
@@ -119,6 +144,13 @@ private slots:
         // Selecting a search opens no listing.
         QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers WHERE unreaded=0")),
                  QStringLiteral("1"));
+        // The listings' cursor moved, but the keyboard stayed in the searches: a screen reader
+        // is told of the search clicked, and of no cell of the listings.
+        QCoreApplication::processEvents();
+        QVERIFY(heard.of(QAccessible::Focus, f.window->dbgOffers).isEmpty());
+        QVERIFY(!heard.of(QAccessible::Focus, queries).isEmpty());
+        QCOMPARE(heard.of(QAccessible::Focus).last().grid, queries);
+        QCOMPARE(heard.of(QAccessible::Focus).last().name, QStringLiteral("Однушки у метро"));
 
         // Arrow keys move without selecting.
         queries->setFocus();
@@ -211,8 +243,17 @@ private slots:
         QCOMPARE(f.value(queries, 10, QStringLiteral("updated")), QVariant(false));
         QCOMPARE(f.value(queries, 10, QStringLiteral("unreaded")), QVariant(true));
 
-        // An unread one loses its bullet at once.
+        // An unread one loses its bullet at once, and a screen reader that read the bullet's
+        // words is told they are gone.
+        QCOMPARE(spokenCell(grid, 0, 0), QStringLiteral("непрочитано"));
+        GridAnnouncements heard;
         select(0);
+        QCOMPARE(spokenCell(grid, 0, 0), QString());
+        const auto renamed = heard.of(QAccessible::NameChanged, grid);
+        QCOMPARE(renamed.size(), 1);
+        QCOMPARE(renamed[0].row, 0);
+        QCOMPARE(renamed[0].column, 0);
+        QCOMPARE(renamed[0].name, QString());
         QCOMPARE(f.window->pnlBottom->lblDt_obj->text(), dateTimeDisplayText(at(2024, 3, 3, 9, 5)));
         QCOMPARE(f.stored(QStringLiteral("SELECT unreaded FROM Offers WHERE id='a3'")),
                  QStringLiteral("0"));
@@ -319,6 +360,52 @@ private slots:
                  QStringLiteral("1"));
         QCOMPARE(f.value(f.window->offersModel(), QStringLiteral("a3"), QStringLiteral("unreaded")),
                  QVariant(true));
+    }
+
+    void paneKeys_data() {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("back");
+        QTest::addColumn<QString>("to");
+        QTest::newRow("searches, F6") << "dbgQueries" << false << "dbgOffers";
+        QTest::newRow("listings, F6") << "dbgOffers" << false << "pnlBottom";
+        QTest::newRow("details, F6") << "pnlBottom" << false << "dbgQueries";
+        QTest::newRow("searches, Shift+F6") << "dbgQueries" << true << "pnlBottom";
+        QTest::newRow("listings, Shift+F6") << "dbgOffers" << true << "dbgQueries";
+        QTest::newRow("details, Shift+F6") << "pnlBottom" << true << "dbgOffers";
+        // The filter line belongs to the listings.
+        QTest::newRow("filter line, F6") << "edtFilter" << false << "pnlBottom";
+        QTest::newRow("filter line, Shift+F6") << "edtFilter" << true << "dbgQueries";
+    }
+    void paneKeys() {
+        QFETCH(QString, from);
+        QFETCH(bool, back);
+        QFETCH(QString, to);
+        Fixture f;
+        QVERIFY(f.show());
+        f.click(f.window->dbgQueries, 0, QStringLiteral("qname"));
+        if (from == QStringLiteral("edtFilter"))
+            f.window->listingCommands()->openFilter();
+        else
+            f.window->findChild<QWidget*>(from)->setFocus();
+        QWidget* start = QApplication::focusWidget();
+        QVERIFY(start != nullptr);
+        QVERIFY(start->objectName() == from ||
+                f.window->findChild<QWidget*>(from)->isAncestorOf(start));
+
+        GridAnnouncements heard;
+        QTest::keyClick(start, Qt::Key_F6, back ? Qt::ShiftModifier : Qt::NoModifier);
+        QWidget* focus = QApplication::focusWidget();
+        auto* target = f.window->findChild<QWidget*>(to);
+        QVERIFY2(focus == target || target->isAncestorOf(focus),
+                 qPrintable(focus != nullptr ? focus->objectName() : QStringLiteral("none")));
+        if (auto* grid = qobject_cast<DataGrid*>(target)) {
+            // A screen reader is taken to the row the grid's cursor is on.
+            QTRY_VERIFY(!heard.of(QAccessible::Focus, grid).isEmpty());
+            QCOMPARE(heard.of(QAccessible::Focus, grid).last().row, grid->currentIndex().row());
+        } else {
+            // The details are read from their first line on.
+            QCOMPARE(focus, f.window->pnlBottom->lblMin_obj);
+        }
     }
 
     void failedSearchSelectionClosesTheListings() {
