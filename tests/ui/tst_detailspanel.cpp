@@ -2,9 +2,13 @@
 
 #include "ui/detailspanel.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
+#include <QVBoxLayout>
 
 using namespace domiva;
 
@@ -70,6 +74,8 @@ private slots:
     void clearDetails();
     void fewerValues();
     void fontChangeKeepsRightEdge();
+    void readLineByLine_data();
+    void readLineByLine();
 };
 
 void TestDetailsPanel::panel_data() {
@@ -119,6 +125,11 @@ void TestDetailsPanel::captions() {
         QCOMPARE(caption->text(), QString::fromUtf8(lines[i].caption));
         QVERIFY(caption->font().bold());
         QCOMPARE(panel.findChild<QLabel*>(QString::fromUtf8(lines[i].captionName)), caption);
+        // A screen reader hears each value with its caption.
+        const auto labels = QAccessible::queryAccessibleInterface(panel.valueLabels()[i])
+                                ->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels[0].first->object(), caption);
     }
     checkGeometry(panel);
 }
@@ -223,6 +234,56 @@ void TestDetailsPanel::fontChangeKeepsRightEdge() {
     QVERIFY(panel->captionLabels()[9]->font().bold());
     QCOMPARE(QFontInfo(panel->captionLabels()[9]->font()).pixelSize(), 14);
     checkGeometry(*panel);
+}
+
+void TestDetailsPanel::readLineByLine_data() {
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<int>("line"); // -1: the focus left the panel
+    QTest::newRow("the first line") << QStringList() << 0;
+    QTest::newRow("down") << QStringList{"Down", "Down"} << 2;
+    QTest::newRow("down and up") << QStringList{"Down", "Down", "Down", "Up"} << 2;
+    QTest::newRow("up at the top") << QStringList{"Up"} << 0;
+    QTest::newRow("down at the bottom") << QStringList(15, "Down") << 11;
+    QTest::newRow("back to the line left") << QStringList{"Down", "Down", "away", "back"} << 2;
+    QTest::newRow("tab leaves") << QStringList{"Down", "Tab"} << -1;
+}
+
+void TestDetailsPanel::readLineByLine() {
+    QFETCH(QStringList, keys);
+    QFETCH(int, line);
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* panel = new DetailsPanel;
+    auto* other = new QLineEdit;
+    layout->addWidget(panel);
+    layout->addWidget(other);
+    panel->showValues(sampleValues());
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    // Not a stop of the Tab key; the window hands it the focus.
+    QCOMPARE(panel->focusPolicy(), Qt::NoFocus);
+    panel->setFocus();
+    for (const QString& key : std::as_const(keys)) {
+        if (key == QLatin1String("away"))
+            other->setFocus();
+        else if (key == QLatin1String("back"))
+            panel->setFocus();
+        else
+            QTest::keyClick(QApplication::focusWidget(), key == QLatin1String("Down") ? Qt::Key_Down
+                                                         : key == QLatin1String("Up")
+                                                             ? Qt::Key_Up
+                                                             : Qt::Key_Tab);
+    }
+    QWidget* focus = QApplication::focusWidget();
+    if (line < 0) {
+        QVERIFY(!panel->isAncestorOf(focus));
+        return;
+    }
+    QCOMPARE(focus, panel->valueLabels()[line]);
+    // The line read is its value.
+    QCOMPARE(QAccessible::queryAccessibleInterface(focus)->text(QAccessible::Name),
+             sampleValues()[line]);
 }
 
 QTEST_MAIN(TestDetailsPanel)
