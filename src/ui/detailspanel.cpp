@@ -139,6 +139,8 @@ void DetailsPanel::focusInEvent(QFocusEvent* event) {
 }
 
 bool DetailsPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::FocusIn && event->type() != QEvent::KeyPress)
+        return QScrollArea::eventFilter(watched, event);
     const QList<QLabel*> values = valueLabels();
     const int line = int(values.indexOf(qobject_cast<QLabel*>(watched)));
     if (line < 0)

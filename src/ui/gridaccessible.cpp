@@ -306,7 +306,7 @@ public:
             if (index.isValid() && index.row() >= topLeft.row() &&
                 index.row() <= bottomRight.row() && index.column() >= topLeft.column() &&
                 index.column() <= bottomRight.column())
-                touched.append({it.key(), cell});
+                touched.append({cell->childIndex(), cell});
         }
         for (const auto& [position, cell] : std::as_const(touched)) {
             const bool name = cell->nameChanged();
