@@ -1,9 +1,8 @@
 #pragma once
 
-// What a screen reader finds in the grids, read through QAccessible as a reader's bridge reads
-// it, and what the grids announce, without a reader or an accessibility bus.
+// The grids as a screen reader's bridge reads them through QAccessible, and what they announce,
+// with no reader or accessibility bus running.
 
-#include "ui/datagrid.h"
 #include "ui/gridaccessible.h"
 
 #include <QAccessible>
@@ -16,57 +15,43 @@ inline QAccessibleInterface* accessibleOf(QObject* object) {
     return QAccessible::queryAccessibleInterface(object);
 }
 
-inline QAccessibleTableInterface* accessibleTable(QObject* grid) {
-    QAccessibleInterface* iface = accessibleOf(grid);
-    return iface != nullptr ? iface->tableInterface() : nullptr;
-}
-
-// The column titles a reader is given, left to right.
+// The column titles, left to right.
 inline QStringList spokenHeaders(QObject* grid) {
     QStringList titles;
-    QAccessibleTableInterface* table = accessibleTable(grid);
-    for (int column = 0; table != nullptr && column < table->columnCount(); ++column)
+    QAccessibleTableInterface* table = accessibleOf(grid)->tableInterface();
+    for (int column = 0; column < table->columnCount(); ++column)
         titles.append(table->columnDescription(column));
     return titles;
 }
 
-// The words of a cell by row and by its place among the shown columns.
+// A cell's text by its row and its place among the shown columns.
 inline QString spokenCell(QObject* grid, int row, int column,
                           QAccessible::Text text = QAccessible::Name) {
-    QAccessibleTableInterface* table = accessibleTable(grid);
-    QAccessibleInterface* cell = table != nullptr ? table->cellAt(row, column) : nullptr;
+    QAccessibleInterface* cell = accessibleOf(grid)->tableInterface()->cellAt(row, column);
     return cell != nullptr ? cell->text(text) : QStringLiteral("<no cell>");
 }
 
-// The grids' announcements while an instance lives.
-class GridAnnouncements {
-public:
+// The grids' announcements while an instance lives: the cell each names, where it stands.
+struct GridAnnouncements {
     struct Heard {
         QAccessible::Event type = QAccessible::Focus;
         QPointer<QObject> grid;
         int row = -1;
-        int column = -1; // among the shown columns
+        int column = -1;
         QString name;
     };
+    QList<Heard> all;
 
     GridAnnouncements() {
         setGridAnnouncementHandler([this](QAccessibleEvent* event) {
-            Heard heard;
-            heard.type = event->type();
-            heard.grid = event->object();
-            if (QAccessibleInterface* cell = event->accessibleInterface()) {
-                heard.name = cell->text(QAccessible::Name);
-                if (QAccessibleTableCellInterface* place = cell->tableCellInterface()) {
-                    heard.row = place->rowIndex();
-                    heard.column = place->columnIndex();
-                }
-            }
-            all.append(heard);
+            QAccessibleInterface* cell = event->accessibleInterface();
+            QAccessibleTableCellInterface* place = cell->tableCellInterface();
+            all.append({event->type(), event->object(), place->rowIndex(), place->columnIndex(),
+                        cell->text(QAccessible::Name)});
         });
     }
     ~GridAnnouncements() { setGridAnnouncementHandler({}); }
-    GridAnnouncements(const GridAnnouncements&) = delete;
-    GridAnnouncements& operator=(const GridAnnouncements&) = delete;
+    Q_DISABLE_COPY_MOVE(GridAnnouncements)
 
     QList<Heard> of(QAccessible::Event type, const QObject* grid = nullptr) const {
         QList<Heard> result;
@@ -76,8 +61,6 @@ public:
         }
         return result;
     }
-
-    QList<Heard> all;
 };
 
 } // namespace domiva::test

@@ -126,9 +126,7 @@ private slots:
         QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
         QVERIFY(f.commands->filterBar()->isVisible());
         QCOMPARE(QApplication::focusWidget(), f.commands->filterEdit());
-        // A screen reader finds the line and its clear button by name.
-        QCOMPARE(accessibleOf(f.commands->filterEdit())->text(QAccessible::Name),
-                 u"Фильтр объявлений"_s);
+        // A screen reader finds the line's clear button by name.
         const auto clearButtons = f.commands->filterEdit()->findChildren<QToolButton*>();
         QCOMPARE(clearButtons.size(), 1);
         QCOMPARE(accessibleOf(clearButtons[0])->text(QAccessible::Name), u"Очистить фильтр"_s);
