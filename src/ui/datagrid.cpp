@@ -356,8 +356,8 @@ void DataGrid::selectionChanged(const QItemSelection& selected, const QItemSelec
 
 void DataGrid::focusInEvent(QFocusEvent* event) {
     QTableView::focusInEvent(event);
-    // After the focus event of the grid itself, which follows this one: a reader is left on
-    // the cell, not on the table.
+    // Qt announces the grid itself as focused when the focus arrives; the cell follows from
+    // the event loop, so a reader is left on the cell rather than on the table.
     QMetaObject::invokeMethod(this, &DataGrid::announceCurrent, Qt::QueuedConnection);
 }
 
