@@ -1,6 +1,10 @@
 #include "ui/datagrid.h"
 
+#include "ui/gridaccessible.h"
+#include "ui/griddelegates.h"
+
 #include <QAbstractItemModel>
+#include <QAccessible>
 #include <QCursor>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -29,6 +33,7 @@ int fieldColumn(const QAbstractItemModel* model, const QString& field) {
 }
 
 DataGrid::DataGrid(QWidget* parent) : QTableView(parent) {
+    installGridAccessibility();
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -103,6 +108,7 @@ void DataGrid::applyFields() {
         if (!shown[logical])
             header->setSectionHidden(logical, true);
     }
+    gridLayoutChanged(this);
 }
 
 void DataGrid::setGridLines(GridLines lines) {
@@ -269,6 +275,8 @@ bool DataGrid::viewportEvent(QEvent* event) {
 void DataGrid::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                            const QList<int>& roles) {
     QTableView::dataChanged(topLeft, bottomRight, roles);
+    // A listing read, a search's counts arrived: a reader hears the new words.
+    gridCellsChanged(this, topLeft, bottomRight);
     if (!roles.contains(Qt::ToolTipRole) || !m_toolTipIndex.isValid() ||
         m_toolTipIndex.row() < topLeft.row() || m_toolTipIndex.row() > bottomRight.row() ||
         m_toolTipIndex.column() < topLeft.column() ||
@@ -305,6 +313,63 @@ void DataGrid::placeCursor(int row) {
     selectionModel()->setCurrentIndex(model()->index(row, column),
                                       QItemSelectionModel::ClearAndSelect |
                                           QItemSelectionModel::Rows);
+}
+
+QString DataGrid::columnTitle(int logical) const {
+    const QString field =
+        model() == nullptr
+            ? QString()
+            : model()->headerData(logical, Qt::Horizontal, Qt::DisplayRole).toString();
+    return m_titles.value(field, field);
+}
+
+QString DataGrid::cellText(const QModelIndex& index) const {
+    if (!index.isValid())
+        return {};
+    if (const auto* delegate = qobject_cast<const GridDelegate*>(itemDelegateForIndex(index)))
+        return delegate->spokenText(index);
+    return index.data(Qt::DisplayRole).toString();
+}
+
+QString DataGrid::cellDescription(const QModelIndex& index) const {
+    if (!index.isValid())
+        return {};
+    if (const auto* delegate = qobject_cast<const GridDelegate*>(itemDelegateForIndex(index)))
+        return delegate->spokenDescription(index);
+    return index.data(Qt::ToolTipRole).toString();
+}
+
+// Qt's table view announces every change of the current cell as the focus, also when the
+// program moves the cursor of a grid the keyboard is not in (selecting a search moves the
+// listings' cursor, so does every keystroke in the filter line), and names the cell by the
+// model's columns, hidden ones included. The grid announces its cells itself, by the columns
+// it shows, and only while it has the focus.
+void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QAbstractItemView::currentChanged(current, previous);
+    announceCurrent();
+}
+
+void DataGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    // Without the table view's events, which name cells the way the grid's reader does not.
+    QAbstractItemView::selectionChanged(selected, deselected);
+}
+
+void DataGrid::focusInEvent(QFocusEvent* event) {
+    QTableView::focusInEvent(event);
+    // Qt announces the grid itself as focused when the focus arrives; the cell follows from
+    // the event loop, so a reader is left on the cell rather than on the table.
+    QMetaObject::invokeMethod(this, &DataGrid::announceCurrent, Qt::QueuedConnection);
+}
+
+void DataGrid::announceCurrent() {
+    if (!gridAnnouncementsWanted() || !hasFocus())
+        return;
+    const int child = gridChildIndex(this, currentIndex());
+    if (child < 0)
+        return;
+    QAccessibleEvent event(this, QAccessible::Focus);
+    event.setChild(child);
+    announceGrid(&event);
 }
 
 } // namespace domiva

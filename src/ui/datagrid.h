@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QTableView>
@@ -35,6 +36,9 @@ public:
     // columns are hidden. The layout is kept across model resets.
     void showFields(const QList<GridField>& fields);
     const QList<GridField>& shownFields() const { return m_fields; }
+    // The titles a screen reader speaks for the columns, by field; the grid draws no title
+    // row. A field without one is spoken by its name.
+    void setColumnTitles(const QHash<QString, QString>& titles) { m_titles = titles; }
 
     void setGridLines(GridLines lines);
     GridLines gridLines() const { return m_lines; }
@@ -54,6 +58,13 @@ public:
     // Moves the cursor to a row without any user action: no column-enter follows.
     void placeCursor(int row);
 
+    // What a screen reader is given of a column and of a cell: the column's title, the words
+    // of the cell's delegate (what the cell shows, in words where it only draws), and more
+    // about the cell (its tooltip, unless the delegate says otherwise).
+    QString columnTitle(int logical) const;
+    QString cellText(const QModelIndex& index) const;
+    QString cellDescription(const QModelIndex& index) const;
+
 signals:
     // The user entered another column: a left click on a cell outside the first shown column,
     // or Tab / Shift+Tab. The current row is already the clicked one when this is raised.
@@ -70,13 +81,21 @@ protected:
     bool viewportEvent(QEvent* event) override;
     void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                      const QList<int>& roles = QList<int>()) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
+    // Tells a screen reader that the focus is on the current cell, when the grid has it.
+    void announceCurrent();
+
     void applyFields();
     void updateRowHeight();
     void moveWithinRow(int step);
 
     QList<GridField> m_fields;
+    QHash<QString, QString> m_titles;
     GridLines m_lines = GridLines::None;
     QList<QMetaObject::Connection> m_modelConnections;
     // The cell a tooltip was last asked for: a model that has it only later says so by

@@ -1,7 +1,9 @@
 #include "ui/detailspanel.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPalette>
 
@@ -69,6 +71,11 @@ DetailsPanel::DetailsPanel(QWidget* parent) : QScrollArea(parent), m_rows(new QW
         value->setObjectName(QLatin1String(line.valueName));
         value->setTextFormat(Qt::PlainText);
         value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        // Focused by a click or from the panel, never by Tab.
+        value->setFocusPolicy(Qt::ClickFocus);
+        value->installEventFilter(this);
+        caption->setBuddy(value);
         this->*line.value = value;
     }
     lblOwntxt_obj->setWordWrap(true);
@@ -122,6 +129,35 @@ QSize DetailsPanel::rowsSize() const {
 QSize DetailsPanel::sizeHint() const {
     const int lineHeight = QFontMetrics(font()).height();
     return {valueLeft + commentsWidth + 8, lines.back().top + lineHeight + 8};
+}
+
+void DetailsPanel::focusInEvent(QFocusEvent* event) {
+    QScrollArea::focusInEvent(event);
+    // The panel itself holds no text: the focus goes on to the line it was last on.
+    const QList<QLabel*> values = valueLabels();
+    values[std::clamp(m_line, 0, int(values.size()) - 1)]->setFocus(event->reason());
+}
+
+bool DetailsPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::FocusIn && event->type() != QEvent::KeyPress)
+        return QScrollArea::eventFilter(watched, event);
+    const QList<QLabel*> values = valueLabels();
+    const int line = int(values.indexOf(qobject_cast<QLabel*>(watched)));
+    if (line < 0)
+        return QScrollArea::eventFilter(watched, event);
+    if (event->type() == QEvent::FocusIn) {
+        m_line = line;
+        ensureWidgetVisible(values[line]);
+    } else if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int step = key->key() == Qt::Key_Up ? -1 : (key->key() == Qt::Key_Down ? 1 : 0);
+        if (step != 0 && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            const int next = std::clamp(line + step, 0, int(values.size()) - 1);
+            values[next]->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
 }
 
 void DetailsPanel::changeEvent(QEvent* event) {

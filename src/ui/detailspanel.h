@@ -14,6 +14,9 @@ namespace domiva {
 // the feed. Ground and text are the palette's Base and Text: white and black on a light
 // palette, the scheme's own colours on a dark one. Where the panel is shorter or narrower than
 // its rows (a small screen), it scrolls; otherwise it shows no scroll bar.
+// The keyboard reaches it through the window (F6), not by Tab: the focus then stands on one
+// value at a time, Up and Down go from line to line, and each caption is the label of its value
+// for a screen reader. Values can be selected and copied.
 class DetailsPanel : public QScrollArea {
     Q_OBJECT
 
@@ -55,12 +58,16 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void placeLabels();
 
     QWidget* m_rows; // the scrolled content holding the labels; owned by the panel
     QList<QLabel*> m_captions;
+    // The line the focus was last on, where it comes back to.
+    int m_line = 0;
 };
 
 } // namespace domiva

@@ -82,6 +82,18 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->restore();
 }
 
+QString GridDelegate::spokenText(const QModelIndex& index) const {
+    if (!index.isValid())
+        return {};
+    QStyleOptionViewItem cell;
+    initStyleOption(&cell, index);
+    return cell.text;
+}
+
+QString GridDelegate::spokenDescription(const QModelIndex& index) const {
+    return index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
+}
+
 void GridDelegate::drawCell(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const {}
 
 bool GridDelegate::plainText(const QStyleOptionViewItem&, const QModelIndex&) const {
@@ -117,6 +129,12 @@ int QueriesDelegate::iconLeft(int left, int right, int iconWidth) {
     if (sum % 2 == 0)
         return half;
     return half % 2 == 0 ? half : half + 1;
+}
+
+QString QueriesDelegate::spokenText(const QModelIndex& index) const {
+    if (fieldName(index) == QLatin1String("updated"))
+        return isSet(index.data(Qt::EditRole)) ? QStringLiteral("есть новые") : QString();
+    return GridDelegate::spokenText(index);
 }
 
 bool QueriesDelegate::plainText(const QStyleOptionViewItem&, const QModelIndex& index) const {
@@ -156,6 +174,17 @@ void QueriesDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& op
 
 QString OffersDelegate::roomsText(const QString& rooms) {
     return rooms.size() > 2 ? rooms.left(1) : rooms;
+}
+
+QString OffersDelegate::spokenText(const QModelIndex& index) const {
+    const QString field = fieldName(index);
+    if (field == QLatin1String("unreaded"))
+        return isSet(index.data(Qt::EditRole)) ? QStringLiteral("непрочитано") : QString();
+    if (field == QLatin1String("room_obj")) {
+        const QVariant rooms = index.data(Qt::EditRole);
+        return rooms.isNull() ? QString() : roomsText(rooms.toString());
+    }
+    return GridDelegate::spokenText(index);
 }
 
 void OffersDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& option,

@@ -17,6 +17,12 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
 
+    // What a screen reader says of the cell: the text drawn in it, and in words what is only
+    // drawn (a bullet, an icon). Empty where the cell shows nothing.
+    virtual QString spokenText(const QModelIndex& index) const;
+    // What a reader may add about the cell: its tooltip.
+    virtual QString spokenDescription(const QModelIndex& index) const;
+
     // The field a cell belongs to: its column's horizontal header text.
     static QString fieldName(const QModelIndex& index);
     // The stored value of another field of the same row (QVariant() when the model has no
@@ -41,12 +47,15 @@ protected:
 };
 
 // dbgQueries: the envelope of `updated` on the grid's ground (Base, whether the row is selected
-// or not), and `qname` in bold while `unreaded`.
+// or not), and `qname` in bold while `unreaded`. A reader hears "есть новые" for the envelope of
+// new listings and the search's counts as the description of its name.
 class QueriesDelegate : public GridDelegate {
     Q_OBJECT
 
 public:
     using GridDelegate::GridDelegate;
+
+    QString spokenText(const QModelIndex& index) const override;
 
     // x of the icon in a cell from `left` to `right` (exclusive): centred, halves to even.
     static int iconLeft(int left, int right, int iconWidth);
@@ -57,12 +66,15 @@ protected:
     bool plainText(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
-// dbgOffers: the bullet of `unreaded` and the shortened `room_obj`.
+// dbgOffers: the bullet of `unreaded` and the shortened `room_obj`. A reader hears
+// "непрочитано" for the bullet.
 class OffersDelegate : public GridDelegate {
     Q_OBJECT
 
 public:
     using GridDelegate::GridDelegate;
+
+    QString spokenText(const QModelIndex& index) const override;
 
     // What the rooms cell shows of a stored rooms text: up to two characters whole, a longer
     // text only its first character.

@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QToolButton>
 
 #include <QScopedValueRollback>
 #include <QVBoxLayout>
@@ -112,10 +113,18 @@ ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(w
     m_filterBar->setObjectName(QStringLiteral("pnlFilter"));
     auto* barLayout = new QHBoxLayout(m_filterBar);
     barLayout->setContentsMargins(2, 2, 2, 2);
-    barLayout->addWidget(new QLabel(QStringLiteral("Фильтр:"), m_filterBar));
+    auto* filterCaption = new QLabel(QStringLiteral("Фильтр:"), m_filterBar);
+    barLayout->addWidget(filterCaption);
     m_filterEdit = new QLineEdit(m_filterBar);
     m_filterEdit->setObjectName(QStringLiteral("edtFilter"));
+    m_filterEdit->setAccessibleName(QStringLiteral("Фильтр объявлений"));
+    filterCaption->setBuddy(m_filterEdit);
     m_filterEdit->setClearButtonEnabled(true);
+    // The line's own clear button carries only an icon: a screen reader is given its words.
+    for (QToolButton* button : m_filterEdit->findChildren<QToolButton*>()) {
+        button->setAccessibleName(QStringLiteral("Очистить фильтр"));
+        button->setToolTip(QStringLiteral("Очистить фильтр"));
+    }
     m_filterEdit->installEventFilter(this);
     barLayout->addWidget(m_filterEdit, 1);
     m_filterBar->hide();

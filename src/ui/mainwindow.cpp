@@ -17,6 +17,7 @@
 #include "ui/listingcommands.h"
 #include "ui/messageboxes.h"
 #include "ui/newlistingssound.h"
+#include "ui/panecycle.h"
 #include "ui/screenplacement.h"
 #include "ui/setupdialog.h"
 #include "ui/trayicon.h"
@@ -132,6 +133,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     buildMenus();
     buildStatusBar();
     m_listingCommands = new ListingCommands(this);
+    // The keyboard's way between searches, listings and details (Tab stays inside a grid).
+    new PaneCycle(this, {{pnlLeft, dbgQueries}, {pnlTop, dbgOffers}, {pnlBottom, pnlBottom}});
     resize(outerWidth, outerHeight);
 
     m_tray = new TrayIcon(this);
@@ -214,12 +217,24 @@ void TfrmMain::buildLayout() {
     dbgQueries->setObjectName(QStringLiteral("dbgQueries"));
     dbgQueries->setItemDelegate(new QueriesDelegate(dbgQueries));
     dbgQueries->setGridLines(DataGrid::GridLines::None);
+    dbgQueries->setAccessibleName(QStringLiteral("Поиски"));
+    dbgQueries->setColumnTitles({{QStringLiteral("updated"), QStringLiteral("Обновлено")},
+                                 {QStringLiteral("qname"), QStringLiteral("Поиск")}});
     connect(dbgQueries, &DataGrid::colEnter, this, &TfrmMain::dbgQueriesColEnter);
 
     dbgOffers = new DataGrid;
     dbgOffers->setObjectName(QStringLiteral("dbgOffers"));
     dbgOffers->setItemDelegate(new OffersDelegate(dbgOffers));
     dbgOffers->setGridLines(DataGrid::GridLines::BetweenRows);
+    dbgOffers->setAccessibleName(QStringLiteral("Объявления"));
+    dbgOffers->setColumnTitles({{QStringLiteral("unreaded"), QStringLiteral("Непрочитано")},
+                                {QStringLiteral("room_obj"), QStringLiteral("Комнат")},
+                                {QStringLiteral("metro_obj"), QStringLiteral("Адрес")},
+                                {QStringLiteral("min_obj"), QStringLiteral("Трансп.")},
+                                {QStringLiteral("price_obj"), QStringLiteral("Цена")},
+                                {QStringLiteral("info_obj"), QStringLiteral("м/т")},
+                                {QStringLiteral("cont_obj"), QStringLiteral("Контакт")},
+                                {QStringLiteral("dt_obj"), QStringLiteral("Дата/время")}});
     connect(dbgOffers, &DataGrid::colEnter, this, &TfrmMain::dbgOffersColEnter);
 
     pnlBottom = new DetailsPanel;

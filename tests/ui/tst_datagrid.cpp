@@ -1,5 +1,6 @@
 // The listing grid: shown fields, the column-enter rule, rows and lines.
 
+#include "ui/accessibilitytestsupport.h"
 #include "ui/datagrid.h"
 #include "ui/griddelegates.h"
 #include "ui/gridtestmodels.h"
@@ -161,6 +162,15 @@ void TestDataGrid::showFieldsOrderAndWidths() {
     for (const QString& hidden : {QStringLiteral("id"), QStringLiteral("qid"),
                                   QStringLiteral("kitch_obj"), QStringLiteral("owntxt_obj")})
         QVERIFY(f.grid->isColumnHidden(f.column(hidden)));
+
+    // A screen reader finds the same columns in the same order, and the cells of a row in it.
+    QStringList names;
+    for (const GridField& field : offerLayout)
+        names.append(field.name);
+    QCOMPARE(test::spokenHeaders(f.grid), names);
+    QCOMPARE(test::spokenCell(f.grid, 3, 2), QStringLiteral("Улица 3"));
+    QCOMPARE(test::spokenCell(f.grid, 3, 4), QStringLiteral("30003"));
+    QCOMPARE(test::accessibleOf(f.grid)->childCount(), (offerRows + 1) * int(offerLayout.size()));
 }
 
 void TestDataGrid::showFieldsSurvivesReset() {
@@ -280,6 +290,7 @@ void TestDataGrid::columnEnter() {
             [&] { rowsSeen.append(f.grid->currentIndex().row()); });
     f.grid->setCurrentIndex(f.model->cell(startRow, startField));
     QVERIFY(rowsSeen.isEmpty());
+    test::GridAnnouncements heard;
 
     const QStringList words = action.split(QLatin1Char(' '));
     if (words[0] == QLatin1String("click") || words[0] == QLatin1String("rclick")) {
@@ -334,6 +345,15 @@ void TestDataGrid::columnEnter() {
     QCOMPARE(selected.size(), 1);
     QCOMPARE(selected.first().row(), current.row());
     QVERIFY(f.grid->hasFocus());
+    // A screen reader is told the focus is on the current cell, by its place on the screen.
+    QCoreApplication::processEvents();
+    const auto focus = heard.of(QAccessible::Focus, f.grid);
+    if (current != f.model->cell(startRow, startField))
+        QVERIFY(!focus.isEmpty());
+    if (!focus.isEmpty()) {
+        QCOMPARE(focus.last().row, current.row());
+        QCOMPARE(focus.last().column, int(f.grid->visibleColumns().indexOf(current.column())));
+    }
 }
 
 void TestDataGrid::tabStaysInGridAndRow() {

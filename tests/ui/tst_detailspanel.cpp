@@ -2,8 +2,12 @@
 
 #include "ui/detailspanel.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QFontInfo>
+#include <QHash>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 
 using namespace domiva;
@@ -70,6 +74,8 @@ private slots:
     void clearDetails();
     void fewerValues();
     void fontChangeKeepsRightEdge();
+    void readLineByLine_data();
+    void readLineByLine();
 };
 
 void TestDetailsPanel::panel_data() {
@@ -119,6 +125,11 @@ void TestDetailsPanel::captions() {
         QCOMPARE(caption->text(), QString::fromUtf8(lines[i].caption));
         QVERIFY(caption->font().bold());
         QCOMPARE(panel.findChild<QLabel*>(QString::fromUtf8(lines[i].captionName)), caption);
+        // A screen reader hears each value with its caption.
+        const auto labels = QAccessible::queryAccessibleInterface(panel.valueLabels()[i])
+                                ->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels[0].first->object(), caption);
     }
     checkGeometry(panel);
 }
@@ -223,6 +234,42 @@ void TestDetailsPanel::fontChangeKeepsRightEdge() {
     QVERIFY(panel->captionLabels()[9]->font().bold());
     QCOMPARE(QFontInfo(panel->captionLabels()[9]->font()).pixelSize(), 14);
     checkGeometry(*panel);
+}
+
+void TestDetailsPanel::readLineByLine_data() {
+    QTest::addColumn<QString>("keys"); // Down, Up, Tab; the focus away and back
+    QTest::addColumn<int>("line");     // -1: the focus left the panel
+    QTest::newRow("down") << "DD" << 2;
+    QTest::newRow("down and up") << "DDDU" << 2;
+    QTest::newRow("up at the top") << "U" << 0;
+    QTest::newRow("down at the bottom") << QString(15, u'D') << 11;
+    QTest::newRow("back to the line left") << "DDab" << 2;
+    QTest::newRow("tab leaves") << "DT" << -1;
+}
+
+void TestDetailsPanel::readLineByLine() {
+    QFETCH(QString, keys);
+    QFETCH(int, line);
+    QWidget window;
+    auto* panel = new DetailsPanel(&window);
+    auto* other = new QLineEdit(&window);
+    panel->showValues(sampleValues());
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    panel->setFocus();
+    const QHash<QChar, Qt::Key> press{
+        {u'D', Qt::Key_Down}, {u'U', Qt::Key_Up}, {u'T', Qt::Key_Tab}};
+    for (const QChar key : std::as_const(keys)) {
+        if (key == u'a' || key == u'b')
+            (key == u'a' ? static_cast<QWidget*>(other) : panel)->setFocus();
+        else
+            QTest::keyClick(QApplication::focusWidget(), press.value(key));
+    }
+    QWidget* focus = QApplication::focusWidget();
+    QCOMPARE(panel->isAncestorOf(focus), line >= 0);
+    if (line >= 0)
+        QCOMPARE(focus, panel->valueLabels()[line]);
 }
 
 QTEST_MAIN(TestDetailsPanel)

@@ -205,6 +205,9 @@ void TestGridDelegates::updatedCell() {
     const GridTestModel model = queries(updated, true);
     QueriesDelegate delegate;
     const QImage image = paintCell(delegate, model.cell(0, "updated"), selected);
+    // The envelope of new listings is only drawn: a screen reader is told in words.
+    QCOMPARE(delegate.spokenText(model.cell(0, "updated")),
+             icon == 5 ? QStringLiteral("есть новые") : QString());
     QVERIFY(untouchedOutside(image, cellRect));
 
     // x = (10 + 37 - 16) / 2 = 15.5, to even: 16; y = top.
@@ -275,6 +278,7 @@ void TestGridDelegates::offersUnreaded_data() {
     QTest::newRow("read selected") << QVariant(false) << true << false;
     QTest::newRow("null") << QVariant() << false << false;
     QTest::newRow("null selected") << QVariant() << true << false;
+    QTest::newRow("number 1 is unread") << QVariant(1) << false << true;
 }
 
 void TestGridDelegates::offersUnreaded() {
@@ -283,6 +287,8 @@ void TestGridDelegates::offersUnreaded() {
     QFETCH(bool, bullet);
     const GridTestModel model = offers({{"id", "a1"}, {"unreaded", unreaded}});
     OffersDelegate delegate;
+    QCOMPARE(delegate.spokenText(model.cell(0, "unreaded")),
+             bullet ? QStringLiteral("непрочитано") : QString());
     const QRect rect(10, 5, 14, 17);
     const QImage image = paintCell(delegate, model.cell(0, "unreaded"), selected, rect);
     QVERIFY(untouchedOutside(image, rect));
@@ -349,6 +355,8 @@ void TestGridDelegates::roomsCell() {
     const QColor color = selected ? highlightedText : text;
     QCOMPARE(image, expectedCell(background, shown, gridFont(), color, rect));
     QCOMPARE(inkPixels(image, rect, background) > 0, !shown.isEmpty());
+    // A screen reader gets what is seen.
+    QCOMPARE(delegate.spokenText(model.cell(0, "room_obj")), shown);
 }
 
 void TestGridDelegates::plainColumns() {
@@ -379,6 +387,7 @@ void TestGridDelegates::dateShowsDisplayText() {
     const QRect rect(5, 5, 50, 17);
     QCOMPARE(paintCell(delegate, model.cell(0, "dt_obj"), false, rect),
              expectedCell(base, QStringLiteral("15.03.2023 12:00:00"), gridFont(), text, rect));
+    QCOMPARE(delegate.spokenText(model.cell(0, "dt_obj")), QStringLiteral("15.03.2023 12:00:00"));
 }
 
 void TestGridDelegates::textStaysInsideCell() {

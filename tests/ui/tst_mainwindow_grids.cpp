@@ -4,10 +4,13 @@
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
 #include "store/tablemodel.h"
+#include "ui/accessibilitytestsupport.h"
 #include "ui/datagrid.h"
 #include "ui/detailspanel.h"
+#include "ui/listingcommands.h"
 #include "ui/tst_mainwindow_support.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QSignalSpy>
@@ -94,6 +97,23 @@ private slots:
         // The queries grid's cursor is on its first row, without any selection step.
         QCOMPARE(f.window->dbgQueries->currentIndex().row(), 0);
         QCOMPARE(f.queriesEntered.count(), 0);
+
+        // A screen reader finds both grids by name and their shown columns by title, and hears
+        // what the envelope and the bold name only show.
+        QCOMPARE(accessibleOf(f.window->dbgQueries)->text(QAccessible::Name),
+                 QStringLiteral("Поиски"));
+        QCOMPARE(accessibleOf(f.window->dbgOffers)->text(QAccessible::Name),
+                 QStringLiteral("Объявления"));
+        QCOMPARE(spokenHeaders(f.window->dbgQueries),
+                 QStringLiteral("Обновлено Поиск").split(u' '));
+        QCOMPARE(spokenHeaders(f.window->dbgOffers),
+                 QStringLiteral("Непрочитано Комнат Адрес Трансп. Цена м/т Контакт Дата/время")
+                     .split(u' '));
+        QCOMPARE(spokenCell(f.window->dbgQueries, 0, 0), QStringLiteral("есть новые"));
+        QCOMPARE(spokenCell(f.window->dbgQueries, 0, 1), QStringLiteral("Однушки у метро"));
+        // The counts come from the data thread once asked for.
+        QTRY_COMPARE(spokenCell(f.window->dbgQueries, 0, 1, QAccessible::Description),
+                     QStringLiteral("Непрочитанных: 2 из 3"));
     }
 
     void columnEnterRule() {
@@ -102,6 +122,7 @@ private slots:
         DataGrid* queries = f.window->dbgQueries;
         OffersModel* offers = f.window->offersModel();
 
+        GridAnnouncements heard;
         // A click in the first column only moves the cursor.
         f.click(queries, 1, QStringLiteral("updated"));
         QCOMPARE(queries->currentIndex().row(), 1);
@@ -119,6 +140,13 @@ private slots:
         // Selecting a search opens no listing.
         QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers WHERE unreaded=0")),
                  QStringLiteral("1"));
+        // The listings' cursor moved, but the keyboard stayed in the searches: a screen reader
+        // is told of the search clicked, and of no cell of the listings.
+        const auto focus = heard.of(QAccessible::Focus);
+        QVERIFY(!focus.isEmpty());
+        QCOMPARE(focus.last().grid, queries);
+        QCOMPARE(focus.last().name, QStringLiteral("Однушки у метро"));
+        QVERIFY(heard.of(QAccessible::Focus, f.window->dbgOffers).isEmpty());
 
         // Arrow keys move without selecting.
         queries->setFocus();
@@ -211,8 +239,16 @@ private slots:
         QCOMPARE(f.value(queries, 10, QStringLiteral("updated")), QVariant(false));
         QCOMPARE(f.value(queries, 10, QStringLiteral("unreaded")), QVariant(true));
 
-        // An unread one loses its bullet at once.
+        // An unread one loses its bullet at once, and a screen reader that read the bullet's
+        // words is told they are gone.
+        QCOMPARE(spokenCell(grid, 0, 0), QStringLiteral("непрочитано"));
+        GridAnnouncements heard;
         select(0);
+        QCOMPARE(spokenCell(grid, 0, 0), QString());
+        const auto renamed = heard.of(QAccessible::NameChanged, grid);
+        QCOMPARE(renamed.size(), 1);
+        QCOMPARE(renamed[0].row, 0);
+        QCOMPARE(renamed[0].column, 0);
         QCOMPARE(f.window->pnlBottom->lblDt_obj->text(), dateTimeDisplayText(at(2024, 3, 3, 9, 5)));
         QCOMPARE(f.stored(QStringLiteral("SELECT unreaded FROM Offers WHERE id='a3'")),
                  QStringLiteral("0"));
@@ -322,6 +358,42 @@ private slots:
             QVariant(false));
         QVERIFY(f.recorded.boxes.shown.isEmpty());
         QCOMPARE(f.sandbox.logMessages().filter(QStringLiteral("locked")), QStringList());
+    }
+
+    void paneKeys_data() {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("back");
+        QTest::addColumn<QString>("to");
+        QTest::newRow("searches, F6") << "dbgQueries" << false << "dbgOffers";
+        QTest::newRow("listings, F6") << "dbgOffers" << false << "pnlBottom";
+        QTest::newRow("details, F6") << "pnlBottom" << false << "dbgQueries";
+        QTest::newRow("searches, Shift+F6") << "dbgQueries" << true << "pnlBottom";
+        // The filter line belongs to the listings.
+        QTest::newRow("filter line, F6") << "edtFilter" << false << "pnlBottom";
+        QTest::newRow("filter line, Shift+F6") << "edtFilter" << true << "dbgQueries";
+    }
+    void paneKeys() {
+        QFETCH(QString, from);
+        QFETCH(bool, back);
+        QFETCH(QString, to);
+        Fixture f;
+        QVERIFY(f.show());
+        f.click(f.window->dbgQueries, 0, QStringLiteral("qname"));
+        if (from == QStringLiteral("edtFilter"))
+            f.window->listingCommands()->openFilter();
+        else
+            f.window->findChild<QWidget*>(from)->setFocus();
+        GridAnnouncements heard;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6,
+                        back ? Qt::ShiftModifier : Qt::NoModifier);
+        QWidget* focus = QApplication::focusWidget();
+        auto* target = f.window->findChild<QWidget*>(to);
+        QVERIFY(focus == target || target->isAncestorOf(focus));
+        if (auto* grid = qobject_cast<DataGrid*>(target)) {
+            // A screen reader is taken to the row the grid's cursor is on.
+            QTRY_VERIFY(!heard.of(QAccessible::Focus, grid).isEmpty());
+            QCOMPARE(heard.of(QAccessible::Focus, grid).last().row, grid->currentIndex().row());
+        }
     }
 
     void failedSearchSelectionClosesTheListings() {

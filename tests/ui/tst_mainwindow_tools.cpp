@@ -3,6 +3,7 @@
 
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
+#include "ui/accessibilitytestsupport.h"
 #include "ui/datagrid.h"
 #include "ui/detailspanel.h"
 #include "ui/listingcommands.h"
@@ -13,6 +14,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QToolButton>
 
 using namespace domiva;
 using namespace domiva::test;
@@ -123,6 +125,11 @@ private slots:
         QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
         QVERIFY(f.commands->filterBar()->isVisible());
         QCOMPARE(QApplication::focusWidget(), f.commands->filterEdit());
+        // A screen reader finds the line's clear button by name.
+        const auto clearButtons = f.commands->filterEdit()->findChildren<QToolButton*>();
+        QCOMPARE(clearButtons.size(), 1);
+        QCOMPARE(accessibleOf(clearButtons[0])->text(QAccessible::Name), u"Очистить фильтр"_s);
+        GridAnnouncements heard;
         // Further keystrokes start a running filter over.
         f.type(f.commands->filterEdit(), u"с"_s);
         f.commands->applyFilter();
@@ -130,6 +137,10 @@ private slots:
         f.type(f.commands->filterEdit(), u"окол"_s);
         QTRY_VERIFY(!offers->filterScanning());
         QCOMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a1"_s}));
+        // The listings' cursor followed the filter, the keyboard stayed in the line: a screen
+        // reader is not taken away from it.
+        QCOMPARE(QApplication::focusWidget(), f.commands->filterEdit());
+        QVERIFY(heard.of(QAccessible::Focus).isEmpty());
         // Clicking a filtered row opens that listing.
         f.click(f.window->dbgOffers, 1, u"metro_obj"_s);
         QCOMPARE(f.window->pnlBottom->lblMetro_obj->text(),
@@ -138,12 +149,18 @@ private slots:
         // Read anew, the cursor goes back to it once the filter finds it again.
         offers->refresh();
         QTRY_COMPARE(f.window->dbgOffers->currentIndex().row(), 1);
-        // Escape clears it, and the cursor stays on the listing.
+        // Escape clears it, and the cursor stays on the listing, where a screen reader is
+        // taken back to.
+        f.commands->filterEdit()->setFocus();
+        heard.all.clear();
         QTest::keyClick(f.commands->filterEdit(), Qt::Key_Escape);
         QVERIFY(!f.commands->filterBar()->isVisible());
         QVERIFY(listingsRead(*f.window));
         QCOMPARE(f.offerKeys(), (QStringList{u"a3"_s, u"a2"_s, u"a1"_s}));
         QCOMPARE(f.window->dbgOffers->currentIndex().row(), 2);
+        QTRY_VERIFY(!heard.of(QAccessible::Focus).isEmpty());
+        QCOMPARE(heard.of(QAccessible::Focus).last().grid, f.window->dbgOffers);
+        QCOMPARE(heard.of(QAccessible::Focus).last().row, 2);
         // Also from the listings it narrowed.
         f.commands->openFilter();
         f.type(f.commands->filterEdit(), u"сокол"_s);
