@@ -61,7 +61,9 @@ void writeLog(const QString& logPath, const QString& message, bool reset, const 
         QFile::remove(logPath);
     QFile file(logPath);
     if (!file.exists()) {
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        // Made for the user's eyes only: the log names the searches and the server's answers.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append,
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             throw Error(file.errorString());
         file.close();
     }

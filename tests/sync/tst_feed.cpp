@@ -4,15 +4,22 @@
 #include "sync/feedfile.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
+#include <sys/stat.h>
 #include <variant>
 
 using namespace domiva;
 
 namespace {
+
+int modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
 
 template <class... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
 template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
@@ -77,6 +84,8 @@ private slots:
     void wholeFeed();
     void feedFileLineEnds_data();
     void feedFileLineEnds();
+    void feedFileIsPrivate_data();
+    void feedFileIsPrivate();
 };
 
 void TestFeed::decodeLines_data() {
@@ -395,6 +404,43 @@ void TestFeed::feedFileLineEnds() {
         QIODevice& written = writer.finish();
         QCOMPARE(writer.bodySize(), body.size());
         QCOMPARE(written.readAll(), stored);
+        QCOMPARE(modeOf(path), 0600);
+    }
+}
+
+// A link planted under the feed file's name, or a file others may read, lends the server's
+// answer to nobody.
+void TestFeed::feedFileIsPrivate_data() {
+    QTest::addColumn<bool>("link");
+    QTest::newRow("symbolic link to another file") << true;
+    QTest::newRow("file readable by everyone") << false;
+}
+
+void TestFeed::feedFileIsPrivate() {
+    QFETCH(bool, link);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("quInet.txt"));
+    const QString other = dir.filePath(QStringLiteral("other.txt"));
+    QFile planted(link ? other : path);
+    QVERIFY(planted.open(QIODevice::WriteOnly));
+    QCOMPARE(planted.write("theirs"), 6);
+    planted.close();
+    QVERIFY(planted.setPermissions(planted.permissions() | QFileDevice::ReadOther));
+    if (link)
+        QVERIFY(QFile::link(other, path));
+
+    FeedFileWriter writer(path, true);
+    QCOMPARE(writer.write("R#1#a", 5), !link);
+    if (link) {
+        QVERIFY_THROWS_EXCEPTION(Error, writer.finish());
+        QVERIFY2(writer.error().startsWith(path), qPrintable(writer.error()));
+        QVERIFY(QFileInfo(path).isSymLink());
+        QFile kept(other);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("theirs"));
+    } else {
+        QCOMPARE(writer.finish().readAll(), QByteArray("R#1#a\r\n"));
+        QCOMPARE(modeOf(path), 0600);
     }
 }
 
