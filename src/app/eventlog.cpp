@@ -42,6 +42,17 @@ QString logTimestamp(const QDateTime& when) {
     return text;
 }
 
+QString printableText(QStringView text) {
+    QString result = text.toString();
+    for (QChar& c : result) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            c = QChar::ReplacementCharacter;
+    }
+    return result;
+}
+
 namespace {
 
 // A message may carry line breaks of any kind (an engine's or a server's text); each one

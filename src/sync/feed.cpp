@@ -1,6 +1,7 @@
 #include "sync/feed.h"
 
 #include "app/error.h"
+#include "app/eventlog.h"
 
 #include <QFileDevice>
 #include <QStringDecoder>
@@ -33,12 +34,13 @@ template <class Visit> void forEachField(QStringView line, Visit field) {
     }
 }
 
-// Feed lines can be long; the log gets enough of one to find it.
+// Feed lines can be long; the log gets enough of one to find it, and nothing of it that
+// could pass for a line of its own.
 QString quoted(const QString& text) {
     constexpr qsizetype maxShown = 200;
     if (text.size() <= maxShown)
-        return u'"' + text + u'"';
-    return u'"' + text.left(maxShown) + QStringLiteral("\"…");
+        return u'"' + printableText(text) + u'"';
+    return u'"' + printableText(QStringView(text).left(maxShown)) + QStringLiteral("\"…");
 }
 
 // The id goes into the Queries table's integer key: a plain decimal number or nothing.

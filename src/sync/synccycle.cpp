@@ -163,6 +163,8 @@ void SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTr
                      &feedFile, m_ctx.service->caFile);
         if (!result.httpFailure.isEmpty())
             throw Error(result.httpFailure);
+        if (!result.setupFailure.isEmpty())
+            throw Error(result.setupFailure);
         if (!result.limitFailure.isEmpty())
             throw Error(result.limitFailure);
         // Why the service could not be trusted is worth more than an empty answer.
@@ -242,7 +244,8 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                             // A listing already stored would write nothing: no search needed.
                             if (m_db->offerExists(r.id.toString()))
                                 return;
-                            throw Error(QStringLiteral("Объявление \"%1\" без запроса").arg(r.id));
+                            throw Error(QStringLiteral("Объявление \"%1\" без запроса")
+                                            .arg(printableText(r.id)));
                         }
                         const double date = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
                         if (m_db->insertOffer(r.id, *currentQuery, r.fields, date)) {

@@ -4,6 +4,7 @@
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"
 #include "support/netutil.h"
+#include "support/rawanswer.h"
 #include "support/testpki.h"
 #include "sync/refreshtimer.h"
 #include "sync/synccycle.h"
@@ -328,7 +329,8 @@ private slots:
     void failures_data() {
         QTest::addColumn<bool>("systemTransport");
         // 0 down, 1 status 500, 2 empty body, 3 stalled, 4 big; over https: 5 another CA,
-        // 6 another host name, 7 a plain-HTTP server, 8 no CA file; 9 an unknown scheme
+        // 6 another host name, 7 a plain-HTTP server, 8 no CA file; 9 an unknown scheme;
+        // 10 a 307 and 11 a 302 to another host; 12 control characters in the reason phrase
         QTest::addColumn<int>("what");
         QTest::addColumn<QString>("panel0");
         QTest::addColumn<QString>("logged");
@@ -358,6 +360,18 @@ private slots:
             QTest::addRow("system: %s", name) << true << what << dl << logged;
             QTest::addRow("component: %s", name) << false << what << dl << logged;
         }
+        QTest::newRow("system: 307 to another host")
+            << true << 10 << dl << "HTTP 307: redirect to localhost:";
+        QTest::newRow("component: 307 to another host")
+            << false << 10 << dl << "HTTP 307 Temporary Redirect: redirect to localhost:";
+        QTest::newRow("system: 302 to another host")
+            << true << 11 << dl << "HTTP 302: redirect to localhost:";
+        QTest::newRow("component: 302 to another host")
+            << false << 11 << dl << "HTTP 302 Found: redirect to localhost:";
+        QTest::newRow("system: control characters in the reason") << true << 12 << dl << "HTTP 500";
+        QTest::newRow("component: control characters in the reason")
+            << false << 12 << dl
+            << QStringLiteral("HTTP 500 Oops\ufffd01.01.2026 10:00:00: Start\ufffd[2J\ufffd.");
     }
     void failures() {
         QFETCH(bool, systemTransport);
@@ -367,6 +381,12 @@ private slots:
         m_settings.proxyFromIE = systemTransport;
         m_settings.refreshTime = 42;
         HttpServer::Response answer;
+        // Where a redirect would lead: a service that would hand out a feed of its own.
+        FakeService other;
+        other.setDefaultAnswer(ok("R#2#theirs\r\n"));
+        // A lone CR (a line feed would end the status line), ESC and a C1 control.
+        test::RawAnswerServer raw("HTTP/1.1 500 Oops\r01.01.2026 10:00:00: Start\x1b[2J\x85.\r\n"
+                                  "Content-Length: 7\r\nConnection: close\r\n\r\nR#1#x\r\n");
         switch (what) {
         case 0:
             m_serviceConfig.host = QStringLiteral("127.0.0.1:%1").arg(test::closedPort());
@@ -397,14 +417,26 @@ private slots:
         case 9:
             m_serviceConfig.host = (what == 7 ? "https://" : "ftp://") + m_service->hostAndPort();
             break;
+        case 10:
+        case 11:
+            answer.status = what == 10 ? 307 : 302;
+            answer.headers.append(
+                {"Location",
+                 QStringLiteral("http://localhost:%1/steal").arg(other.port()).toUtf8()});
+            break;
+        case 12:
+            m_serviceConfig.host = QStringLiteral("127.0.0.1:%1").arg(raw.port());
+            break;
         }
         // A feed that would be stored had it come through.
         if (what >= 5)
             answer.body = "R#1#x\r\n";
         m_service->setDefaultAnswer(answer);
         run();
-        if (what >= 5)
+        if (what >= 5 && what <= 9)
             QCOMPARE(m_service->requestCount(), 0);
+        QCOMPARE(other.requestCount(), 0);
+        QCOMPARE(raw.requestCount(), what == 12 ? 1 : 0);
         QCOMPARE(m_host.panel0.last(), panel0);
         const QStringList log = logLines();
         if (panel0 == QStringLiteral("...")) {
