@@ -111,13 +111,28 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         failureText = QString::fromUtf16(kParseFailed);
         m_host.setStatusText(0, QString::fromUtf16(kStageParsing));
         m_host.suspendGrids();
+        // One line for the sync, however many records were too long, whatever came after.
+        const auto logSkipped = [&] {
+            if (lines.skippedLines() > 0)
+                writeLog(m_ctx.logPath,
+                         QStringLiteral("Пропущено записей длиннее %1 MiB: %2")
+                             .arg(lines.maxLineBytes() >> 20)
+                             .arg(lines.skippedLines()),
+                         false);
+        };
         try {
             applyLines(lines);
         } catch (...) {
             m_host.resumeGrids();
+            try {
+                logSkipped();
+            } catch (const Error&) {
+                // What ended the cycle is the failure to report.
+            }
             throw;
         }
         m_host.resumeGrids();
+        logSkipped();
         m_host.setStatusText(0, QString::fromUtf16(kStageDone));
     } catch (const FeedReadError& e) {
         // The feed file failed while it was read: a download failure, whatever stage it is.

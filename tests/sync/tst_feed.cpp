@@ -113,6 +113,15 @@ void TestFeed::decodeLines_data() {
                               << QStringList{"R#5#Квартиры", "D#1#ёЁ"};
     QTest::newRow("quotes verbatim")
         << QByteArray("R#5#\"q\"\r\nD#\"77\"") << QStringList{"R#5#\"q\"", "D#\"77\""};
+    // A record longer than the limit is skipped whole, its line end with it.
+    const QByteArray longest(maxFeedLineBytes, 'x');
+    QTest::newRow("record at the limit kept")
+        << QByteArray("a\r\n" + longest + "\r\nb") << QStringList{"a", longest, "b"};
+    QTest::newRow("record over the limit skipped")
+        << QByteArray("R#5#a\r\nD#" + QByteArray(2 * maxFeedLineBytes, 'x') + "\r\nD#2\r\n")
+        << QStringList{"R#5#a", "D#2"};
+    QTest::newRow("first and last records over the limit")
+        << QByteArray(longest + "y\nb\r" + longest + "z") << QStringList{"b"};
 }
 
 void TestFeed::decodeLines() {

@@ -288,6 +288,26 @@ private slots:
         QCOMPARE(count("SELECT unreaded FROM Queries WHERE id=5"), 0);
     }
 
+    void overlongRecordIsSkipped_data() {
+        QTest::addColumn<bool>("systemTransport");
+        QTest::newRow("system") << true;
+        QTest::newRow("component") << false;
+    }
+    // A 2 MiB record between good ones: they are stored, it is not, and one line says so.
+    void overlongRecordIsSkipped() {
+        QFETCH(bool, systemTransport);
+        m_settings.proxyFromIE = systemTransport;
+        m_service->setDefaultAnswer(ok("R#5#a\r\nD#1\r\nD#huge#" + QByteArray(2 << 20, 'x') +
+                                       "\r\nD#2\r\nD#big#" + QByteArray(1 << 20, 'y') + "\r\n"));
+        run();
+        QCOMPARE(m_host.panel0.last(), QStringLiteral("..."));
+        QCOMPARE(value("SELECT group_concat(id) FROM (SELECT id FROM Offers ORDER BY id)"),
+                 QVariant(QStringLiteral("1,2")));
+        QCOMPARE(logLines().size(), 1);
+        QVERIFY2(logLines().last().endsWith(QStringLiteral(": Пропущено записей длиннее 1 MiB: 2")),
+                 qPrintable(logLines().last()));
+    }
+
     void removalFollowedByOffers() {
         m_service->setDefaultAnswer(ok("R#5#x\r\nD#1\r\nQ#5\r\nD#2\r\nR#6#y\r\nD#3\r\nQ#6\r\n"));
         // Another file put under the feed's name once the feed is written is not what is read.
