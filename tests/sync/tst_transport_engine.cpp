@@ -38,6 +38,7 @@ private slots:
     void initTestCase();
 
     void runDeliversStatusReasonAndBody();
+    void refusedOptionThrows();
     void startThenFinishedSignal();
     void abortEndsRunningTransfer();
     void destroyedWhileRunning();
@@ -73,6 +74,22 @@ void TestTransportEngine::runDeliversStatusReasonAndBody() {
     QCOMPARE(transfer.reasonPhrase(), QByteArray("Gone"));
     QCOMPARE(transfer.body(), QByteArray("no\0more", 7));
     QVERIFY(transfer.errorText().isEmpty());
+}
+
+// An option libcurl refuses (here a protocol it does not know, as an older libcurl refuses
+// the option itself) stops the request before anything is sent.
+void TestTransportEngine::refusedOptionThrows() {
+    CurlTransfer transfer;
+    setUp(transfer, m_service->url("/x"));
+    const qsizetype before = m_service->requestCount();
+    try {
+        transfer.setOption(CURLOPT_PROTOCOLS_STR, "http,nosuchprotocol");
+        QFAIL("the option was taken");
+    } catch (const Error& e) {
+        QVERIFY2(e.message().contains(QStringLiteral("CURLOPT_PROTOCOLS_STR")),
+                 qPrintable(e.message()));
+    }
+    QCOMPARE(m_service->requestCount(), before);
 }
 
 void TestTransportEngine::startThenFinishedSignal() {
