@@ -35,11 +35,43 @@ QString damagedFileName(const QString& dbPath, const QDateTime& when) {
     return dbPath + QStringLiteral(".damaged-") + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
 }
 
+namespace {
+
+struct DamagedFile {
+    int number; // the order they were set aside in; 1 for a name without one
+    QString stamp;
+    QString path;
+};
+
+// The damaged files beside dbPath, the last one set aside first. The order is that of their
+// numbers, never of their times: a clock set back, or another time zone, would otherwise make
+// the file just set aside the oldest.
+std::vector<DamagedFile> findDamagedFiles(const QString& dbPath) {
+    const QFileInfo db(dbPath);
+    const QRegularExpression pattern = damagedNamePattern(db.fileName());
+    std::vector<DamagedFile> found;
+    const QDir dir = db.absoluteDir();
+    for (const QString& name : dir.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (match.hasMatch())
+            found.push_back({match.captured(2).isEmpty() ? 1 : match.captured(2).toInt(),
+                             match.captured(1), dir.filePath(name)});
+    }
+    std::sort(found.begin(), found.end(), [](const DamagedFile& a, const DamagedFile& b) {
+        return std::tie(a.number, a.stamp) > std::tie(b.number, b.stamp);
+    });
+    return found;
+}
+
+} // namespace
+
 QString setDamagedFileAside(const QString& dbPath, const QDateTime& when) {
-    const QString base = damagedFileName(dbPath, when);
-    QString target = base;
-    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
-        target = base + QLatin1Char('-') + QString::number(n);
+    const std::vector<DamagedFile> earlier = findDamagedFiles(dbPath);
+    int number = earlier.empty() ? 1 : earlier.front().number + 1;
+    const QString base = damagedFileName(dbPath, when) + QLatin1Char('-');
+    QString target = base + QString::number(number);
+    while (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+        target = base + QString::number(++number);
     QFile db(dbPath);
     if (!db.rename(target))
         throw Error(dbPath + QStringLiteral(": ") + db.errorString());
@@ -54,27 +86,8 @@ QString setDamagedFileAside(const QString& dbPath, const QDateTime& when) {
 }
 
 QStringList damagedFiles(const QString& dbPath) {
-    const QFileInfo db(dbPath);
-    const QRegularExpression pattern = damagedNamePattern(db.fileName());
-    struct Found {
-        QString stamp;
-        int number;
-        QString path;
-    };
-    std::vector<Found> found;
-    const QDir dir = db.absoluteDir();
-    for (const QString& name : dir.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
-        const QRegularExpressionMatch match = pattern.match(name);
-        if (match.hasMatch())
-            found.push_back({match.captured(1),
-                             match.captured(2).isEmpty() ? 1 : match.captured(2).toInt(),
-                             dir.filePath(name)});
-    }
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return std::tie(a.stamp, a.number) > std::tie(b.stamp, b.number);
-    });
     QStringList paths;
-    for (const Found& f : found)
+    for (const DamagedFile& f : findDamagedFiles(dbPath))
         paths.append(f.path);
     return paths;
 }

@@ -21,15 +21,17 @@ inline constexpr int keptDamagedFiles = 3;
 // The name a damaged dbPath is set aside under: "<dbPath>.damaged-YYYYMMDD-HHMMSS".
 QString damagedFileName(const QString& dbPath, const QDateTime& when);
 
-// Renames dbPath and its "-wal" and "-shm" to damagedFileName(dbPath, when) plus the same
-// suffixes (with "-2", "-3", ... after the time when that name is taken). Returns the new name
-// of dbPath. Nothing is ever deleted here. Throws domiva::Error when dbPath cannot be moved.
+// Renames dbPath and its "-wal" and "-shm" to damagedFileName(dbPath, when) + "-N" plus the
+// same suffixes, N one above the number of the last damaged file set aside (1 for the first).
+// The time is for the reader; the number orders them. Returns the new name of dbPath. Nothing
+// is ever deleted here. Throws domiva::Error when dbPath cannot be moved.
 QString setDamagedFileAside(const QString& dbPath, const QDateTime& when);
 
-// The damaged files set aside beside dbPath, newest first.
+// The damaged files set aside beside dbPath, the last one set aside first: by their numbers,
+// whatever their times say.
 QStringList damagedFiles(const QString& dbPath);
 
-// Removes all but the `keep` newest damaged files beside dbPath, with their journals.
+// Removes all but the `keep` last damaged files beside dbPath, with their journals.
 void pruneDamagedFiles(const QString& dbPath, int keep = keptDamagedFiles);
 
 // Marks read those listings of db that the damaged file at damagedPath holds as read, and

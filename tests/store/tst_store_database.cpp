@@ -239,12 +239,31 @@ private slots:
     void damagedFileIsSetAside_data() {
         QTest::addColumn<QString>("table");
         QTest::addColumn<int>("carried");
-        QTest::newRow("page of Offers") << "Offers" << 0;
-        QTest::newRow("page of Queries") << "Queries" << 1;
+        // Damaged files already there, and the names kept after the one set aside now.
+        QTest::addColumn<QStringList>("earlier");
+        QTest::addColumn<QStringList>("keptEarlier");
+        // The name of the one set aside now: numbered one above the last.
+        QTest::addColumn<QString>("keptName");
+        const QStringList past{"20200101-000000", "20210101-000000", "20220101-000000"};
+        QTest::newRow("page of Offers")
+            << "Offers" << 0 << past << QStringList{"20220101-000000", "20210101-000000"}
+            << "20261208-072222-2";
+        QTest::newRow("page of Queries")
+            << "Queries" << 1 << past << QStringList{"20220101-000000", "20210101-000000"}
+            << "20261208-072222-2";
+        // After the clock was set back (or the time zone moved), the earlier copies' names sort
+        // after the new one's: their numbers still say which came last.
+        QTest::newRow("earlier copies named later")
+            << "Offers" << 0
+            << QStringList{"20270101-000000-1", "20280101-000000-2", "20261208-090000-3"}
+            << QStringList{"20261208-090000-3", "20280101-000000-2"} << "20261208-072222-4";
     }
     void damagedFileIsSetAside() {
         QFETCH(QString, table);
         QFETCH(int, carried);
+        QFETCH(QStringList, earlier);
+        QFETCH(QStringList, keptEarlier);
+        QFETCH(QString, keptName);
         {
             auto db = freshDatabase();
             db->insertQuery(1, QStringLiteral("one"));
@@ -252,16 +271,18 @@ private slots:
             db->markOfferRead(QStringLiteral("a"), 1);
         }
         overwriteTablePage(m_path, table);
-        for (const char* old : {"20200101-000000", "20210101-000000", "20220101-000000"})
-            QFile(m_path + QStringLiteral(".damaged-") + QLatin1String(old)).open(QFile::WriteOnly);
+        const QString prefix = m_path + QStringLiteral(".damaged-");
+        for (const QString& old : earlier)
+            QFile(prefix + old).open(QFile::WriteOnly);
         QFile(m_path + QStringLiteral("-shm")).open(QFile::WriteOnly);
         DamageRecovery recovery;
         QCOMPARE(recovery.notice(), DamageRecovery::Action::Recover);
         const QString kept = recovery.rebuild(m_path, QDateTime(QDate(2026, 12, 8), {7, 22, 22}));
-        const QString older = m_path + QStringLiteral(".damaged-20%1-000000");
-        QCOMPARE(damagedFiles(m_path),
-                 (QStringList{m_path + QStringLiteral(".damaged-20261208-072222"),
-                              older.arg(220101), older.arg(210101)}));
+        QCOMPARE(kept, prefix + keptName);
+        QStringList expected{kept};
+        for (const QString& old : keptEarlier)
+            expected.append(prefix + old);
+        QCOMPARE(damagedFiles(m_path), expected);
         QVERIFY(QFile::exists(kept + QStringLiteral("-shm")));
         auto fresh = openDatabase(m_path);
         fresh->insertQuery(1, QStringLiteral("one"));
