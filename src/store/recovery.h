@@ -57,9 +57,12 @@ public:
     // Whether a noticed damage still waits for rebuild().
     bool due() const noexcept { return m_state == State::Noticed; }
 
-    // Sets the damaged file aside, keeps the newest damaged files, creates a fresh empty
-    // database at dbPath exactly as a first start does. Returns where the damaged file went.
-    // Throws domiva::Error; the recovery is then given up.
+    // Keeps a copy of the damaged file's bytes (with its journals) under the next damaged
+    // name, empties the file in place through the engine so that a connection another program
+    // holds on it stays coherent, and keeps the newest damaged files. A file too damaged for the
+    // engine to write is set aside by name instead and a fresh one made as a first start does.
+    // Returns where the damaged copy went. The copy takes time in proportion to the file: not
+    // for the window's thread. Throws domiva::Error; the recovery is then given up.
     QString rebuild(const QString& dbPath, const QDateTime& when = QDateTime::currentDateTime());
 
     // The file set aside by rebuild(), until takeReadMarksSource() hands it out once.

@@ -976,6 +976,7 @@ void TfrmMain::rebuildDatabase() {
         QString kept;
         try {
             kept = m_recovery.rebuild(m_dbPath);
+            m_data->admitDatabase();
         } catch (const Error& error) {
             writeLog(m_logPath,
                      QStringLiteral("Database damaged (%1), and it cannot be replaced: %2")

@@ -16,11 +16,80 @@
 
 #include <functional>
 #include <optional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace domiva;
 using namespace domiva::test;
 
 namespace {
+
+// Another program on the database file, in a process of its own: the engine's locks, and its
+// removal of the log and index on the last close, go by process. Driven through pipes: 'r'
+// reads, 'w' stores a search with the id given, 'q' closes the connection and ends; each is
+// answered '.' when it worked. Started while this process has no connection to the file (the
+// child would inherit the engine's account of it), it opens its own at the first command.
+class OtherProgram {
+public:
+    OtherProgram(const QString& path, int id) {
+        int toChild[2] = {-1, -1};
+        int fromChild[2] = {-1, -1};
+        if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0)
+            return;
+        const QByteArray file = QFile::encodeName(path);
+        const QByteArray insert =
+            "INSERT INTO Queries VALUES (" + QByteArray::number(id) + ", 'other', 0, 0)";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            sqlite3* db = nullptr;
+            bool ok = true;
+            char command = 0;
+            while (::read(toChild[0], &command, 1) == 1) {
+                // Opened at the first command: the file is not touched before.
+                if (!db) {
+                    ok = sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
+                         SQLITE_OK;
+                    sqlite3_busy_timeout(db, 5000);
+                }
+                if (command == 'r')
+                    ok = ok && sqlite3_exec(db, "SELECT COUNT(*) FROM Queries", nullptr, nullptr,
+                                            nullptr) == SQLITE_OK;
+                else if (command == 'w')
+                    ok = ok && sqlite3_exec(db, insert.constData(), nullptr, nullptr, nullptr) ==
+                                   SQLITE_OK;
+                else if (command == 'q')
+                    ok = sqlite3_close(db) == SQLITE_OK && ok;
+                const char answer = ok ? '.' : '!';
+                if (::write(fromChild[1], &answer, 1) != 1 || command == 'q')
+                    break;
+            }
+            ::_exit(0);
+        }
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        m_to = toChild[1];
+        m_from = fromChild[0];
+    }
+    ~OtherProgram() {
+        ::close(m_to);
+        ::close(m_from);
+        if (m_pid > 0)
+            ::waitpid(m_pid, nullptr, 0);
+    }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+
+    bool ask(char command) const {
+        char answer = 0;
+        return m_pid > 0 && ::write(m_to, &command, 1) == 1 && ::read(m_from, &answer, 1) == 1 &&
+               answer == '.';
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_to = -1;
+    int m_from = -1;
+};
 
 // The message of the domiva::Error that f throws; nullopt when it throws none.
 std::optional<QString> errorOf(const std::function<void()>& f) {
@@ -251,6 +320,10 @@ private slots:
         QTest::newRow("page of Queries")
             << "Queries" << 1 << past << QStringList{"20220101-000000", "20210101-000000"}
             << "20261208-072222-2";
+        // A header the engine cannot read: the file goes aside by name, a new one is made.
+        QTest::newRow("header") << "" << 0 << past
+                                << QStringList{"20220101-000000", "20210101-000000"}
+                                << "20261208-072222-2";
         // After the clock was set back (or the time zone moved), the earlier copies' names sort
         // after the new one's: their numbers still say which came last.
         QTest::newRow("earlier copies named later")
@@ -270,7 +343,13 @@ private slots:
             QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
             db->markOfferRead(QStringLiteral("a"), 1);
         }
-        overwriteTablePage(m_path, table);
+        if (table.isEmpty()) {
+            QFile file(m_path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QCOMPARE(file.write(QByteArray(100, '\xab')), 100);
+        } else {
+            overwriteTablePage(m_path, table);
+        }
         const QString prefix = m_path + QStringLiteral(".damaged-");
         for (const QString& old : earlier)
             QFile(prefix + old).open(QFile::WriteOnly);
@@ -288,6 +367,53 @@ private slots:
         fresh->insertQuery(1, QStringLiteral("one"));
         QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
         QCOMPARE(carryReadMarks(*fresh, kept), carried);
+    }
+
+    // Another program (the sqlite3 shell) has the damaged file open across the repair. When it
+    // closes, the engine removes the log and index beside the file by name: they must not be
+    // the new file's. Whatever either side commits stays, and the file is sound.
+    void repairBesideAnotherProgram_data() {
+        QTest::addColumn<bool>("otherClosesFirst");
+        QTest::newRow("the other closes before the client writes") << true;
+        QTest::newRow("the other closes after the client's commit") << false;
+    }
+    void repairBesideAnotherProgram() {
+        QFETCH(bool, otherClosesFirst);
+        {
+            auto db = freshDatabase();
+            db->insertQuery(1, QStringLiteral("one"));
+            QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
+        }
+        overwriteTablePage(m_path, QStringLiteral("Offers"));
+        OtherProgram other(m_path, 3);
+        OtherProgram again(m_path, 6);
+        QVERIFY(other.ask('r'));
+
+        DamageRecovery recovery;
+        QCOMPARE(recovery.notice(), DamageRecovery::Action::Recover);
+        const QString kept = recovery.rebuild(m_path);
+        QVERIFY(QFileInfo::exists(kept));
+        if (otherClosesFirst)
+            QVERIFY(other.ask('q'));
+        auto fresh = openDatabase(m_path);
+        fresh->insertQuery(2, QStringLiteral("client"));
+        QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("b"), 2, 1)));
+        if (!otherClosesFirst) {
+            QVERIFY(other.ask('w'));
+            QVERIFY(other.ask('q'));
+        }
+        fresh->insertQuery(4, QStringLiteral("client again"));
+        QVERIFY(again.ask('w'));
+        QVERIFY(again.ask('q'));
+        fresh->insertQuery(5, QStringLiteral("client last"));
+        fresh.reset();
+
+        RawConnection check(m_path);
+        QCOMPARE(check.value(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        QCOMPARE(check.rows(QStringLiteral("SELECT id FROM Queries ORDER BY id")),
+                 (otherClosesFirst ? QStringList{"2", "4", "5", "6"}
+                                   : QStringList{"2", "3", "4", "5", "6"}));
+        QCOMPARE(check.rows(QStringLiteral("SELECT id FROM Offers")), QStringList{"b"});
     }
 
     void openSwitchesToWalAndAddsIndexes() {
