@@ -9,86 +9,42 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
 #include <optional>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace domiva;
 using namespace domiva::test;
 
 namespace {
 
-// Another program on the database file, in a process of its own: the engine's locks, and its
-// removal of the log and index on the last close, go by process. Driven through pipes: 'r'
-// reads, 'w' stores a search with the id given, 'q' closes the connection and ends; each is
-// answered '.' when it worked. Started while this process has no connection to the file (the
-// child would inherit the engine's account of it), it opens its own at the first command.
-class OtherProgram {
+// The sqlite3 shell on the file, as the README invites: a process of its own, so the engine's
+// locks, and its removal of the log and index on the last close, are that program's.
+class Shell {
 public:
-    OtherProgram(const QString& path, int id) {
-        int toChild[2] = {-1, -1};
-        int fromChild[2] = {-1, -1};
-        if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0)
-            return;
-        const QByteArray file = QFile::encodeName(path);
-        const QByteArray insert =
-            "INSERT INTO Queries VALUES (" + QByteArray::number(id) + ", 'other', 0, 0)";
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            sqlite3* db = nullptr;
-            bool ok = true;
-            char command = 0;
-            while (::read(toChild[0], &command, 1) == 1) {
-                // Opened at the first command: the file is not touched before.
-                if (!db) {
-                    ok = sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-                         SQLITE_OK;
-                    sqlite3_busy_timeout(db, 5000);
-                }
-                if (command == 'r')
-                    ok = ok && sqlite3_exec(db, "SELECT COUNT(*) FROM Queries", nullptr, nullptr,
-                                            nullptr) == SQLITE_OK;
-                else if (command == 'w')
-                    ok = ok && sqlite3_exec(db, insert.constData(), nullptr, nullptr, nullptr) ==
-                                   SQLITE_OK;
-                else if (command == 'q')
-                    ok = sqlite3_close(db) == SQLITE_OK && ok;
-                const char answer = ok ? '.' : '!';
-                if (::write(fromChild[1], &answer, 1) != 1 || command == 'q')
-                    break;
-            }
-            ::_exit(0);
+    explicit Shell(const QString& path) { m_shell.start(QStringLiteral("sqlite3"), {path}); }
+    // Runs the statements to their end; false when the shell reported an error.
+    bool run(const QByteArray& statements) {
+        m_shell.write(".timeout 5000\n" + statements + "\nSELECT 'done';\n");
+        for (QByteArray out; !out.contains("done\n"); out += m_shell.readAllStandardOutput()) {
+            if (!m_shell.waitForReadyRead(10'000))
+                return false;
         }
-        ::close(toChild[0]);
-        ::close(fromChild[1]);
-        m_to = toChild[1];
-        m_from = fromChild[0];
+        return m_shell.readAllStandardError().isEmpty();
     }
-    ~OtherProgram() {
-        ::close(m_to);
-        ::close(m_from);
-        if (m_pid > 0)
-            ::waitpid(m_pid, nullptr, 0);
-    }
-    OtherProgram(const OtherProgram&) = delete;
-    OtherProgram& operator=(const OtherProgram&) = delete;
-
-    bool ask(char command) const {
-        char answer = 0;
-        return m_pid > 0 && ::write(m_to, &command, 1) == 1 && ::read(m_from, &answer, 1) == 1 &&
-               answer == '.';
+    bool quit() {
+        m_shell.closeWriteChannel();
+        return m_shell.waitForFinished(10'000) && m_shell.exitCode() == 0;
     }
 
 private:
-    pid_t m_pid = -1;
-    int m_to = -1;
-    int m_from = -1;
+    QProcess m_shell;
 };
 
 // The message of the domiva::Error that f throws; nullopt when it throws none.
@@ -308,65 +264,49 @@ private slots:
     void damagedFileIsSetAside_data() {
         QTest::addColumn<QString>("table");
         QTest::addColumn<int>("carried");
-        // Damaged files already there, and the names kept after the one set aside now.
+        // Damaged files already there; those kept afterwards, the one set aside now first.
         QTest::addColumn<QStringList>("earlier");
-        QTest::addColumn<QStringList>("keptEarlier");
-        // The name of the one set aside now: numbered one above the last.
-        QTest::addColumn<QString>("keptName");
+        QTest::addColumn<QStringList>("kept");
         const QStringList past{"20200101-000000", "20210101-000000", "20220101-000000"};
-        QTest::newRow("page of Offers")
-            << "Offers" << 0 << past << QStringList{"20220101-000000", "20210101-000000"}
-            << "20261208-072222-2";
-        QTest::newRow("page of Queries")
-            << "Queries" << 1 << past << QStringList{"20220101-000000", "20210101-000000"}
-            << "20261208-072222-2";
-        // A header the engine cannot read: the file goes aside by name, a new one is made.
-        QTest::newRow("header") << "" << 0 << past
-                                << QStringList{"20220101-000000", "20210101-000000"}
-                                << "20261208-072222-2";
-        // After the clock was set back (or the time zone moved), the earlier copies' names sort
-        // after the new one's: their numbers still say which came last.
+        const QStringList keptOfPast{"20261208-072222-2", "20220101-000000", "20210101-000000"};
+        QTest::newRow("page of Offers") << "Offers" << 0 << past << keptOfPast;
+        QTest::newRow("page of Queries") << "Queries" << 1 << past << keptOfPast;
+        // After the clock was set back, the earlier copies' names sort after the new one's:
+        // their numbers still say which came last.
         QTest::newRow("earlier copies named later")
             << "Offers" << 0
             << QStringList{"20270101-000000-1", "20280101-000000-2", "20261208-090000-3"}
-            << QStringList{"20261208-090000-3", "20280101-000000-2"} << "20261208-072222-4";
+            << QStringList{"20261208-072222-4", "20261208-090000-3", "20280101-000000-2"};
     }
     void damagedFileIsSetAside() {
         QFETCH(QString, table);
         QFETCH(int, carried);
         QFETCH(QStringList, earlier);
-        QFETCH(QStringList, keptEarlier);
-        QFETCH(QString, keptName);
+        QFETCH(QStringList, kept);
         {
             auto db = freshDatabase();
             db->insertQuery(1, QStringLiteral("one"));
             QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
             db->markOfferRead(QStringLiteral("a"), 1);
         }
-        if (table.isEmpty()) {
-            QFile file(m_path);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QCOMPARE(file.write(QByteArray(100, '\xab')), 100);
-        } else {
-            overwriteTablePage(m_path, table);
-        }
+        overwriteTablePage(m_path, table);
         const QString prefix = m_path + QStringLiteral(".damaged-");
         for (const QString& old : earlier)
             QFile(prefix + old).open(QFile::WriteOnly);
         QFile(m_path + QStringLiteral("-shm")).open(QFile::WriteOnly);
         DamageRecovery recovery;
         QCOMPARE(recovery.notice(), DamageRecovery::Action::Recover);
-        const QString kept = recovery.rebuild(m_path, QDateTime(QDate(2026, 12, 8), {7, 22, 22}));
-        QCOMPARE(kept, prefix + keptName);
-        QStringList expected{kept};
-        for (const QString& old : keptEarlier)
-            expected.append(prefix + old);
-        QCOMPARE(damagedFiles(m_path), expected);
-        QVERIFY(QFile::exists(kept + QStringLiteral("-shm")));
+        const QString setAside =
+            recovery.rebuild(m_path, QDateTime(QDate(2026, 12, 8), {7, 22, 22}));
+        for (QString& name : kept)
+            name.prepend(prefix);
+        QCOMPARE(damagedFiles(m_path), kept);
+        QCOMPARE(setAside, kept[0]);
+        QVERIFY(QFile::exists(setAside + QStringLiteral("-shm")));
         auto fresh = openDatabase(m_path);
         fresh->insertQuery(1, QStringLiteral("one"));
         QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
-        QCOMPARE(carryReadMarks(*fresh, kept), carried);
+        QCOMPARE(carryReadMarks(*fresh, setAside), carried);
     }
 
     // Another program (the sqlite3 shell) has the damaged file open across the repair. When it
@@ -385,34 +325,34 @@ private slots:
             QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
         }
         overwriteTablePage(m_path, QStringLiteral("Offers"));
-        OtherProgram other(m_path, 3);
-        OtherProgram again(m_path, 6);
-        QVERIFY(other.ask('r'));
+        if (QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty())
+            QSKIP("The sqlite3 shell is not installed");
+        Shell other(m_path);
+        QVERIFY(other.run("SELECT COUNT(*) FROM Queries;"));
 
         DamageRecovery recovery;
         QCOMPARE(recovery.notice(), DamageRecovery::Action::Recover);
-        const QString kept = recovery.rebuild(m_path);
-        QVERIFY(QFileInfo::exists(kept));
+        recovery.rebuild(m_path);
+        const auto otherWritesAndQuits = [&] {
+            return other.run("INSERT INTO Queries VALUES (3, 'other', 0, 0);") && other.quit();
+        };
         if (otherClosesFirst)
-            QVERIFY(other.ask('q'));
+            QVERIFY(otherWritesAndQuits());
         auto fresh = openDatabase(m_path);
         fresh->insertQuery(2, QStringLiteral("client"));
         QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("b"), 2, 1)));
-        if (!otherClosesFirst) {
-            QVERIFY(other.ask('w'));
-            QVERIFY(other.ask('q'));
-        }
+        if (!otherClosesFirst)
+            QVERIFY(otherWritesAndQuits());
         fresh->insertQuery(4, QStringLiteral("client again"));
-        QVERIFY(again.ask('w'));
-        QVERIFY(again.ask('q'));
+        Shell again(m_path);
+        QVERIFY(again.run("INSERT INTO Queries VALUES (6, 'again', 0, 0);") && again.quit());
         fresh->insertQuery(5, QStringLiteral("client last"));
         fresh.reset();
 
         RawConnection check(m_path);
         QCOMPARE(check.value(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
         QCOMPARE(check.rows(QStringLiteral("SELECT id FROM Queries ORDER BY id")),
-                 (otherClosesFirst ? QStringList{"2", "4", "5", "6"}
-                                   : QStringList{"2", "3", "4", "5", "6"}));
+                 (QStringList{"2", "3", "4", "5", "6"}));
         QCOMPARE(check.rows(QStringLiteral("SELECT id FROM Offers")), QStringList{"b"});
     }
 
