@@ -66,10 +66,6 @@ std::vector<DamagedFile> findDamagedFiles(const QString& dbPath) {
     return found;
 }
 
-} // namespace
-
-namespace {
-
 // The name the next damaged file goes to: numbered one above the last, and free.
 QString nextDamagedName(const QString& dbPath, const QDateTime& when) {
     const std::vector<DamagedFile> earlier = findDamagedFiles(dbPath);

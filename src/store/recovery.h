@@ -18,7 +18,8 @@ class Database;
 // How many damaged files are kept beside the database; older ones are removed.
 inline constexpr int keptDamagedFiles = 3;
 
-// The name a damaged dbPath is set aside under: "<dbPath>.damaged-YYYYMMDD-HHMMSS".
+// The stem of the name a damaged dbPath is kept under: "<dbPath>.damaged-YYYYMMDD-HHMMSS"
+// (the number of the repair follows it).
 QString damagedFileName(const QString& dbPath, const QDateTime& when);
 
 // Renames dbPath and its "-wal" and "-shm" to damagedFileName(dbPath, when) + "-N" plus the
