@@ -42,6 +42,17 @@ QString logTimestamp(const QDateTime& when) {
     return text;
 }
 
+QString printableText(QStringView text) {
+    QString result = text.toString();
+    for (QChar& c : result) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            c = QChar::ReplacementCharacter;
+    }
+    return result;
+}
+
 namespace {
 
 // A message may carry line breaks of any kind (an engine's or a server's text); each one
@@ -61,7 +72,9 @@ void writeLog(const QString& logPath, const QString& message, bool reset, const 
         QFile::remove(logPath);
     QFile file(logPath);
     if (!file.exists()) {
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        // Made for the user's eyes only: the log names the searches and the server's answers.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append,
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             throw Error(file.errorString());
         file.close();
     }

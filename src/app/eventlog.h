@@ -20,6 +20,12 @@ QString logTimestamp(const QDateTime& when);
 // separated them), e.g. "HH:mm:ss t" -> "HH:mm:ss". Quoted literal text is kept.
 QString timeFormatWithoutZone(const QString& format);
 
+// Text that came from elsewhere (a server's status line, error text or feed line) made fit to
+// be logged or shown: every control character, line and paragraph separators included, becomes
+// U+FFFD, so that such text can neither start a line of its own in the log nor rewrite what a
+// terminal shows. The text is never read as line breaks of the message it goes into.
+QString printableText(QStringView text);
+
 // Appends one line stamped with the current local time. With reset the old file is deleted
 // first (whether that works is not looked at). Every failure to create, open, write, flush
 // or close the file raises domiva::Error with the system's reason.

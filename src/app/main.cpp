@@ -21,7 +21,11 @@ int main(int argc, char* argv[]) {
     // Before anything is written: a copy already running on the working folder is asked to
     // come forward, and this one ends leaving its files (log, settings, database) as they are.
     const QString workDir = domiva::workingFolder();
-    domiva::createWorkingFolder(workDir);
+    try {
+        domiva::createWorkingFolder(workDir);
+    } catch (const domiva::Error&) {
+        // Start-up reports the folder before it writes anything.
+    }
     const domiva::SingleInstance instance(workDir);
     if (!instance.isFirst())
         return 0;

@@ -1,5 +1,7 @@
 #include "env/environment.h"
 
+#include "app/error.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 namespace domiva {
 
@@ -45,10 +48,37 @@ QString workingFolder() {
 
 void createWorkingFolder(const QString& folder) {
     const QDir dir(folder);
-    if (dir.exists())
-        return;
-    QDir().mkpath(QFileInfo(dir.absolutePath()).absolutePath());
-    ::mkdir(QFile::encodeName(dir.absolutePath()).constData(), S_IRWXU);
+    const QByteArray path = QFile::encodeName(dir.absolutePath());
+    if (!dir.exists()) {
+        QDir().mkpath(QFileInfo(dir.absolutePath()).absolutePath());
+        ::mkdir(path.constData(), S_IRWXU);
+    }
+    // Another user's folder could be read, or replaced, by that user: nothing goes into it.
+    struct stat info {};
+    if (::stat(path.constData(), &info) == 0 && info.st_uid != ::geteuid())
+        throw Error(QStringLiteral("Рабочая папка %1 принадлежит другому пользователю. "
+                                   "Программа не будет хранить в ней свои файлы")
+                        .arg(QDir::toNativeSeparators(dir.absolutePath())));
+}
+
+QStringList tightenWorkingFolder(const QString& folder) {
+    QStringList tightened;
+    const auto tighten = [&tightened](const QString& path, mode_t allowed, const QString& name) {
+        const QByteArray native = QFile::encodeName(path);
+        struct stat info {};
+        if (::lstat(native.constData(), &info) != 0 || (info.st_mode & 07777 & ~allowed) == 0)
+            return;
+        if (::chmod(native.constData(), info.st_mode & allowed) == 0)
+            tightened.append(name);
+    };
+    const QDir dir(folder);
+    tighten(dir.absolutePath(), S_IRWXU, dir.dirName() + QLatin1Char('/'));
+    for (const QFileInfo& file : dir.entryInfoList(
+             QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDir::Name)) {
+        if (file.isFile())
+            tighten(file.absoluteFilePath(), S_IRUSR | S_IWUSR, file.fileName());
+    }
+    return tightened;
 }
 
 QString programVersionText(const QString& version) {

@@ -2,6 +2,7 @@
 
 #include <QLatin1String>
 #include <QString>
+#include <QStringList>
 
 namespace domiva {
 
@@ -23,9 +24,17 @@ QString getTempDir();
 // The program's working folder in the cache directory ("DomivaDesktop/" in it). Ends in "/".
 QString workingFolder();
 // Makes the working folder, when missing, with whatever parents are missing. It holds the
-// settings (with passwords) and the listings: private to the user from the start. Whether this
-// worked shows at the first write into it.
+// settings (with passwords) and the listings: private to the user from the start (0700).
+// Whether making it worked shows at the first write into it. A folder that is there but
+// belongs to another user is refused: throws domiva::Error saying so, and nothing is written.
 void createWorkingFolder(const QString& folder);
+
+// Takes from the working folder and from every file in it the rights of anyone but the user
+// (folder 0700, files 0600): a folder made by hand under the usual umask, or a file copied in,
+// would let every local user read the passwords and listings. Symbolic links are left alone.
+// Returns the names tightened ("DomivaDesktop/" for the folder itself, then the files' names);
+// empty when all was private already. A failure to tighten is left to the writes that follow.
+QStringList tightenWorkingFolder(const QString& folder);
 
 // The versions of the surroundings, found once at start-up.
 struct EnvironmentReport {

@@ -118,6 +118,14 @@ void createDatabase(const QString& dbPath) {
                                   QString::number(QRandomGenerator::system()->generate64(), 16);
     TemporaryFileGuard guard(temporaryPath);
     {
+        // Made empty and private before the engine opens it: the engine gives its journals the
+        // rights of the file, and would make the file itself readable by everyone.
+        QFile file(temporaryPath);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            throw Error(temporaryPath + QStringLiteral(": ") + file.errorString());
+    }
+    {
         SqlConnection connection(newConnectionName(QLatin1String("create")));
         QSqlDatabase db = addConnection(connection.name());
         db.setDatabaseName(temporaryPath);

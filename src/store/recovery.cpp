@@ -10,8 +10,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <tuple>
 #include <vector>
 
@@ -35,11 +38,146 @@ QString damagedFileName(const QString& dbPath, const QDateTime& when) {
     return dbPath + QStringLiteral(".damaged-") + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
 }
 
+namespace {
+
+struct DamagedFile {
+    int number; // the order they were set aside in; 1 for a name without one
+    QString stamp;
+    QString path;
+};
+
+// The damaged files beside dbPath, the last one set aside first. The order is that of their
+// numbers, never of their times: a clock set back, or another time zone, would otherwise make
+// the file just set aside the oldest.
+std::vector<DamagedFile> findDamagedFiles(const QString& dbPath) {
+    const QFileInfo db(dbPath);
+    const QRegularExpression pattern = damagedNamePattern(db.fileName());
+    std::vector<DamagedFile> found;
+    const QDir dir = db.absoluteDir();
+    for (const QString& name : dir.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (match.hasMatch())
+            found.push_back({match.captured(2).isEmpty() ? 1 : match.captured(2).toInt(),
+                             match.captured(1), dir.filePath(name)});
+    }
+    std::sort(found.begin(), found.end(), [](const DamagedFile& a, const DamagedFile& b) {
+        return std::tie(a.number, a.stamp) > std::tie(b.number, b.stamp);
+    });
+    return found;
+}
+
+// The name the next damaged file goes to: numbered one above the last, and free.
+QString nextDamagedName(const QString& dbPath, const QDateTime& when) {
+    const std::vector<DamagedFile> earlier = findDamagedFiles(dbPath);
+    int number = earlier.empty() ? 1 : earlier.front().number + 1;
+    const QString base = damagedFileName(dbPath, when) + QLatin1Char('-');
+    QString target = base + QString::number(number);
+    while (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+        target = base + QString::number(++number);
+    return target;
+}
+
+void removeWithJournals(const QString& path) {
+    QFile::remove(path);
+    for (const char* suffix : kJournalSuffixes)
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+// Copies the file's bytes to a new file private to the user. Throws domiva::Error.
+void copyBytes(const QString& from, const QString& to) {
+    QFile in(from);
+    QFile out(to);
+    if (!in.open(QIODevice::ReadOnly))
+        throw Error(from + QStringLiteral(": ") + in.errorString());
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                  QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        throw Error(to + QStringLiteral(": ") + out.errorString());
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = in.read(chunk.data(), chunk.size());
+        if (got < 0)
+            throw Error(from + QStringLiteral(": ") + in.errorString());
+        if (got == 0)
+            break;
+        if (out.write(chunk.constData(), got) != got)
+            throw Error(to + QStringLiteral(": ") + out.errorString());
+    }
+    if (!out.flush())
+        throw Error(to + QStringLiteral(": ") + out.errorString());
+}
+
+// A copy of the damaged file and its journals under the next damaged name, the file itself
+// left where it is. Returns the copy's name; throws domiva::Error, leaving no copy behind.
+QString copyDamagedFileAside(const QString& dbPath, const QDateTime& when) {
+    const QString target = nextDamagedName(dbPath, when);
+    try {
+        copyBytes(dbPath, target);
+        for (const char* suffix : kJournalSuffixes) {
+            if (QFileInfo::exists(dbPath + QLatin1String(suffix)))
+                copyBytes(dbPath + QLatin1String(suffix), target + QLatin1String(suffix));
+        }
+    } catch (const Error&) {
+        removeWithJournals(target);
+        throw;
+    }
+    return target;
+}
+
+struct EngineClose {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+struct BackupFinish {
+    void operator()(sqlite3_backup* backup) const { sqlite3_backup_finish(backup); }
+};
+
+// Makes the database at dbPath empty, with the client's two tables, in place: one write
+// transaction of the engine replaces every page, so a connection another program holds on
+// the file sees the new one as any change of another writer. Its log and index stay the
+// file's own, and when it closes last what it removes by name is no other file's. False when
+// the engine cannot write to the file (its header is too damaged): nothing was changed then.
+bool emptyInPlace(const QString& dbPath) {
+    sqlite3* opened = nullptr;
+    const int rcOpen = sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &opened,
+                                       SQLITE_OPEN_READWRITE, nullptr);
+    const std::unique_ptr<sqlite3, EngineClose> target(opened);
+    if (rcOpen != SQLITE_OK)
+        return false;
+    sqlite3_busy_timeout(target.get(), 5000);
+    // The page size of a file in WAL mode cannot change: the empty one is built with the
+    // damaged file's.
+    sqlite3_stmt* statement = nullptr;
+    int pageSize = 0;
+    if (sqlite3_prepare_v2(target.get(), "PRAGMA page_size", -1, &statement, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        pageSize = sqlite3_column_int(statement, 0);
+    sqlite3_finalize(statement);
+    if (pageSize <= 0)
+        return false;
+
+    sqlite3* built = nullptr;
+    const int rcBuilt = sqlite3_open(":memory:", &built);
+    const std::unique_ptr<sqlite3, EngineClose> empty(built);
+    const QByteArray pageSizeStatement = "PRAGMA page_size=" + QByteArray::number(pageSize);
+    if (rcBuilt != SQLITE_OK ||
+        sqlite3_exec(empty.get(), pageSizeStatement.constData(), nullptr, nullptr, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_exec(empty.get(), sql::createQueriesTable.data(), nullptr, nullptr, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_exec(empty.get(), sql::createOffersTable.data(), nullptr, nullptr, nullptr) !=
+            SQLITE_OK)
+        throw Error(QStringLiteral("An empty database could not be built: ") +
+                    QString::fromUtf8(sqlite3_errmsg(empty.get())));
+
+    const std::unique_ptr<sqlite3_backup, BackupFinish> backup(
+        sqlite3_backup_init(target.get(), "main", empty.get(), "main"));
+    return backup && sqlite3_backup_step(backup.get(), -1) == SQLITE_DONE;
+}
+
+} // namespace
+
 QString setDamagedFileAside(const QString& dbPath, const QDateTime& when) {
-    const QString base = damagedFileName(dbPath, when);
-    QString target = base;
-    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
-        target = base + QLatin1Char('-') + QString::number(n);
+    const QString target = nextDamagedName(dbPath, when);
     QFile db(dbPath);
     if (!db.rename(target))
         throw Error(dbPath + QStringLiteral(": ") + db.errorString());
@@ -54,38 +192,16 @@ QString setDamagedFileAside(const QString& dbPath, const QDateTime& when) {
 }
 
 QStringList damagedFiles(const QString& dbPath) {
-    const QFileInfo db(dbPath);
-    const QRegularExpression pattern = damagedNamePattern(db.fileName());
-    struct Found {
-        QString stamp;
-        int number;
-        QString path;
-    };
-    std::vector<Found> found;
-    const QDir dir = db.absoluteDir();
-    for (const QString& name : dir.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
-        const QRegularExpressionMatch match = pattern.match(name);
-        if (match.hasMatch())
-            found.push_back({match.captured(1),
-                             match.captured(2).isEmpty() ? 1 : match.captured(2).toInt(),
-                             dir.filePath(name)});
-    }
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return std::tie(a.stamp, a.number) > std::tie(b.stamp, b.number);
-    });
     QStringList paths;
-    for (const Found& f : found)
+    for (const DamagedFile& f : findDamagedFiles(dbPath))
         paths.append(f.path);
     return paths;
 }
 
 void pruneDamagedFiles(const QString& dbPath, int keep) {
     const QStringList files = damagedFiles(dbPath);
-    for (qsizetype i = std::max(keep, 0); i < files.size(); ++i) {
-        QFile::remove(files[i]);
-        for (const char* suffix : kJournalSuffixes)
-            QFile::remove(files[i] + QLatin1String(suffix));
-    }
+    for (qsizetype i = std::max(keep, 0); i < files.size(); ++i)
+        removeWithJournals(files[i]);
 }
 
 int carryReadMarks(Database& db, const QString& damagedPath) noexcept {
@@ -140,9 +256,25 @@ QString DamageRecovery::rebuild(const QString& dbPath, const QDateTime& when) {
         throw Error(QStringLiteral("No damage to repair"));
     // Given up unless it comes through: a rebuild that fails is not tried again.
     m_state = State::GivenUp;
-    const QString kept = setDamagedFileAside(dbPath, when);
+    // Another program (the sqlite3 shell) may have the file open: the file stays where it is
+    // and is emptied through the engine, a copy of its bytes kept aside. Renamed instead, the
+    // file would take that program's writes with it, and its last close would remove the log
+    // and index of the new file by their names.
+    QString kept = copyDamagedFileAside(dbPath, when);
+    bool emptied = false;
+    try {
+        emptied = emptyInPlace(dbPath);
+    } catch (const Error&) {
+        removeWithJournals(kept);
+        throw;
+    }
+    if (!emptied) {
+        // Too damaged for the engine to write: it goes aside by name and a new file is made.
+        removeWithJournals(kept);
+        kept = setDamagedFileAside(dbPath, when);
+        createDatabase(dbPath);
+    }
     pruneDamagedFiles(dbPath);
-    createDatabase(dbPath);
     m_state = State::Rebuilt;
     m_readMarksSource = kept;
     return kept;

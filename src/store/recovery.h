@@ -18,18 +18,21 @@ class Database;
 // How many damaged files are kept beside the database; older ones are removed.
 inline constexpr int keptDamagedFiles = 3;
 
-// The name a damaged dbPath is set aside under: "<dbPath>.damaged-YYYYMMDD-HHMMSS".
+// The stem of the name a damaged dbPath is kept under: "<dbPath>.damaged-YYYYMMDD-HHMMSS"
+// (the number of the repair follows it).
 QString damagedFileName(const QString& dbPath, const QDateTime& when);
 
-// Renames dbPath and its "-wal" and "-shm" to damagedFileName(dbPath, when) plus the same
-// suffixes (with "-2", "-3", ... after the time when that name is taken). Returns the new name
-// of dbPath. Nothing is ever deleted here. Throws domiva::Error when dbPath cannot be moved.
+// Renames dbPath and its "-wal" and "-shm" to damagedFileName(dbPath, when) + "-N" plus the
+// same suffixes, N one above the number of the last damaged file set aside (1 for the first).
+// The time is for the reader; the number orders them. Returns the new name of dbPath. Nothing
+// is ever deleted here. Throws domiva::Error when dbPath cannot be moved.
 QString setDamagedFileAside(const QString& dbPath, const QDateTime& when);
 
-// The damaged files set aside beside dbPath, newest first.
+// The damaged files set aside beside dbPath, the last one set aside first: by their numbers,
+// whatever their times say.
 QStringList damagedFiles(const QString& dbPath);
 
-// Removes all but the `keep` newest damaged files beside dbPath, with their journals.
+// Removes all but the `keep` last damaged files beside dbPath, with their journals.
 void pruneDamagedFiles(const QString& dbPath, int keep = keptDamagedFiles);
 
 // Marks read those listings of db that the damaged file at damagedPath holds as read, and
@@ -55,9 +58,12 @@ public:
     // Whether a noticed damage still waits for rebuild().
     bool due() const noexcept { return m_state == State::Noticed; }
 
-    // Sets the damaged file aside, keeps the newest damaged files, creates a fresh empty
-    // database at dbPath exactly as a first start does. Returns where the damaged file went.
-    // Throws domiva::Error; the recovery is then given up.
+    // Keeps a copy of the damaged file's bytes (with its journals) under the next damaged
+    // name, empties the file in place through the engine so that a connection another program
+    // holds on it stays coherent, and keeps the newest damaged files. A file too damaged for the
+    // engine to write is set aside by name instead and a fresh one made as a first start does.
+    // Returns where the damaged copy went. The copy takes time in proportion to the file: not
+    // for the window's thread. Throws domiva::Error; the recovery is then given up.
     QString rebuild(const QString& dbPath, const QDateTime& when = QDateTime::currentDateTime());
 
     // The file set aside by rebuild(), until takeReadMarksSource() hands it out once.

@@ -52,8 +52,9 @@ struct DataConnection {
     // Which opening this is, unique in the program: work that spans several turns holds on to
     // the connection only as long as this stays the same.
     quint64 opening = 0;
-    // The file let go of, about to be set aside: never opened again, since closing a
-    // connection to it after it moved would remove the log of the file now under its name.
+    // The file let go of, about to be repaired: not opened again until admitted (repaired
+    // where it is), since should it be set aside instead, closing a connection to it after it
+    // moved would remove the log of the file now under its name.
     std::optional<ino_t> released;
 
     Database& open(const QString& dbPath) {
@@ -321,6 +322,13 @@ DataThread::Decision DataThread::releaseDatabase(const QString& dbPath) {
         answer(
             generation, [this] { emit databaseReleased(); }, true);
     });
+}
+
+void DataThread::admitDatabase() {
+    // Queued like every request, so whatever is asked after this finds the file open to it.
+    for (QObject* context : {m_context, m_readContext})
+        QMetaObject::invokeMethod(
+            context, [] { t_connection->released.reset(); }, Qt::QueuedConnection);
 }
 
 DataThread::Decision DataThread::carryReadMarks(const QString& dbPath, const QString& damagedPath) {

@@ -108,6 +108,9 @@ public:
     // Closes the data threads' connections to the file, which is about to be set aside and
     // replaced, and opens it no more: databaseReleased, once however often it is asked for.
     Decision releaseDatabase(const QString& dbPath);
+    // The file let go of has been repaired where it is (emptied through the engine, not
+    // replaced): the data threads may open it again.
+    void admitDatabase();
     // Reads, in the order asked. The keys of a listings grid, a slice per turn of the reading
     // thread, so that other reads go in between; a cancelled scan stops at its next slice.
     void readOfferKeys(const QString& dbPath, std::shared_ptr<OfferKeyScan> scan, QObject* receiver,

@@ -1,6 +1,7 @@
 #include "sync/feed.h"
 
 #include "app/error.h"
+#include "app/eventlog.h"
 
 #include <QFileDevice>
 #include <QStringDecoder>
@@ -33,12 +34,13 @@ template <class Visit> void forEachField(QStringView line, Visit field) {
     }
 }
 
-// Feed lines can be long; the log gets enough of one to find it.
+// Feed lines can be long; the log gets enough of one to find it, and nothing of it that
+// could pass for a line of its own.
 QString quoted(const QString& text) {
     constexpr qsizetype maxShown = 200;
     if (text.size() <= maxShown)
-        return u'"' + text + u'"';
-    return u'"' + text.left(maxShown) + QStringLiteral("\"…");
+        return u'"' + printableText(text) + u'"';
+    return u'"' + printableText(QStringView(text).left(maxShown)) + QStringLiteral("\"…");
 }
 
 // The id goes into the Queries table's integer key: a plain decimal number or nothing.
@@ -108,12 +110,15 @@ qsizetype lineEnd(const char* data, qsizetype from, qsizetype size) {
 
 } // namespace
 
-FeedLineReader::FeedLineReader(QByteArray body) : m_buffer(std::move(body)) {
+FeedLineReader::FeedLineReader(QByteArray body, qsizetype maxLineBytes)
+    : m_maxLineBytes(maxLineBytes), m_buffer(std::move(body)) {
     windows1251();
+    fillLine();
 }
 
-FeedLineReader::FeedLineReader(QIODevice& device, qsizetype chunkSize)
-    : m_device(&device), m_chunkSize(std::max<qsizetype>(chunkSize, 1)) {
+FeedLineReader::FeedLineReader(QIODevice& device, qsizetype chunkSize, qsizetype maxLineBytes)
+    : m_device(&device), m_chunkSize(std::max<qsizetype>(chunkSize, 1)),
+      m_maxLineBytes(maxLineBytes) {
     windows1251();
     m_buffer.reserve(m_chunkSize);
     fillLine();
@@ -141,15 +146,40 @@ bool FeedLineReader::readChunk() {
 
 void FeedLineReader::fillLine() {
     qsizetype scanned = m_pos;
-    while (m_device) {
+    while (m_pos < m_buffer.size() || m_device) {
         const qsizetype end = lineEnd(m_buffer.constData(), scanned, m_buffer.size());
+        if (end - m_pos > m_maxLineBytes) {
+            skipLine();
+            scanned = m_pos;
+            continue;
+        }
         // A CR at the end of what is there may be the first half of a CR LF.
-        if (end + 1 < m_buffer.size() || (end + 1 == m_buffer.size() && m_buffer[end] == '\n'))
+        if (!m_device || end + 1 < m_buffer.size() ||
+            (end + 1 == m_buffer.size() && m_buffer[end] == '\n'))
             return;
         scanned = end - m_pos; // offsets move when readChunk() drops what was consumed
         readChunk();
         scanned += m_pos;
     }
+}
+
+void FeedLineReader::skipLine() {
+    ++m_skipped;
+    for (;;) {
+        m_pos = lineEnd(m_buffer.constData(), m_pos, m_buffer.size());
+        if (m_pos < m_buffer.size())
+            break;
+        // Nothing of the line is kept while the rest of it is read.
+        if (!m_device || !readChunk())
+            return;
+    }
+    if (m_buffer[m_pos] == '\r') {
+        ++m_pos;
+        if (m_pos == m_buffer.size() && m_device)
+            readChunk();
+    }
+    if (m_pos < m_buffer.size() && m_buffer[m_pos] == '\n')
+        ++m_pos;
 }
 
 QString FeedLineReader::next() {
@@ -164,8 +194,7 @@ QString FeedLineReader::next() {
         ++m_pos;
     if (m_pos < size && data[m_pos] == '\n')
         ++m_pos;
-    if (m_device)
-        fillLine();
+    fillLine();
     return line;
 }
 

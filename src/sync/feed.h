@@ -34,27 +34,41 @@ public:
     using Error::Error;
 };
 
+// No record of the feed is anywhere near this long; one that is would take memory without
+// bound (its bytes, then its text at twice the size), so it is skipped.
+inline constexpr qsizetype maxFeedLineBytes = qsizetype(1) << 20;
+
 // The same lines one at a time, decoded as they are read, so that a long feed is never held
 // decoded all at once and the reading can pause between lines. Read from a device (the feed
-// file), only a chunk of the feed is held at any time.
+// file), only a chunk of the feed and one line of at most maxLineBytes are held at any time.
+// A line longer than that is skipped whole, unread, and counted.
 class FeedLineReader {
 public:
-    explicit FeedLineReader(QByteArray body);
+    explicit FeedLineReader(QByteArray body, qsizetype maxLineBytes = maxFeedLineBytes);
     // Reads `device` from where it stands, chunkSize bytes at a time. Throws FeedReadError
     // when the device cannot be read, here or in next().
-    explicit FeedLineReader(QIODevice& device, qsizetype chunkSize = 64 * 1024);
+    explicit FeedLineReader(QIODevice& device, qsizetype chunkSize = 64 * 1024,
+                            qsizetype maxLineBytes = maxFeedLineBytes);
     bool atEnd() const { return m_pos >= m_buffer.size() && !m_device; }
     QString next();
+    // The lines skipped so far for their length.
+    int skippedLines() const { return m_skipped; }
+    qsizetype maxLineBytes() const { return m_maxLineBytes; }
 
 private:
-    // Reads on until the buffer holds a whole line from m_pos (or the device is exhausted).
+    // Reads on until the buffer holds a whole line from m_pos (or the device is exhausted),
+    // skipping the lines that are too long on the way.
     void fillLine();
+    // Drops the line at m_pos, reading on to its end.
+    void skipLine();
     bool readChunk();
 
     QIODevice* m_device = nullptr; // null once exhausted
     qsizetype m_chunkSize = 0;
+    qsizetype m_maxLineBytes = maxFeedLineBytes;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    int m_skipped = 0;
 };
 
 // Fields are separated by "#", without escapes or trimming. Inner empty fields count, one

@@ -2,20 +2,40 @@
 
 #include "app/error.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace domiva {
 
 FeedFileWriter::FeedFileWriter(const QString& path, bool crLfLines)
-    : m_file(path), m_crLfLines(crLfLines) {}
+    : m_path(path), m_file(path), m_crLfLines(crLfLines) {}
 
 // The file is made once the answer comes (or, when none came, at the end), as a download that
 // never reached the server leaves none.
 bool FeedFileWriter::open() {
-    return m_file.isOpen() || m_file.open(QIODevice::ReadWrite | QIODevice::Truncate) || fail();
+    if (m_file.isOpen())
+        return true;
+    // The server's answer goes nowhere but into this file, private to the user: a symbolic
+    // link planted under its name is not followed, and a file found there loses the rights
+    // of others before anything is written.
+    const int fd = ::open(QFile::encodeName(m_path).constData(),
+                          O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0 || ::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        if (m_error.isEmpty())
+            m_error = m_path + QStringLiteral(": ") + qt_error_string(error);
+        return false;
+    }
+    return m_file.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle) || fail();
 }
 
 bool FeedFileWriter::fail() {
     if (m_error.isEmpty())
-        m_error = m_file.fileName() + QStringLiteral(": ") + m_file.errorString();
+        m_error = m_path + QStringLiteral(": ") + m_file.errorString();
     return false;
 }
 

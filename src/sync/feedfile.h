@@ -15,7 +15,8 @@ namespace domiva {
 // what is read is what was written even if the file's name comes to stand for another file.
 class FeedFileWriter : public BodySink {
 public:
-    // The file is created (or emptied) with the first bytes, or by finish().
+    // The file is created (or emptied) with the first bytes, or by finish(), readable by the
+    // user only; a symbolic link under its name fails the writing instead of being followed.
     FeedFileWriter(const QString& path, bool crLfLines);
 
     bool write(const char* data, qsizetype size) override;
@@ -33,6 +34,7 @@ private:
     bool open();
     bool fail();
 
+    QString m_path;
     QFile m_file;
     bool m_crLfLines = false;
     bool m_afterCr = false;  // the last byte was a CR: an LF now belongs to it

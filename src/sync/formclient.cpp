@@ -35,21 +35,22 @@ QByteArray FormClient::post(const QString& url, const QList<FormField>& fields,
     const QByteArray agent = headerSafe(m_userAgent.toUtf8());
 
     CurlTransfer transfer(m_limits);
-    CURL* easy = transfer.handle();
-    curl_easy_setopt(easy, CURLOPT_URL, target.constData());
+    transfer.setOption(CURLOPT_URL, target.constData());
     const bool tls = url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
     if (tls) {
         transfer.requireTls(m_caFile);
     } else {
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+        transfer.setOption(CURLOPT_PROTOCOLS_STR, "http");
+        transfer.setOption(CURLOPT_REDIR_PROTOCOLS_STR, "http");
     }
-    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.constData());
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_POST, 1L);
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.constData());
+    transfer.setOption(CURLOPT_PATH_AS_IS, 1L);
+    transfer.setOption(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    transfer.setOption(CURLOPT_USERAGENT, agent.constData());
+    // Nothing in the exchange needs a redirect, and one would take the password elsewhere.
+    transfer.setOption(CURLOPT_FOLLOWLOCATION, 0L);
+    transfer.setOption(CURLOPT_POST, 1L);
+    transfer.setOption(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    transfer.setOption(CURLOPT_COPYPOSTFIELDS, body.constData());
     transfer.addHeader("Content-Type: application/x-www-form-urlencoded");
     transfer.addHeader("Accept: text/html, */*");
     transfer.addHeader("Expect:");
@@ -58,22 +59,22 @@ QByteArray FormClient::post(const QString& url, const QList<FormField>& fields,
     // The proxy of the settings and nothing else: an empty proxy means direct even when the
     // environment names one, and no_proxy must not send around an explicit proxy.
     const QByteArray proxy = m_proxyServer.toUtf8();
-    curl_easy_setopt(easy, CURLOPT_PROXY, proxy.constData());
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+    transfer.setOption(CURLOPT_PROXY, proxy.constData());
+    transfer.setOption(CURLOPT_NOPROXY, "");
     if (!m_proxyServer.isEmpty()) {
         if (m_proxyPort < 1 || m_proxyPort > 65535) {
             throw Error(QStringLiteral("Invalid proxy port %1").arg(m_proxyPort));
         }
-        curl_easy_setopt(easy, CURLOPT_PROXYPORT, static_cast<long>(m_proxyPort));
+        transfer.setOption(CURLOPT_PROXYPORT, static_cast<long>(m_proxyPort));
         // The proxy relays the encrypted bytes and never reads the request.
-        curl_easy_setopt(easy, CURLOPT_HTTPPROXYTUNNEL, tls ? 1L : 0L);
+        transfer.setOption(CURLOPT_HTTPPROXYTUNNEL, tls ? 1L : 0L);
         if (!m_proxyLogin.isEmpty()) {
             const QByteArray login = toWindows1251(m_proxyLogin);
             const QByteArray password = toWindows1251(m_proxyPassword);
-            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, login.constData());
-            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, password.constData());
+            transfer.setOption(CURLOPT_PROXYUSERNAME, login.constData());
+            transfer.setOption(CURLOPT_PROXYPASSWORD, password.constData());
             // Credentials go only in answer to the proxy's challenge.
-            curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+            transfer.setOption(CURLOPT_PROXYAUTH, CURLAUTH_ANY);
         }
     }
 
@@ -83,13 +84,8 @@ QByteArray FormClient::post(const QString& url, const QList<FormField>& fields,
         throw Error(transfer.errorText());
     }
     const long status = transfer.status();
-    if (status < 200 || status >= 300) {
-        const QByteArray reason = transfer.reasonPhrase();
-        throw Error(
-            reason.isEmpty()
-                ? QStringLiteral("HTTP %1").arg(status)
-                : QStringLiteral("HTTP %1 %2").arg(status).arg(QString::fromLatin1(reason)));
-    }
+    if (status < 200 || status >= 300)
+        throw Error(transfer.statusFailure());
     return transfer.body();
 }
 

@@ -1,10 +1,12 @@
 #include "sync/httptransfer.h"
 
 #include "app/error.h"
+#include "app/eventlog.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -50,24 +52,22 @@ CurlTransfer::CurlTransfer(const TransferLimits& limits, QObject* parent)
         throw Error(QStringLiteral("libcurl could not create a transfer"));
     }
 
-    CURL* easy = m_easy.get();
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransfer::writeCallback);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlTransfer::headerCallback);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(std::max<std::chrono::milliseconds::rep>(
-                         limits.connectTimeout.count(), 1)));
+    setOption(CURLOPT_NOSIGNAL, 1L);
+    setOption(CURLOPT_ERRORBUFFER, m_errorBuffer);
+    setOption(CURLOPT_WRITEFUNCTION, &CurlTransfer::writeCallback);
+    setOption(CURLOPT_WRITEDATA, this);
+    setOption(CURLOPT_HEADERFUNCTION, &CurlTransfer::headerCallback);
+    setOption(CURLOPT_HEADERDATA, this);
+    setOption(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max<std::chrono::milliseconds::rep>(
+                                             limits.connectTimeout.count(), 1)));
     // libcurl's own check stays as a backstop to poll().
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
-                     static_cast<long>(std::max<std::chrono::seconds::rep>(
-                         std::chrono::ceil<std::chrono::seconds>(limits.stallTime).count(), 1)));
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::progressCallback);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+    setOption(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    setOption(CURLOPT_LOW_SPEED_TIME,
+              static_cast<long>(std::max<std::chrono::seconds::rep>(
+                  std::chrono::ceil<std::chrono::seconds>(limits.stallTime).count(), 1)));
+    setOption(CURLOPT_NOPROGRESS, 0L);
+    setOption(CURLOPT_XFERINFOFUNCTION, &CurlTransfer::progressCallback);
+    setOption(CURLOPT_XFERINFODATA, this);
 
     CURLM* multi = m_multi.get();
     curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::socketCallback);
@@ -107,17 +107,34 @@ void CurlTransfer::addHeader(const QByteArray& line) {
 }
 
 void CurlTransfer::requireTls(const QString& caFile) {
-    CURL* easy = m_easy.get();
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    setOption(CURLOPT_PROTOCOLS_STR, "https");
+    setOption(CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    setOption(CURLOPT_SSL_VERIFYPEER, 1L);
+    setOption(CURLOPT_SSL_VERIFYHOST, 2L);
+    setOption(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     if (!caFile.isEmpty()) {
         // These CAs instead of the system's: the built-in folder of certificates goes too.
-        curl_easy_setopt(easy, CURLOPT_CAINFO, QFile::encodeName(caFile).constData());
-        curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+        setOption(CURLOPT_CAINFO, QFile::encodeName(caFile).constData());
+        setOption(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
     }
+}
+
+QString CurlTransfer::optionFailure(CURLoption option, CURLcode code) {
+    const curl_easyoption* known = curl_easy_option_by_id(option);
+    return QStringLiteral("libcurl refused the option CURLOPT_%1: %2")
+        .arg(known ? QString::fromLatin1(known->name) : QString::number(int(option)),
+             QString::fromUtf8(curl_easy_strerror(code)));
+}
+
+QString CurlTransfer::statusFailure(bool withReason) const {
+    QString text = QStringLiteral("HTTP %1").arg(m_status);
+    if (withReason && !m_reason.isEmpty())
+        text += QLatin1Char(' ') + printableText(QString::fromLatin1(m_reason));
+    if (m_status >= 300 && m_status < 400)
+        text += m_redirectHost.isEmpty()
+                    ? QStringLiteral(": redirect refused")
+                    : QStringLiteral(": redirect to %1 refused").arg(m_redirectHost);
+    return text;
 }
 
 bool CurlTransfer::tlsFailed() const {
@@ -141,8 +158,13 @@ void CurlTransfer::start() {
     if (m_state != State::Idle) {
         return;
     }
-    curl_easy_setopt(m_easy.get(), CURLOPT_HTTPHEADER, m_headers.get());
     m_state = State::Running;
+    try {
+        setOption(CURLOPT_HTTPHEADER, m_headers.get());
+    } catch (const Error& error) {
+        fail(CURLE_FAILED_INIT, error.message());
+        return;
+    }
     m_sinceActivity.start();
     m_sinceWindow.start();
     m_safetyPoll.start();
@@ -337,13 +359,23 @@ void CurlTransfer::collectDone() {
 void CurlTransfer::finish(CURLcode code) {
     m_code = code;
     curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &m_status);
+    const char* location = nullptr;
+    if (m_status >= 300 && m_status < 400 &&
+        curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) {
+        const QUrl target(QString::fromUtf8(location));
+        m_redirectHost = printableText(target.port() < 0 ? target.host()
+                                                         : target.host() + QLatin1Char(':') +
+                                                               QString::number(target.port()));
+    }
     if (m_bodyTooLarge) {
         m_body.clear();
         m_errorText = QStringLiteral("The response is larger than the limit of %1: given up")
                           .arg(sizeText(m_maxBodyBytes));
     } else if (code != CURLE_OK) {
-        m_errorText = m_errorBuffer[0] != '\0' ? QString::fromUtf8(m_errorBuffer)
-                                               : QString::fromUtf8(curl_easy_strerror(code));
+        // libcurl's words may quote the server's (a certificate's name, a header).
+        m_errorText =
+            printableText(m_errorBuffer[0] != '\0' ? QString::fromUtf8(m_errorBuffer)
+                                                   : QString::fromUtf8(curl_easy_strerror(code)));
     }
     curl_multi_remove_handle(m_multi.get(), m_easy.get());
     m_timeout.stop();

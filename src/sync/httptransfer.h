@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/error.h"
 #include "sync/bodysink.h"
 #include "sync/httplimits.h"
 
@@ -36,13 +37,23 @@ public:
     // The easy handle, for setting the request up before start(). The transfer owns the
     // write, header and error-buffer options: leave those alone.
     CURL* handle() const { return m_easy.get(); }
+    // Sets an option of the request on handle(). libcurl refusing one (a library older than
+    // the one built against, which lacks the option, or a value it rejects) throws
+    // domiva::Error naming the option: a request must not go out without the protocol, redirect,
+    // proxy or certificate settings it was given.
+    template <typename T> void setOption(CURLoption option, T value) {
+        const CURLcode code = curl_easy_setopt(m_easy.get(), option, value);
+        if (code != CURLE_OK)
+            throw Error(optionFailure(option, code));
+    }
     // A request header line, "Name: value"; "Name:" suppresses a header libcurl would add.
     void addHeader(const QByteArray& line);
     // The body goes to `sink` instead of body(); the sink must outlive the transfer.
     void setBodySink(BodySink* sink) { m_sink = sink; }
     // The exchange goes over TLS 1.2 or newer, with the server's certificate chain and its
     // host name (or address) checked, against the CAs of the PEM file caFile or, when that is
-    // empty, the system's store. Only an https URL is allowed, redirects included.
+    // empty, the system's store. Only an https URL is allowed. Throws domiva::Error when
+    // libcurl refuses any of it.
     void requireTls(const QString& caFile);
 
     void start();
@@ -67,6 +78,14 @@ public:
     long status() const { return m_status; }
     // Reason phrase of the last status line ("Internal Server Error").
     QByteArray reasonPhrase() const { return m_reason; }
+    // The host (and port, when the address names one) that the last response's Location
+    // sends the request to; empty when it names none. Redirects are never followed.
+    QString redirectHost() const { return m_redirectHost; }
+    // The last response's status as the reason it is no feed, the server's words made
+    // printable: "HTTP 500 Internal Server Error", and for a redirect where it would have led,
+    // "HTTP 307 Temporary Redirect: redirect to other.example:8080 refused". Without
+    // withReason the reason phrase is left out ("HTTP 500").
+    QString statusFailure(bool withReason = true) const;
     // The body of the last response, byte for byte (empty when a sink took it).
     const QByteArray& body() const { return m_body; }
     // The transfer failed because the body grew beyond the limit; errorText() names the limit.
@@ -102,6 +121,7 @@ private:
     };
     enum class State { Idle, Running, Finished };
 
+    static QString optionFailure(CURLoption option, CURLcode code);
     static int socketCallback(CURL* easy, curl_socket_t socket, int what, void* self, void*);
     static int timerCallback(CURLM* multi, long timeoutMs, void* self);
     static size_t writeCallback(char* data, size_t size, size_t count, void* self);
@@ -142,6 +162,7 @@ private:
     QString m_errorText;
     long m_status = 0;
     QByteArray m_reason;
+    QString m_redirectHost;
     QByteArray m_body;
     BodySink* m_sink = nullptr;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};

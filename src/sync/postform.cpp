@@ -7,12 +7,6 @@ namespace domiva {
 
 namespace {
 
-constexpr long maxRedirects = 10;
-
-} // namespace
-
-namespace {
-
 // The address as hostFromUrl reads it (without "http://" when it holds one) and the end of the
 // host in that text.
 struct HostSplit {
@@ -61,24 +55,22 @@ PostFormResult postForm(const QString& url, const QString& agentText, const QByt
         const QByteArray agent = headerSafe(agentText.toUtf8());
 
         CurlTransfer transfer(limits);
-        CURL* easy = transfer.handle();
-        curl_easy_setopt(easy, CURLOPT_URL, target.constData());
+        transfer.setOption(CURLOPT_URL, target.constData());
         if (tls) {
             transfer.requireTls(caFile);
         } else {
-            curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-            curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+            transfer.setOption(CURLOPT_PROTOCOLS_STR, "http");
+            transfer.setOption(CURLOPT_REDIR_PROTOCOLS_STR, "http");
         }
-        curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
-        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, agent.constData());
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, maxRedirects);
+        transfer.setOption(CURLOPT_PATH_AS_IS, 1L);
+        transfer.setOption(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        transfer.setOption(CURLOPT_USERAGENT, agent.constData());
+        // Nothing in the exchange needs a redirect, and one would take the password elsewhere.
+        transfer.setOption(CURLOPT_FOLLOWLOCATION, 0L);
         // No CURLOPT_PROXY: libcurl then takes the system's proxy from the environment.
-        curl_easy_setopt(easy, CURLOPT_POST, 1L);
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(formText.size()));
-        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, formText.constData());
+        transfer.setOption(CURLOPT_POST, 1L);
+        transfer.setOption(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(formText.size()));
+        transfer.setOption(CURLOPT_COPYPOSTFIELDS, formText.constData());
         transfer.addHeader("Accept: text/*");
         transfer.addHeader("Content-Type: application/x-www-form-urlencoded");
         transfer.addHeader("Expect:");
@@ -94,8 +86,8 @@ PostFormResult postForm(const QString& url, const QString& agentText, const QByt
             if (transfer.tlsFailed()) {
                 result.tlsFailure = result.transportError;
             }
-        } else if (transfer.status() >= 400) {
-            result.httpFailure = QStringLiteral("HTTP %1").arg(transfer.status());
+        } else if (transfer.status() >= 300) {
+            result.httpFailure = transfer.statusFailure(false);
         } else {
             result.body = transfer.body();
         }
@@ -103,6 +95,7 @@ PostFormResult postForm(const QString& url, const QString& agentText, const QByt
         // This transport reports failure by its result only.
         result = PostFormResult{};
         result.transportError = QString::fromUtf8(e.what());
+        result.setupFailure = result.transportError;
     }
     return result;
 }

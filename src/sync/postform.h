@@ -21,7 +21,9 @@ QString objectNameFromUrl(const QString& url);
 struct PostFormResult {
     // The response body, byte for byte; empty on every failure, and when a sink took it.
     QByteArray body;
-    // "HTTP 500" when the server answered with a status of 400 or above; empty otherwise.
+    // "HTTP 500" when the server answered with a status of 300 or above, and for a redirect
+    // where it would have led ("HTTP 302: redirect to other.example refused"); empty otherwise.
+    // Redirects are never followed.
     QString httpFailure;
     // libcurl's account of a failed exchange (no connection, stalled...); empty otherwise.
     QString transportError;
@@ -31,6 +33,9 @@ struct PostFormResult {
     // Set, with transportError, when no trusted TLS connection came about; the TLS library's
     // reason.
     QString tlsFailure;
+    // Set, with transportError, when the request could not be set up as it must go (libcurl
+    // refused an option); nothing was sent.
+    QString setupFailure;
 };
 
 // Sends formText (sent exactly as passed: nothing is encoded here) by POST to
@@ -38,9 +43,9 @@ struct PostFormResult {
 // "Accept: text/*" and "Content-Type: application/x-www-form-urlencoded" and agentText as user
 // agent. A url beginning with "https://" is sent as it is, over TLS checked against the CAs of
 // caFile or the system's (CurlTransfer::requireTls). The proxy is the system's configuration
-// as libcurl reads it from the environment (http_proxy, https_proxy, no_proxy); redirects are
-// followed, from https only to https. Runs the event loop while it waits. With a sink, the
-// body goes there as it arrives (an error page too) instead of into the result.
+// as libcurl reads it from the environment (http_proxy, https_proxy, no_proxy); a redirect is
+// not followed but fails the exchange (httpFailure). Runs the event loop while it waits. With a
+// sink, the body goes there as it arrives (an error page too) instead of into the result.
 PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,
                         const TransferLimits& limits = {}, BodySink* sink = nullptr,
                         const QString& caFile = {});

@@ -111,13 +111,28 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         failureText = QString::fromUtf16(kParseFailed);
         m_host.setStatusText(0, QString::fromUtf16(kStageParsing));
         m_host.suspendGrids();
+        // One line for the sync, however many records were too long, whatever came after.
+        const auto logSkipped = [&] {
+            if (lines.skippedLines() > 0)
+                writeLog(m_ctx.logPath,
+                         QStringLiteral("Пропущено записей длиннее %1 MiB: %2")
+                             .arg(lines.maxLineBytes() >> 20)
+                             .arg(lines.skippedLines()),
+                         false);
+        };
         try {
             applyLines(lines);
         } catch (...) {
             m_host.resumeGrids();
+            try {
+                logSkipped();
+            } catch (const Error&) {
+                // What ended the cycle is the failure to report.
+            }
             throw;
         }
         m_host.resumeGrids();
+        logSkipped();
         m_host.setStatusText(0, QString::fromUtf16(kStageDone));
     } catch (const FeedReadError& e) {
         // The feed file failed while it was read: a download failure, whatever stage it is.
@@ -163,6 +178,8 @@ void SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTr
                      &feedFile, m_ctx.service->caFile);
         if (!result.httpFailure.isEmpty())
             throw Error(result.httpFailure);
+        if (!result.setupFailure.isEmpty())
+            throw Error(result.setupFailure);
         if (!result.limitFailure.isEmpty())
             throw Error(result.limitFailure);
         // Why the service could not be trusted is worth more than an empty answer.
@@ -242,7 +259,8 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                             // A listing already stored would write nothing: no search needed.
                             if (m_db->offerExists(r.id.toString()))
                                 return;
-                            throw Error(QStringLiteral("Объявление \"%1\" без запроса").arg(r.id));
+                            throw Error(QStringLiteral("Объявление \"%1\" без запроса")
+                                            .arg(printableText(r.id)));
                         }
                         const double date = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
                         if (m_db->insertOffer(r.id, *currentQuery, r.fields, date)) {

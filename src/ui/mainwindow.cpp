@@ -348,6 +348,12 @@ void TfrmMain::startUp() {
     // 2. Event log, emptied at every start.
     m_logPath = m_workDir + QStringLiteral("domiva.log");
     writeLog(m_logPath, QStringLiteral("Start"), true);
+    // Whatever of the folder others could read (made by hand, copied in) is theirs no more.
+    if (const QStringList tightened = tightenWorkingFolder(m_workDir); !tightened.isEmpty())
+        writeLog(m_logPath,
+                 QStringLiteral("Права доступа сужены до 0700 (папка) и 0600 (файлы): ") +
+                     tightened.join(QStringLiteral(", ")),
+                 false);
 
     // 3. From now on minimising may take the window off the task bar.
     m_minimizeHook = true;
@@ -1029,6 +1035,7 @@ void TfrmMain::rebuildDatabase() {
         QString kept;
         try {
             kept = m_recovery.rebuild(m_dbPath);
+            m_data->admitDatabase();
         } catch (const Error& error) {
             writeLog(m_logPath,
                      QStringLiteral("Database damaged (%1), and it cannot be replaced: %2")

@@ -9,8 +9,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,6 +70,29 @@ public:
 private:
     pid_t m_child = -1;
     bool m_held = false;
+};
+
+// The sqlite3 shell on the file, as the README invites: a process of its own, so the engine's
+// locks, and its removal of the log and index on the last close, are that program's.
+class Shell {
+public:
+    explicit Shell(const QString& path) { m_shell.start(QStringLiteral("sqlite3"), {path}); }
+    // Runs the statements to their end; false when the shell reported an error.
+    bool run(const QByteArray& statements) {
+        m_shell.write(".timeout 5000\n" + statements + "\nSELECT 'done';\n");
+        for (QByteArray out; !out.contains("done\n"); out += m_shell.readAllStandardOutput()) {
+            if (!m_shell.waitForReadyRead(10'000))
+                return false;
+        }
+        return m_shell.readAllStandardError().isEmpty();
+    }
+    bool quit() {
+        m_shell.closeWriteChannel();
+        return m_shell.waitForFinished(10'000) && m_shell.exitCode() == 0;
+    }
+
+private:
+    QProcess m_shell;
 };
 
 // The message of the domiva::Error that f throws; nullopt when it throws none.
@@ -288,13 +313,26 @@ private slots:
         QTest::addColumn<QString>("table");
         QTest::addColumn<int>("carried");
         QTest::addColumn<QString>("flags"); // the search's updated and unreaded afterwards
-        QTest::newRow("page of Offers") << "Offers" << 0 << "11";
-        QTest::newRow("page of Queries") << "Queries" << 1 << "00";
+        // Damaged files already there; those kept afterwards, the one set aside now first.
+        QTest::addColumn<QStringList>("earlier");
+        QTest::addColumn<QStringList>("kept");
+        const QStringList past{"20200101-000000", "20210101-000000", "20220101-000000"};
+        const QStringList keptOfPast{"20261208-072222-2", "20220101-000000", "20210101-000000"};
+        QTest::newRow("page of Offers") << "Offers" << 0 << "11" << past << keptOfPast;
+        QTest::newRow("page of Queries") << "Queries" << 1 << "00" << past << keptOfPast;
+        // After the clock was set back, the earlier copies' names sort after the new one's:
+        // their numbers still say which came last.
+        QTest::newRow("earlier copies named later")
+            << "Offers" << 0 << "11"
+            << QStringList{"20270101-000000-1", "20280101-000000-2", "20261208-090000-3"}
+            << QStringList{"20261208-072222-4", "20261208-090000-3", "20280101-000000-2"};
     }
     void damagedFileIsSetAside() {
         QFETCH(QString, table);
         QFETCH(int, carried);
         QFETCH(QString, flags);
+        QFETCH(QStringList, earlier);
+        QFETCH(QStringList, kept);
         {
             auto db = freshDatabase();
             db->insertQuery(1, QStringLiteral("one"));
@@ -302,25 +340,74 @@ private slots:
             db->markOfferRead(QStringLiteral("a"), 1);
         }
         overwriteTablePage(m_path, table);
-        for (const char* old : {"20200101-000000", "20210101-000000", "20220101-000000"})
-            QFile(m_path + QStringLiteral(".damaged-") + QLatin1String(old)).open(QFile::WriteOnly);
+        const QString prefix = m_path + QStringLiteral(".damaged-");
+        for (const QString& old : earlier)
+            QFile(prefix + old).open(QFile::WriteOnly);
         QFile(m_path + QStringLiteral("-shm")).open(QFile::WriteOnly);
         DamageRecovery recovery;
         QCOMPARE(recovery.notice(), DamageRecovery::Action::Recover);
-        const QString kept = recovery.rebuild(m_path, QDateTime(QDate(2026, 12, 8), {7, 22, 22}));
-        const QString older = m_path + QStringLiteral(".damaged-20%1-000000");
-        QCOMPARE(damagedFiles(m_path),
-                 (QStringList{m_path + QStringLiteral(".damaged-20261208-072222"),
-                              older.arg(220101), older.arg(210101)}));
-        QVERIFY(QFile::exists(kept + QStringLiteral("-shm")));
+        const QString setAside =
+            recovery.rebuild(m_path, QDateTime(QDate(2026, 12, 8), {7, 22, 22}));
+        for (QString& name : kept)
+            name.prepend(prefix);
+        QCOMPARE(damagedFiles(m_path), kept);
+        QCOMPARE(setAside, kept[0]);
+        QVERIFY(QFile::exists(setAside + QStringLiteral("-shm")));
         auto fresh = openDatabase(m_path);
         fresh->insertQuery(1, QStringLiteral("one"));
         QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
         RawConnection raw(m_path);
         raw.exec(QStringLiteral("UPDATE Queries SET updated=1, unreaded=1"));
-        QCOMPARE(carryReadMarks(*fresh, kept), carried);
+        QCOMPARE(carryReadMarks(*fresh, setAside), carried);
         // A search left with no unread listing is no longer marked.
         QCOMPARE(raw.value(QStringLiteral("SELECT updated || unreaded FROM Queries")), flags);
+    }
+
+    // Another program (the sqlite3 shell) has the damaged file open across the repair. When it
+    // closes, the engine removes the log and index beside the file by name: they must not be
+    // the new file's. Whatever either side commits stays, and the file is sound.
+    void repairBesideAnotherProgram_data() {
+        QTest::addColumn<bool>("otherClosesFirst");
+        QTest::newRow("the other closes before the client writes") << true;
+        QTest::newRow("the other closes after the client's commit") << false;
+    }
+    void repairBesideAnotherProgram() {
+        QFETCH(bool, otherClosesFirst);
+        {
+            auto db = freshDatabase();
+            db->insertQuery(1, QStringLiteral("one"));
+            QVERIFY(db->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
+        }
+        overwriteTablePage(m_path, QStringLiteral("Offers"));
+        if (QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty())
+            QSKIP("The sqlite3 shell is not installed");
+        Shell other(m_path);
+        QVERIFY(other.run("SELECT COUNT(*) FROM Queries;"));
+
+        DamageRecovery recovery;
+        QCOMPARE(recovery.notice(), DamageRecovery::Action::Recover);
+        recovery.rebuild(m_path);
+        const auto otherWritesAndQuits = [&] {
+            return other.run("INSERT INTO Queries VALUES (3, 'other', 0, 0);") && other.quit();
+        };
+        if (otherClosesFirst)
+            QVERIFY(otherWritesAndQuits());
+        auto fresh = openDatabase(m_path);
+        fresh->insertQuery(2, QStringLiteral("client"));
+        QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("b"), 2, 1)));
+        if (!otherClosesFirst)
+            QVERIFY(otherWritesAndQuits());
+        fresh->insertQuery(4, QStringLiteral("client again"));
+        Shell again(m_path);
+        QVERIFY(again.run("INSERT INTO Queries VALUES (6, 'again', 0, 0);") && again.quit());
+        fresh->insertQuery(5, QStringLiteral("client last"));
+        fresh.reset();
+
+        RawConnection check(m_path);
+        QCOMPARE(check.value(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        QCOMPARE(check.rows(QStringLiteral("SELECT id FROM Queries ORDER BY id")),
+                 (QStringList{"2", "3", "4", "5", "6"}));
+        QCOMPARE(check.rows(QStringLiteral("SELECT id FROM Offers")), QStringList{"b"});
     }
 
     void openSwitchesToWalAndAddsIndexes() {

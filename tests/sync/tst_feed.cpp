@@ -4,6 +4,7 @@
 #include "sync/feedfile.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,6 +78,7 @@ private slots:
     void wholeFeed();
     void feedFileLineEnds_data();
     void feedFileLineEnds();
+    void feedFileFollowsNoLink();
 };
 
 void TestFeed::decodeLines_data() {
@@ -104,6 +106,13 @@ void TestFeed::decodeLines_data() {
                               << QStringList{"R#5#Квартиры", "D#1#ёЁ"};
     QTest::newRow("quotes verbatim")
         << QByteArray("R#5#\"q\"\r\nD#\"77\"") << QStringList{"R#5#\"q\"", "D#\"77\""};
+    // A record longer than the limit is skipped whole, its line end with it.
+    const QByteArray longest(maxFeedLineBytes, 'x');
+    QTest::newRow("record at the limit kept")
+        << QByteArray("a\r\n" + longest + "\r\nb") << QStringList{"a", longest, "b"};
+    QTest::newRow("records over the limit skipped")
+        << QByteArray(longest + "y\nb\r\n" + longest + longest + "\r\nc\r" + longest + "z")
+        << QStringList{"b", "c"};
 }
 
 void TestFeed::decodeLines() {
@@ -385,6 +394,9 @@ void TestFeed::feedFileLineEnds() {
     QFETCH(QByteArray, stored);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("quInet.txt"));
+    // A file found there, readable by everyone, is the user's alone once written.
+    QFile(path).open(QIODevice::WriteOnly);
+    QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadOther));
     for (const qsizetype piece : {qsizetype(1), qsizetype(2), body.size() + 1}) {
         FeedFileWriter writer(path, crLfLines);
         // What came before a new response is dropped.
@@ -395,7 +407,20 @@ void TestFeed::feedFileLineEnds() {
         QIODevice& written = writer.finish();
         QCOMPARE(writer.bodySize(), body.size());
         QCOMPARE(written.readAll(), stored);
+        QVERIFY(!(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther)));
     }
+}
+
+// A link planted under the feed file's name lends the server's answer to nobody.
+void TestFeed::feedFileFollowsNoLink() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("quInet.txt"));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere")), path));
+    FeedFileWriter writer(path, true);
+    QVERIFY(!writer.write("R#1#a", 5));
+    QVERIFY_THROWS_EXCEPTION(Error, writer.finish());
+    QVERIFY(QFileInfo(path).isSymLink());
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("elsewhere"))));
 }
 
 QTEST_GUILESS_MAIN(TestFeed)

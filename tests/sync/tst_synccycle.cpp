@@ -15,6 +15,8 @@
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QStringEncoder>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -288,6 +290,17 @@ private slots:
         QCOMPARE(count("SELECT unreaded FROM Queries WHERE id=5"), 0);
     }
 
+    // A 2 MiB record between good ones: they are stored, it is not, and one line says so.
+    void overlongRecordIsSkipped() {
+        m_service->setDefaultAnswer(ok("R#5#a\r\nD#1\r\nD#huge#" + QByteArray(2 << 20, 'x') +
+                                       "\r\nD#2\r\nD#big#" + QByteArray(1 << 20, 'y') + "\r\n"));
+        run();
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers WHERE id IN ('1', '2')"), 2);
+        QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 2);
+        QCOMPARE(logLines().size(), 1);
+        QVERIFY(logLines()[0].endsWith(QStringLiteral(": Пропущено записей длиннее 1 MiB: 2")));
+    }
+
     void removalFollowedByOffers() {
         m_service->setDefaultAnswer(ok("R#5#x\r\nD#1\r\nQ#5\r\nD#2\r\nR#6#y\r\nD#3\r\nQ#6\r\n"));
         // Another file put under the feed's name once the feed is written is not what is read.
@@ -328,9 +341,10 @@ private slots:
 
     void failures_data() {
         QTest::addColumn<bool>("systemTransport");
-        // 0 down, 1 status 500, 2 empty body, 3 stalled, 4 big, 11 crawling; over https: 5 another
-        // CA, 6 another host name, 7 a plain-HTTP server, 8 no CA file, 10 a server of TLS 1.1 at
-        // most (run once more under an OpenSSL configuration that allows it); 9 an unknown scheme
+        // 0 down, 1 status 500, 2 empty body, 3 stalled, 4 big, 14 crawling; over https: 5 another
+        // CA, 6 another host name, 7 a plain-HTTP server, 8 no CA file, 13 a server of TLS 1.1 at
+        // most (run once more under an OpenSSL configuration that allows it); 9 an unknown scheme;
+        // 10 a 307 and 11 a 302 to another host; 12 control characters in the reason phrase
         QTest::addColumn<int>("what");
         QTest::addColumn<QString>("panel0");
         QTest::addColumn<QString>("logged");
@@ -351,9 +365,9 @@ private slots:
             << false << 4 << dl << "limit of 3999 bytes";
         // A byte now and then is no stall, but far below the rate a feed needs.
         QTest::newRow("system: crawling")
-            << true << 11 << dl << QStringLiteral("Пустое обновление!");
+            << true << 14 << dl << QStringLiteral("Пустое обновление!");
         QTest::newRow("component: crawling")
-            << false << 11 << dl << "below the limit of 1000 bytes/s";
+            << false << 14 << dl << "below the limit of 1000 bytes/s";
         const std::tuple<int, const char*, QString> refused[]{
             {5, "another CA", "SSL certificate problem: unable to get local issuer certificate"},
             {6, "another host name",
@@ -361,11 +375,23 @@ private slots:
             {7, "plain HTTP on the TLS port", "wrong version number"},
             {8, "no CA file", "error setting certificate file: /nonexistent/ca.pem"},
             {9, "unknown scheme", R"(has the scheme "ftp")"},
-            {10, "TLS 1.1 only", "SSL"}};
+            {13, "TLS 1.1 only", "SSL"}};
         for (const auto& [what, name, logged] : refused) {
             QTest::addRow("system: %s", name) << true << what << dl << logged;
             QTest::addRow("component: %s", name) << false << what << dl << logged;
         }
+        QTest::newRow("system: 307 to another host")
+            << true << 10 << dl << "HTTP 307: redirect to localhost:";
+        QTest::newRow("component: 307 to another host")
+            << false << 10 << dl << "HTTP 307 Temporary Redirect: redirect to localhost:";
+        QTest::newRow("system: 302 to another host")
+            << true << 11 << dl << "HTTP 302: redirect to localhost:";
+        QTest::newRow("component: 302 to another host")
+            << false << 11 << dl << "HTTP 302 Found: redirect to localhost:";
+        QTest::newRow("system: control characters in the reason") << true << 12 << dl << "HTTP 500";
+        QTest::newRow("component: control characters in the reason")
+            << false << 12 << dl
+            << QStringLiteral("HTTP 500 Oops\ufffd01.01.2026 10:00:00: Start\ufffd[2J\ufffd.");
     }
     void failures() {
         QFETCH(bool, systemTransport);
@@ -375,6 +401,21 @@ private slots:
         m_settings.proxyFromIE = systemTransport;
         m_settings.refreshTime = 42;
         HttpServer::Response answer;
+        // Where a redirect would lead: a service that would hand out a feed of its own.
+        FakeService other;
+        other.setDefaultAnswer(ok("R#2#theirs\r\n"));
+        // A status line no proper server sends: a lone CR, ESC and a C1 control.
+        QTcpServer raw;
+        QVERIFY(raw.listen(QHostAddress::LocalHost));
+        connect(&raw, &QTcpServer::newConnection, [&raw] {
+            QTcpSocket* client = raw.nextPendingConnection();
+            connect(client, &QTcpSocket::readyRead, [client] {
+                client->readAll();
+                client->write("HTTP/1.1 500 Oops\r01.01.2026 10:00:00: Start\x1b[2J\x85.\r\n"
+                              "Content-Length: 0\r\nConnection: close\r\n\r\n");
+                client->disconnectFromHost();
+            });
+        });
         switch (what) {
         case 0:
             m_serviceConfig.host = QStringLiteral("127.0.0.1:%1").arg(test::closedPort());
@@ -385,7 +426,7 @@ private slots:
             break;
         case 2:
             break;
-        case 11:
+        case 14:
             answer.body = QByteArray(4000, 'x');
             answer.pieceBytes = 10;
             answer.pieceInterval = 50ms;
@@ -407,7 +448,7 @@ private slots:
         case 6:
             useTlsService(test::testPki().otherName);
             break;
-        case 10: {
+        case 13: {
             HttpServer::Tls old = test::testPki().server;
             old.maxVersion = TLS1_1_VERSION;
             useTlsService(old);
@@ -417,14 +458,25 @@ private slots:
         case 9:
             m_serviceConfig.host = (what == 7 ? "https://" : "ftp://") + m_service->hostAndPort();
             break;
+        case 10:
+        case 11:
+            answer.status = what == 10 ? 307 : 302;
+            answer.headers.append(
+                {"Location",
+                 QStringLiteral("http://localhost:%1/steal").arg(other.port()).toUtf8()});
+            break;
+        case 12:
+            m_serviceConfig.host = QStringLiteral("127.0.0.1:%1").arg(raw.serverPort());
+            break;
         }
         // A feed that would be stored had it come through.
-        if (what >= 5 && what <= 10)
+        if ((what >= 5 && what <= 11) || what == 13)
             answer.body = "R#1#x\r\n";
         m_service->setDefaultAnswer(answer);
         run();
-        if (what >= 5 && what <= 10)
+        if ((what >= 5 && what <= 9) || what == 13)
             QCOMPARE(m_service->requestCount(), 0);
+        QCOMPARE(other.requestCount(), 0);
         QCOMPARE(m_host.panel0.last(), panel0);
         const QStringList log = logLines();
         if (panel0 == QStringLiteral("...")) {

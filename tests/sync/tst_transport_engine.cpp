@@ -38,6 +38,7 @@ private slots:
     void initTestCase();
 
     void runDeliversStatusReasonAndBody();
+    void refusedOptionThrows();
     void startThenFinishedSignal();
     void abortEndsRunningTransfer();
     void destroyedWhileRunning();
@@ -73,6 +74,18 @@ void TestTransportEngine::runDeliversStatusReasonAndBody() {
     QCOMPARE(transfer.reasonPhrase(), QByteArray("Gone"));
     QCOMPARE(transfer.body(), QByteArray("no\0more", 7));
     QVERIFY(transfer.errorText().isEmpty());
+}
+
+// An option libcurl refuses (here a protocol unknown to it, as an older libcurl refuses the
+// option itself) is an error naming it, before anything is sent.
+void TestTransportEngine::refusedOptionThrows() {
+    CurlTransfer transfer;
+    try {
+        transfer.setOption(CURLOPT_PROTOCOLS_STR, "http,nosuch");
+        QFAIL("the option was taken");
+    } catch (const Error& e) {
+        QVERIFY(e.message().contains(QStringLiteral("CURLOPT_PROTOCOLS_STR")));
+    }
 }
 
 void TestTransportEngine::startThenFinishedSignal() {

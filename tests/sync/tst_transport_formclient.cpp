@@ -184,7 +184,7 @@ void TestTransportFormClient::redirectIsNotFollowed() {
     m_service->queueAnswer(answer(200, "feed"));
 
     QCOMPARE(errorOf(directClient(), m_service->url("/db/x/get1.txt")),
-             QStringLiteral("HTTP 302 Found"));
+             "HTTP 302 Found: redirect to " + m_service->hostAndPort() + " refused");
     QCOMPARE(m_service->requestCount(), 1);
 }
 

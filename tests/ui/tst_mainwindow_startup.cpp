@@ -7,6 +7,7 @@
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
 #include "support/fakeservice.h"
+#include "support/httphelpers.h"
 #include "ui/datagrid.h"
 #include "ui/detailspanel.h"
 #include "ui/tst_mainwindow_support.h"
@@ -24,6 +25,9 @@
 #include <QTimer>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
 
 using namespace domiva;
 using namespace domiva::test;
@@ -167,6 +171,51 @@ private slots:
         QCOMPARE(window->refreshTimer().interval(), qint64(300'000));
         QVERIFY(window->refreshTimer().isEnabled());
         window->refreshTimer().setEnabled(false);
+    }
+
+    // A folder and settings file made by hand under the usual umask, a database copied in:
+    // after a run with a sync they and the files the client added are the user's alone, and
+    // the log says once what was tightened.
+    void looseFolderAndFilesAreTightened() {
+        Sandbox sandbox;
+        FakeService service;
+        service.setDefaultAnswer(test::answer(200, "R#1#a\r\nD#7\r\n"));
+        sandbox.pointServiceAt(service.hostAndPort());
+        sandbox.createDb().reset();
+        for (const auto& [path, mode] : {std::pair{sandbox.workDir(), 0755},
+                                         {sandbox.settingsPath(), 0644},
+                                         {sandbox.dbPath(), 0644}})
+            QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+        RecordedBoxes recorded;
+        auto window = startWindow(false);
+        QTRY_COMPARE_WITH_TIMEOUT(service.requestCount(), qsizetype(1), 5000);
+        QTRY_VERIFY(!window->syncBusy());
+        QCOMPARE(modeOf(sandbox.workDir()), 0700);
+        for (const char* name : {"settings.ini", "db", "db-wal", "db-shm", "domiva.log"})
+            QVERIFY2(modeOf(sandbox.workDir() + QLatin1String(name)) == 0600, name);
+        const QString logged = QStringLiteral("Права доступа сужены до 0700 (папка) и 0600 "
+                                              "(файлы): DomivaDesktop/, db, settings.ini");
+        QCOMPARE(sandbox.logMessages().count(logged), 1);
+        window.reset();
+        window = startWindow(false);
+        window->refreshTimer().setEnabled(false);
+        QCOMPARE(sandbox.logMessages().count(logged), 0);
+    }
+
+    void folderOfAnotherUserIsRefused() {
+        if (::geteuid() != 0)
+            QSKIP("Giving the folder to another user needs root");
+        Sandbox sandbox;
+        sandbox.makeWorkDir();
+        QCOMPARE(::chown(QFile::encodeName(sandbox.workDir()).constData(), 65534, 65534), 0);
+        RecordedBoxes recorded;
+        auto window = startWindow(false);
+        QCOMPARE(recorded.boxes.texts().size(), 1);
+        QVERIFY(recorded.boxes.texts()[0].contains(QStringLiteral("другому пользователю")));
+        QCOMPARE(
+            QDir(sandbox.workDir())
+                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+            QStringList());
     }
 
     void windowLayout() {

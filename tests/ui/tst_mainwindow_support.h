@@ -64,7 +64,13 @@ public:
     QString settingsPath() const { return workDir() + QStringLiteral("settings.ini"); }
     QString dbPath() const { return workDir() + QStringLiteral("db"); }
 
-    void makeWorkDir() const { QDir().mkpath(workDir()); }
+    // The folder and files as the client makes them, private to the user; a test of looser
+    // ones loosens them itself.
+    void makeWorkDir() const {
+        QDir().mkpath(workDir());
+        QFile::setPermissions(workDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ExeOwner);
+    }
 
     QStringList logLines() const {
         QFile file(logPath());
@@ -92,7 +98,8 @@ public:
     void writeFile(const QString& path, const QByteArray& bytes) const {
         makeWorkDir();
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         QCOMPARE(file.write(bytes), bytes.size());
     }
     // A settings file holding only where the service is: every [main] key takes its default.
