@@ -3,6 +3,7 @@
 // while a sync waits for its transfer; the end of the program while a transfer runs.
 
 #include "store/database.h"
+#include "store/storetestsupport.h"
 #include "support/fakeservice.h"
 #include "support/netutil.h"
 #include "sync/datathread.h"
@@ -30,6 +31,7 @@ class TestDataThread : public QObject {
     std::unique_ptr<FakeService> m_service;
     std::unique_ptr<DataThread> m_data;
     QStringList m_answers;
+    bool m_holdNotice = false; // the new-version box stays open until the test closes it
 
     SyncRequest request() const {
         SyncRequest r;
@@ -87,11 +89,20 @@ private slots:
         connect(d, &DataThread::versionNotice, this, [this, d](const QString&) {
             record(QStringLiteral("notice"));
             // Closed a while later: the sync waits for it.
-            QTimer::singleShot(100, d, &DataThread::versionNoticeClosed);
+            if (!m_holdNotice)
+                QTimer::singleShot(100, d, &DataThread::versionNoticeClosed);
         });
         connect(d, &DataThread::syncDone, this, [this](const SyncOutcome& outcome) {
             record(QStringLiteral("done %1 busy %2").arg(outcome.newOffers).arg(m_data->busy()));
         });
+        connect(d, &DataThread::searchMarkedRead, this,
+                [this] { record(QStringLiteral("marked")); });
+        connect(d, &DataThread::clearing, this, [this] { record(QStringLiteral("clearing")); });
+        connect(d, &DataThread::databaseCleared, this, [this](const std::optional<Error>& failure) {
+            record(failure ? QStringLiteral("clear failed") : QStringLiteral("cleared"));
+        });
+        connect(d, &DataThread::databaseReleased, this,
+                [this] { record(QStringLiteral("released")); });
     }
     void cleanup() {
         m_data.reset();
@@ -121,6 +132,115 @@ private slots:
         QVERIFY(marked.wait());
         QCOMPARE(marked[0][0].toInt(), 5);
         QVERIFY(!m_data->busy());
+    }
+
+    // Any request at any moment: what runs decides whether it runs now, waits, is taken by
+    // what runs or is refused, and nothing is lost or answered twice.
+    void orderOfRequests_data() {
+        QTest::addColumn<QString>("state"); // what runs when the request comes
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<int>("decision");
+        QTest::addColumn<QStringList>("answers"); // those of the requests, in order
+        using D = DataThread::Decision;
+        const QString done = QStringLiteral("done");
+        const QStringList cleared{QStringLiteral("clearing"), QStringLiteral("cleared")};
+        const auto row = [](const char* state, const char* request, D decision,
+                            const QStringList& answers) {
+            QTest::addRow("%s, %s", state, request)
+                << QString::fromLatin1(state) << QString::fromLatin1(request) << int(decision)
+                << answers;
+        };
+        row("idle", "sync", D::Run, {done});
+        row("idle", "clear", D::Run, cleared);
+        row("idle", "mark", D::Run, {QStringLiteral("marked")});
+        row("idle", "release", D::Run, {QStringLiteral("released")});
+        for (const char* state : {"transferring", "waiting for the notice"}) {
+            row(state, "sync", D::Merge, {done});
+            row(state, "clear", D::Refuse, {done});
+            row(state, "clear when free", D::Queue, QStringList{done} + cleared);
+            row(state, "mark", D::Refuse, {done});
+            row(state, "release", D::Queue, {done, QStringLiteral("released")});
+            row(state, "exit", D::Refuse, {done});
+        }
+        // Clearing, held up by another program's transaction (its start is not counted here).
+        const QStringList clearedOnly{QStringLiteral("cleared")};
+        row("clearing", "sync", D::Merge, clearedOnly);
+        row("clearing", "clear", D::Merge, clearedOnly);
+        row("clearing", "mark", D::Refuse, clearedOnly);
+        row("clearing", "release", D::Queue, clearedOnly + QStringList{QStringLiteral("released")});
+        row("marking", "mark", D::Queue, {QStringLiteral("marked"), QStringLiteral("marked")});
+        row("marking", "clear", D::Refuse, {QStringLiteral("marked")});
+        row("marking", "clear when free", D::Queue,
+            QStringList{QStringLiteral("marked")} + cleared);
+    }
+    void orderOfRequests() {
+        QFETCH(QString, state);
+        QFETCH(QString, asked);
+        QFETCH(int, decision);
+        QFETCH(QStringList, answers);
+        const QString path = request().dbPath;
+        m_holdNotice = true;
+        std::optional<test::RawConnection> other;
+        if (state == QLatin1String("transferring")) {
+            syncAnsweredAfter(800ms);
+            QTRY_COMPARE(m_service->requestCount(), qsizetype(1));
+        } else if (state == QLatin1String("waiting for the notice")) {
+            FakeService::Answer answer;
+            answer.body = "R#5#a\r\nW#9.9.9\r\nD#1\r\n";
+            m_service->setDefaultAnswer(answer);
+            m_data->sync(request());
+            QTRY_VERIFY(m_answers.contains(QStringLiteral("notice")));
+        } else if (state != QLatin1String("idle")) {
+            {
+                auto db = openDatabase(path);
+                db->insertQuery(5, QStringLiteral("a"));
+                db->insertOffer(OfferRow{QStringLiteral("x1"), 5, {}, 45000});
+            }
+            other.emplace(path);
+            other->exec(QStringLiteral("BEGIN IMMEDIATE"));
+            if (state == QLatin1String("clearing"))
+                m_data->clearDatabase(path);
+            else
+                m_data->markSearchRead(path, 5);
+            QTest::qWait(100);
+        }
+        m_answers.clear();
+        using R = DataThread::Request;
+        DataThread::Decision decided = DataThread::Decision::Refuse;
+        if (asked == QLatin1String("sync"))
+            decided = m_data->sync(request());
+        else if (asked == QLatin1String("clear"))
+            decided = m_data->clearDatabase(path);
+        else if (asked == QLatin1String("clear when free"))
+            decided = m_data->clearDatabase(path, R::ClearWhenFree);
+        else if (asked == QLatin1String("mark"))
+            decided = m_data->markSearchRead(path, 5);
+        else if (asked == QLatin1String("release"))
+            decided = m_data->releaseDatabase(path);
+        else
+            m_data->cancelAll();
+        QCOMPARE(int(decided), decision);
+        // What held the running request up goes.
+        if (state == QLatin1String("waiting for the notice"))
+            m_data->versionNoticeClosed();
+        if (other)
+            other->exec(QStringLiteral("ROLLBACK"));
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_data->busy(), 10'000);
+        // The end does not wait for the service.
+        if (asked == QLatin1String("exit"))
+            QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QTest::qWait(100); // nothing more comes
+        QStringList got;
+        for (const QString& answer : std::as_const(m_answers)) {
+            if (answer.startsWith(QLatin1String("done")))
+                got << QStringLiteral("done");
+            else if (QStringList{"marked", "clearing", "cleared", "released", "clear failed"}
+                         .contains(answer))
+                got << answer;
+        }
+        QCOMPARE(got, answers);
     }
 
     void forgottenRequestAnswersNothing() {
