@@ -31,7 +31,8 @@ namespace {
 constexpr QLatin1String countOffers{
     "SELECT COUNT(*), COUNT(CASE WHEN unreaded=TRUE THEN 1 END) FROM Offers WHERE qid=?"};
 constexpr QLatin1String markOffersOfQueryRead{
-    "UPDATE Offers SET unreaded=0 WHERE qid=? AND unreaded<>0"};
+    "UPDATE Offers SET unreaded=0 WHERE rowid IN "
+    "(SELECT rowid FROM Offers WHERE qid=? AND unreaded<>0 LIMIT ?)"};
 constexpr QLatin1String clearQueryFlags{
     "UPDATE Queries SET updated=0, unreaded=0 WHERE id=?"};
 
@@ -267,14 +268,27 @@ OfferCounts offerCounts(Database& db, qint32 qid) {
     return counts;
 }
 
-void markQueryRead(Database& db, qint32 qid) {
-    Transaction transaction(db);
-    for (const QLatin1String text : {markOffersOfQueryRead, clearQueryFlags}) {
-        QSqlQuery query = prepare(db.connection(), text);
-        query.addBindValue(qid);
-        exec(query);
-        query.finish();
+void markQueryRead(Database& db, qint32 qid, int sliceRows,
+                   const std::function<void()>& betweenSlices) {
+    QSqlQuery slice = prepare(db.connection(), markOffersOfQueryRead);
+    for (int marked = sliceRows; marked >= sliceRows;) {
+        {
+            Transaction transaction(db);
+            slice.bindValue(0, qid);
+            slice.bindValue(1, sliceRows);
+            exec(slice);
+            marked = slice.numRowsAffected();
+            slice.finish();
+            transaction.commit();
+        }
+        if (betweenSlices)
+            betweenSlices();
     }
+    Transaction transaction(db);
+    QSqlQuery flags = prepare(db.connection(), clearQueryFlags);
+    flags.addBindValue(qid);
+    exec(flags);
+    flags.finish();
     transaction.commit();
 }
 

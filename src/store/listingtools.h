@@ -10,6 +10,7 @@
 #include <QSaveFile>
 
 #include <cstdint>
+#include <functional>
 
 struct sqlite3_stmt;
 
@@ -28,8 +29,14 @@ struct OfferCounts {
 OfferCounts offerCounts(Database& db, qint32 qid);
 
 // The user has seen all of a search: every listing of it read, the search neither updated nor
-// unread, in one transaction. Throws domiva::Error; nothing has changed then.
-void markQueryRead(Database& db, qint32 qid);
+// unread. A search of hundreds of thousands of listings would hold the file for a long while:
+// the listings are marked sliceRows at a time, each slice a transaction of its own, with
+// betweenSlices called after each (to let other writers in, or to throw when the work is no
+// longer wanted), and the search's flags last. Throws domiva::Error; the slices committed
+// before stay.
+inline constexpr int markReadSliceRows = 10'000;
+void markQueryRead(Database& db, qint32 qid, int sliceRows = markReadSliceRows,
+                   const std::function<void()>& betweenSlices = {});
 
 // The quick filter over a search's listings. A listing passes when the text occurs in its
 // transport, address, price, commission, floor, contact, comments or author, with letter case

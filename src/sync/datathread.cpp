@@ -7,6 +7,7 @@
 #include "sync/refreshtimer.h"
 #include "sync/synccycle.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QScopeGuard>
@@ -297,8 +298,10 @@ DataThread::Decision DataThread::sync(SyncRequest request) {
 
 DataThread::Decision DataThread::markSearchRead(const QString& dbPath, qint32 qid) {
     return start(Request::MarkSearchRead, [this, dbPath, qid](quint64 generation) {
-        const std::optional<Error> failure =
-            failureOf([&] { markQueryRead(t_connection->open(dbPath), qid); });
+        const std::optional<Error> failure = failureOf([&] {
+            markQueryRead(t_connection->open(dbPath), qid, m_writeSliceRows,
+                          [this] { betweenWriteSlices(); });
+        });
         answer(
             generation, [this, qid, failure] { emit searchMarkedRead(qid, failure); }, true);
     });
@@ -339,6 +342,17 @@ DataThread::Decision DataThread::carryReadMarks(const QString& dbPath, const QSt
         answer(
             generation, [this, carried] { emit readMarksCarried(carried); }, true);
     });
+}
+
+// From the data thread, between two short transactions of a long write: a listing the user
+// opened meanwhile is marked first, and the end of the program stops the write here.
+void DataThread::betweenWriteSlices() {
+    QElapsedTimer waited;
+    waited.start();
+    while (m_marksWaiting.load() > 0 && !m_stop && !waited.hasExpired(1000))
+        QThread::msleep(1);
+    if (m_stop)
+        throw Error(QStringLiteral("Cancelled: the program ends"));
 }
 
 void DataThread::read(std::function<void()> work) {
@@ -410,6 +424,7 @@ void DataThread::countOffers(const QString& dbPath, qint32 qid, QObject* receive
 void DataThread::markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid,
                                QObject* receiver,
                                std::function<void(const std::optional<Error>&)> done) {
+    ++m_marksWaiting;
     read([this, dbPath, offerId, qid, receiver = QPointer<QObject>(receiver),
           done = std::move(done)]() mutable {
         markOfferReadOnce(dbPath, offerId, qid, std::move(receiver), std::move(done));
@@ -441,6 +456,7 @@ void DataThread::markOfferReadOnce(const QString& dbPath, const QString& offerId
                            });
         return;
     }
+    --m_marksWaiting;
     deliver(receiver, [done = std::move(done), failure] { done(failure); });
 }
 

@@ -155,6 +155,8 @@ public:
     // Tests shorten these; see SyncCycle.
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
+    // Listings marked read in one transaction of a long write.
+    void setWriteSliceRows(int rows) { m_writeSliceRows = rows; }
 
 signals:
     // --- Answers ----------------------------------------------------------------------------
@@ -191,6 +193,7 @@ private:
     // thread, where it runs only if receiver is still there.
     void read(std::function<void()> work);
     void deliver(QPointer<QObject> receiver, std::function<void()> answer);
+    void betweenWriteSlices();
     void markOfferReadOnce(const QString& dbPath, const QString& offerId, qint32 qid,
                            QPointer<QObject> receiver,
                            std::function<void(const std::optional<Error>&)> done);
@@ -206,6 +209,10 @@ private:
     std::deque<Waiting> m_waiting;
     TransferLimits m_limits;
     int m_sliceMs = 15;
+    int m_writeSliceRows = markReadSliceRows;
+    // Read marks of listings the user opened, being stored on the reading thread: a long write
+    // lets them in between its slices.
+    std::atomic<int> m_marksWaiting{0};
     std::atomic<bool> m_stop{false};
     QSemaphore m_noticeClosed;
 };

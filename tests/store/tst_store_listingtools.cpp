@@ -95,18 +95,25 @@ private slots:
     void markQueryRead_data() {
         QTest::addColumn<int>("qid");
         QTest::addColumn<QStringList>("after");
+        QTest::addColumn<int>("sliceRows");
         QTest::newRow("search with unread listings")
-            << 10 << QStringList{u"10:0/3:00"_s, u"20:1/1:11"_s, u"30:0/0:11"_s};
+            << 10 << QStringList{u"10:0/3:00"_s, u"20:1/1:11"_s, u"30:0/0:11"_s} << 100;
+        QTest::newRow("search with unread listings, a listing a slice")
+            << 10 << QStringList{u"10:0/3:00"_s, u"20:1/1:11"_s, u"30:0/0:11"_s} << 1;
         QTest::newRow("search without listings")
-            << 30 << QStringList{u"10:2/3:11"_s, u"20:1/1:11"_s, u"30:0/0:00"_s};
+            << 30 << QStringList{u"10:2/3:11"_s, u"20:1/1:11"_s, u"30:0/0:00"_s} << 100;
         QTest::newRow("unknown search")
-            << 99 << QStringList{u"10:2/3:11"_s, u"20:1/1:11"_s, u"30:0/0:11"_s};
+            << 99 << QStringList{u"10:2/3:11"_s, u"20:1/1:11"_s, u"30:0/0:11"_s} << 100;
     }
     void markQueryRead() {
         QFETCH(int, qid);
         QFETCH(QStringList, after);
+        QFETCH(int, sliceRows);
         Fixture f;
-        domiva::markQueryRead(*f.db, qid);
+        int slices = 0;
+        domiva::markQueryRead(*f.db, qid, sliceRows, [&slices] { ++slices; });
+        // Each slice a transaction of its own, and the last one finds nothing more.
+        QCOMPARE(slices, qid == 10 ? 2 / sliceRows + 1 : 1);
         QCOMPARE(f.state(), after);
         // The count is the name's tooltip.
         const QString tooltip = QStringLiteral("Непрочитанных: %1 из 3").arg(qid == 10 ? 0 : 2);

@@ -243,6 +243,35 @@ private slots:
         QCOMPARE(got, answers);
     }
 
+    // Marking a large search read goes in short transactions; a listing the user opens
+    // meanwhile is marked between two of them, not after the whole search.
+    void clickMarkGoesBetweenSlices() {
+        const QString path = request().dbPath;
+        {
+            auto db = openDatabase(path);
+            db->insertQuery(7, QStringLiteral("big"));
+            db->insertQuery(8, QStringLiteral("other"));
+            Transaction transaction(*db);
+            for (int i = 0; i < 20'000; ++i)
+                db->insertOffer(OfferRow{QStringLiteral("b%1").arg(i), 7, {}, 45000});
+            db->insertOffer(OfferRow{QStringLiteral("y"), 8, {}, 45000});
+            transaction.commit();
+        }
+        m_data->setWriteSliceRows(100);
+        m_data->markSearchRead(path, 7);
+        QTRY_VERIFY(m_answers.isEmpty() && m_data->busy());
+        QTest::qWait(20);
+        m_data->markOfferRead(path, QStringLiteral("y"), 8, this,
+                              [this](const std::optional<Error>& failure) {
+                                  record(failure ? failure->message() : QStringLiteral("clicked"));
+                              });
+        QTRY_VERIFY_WITH_TIMEOUT(m_answers.size() == 2, 20'000);
+        QCOMPARE(m_answers, (QStringList{QStringLiteral("clicked"), QStringLiteral("marked")}));
+        test::RawConnection raw(path);
+        QCOMPARE(raw.value(QStringLiteral("SELECT SUM(unreaded) FROM Offers")),
+                 QStringLiteral("0"));
+    }
+
     void forgottenRequestAnswersNothing() {
         syncAnsweredAfter(300ms);
         QTRY_COMPARE(m_answers.size(), 2); // under way: the download has begun
