@@ -327,6 +327,26 @@ DataThread::Decision DataThread::releaseDatabase(const QString& dbPath) {
     });
 }
 
+DataThread::Decision DataThread::repairDatabase(const QString& dbPath, DamageRecovery recovery) {
+    return start(Request::Release, [this, dbPath, recovery](quint64 generation) mutable {
+        t_connection->release(dbPath);
+        QMetaObject::invokeMethod(
+            m_readContext, [dbPath] { t_connection->release(dbPath); },
+            Qt::BlockingQueuedConnection);
+        // The copy of the damaged bytes takes as long as the file is large: here, not on the
+        // window's thread. The file is the same one afterwards, emptied: open to both again.
+        QString kept;
+        const std::optional<Error> failure = failureOf([&] { kept = recovery.rebuild(dbPath); });
+        t_connection->released.reset();
+        QMetaObject::invokeMethod(
+            m_readContext, [] { t_connection->released.reset(); }, Qt::BlockingQueuedConnection);
+        answer(
+            generation,
+            [this, recovery, kept, failure] { emit databaseRepaired(recovery, kept, failure); },
+            true);
+    });
+}
+
 void DataThread::admitDatabase() {
     // Queued like every request, so whatever is asked after this finds the file open to it.
     for (QObject* context : {m_context, m_readContext})

@@ -5,6 +5,7 @@
 #include "settings/settings.h"
 #include "store/listingtools.h"
 #include "store/offerkeys.h"
+#include "store/recovery.h"
 #include "sync/httplimits.h"
 
 #include <QObject>
@@ -111,6 +112,10 @@ public:
     // The file let go of has been repaired where it is (emptied through the engine, not
     // replaced): the data threads may open it again.
     void admitDatabase();
+    // A damaged file: the data threads let go of it, recovery.rebuild() sets its bytes aside
+    // and empties it, and the file is theirs again: databaseRepaired with the recovery as it
+    // is afterwards, where the damaged copy went, and the failure if there was one.
+    Decision repairDatabase(const QString& dbPath, DamageRecovery recovery);
     // Reads, in the order asked. The keys of a listings grid, a slice per turn of the reading
     // thread, so that other reads go in between; a cancelled scan stops at its next slice.
     void readOfferKeys(const QString& dbPath, std::shared_ptr<OfferKeyScan> scan, QObject* receiver,
@@ -173,6 +178,8 @@ signals:
     void clearing();
     void databaseCleared(const std::optional<domiva::Error>& failure);
     void databaseReleased();
+    void databaseRepaired(const domiva::DamageRecovery& recovery, const QString& kept,
+                          const std::optional<domiva::Error>& failure);
     void readMarksCarried(int carried);
 
 private:

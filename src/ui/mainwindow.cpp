@@ -200,7 +200,7 @@ void TfrmMain::connectDataThread() {
                 m_listingCommands->searchMarkedRead(qid, failure);
                 syncFinished();
             });
-    connect(data, &DataThread::databaseReleased, this, &TfrmMain::rebuildDatabase);
+    connect(data, &DataThread::databaseRepaired, this, &TfrmMain::databaseRepaired);
     connect(data, &DataThread::readMarksCarried, this, [this] {
         resumeGrids();
         syncFinished();
@@ -1020,28 +1020,26 @@ void TfrmMain::recoverDatabase() {
         closeOffers();
         closeQueries();
         adoConn.reset();
-        // The data thread lets go of the file first: its connection, closed once the file has
-        // been set aside, would take the new file's log with it.
-        m_data->releaseDatabase(m_dbPath);
+        // The data threads let go of the file and repair it there: the copy of a large file
+        // takes a while, and their connections must not outlive the old file.
+        m_data->repairDatabase(m_dbPath, m_recovery);
     });
 }
 
-void TfrmMain::rebuildDatabase() {
+void TfrmMain::databaseRepaired(const DamageRecovery& recovery, const QString& kept,
+                                const std::optional<Error>& failure) {
+    m_recovery = recovery;
     if (m_lifecycle.terminationRequested()) {
         syncFinished();
         return;
     }
-    reported([this] {
-        QString kept;
-        try {
-            kept = m_recovery.rebuild(m_dbPath);
-            m_data->admitDatabase();
-        } catch (const Error& error) {
+    reported([this, &kept, &failure] {
+        if (failure) {
             writeLog(m_logPath,
                      QStringLiteral("Database damaged (%1), and it cannot be replaced: %2")
-                         .arg(m_recovery.damage(), error.message()),
+                         .arg(m_recovery.damage(), failure->message()),
                      false);
-            throw;
+            throw *failure;
         }
         writeLog(m_logPath,
                  QStringLiteral("Database damaged (%1): kept as %2, a new one is downloaded")

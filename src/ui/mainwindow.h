@@ -205,7 +205,8 @@ private:
     bool damageFound(const QString& message);
     void recoverDatabase();
     // Its second half, once the data thread has let go of the file.
-    void rebuildDatabase();
+    void databaseRepaired(const DamageRecovery& recovery, const QString& kept,
+                          const std::optional<Error>& failure);
     // After a sync: the repair that waited for it, or the read marks of the file it replaced.
     void afterSyncRecovery();
 
