@@ -39,10 +39,10 @@ QVariant QueriesModel::data(const QModelIndex& index, int role) const {
         const Database::ChangeStamp stamp = database().changeStamp();
         if (m_counted && m_counted->qid == qid && m_counted->stamp == stamp)
             return m_counted->counts ? QVariant(text(*m_counted->counts)) : QVariant();
-        m_counted = Counted{qid, stamp, std::nullopt};
+        m_counted = Counted{qid, stamp, ++m_asked, std::nullopt};
         auto* self = const_cast<QueriesModel*>(this);
-        m_countReader(qid, self, [self, qid](const std::optional<OfferCounts>& counts) {
-            self->countsArrived(qid, counts);
+        m_countReader(qid, self, [self, asked = m_asked](const std::optional<OfferCounts>& counts) {
+            self->countsArrived(asked, counts);
         });
     } catch (const Error&) {
         // No tooltip is better than a box popping up under the mouse.
@@ -50,9 +50,10 @@ QVariant QueriesModel::data(const QModelIndex& index, int role) const {
     return {};
 }
 
-void QueriesModel::countsArrived(qint32 qid, const std::optional<OfferCounts>& counts) {
-    if (!m_counted || m_counted->qid != qid || m_counted->counts)
+void QueriesModel::countsArrived(quint64 asked, const std::optional<OfferCounts>& counts) {
+    if (!m_counted || m_counted->asked != asked || m_counted->counts)
         return;
+    const qint32 qid = m_counted->qid;
     if (!counts) {
         m_counted.reset();
         return;

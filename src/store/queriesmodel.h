@@ -30,16 +30,20 @@ protected:
     bool sameKey(const QVariant& a, const QVariant& b) const override;
 
 private:
-    void countsArrived(qint32 qid, const std::optional<OfferCounts>& counts);
+    void countsArrived(quint64 asked, const std::optional<OfferCounts>& counts);
 
     CountReader m_countReader;
     // The counts last read, for one search, with the file's change stamp when they were asked.
     struct Counted {
         qint32 qid = 0;
         Database::ChangeStamp stamp;
+        // Which asking this is: an answer to an earlier one (for the same search, before a
+        // change) would show counts that no longer hold.
+        quint64 asked = 0;
         std::optional<OfferCounts> counts; // none while they are being read
     };
     mutable std::optional<Counted> m_counted;
+    mutable quint64 m_asked = 0;
 };
 
 } // namespace domiva

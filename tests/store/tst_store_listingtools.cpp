@@ -128,6 +128,19 @@ private slots:
         deliver(offerCounts(*f.db, 10));
         QCOMPARE(told.count(), 1);
         QCOMPARE(model.data(model.index(0, 1), Qt::ToolTipRole).toString(), tooltip);
+        // Asked again after each of two changes: the answer to the first, late, is not taken
+        // for the counts of now.
+        f.db->markOfferRead(QStringLiteral("a3"), 10);
+        QVERIFY(model.data(model.index(0, 1), Qt::ToolTipRole).isNull());
+        const auto earlier = deliver;
+        const OfferCounts before = offerCounts(*f.db, 10);
+        domiva::markQueryRead(*f.db, 10);
+        QVERIFY(model.data(model.index(0, 1), Qt::ToolTipRole).isNull());
+        earlier(before);
+        QVERIFY(model.data(model.index(0, 1), Qt::ToolTipRole).isNull());
+        deliver(offerCounts(*f.db, 10));
+        QCOMPARE(model.data(model.index(0, 1), Qt::ToolTipRole).toString(),
+                 QStringLiteral("Непрочитанных: 0 из 3"));
     }
 
     void filter_data() {
