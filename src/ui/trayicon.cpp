@@ -6,7 +6,10 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QMenu>
 #include <QWidget>
 
@@ -16,16 +19,25 @@ namespace domiva {
 
 namespace {
 
-// Whether the desktop's tray is a StatusNotifierItem host on the session bus: the test Qt makes
-// when it chooses that tray over an XEmbed one. The watcher's property is read through
-// introspection, as Qt reads it.
-bool statusNotifierTray() {
-    const QDBusConnection bus = QDBusConnection::sessionBus();
+// Asks whether the desktop's tray is a StatusNotifierItem host on the session bus (the test Qt
+// makes when it chooses that tray over an XEmbed one), and tells `answer` once the bus replies.
+// Never waits for the bus: a watcher that does not answer would hold the window.
+void askStatusNotifierTray(QObject* context, std::function<void(bool)> answer) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return false;
+        return;
     const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-    const QDBusInterface host(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
-    return host.isValid() && host.property("IsStatusNotifierHostRegistered").toBool();
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcher, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    auto* pending = new QDBusPendingCallWatcher(bus.asyncCall(get), context);
+    QObject::connect(pending, &QDBusPendingCallWatcher::finished, context,
+                     [answer = std::move(answer)](QDBusPendingCallWatcher* finished) {
+                         const QDBusPendingReply<QDBusVariant> reply = *finished;
+                         finished->deleteLater();
+                         answer(!reply.isError() && reply.value().variant().toBool());
+                     });
 }
 
 constexpr int lookForTrayMilliseconds = 2000;
@@ -77,7 +89,7 @@ void TrayIcon::addTrayIcon() {
         return;
     }
     m_lookForTray.stop();
-    m_statusNotifierTray = statusNotifierTray();
+    askStatusNotifierTray(this, [this](bool host) { m_statusNotifierTray = host; });
     if (!m_platform.show(*m_icon)) {
         // Said once; the balloons and the removal that would follow have nothing to act on.
         m_refused = true;
