@@ -163,6 +163,10 @@ DataThread::DataThread(QObject* parent) : QObject(parent) {
 }
 
 DataThread::~DataThread() {
+    finish();
+}
+
+void DataThread::finish() {
     forget();
     cancelAll();
     m_noticeClosed.release();
@@ -172,6 +176,9 @@ DataThread::~DataThread() {
     m_thread.wait();
     m_readThread.quit();
     m_readThread.wait();
+    // Deleted with their threads; reads asked for from now on go nowhere.
+    m_context = nullptr;
+    m_readContext = nullptr;
 }
 
 DataThread::Decision DataThread::decide(std::optional<Request> running, Request asked) {
@@ -376,7 +383,8 @@ void DataThread::betweenWriteSlices() {
 }
 
 void DataThread::read(std::function<void()> work) {
-    QMetaObject::invokeMethod(m_readContext, std::move(work), Qt::QueuedConnection);
+    if (m_readContext != nullptr)
+        QMetaObject::invokeMethod(m_readContext, std::move(work), Qt::QueuedConnection);
 }
 
 void DataThread::deliver(QPointer<QObject> receiver, std::function<void()> answer) {

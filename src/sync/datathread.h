@@ -155,6 +155,10 @@ public:
     // runs, and nothing asked for from now on.
     void cancelAll();
 
+    // cancelAll(), then waits for both threads to end (at once, but for a write between two of
+    // its steps): nothing of theirs happens afterwards, and nothing asked for later runs.
+    void finish();
+
     // Whether a request runs or waits. A forgotten request still counts until it has ended.
     bool busy() const { return m_running.has_value() || !m_waiting.empty(); }
     // Tests shorten these; see SyncCycle.

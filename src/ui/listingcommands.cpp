@@ -69,6 +69,7 @@ struct ListingCommands::ExportRun {
     ExportRun& operator=(const ExportRun&) = delete;
 
     std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+    QString path;
     // A child of the window too: whichever of the two goes first takes it along.
     QPointer<QProgressDialog> progress;
 };
@@ -265,6 +266,7 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
     }
     m_exportRun = std::make_unique<ExportRun>();
     ExportRun& run = *m_exportRun;
+    run.path = path;
     // The number of listings is known once the data thread has counted them.
     run.progress = new QProgressDialog(QStringLiteral("Сохранение в CSV..."),
                                        QStringLiteral("Отмена"), 0, 0, m_window);
@@ -297,6 +299,15 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
 
 bool ListingCommands::exportRunning() const {
     return m_exportRun != nullptr;
+}
+
+void ListingCommands::cancelExport() {
+    if (m_exportRun)
+        *m_exportRun->cancelled = true;
+}
+
+QString ListingCommands::exportPath() const {
+    return m_exportRun ? m_exportRun->path : QString();
 }
 
 void ListingCommands::copyListing() {

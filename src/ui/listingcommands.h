@@ -70,6 +70,10 @@ public slots:
 public:
     // Whether a CSV export is under way (one at a time).
     bool exportRunning() const;
+    // The file it writes; empty when none runs.
+    QString exportPath() const;
+    // Stops it at its next chunk, leaving no file (unless it was written whole by then).
+    void cancelExport();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -427,6 +427,20 @@ void TfrmMain::formDestroy() {
         return;
     const auto shutDown = [this] {
         m_tray->deleteTrayIcon();
+        // An export cut short leaves no file behind, and the log says so; one that was done
+        // by then is there whole. The data threads end first, so that nothing of theirs
+        // follows "Shutdown".
+        const QString exported =
+            m_listingCommands != nullptr ? m_listingCommands->exportPath() : QString();
+        if (!exported.isEmpty())
+            m_listingCommands->cancelExport();
+        if (m_data)
+            m_data->finish();
+        if (!exported.isEmpty() && !QFileInfo::exists(exported) && !m_logPath.isEmpty())
+            writeLog(
+                m_logPath,
+                QStringLiteral("CSV export to %1 not finished: the program ended").arg(exported),
+                false);
         if (!m_logPath.isEmpty())
             writeLog(m_logPath, QStringLiteral("Shutdown"), false);
     };

@@ -198,11 +198,31 @@ private slots:
         QCOMPARE(copied, lines.join(u'\n'));
     }
 
+    void exportSearch_data() {
+        QTest::addColumn<bool>("programEnds"); // while the export runs
+        QTest::newRow("to its end") << false;
+        QTest::newRow("the program ends meanwhile") << true;
+    }
     void exportSearch() {
+        QFETCH(bool, programEnds);
         Fixture f;
         const QString path = f.sandbox.cacheDir() + u"out.csv"_s;
         f.commands->pickExportFile = [&path](const QString&) { return path; };
+        f.commands->exportChunkRows = 1;
         f.commands->exportAction()->trigger();
+        if (programEnds) {
+            f.window->formDestroy();
+            // Either written whole before the end, or no file and a word in the log.
+            const QStringList told = f.sandbox.logMessages().filter(u"not finished"_s);
+            if (QFile::exists(path))
+                QCOMPARE(f.sandbox.fileBytes(path).count("\r\n"), 4);
+            else
+                QCOMPARE(told, QStringList{u"CSV export to "_s + path +
+                                           u" not finished: the program ended"_s});
+            QCOMPARE(told.isEmpty(), QFile::exists(path));
+            QCOMPARE(f.sandbox.logMessages().last(), u"Shutdown"_s);
+            return;
+        }
         QTRY_VERIFY(!f.commands->exportRunning());
         const QStringList lines = QString::fromUtf8(f.sandbox.fileBytes(path)).split(u"\r\n"_s);
         QStringList header; // the panel's captions without ": "
