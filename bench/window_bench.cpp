@@ -33,6 +33,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -272,6 +273,39 @@ void run(const QString& source) {
         });
         measure(
             gaps, "mark the search read", [&] { commands->markSearchRead(big); }, dataDone);
+        {
+            // Unread again, then marked read while the user opens a listing of another search:
+            // its mark goes in between two of the long write's transactions.
+            QString otherId;
+            qint32 otherQid = 0;
+            {
+                auto db = openDatabase(window->dbPath());
+                QSqlQuery other(db->connection());
+                other.exec(QStringLiteral("SELECT id, qid FROM Offers WHERE qid<>%1 LIMIT 1")
+                               .arg(bigSearch));
+                if (other.next()) {
+                    otherId = other.value(0).toString();
+                    otherQid = other.value(1).toInt();
+                }
+                other.finish();
+                QSqlQuery unread(db->connection());
+                unread.exec(QStringLiteral("UPDATE Offers SET unreaded=1 WHERE qid=%1 OR id='%2'")
+                                .arg(bigSearch)
+                                .arg(otherId));
+            }
+            bool stored = false;
+            measure(
+                gaps, "a click's mark while the search is marked read",
+                [&] {
+                    commands->markSearchRead(big);
+                    window->dataThread()->markOfferRead(window->dbPath(), otherId, otherQid,
+                                                        window.get(),
+                                                        [&stored](auto) { stored = true; });
+                },
+                [&] { return stored; });
+            measure(
+                gaps, "... and the search marked read", [] {}, dataDone);
+        }
         const QString csv = cache.filePath(QStringLiteral("export.csv"));
         commands->pickExportFile = [&csv](const QString&) { return csv; };
         measure(
@@ -288,6 +322,30 @@ void run(const QString& source) {
         window.reset();
         std::printf("%-58s out of sight        %8.1f ms\n", "exit: the rest of the shut-down",
                     double(closing.nsecsElapsed()) / 1e6);
+    }
+
+    // The end of the program while the service holds the exchange open.
+    {
+        HttpServer::Response hung;
+        hung.delay = std::chrono::milliseconds(60'000);
+        FakeService silent;
+        silent.setDefaultAnswer(hung);
+        QTemporaryDir cache;
+        auto window = openWindow(cache.path(), source, silent.port());
+        window->mnuRefreshClick();
+        QElapsedTimer asked;
+        asked.start();
+        while (silent.requestCount() == 0 && !asked.hasExpired(10'000))
+            wait(10);
+        QElapsedTimer ending;
+        ending.start();
+        measure(
+            gaps, "exit with a hung server: the sync abandoned", [&] { window->mnuExitClick(); },
+            [&] { return !window->syncBusy(); });
+        window->formDestroy();
+        window.reset();
+        std::printf("%-58s gone after          %8.1f ms\n", "exit with a hung server: all of it",
+                    double(ending.nsecsElapsed()) / 1e6);
     }
 
     // Ctrl+F2 on the million.
