@@ -3,8 +3,8 @@
 // The offers of the store benchmarks: believable listings, a few hundred bytes each, and a
 // database file of them built once under a temporary name.
 
-#include "app/datetimevalue.h"
-#include "app/error.h"
+#include "core/datetimevalue.h"
+#include "core/error.h"
 #include "store/database.h"
 
 #include <QDate>

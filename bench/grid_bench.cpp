@@ -4,7 +4,7 @@
 // The same grid on an empty file is the reference. Each case must run in a process of its own
 // (bench/compare-grid-memory does that), so that neither inherits the other's heap.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "store/database.h"
 #include "store/offersmodel.h"
 #include "ui/datagrid.h"

@@ -3,7 +3,7 @@
 // second one (DOMIVA_LARGE_SEARCH_DB) holds one search of a million offers, all unread, and one
 // of a thousand, for the listings model at its largest and for marking read at both sizes.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "store/database.h"
 #include "store/listingtools.h"
 #include "store/offersmodel.h"
@@ -193,7 +193,7 @@ void BM_MarkSearchRead(benchmark::State& state) {
         // beside the command.
         db.waitForCheckpoints();
         state.ResumeTiming();
-        markQueryRead(db, bigSearch);
+        markQueryRead(db, bigSearch, int(state.range(0)));
     }
     // window_bench marks the same search read in a copy of this file.
     runOrThrow(db, QStringLiteral("UPDATE Offers SET unreaded=1 WHERE qid=%1").arg(bigSearch));
@@ -201,7 +201,11 @@ void BM_MarkSearchRead(benchmark::State& state) {
         db, QStringLiteral("UPDATE Queries SET updated=1, unreaded=1 WHERE id=%1").arg(bigSearch));
     db.waitForCheckpoints();
 }
-BENCHMARK(BM_MarkSearchRead)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MarkSearchRead)
+    ->Arg(markReadSliceRows)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 // Ctrl+F2 on the million: 0 = the two deletions on the program's connection as they were,
 // 1 = clearDatabaseFile beside it (freed pages not zeroed, file and log cut back). Each

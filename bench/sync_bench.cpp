@@ -9,7 +9,7 @@
 // the comparison with curl and the sqlite3 shell, see bench/compare-sync.
 // `sync_bench --serve` serves the feed and prints its port until its input closes.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/database.h"

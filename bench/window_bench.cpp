@@ -12,7 +12,7 @@
 //
 // Build the file first with `store_bench --benchmark_filter=ClearDatabase` (it is kept).
 
-#include "app/error.h"
+#include "core/error.h"
 #include "rss.h"
 #include "store/database.h"
 #include "store/offersmodel.h"

@@ -1,6 +1,6 @@
 // The program entry: the application object, the main window, the event loop.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
 #include "env/environment.h"

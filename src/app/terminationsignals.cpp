@@ -1,6 +1,6 @@
 #include "app/terminationsignals.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QSocketNotifier>
 #include <QString>

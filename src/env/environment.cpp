@@ -1,6 +1,6 @@
 #include "env/environment.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "settings/profilefile.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "settings/settings.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "settings/integertext.h"
 #include "settings/profilefile.h"
 

@@ -1,7 +1,7 @@
 #include "store/database.h"
 
-#include "app/datetimevalue.h"
-#include "app/error.h"
+#include "core/datetimevalue.h"
+#include "core/error.h"
 #include "store/checkpointer.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"

@@ -1,7 +1,7 @@
 #include "store/listingtools.h"
 
-#include "app/datetimevalue.h"
-#include "app/error.h"
+#include "core/datetimevalue.h"
+#include "core/error.h"
 #include "store/database.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
@@ -32,7 +32,7 @@ constexpr QLatin1String countOffers{
     "SELECT COUNT(*), COUNT(CASE WHEN unreaded=TRUE THEN 1 END) FROM Offers WHERE qid=?"};
 constexpr QLatin1String markOffersOfQueryRead{
     "UPDATE Offers SET unreaded=0 WHERE rowid IN "
-    "(SELECT rowid FROM Offers WHERE qid=? AND unreaded<>0 LIMIT ?)"};
+    "(SELECT rowid FROM Offers WHERE qid=?1 AND (unreaded>0 OR unreaded<0) LIMIT ?2)"};
 constexpr QLatin1String clearQueryFlags{
     "UPDATE Queries SET updated=0, unreaded=0 WHERE id=?"};
 

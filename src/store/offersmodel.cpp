@@ -1,6 +1,6 @@
 #include "store/offersmodel.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "store/database.h"
 #include "store/listingtools.h"
 #include "store/sqlutil.h"

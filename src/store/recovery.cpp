@@ -1,6 +1,6 @@
 #include "store/recovery.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "store/database.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"

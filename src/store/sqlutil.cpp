@@ -1,6 +1,6 @@
 #include "store/sqlutil.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QFileInfo>
 #include <QSqlDriver>

@@ -1,7 +1,7 @@
 #include "store/tablemodel.h"
 
-#include "app/datetimevalue.h"
-#include "app/error.h"
+#include "core/datetimevalue.h"
+#include "core/error.h"
 
 #include <QLocale>
 #include <QSqlQuery>

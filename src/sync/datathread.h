@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/error.h"
+#include "core/error.h"
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/listingtools.h"

@@ -1,6 +1,6 @@
 #include "sync/datetimeparser.h"
 
-#include "app/datetimevalue.h"
+#include "core/datetimevalue.h"
 
 #include <QDate>
 #include <QStringView>

@@ -1,7 +1,7 @@
 #include "sync/feed.h"
 
-#include "app/error.h"
-#include "app/eventlog.h"
+#include "core/error.h"
+#include "core/eventlog.h"
 
 #include <QFileDevice>
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
 #include "sync/feedfile.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "sync/formclient.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "sync/formencoding.h"
 #include "sync/httptransfer.h"
 

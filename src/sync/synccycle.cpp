@@ -1,8 +1,8 @@
 #include "sync/synccycle.h"
 
-#include "app/datetimevalue.h"
-#include "app/error.h"
-#include "app/eventlog.h"
+#include "core/datetimevalue.h"
+#include "core/error.h"
+#include "core/eventlog.h"
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/database.h"

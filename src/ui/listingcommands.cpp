@@ -1,6 +1,6 @@
 #include "ui/listingcommands.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "store/database.h"
 #include "store/listingtools.h"
 #include "store/offersmodel.h"

@@ -2,8 +2,8 @@
 
 #include "ui/uifont.h"
 
-#include "app/error.h"
-#include "app/eventlog.h"
+#include "core/error.h"
+#include "core/eventlog.h"
 #include "settings/integertext.h"
 #include "store/database.h"
 #include "store/offersmodel.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/lifecycle.h"
+#include "core/lifecycle.h"
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/recovery.h"

@@ -1,6 +1,6 @@
 #include "ui/messageboxes.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,6 +1,6 @@
 // Signals that ask the program to end arrive as a Qt signal from the event loop.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "app/terminationsignals.h"
 
 #include <QSignalSpy>

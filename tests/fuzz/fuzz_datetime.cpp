@@ -1,6 +1,6 @@
 // Pattern and text for the date-time parser: the input up to its first zero byte is the
 // pattern, the rest the text (or its first and second half when there is no zero byte).
-#include "app/datetimevalue.h"
+#include "core/datetimevalue.h"
 #include "sync/datetimeparser.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 // Feed bytes as the server might send them: decoded, split into lines and fields, each line
 // read as a record and every offer's date worked out.
-#include "app/error.h"
+#include "core/error.h"
 #include "sync/feed.h"
 
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "app/error.h"
+#include "core/error.h"
 #include "settings/profilefile.h"
 
 #include <QDir>

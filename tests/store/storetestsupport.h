@@ -3,8 +3,8 @@
 // Helpers for the store tests: a second connection to the file through the SQLite C API (so
 // the tests see the file as another program does) and quick ways to fill a database.
 
-#include "app/datetimevalue.h"
-#include "app/error.h"
+#include "core/datetimevalue.h"
+#include "core/error.h"
 #include "store/database.h"
 
 #include <QDir>

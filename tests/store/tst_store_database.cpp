@@ -1,7 +1,7 @@
 #include "storetestsupport.h"
 
-#include "app/datetimevalue.h"
-#include "app/error.h"
+#include "core/datetimevalue.h"
+#include "core/error.h"
 #include "store/database.h"
 #include "store/recovery.h"
 #include "store/statements.h"

@@ -1,6 +1,6 @@
 #include "support/netutil.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QtGlobal>
 

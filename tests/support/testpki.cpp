@@ -1,6 +1,6 @@
 #include "support/testpki.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

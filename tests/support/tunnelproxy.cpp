@@ -1,6 +1,6 @@
 #include "support/tunnelproxy.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QTcpSocket>
 

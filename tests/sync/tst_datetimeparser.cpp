@@ -1,4 +1,4 @@
-#include "app/datetimevalue.h"
+#include "core/datetimevalue.h"
 #include "sync/datetimeparser.h"
 
 #include <QDate>

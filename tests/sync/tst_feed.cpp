@@ -1,5 +1,5 @@
-#include "app/datetimevalue.h"
-#include "app/error.h"
+#include "core/datetimevalue.h"
+#include "core/error.h"
 #include "sync/feed.h"
 #include "sync/feedfile.h"
 

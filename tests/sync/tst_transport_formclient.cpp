@@ -1,6 +1,6 @@
 // The component transport: the exact HTTP/1.0 form request, the proxy of the settings and
 // nothing else, and the errors it raises.
-#include "app/error.h"
+#include "core/error.h"
 #include "support/fakeproxy.h"
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"

@@ -4,7 +4,7 @@
 // boxes recorded instead of shown, and quick ways to fill the database beforehand and to read
 // the files the window writes.
 
-#include "app/datetimevalue.h"
+#include "core/datetimevalue.h"
 #include "store/database.h"
 #include "store/offersmodel.h"
 #include "store/storetestsupport.h"

@@ -1,6 +1,6 @@
 // The message-box seam, the real boxes behind it and the general error report.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "ui/messageboxes.h"
 
 #include <QAbstractButton>

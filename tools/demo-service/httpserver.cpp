@@ -1,6 +1,6 @@
 #include "httpserver.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QFile>
 #include <httplib.h>

@@ -1,7 +1,7 @@
 // domiva-demo-service [port]: the listing service for trying the client without the real one.
 // Serves the account demo / kvax on 127.0.0.1 and logs one line per request to stdout.
 
-#include "app/error.h"
+#include "core/error.h"
 #include "demofeed.h"
 #include "httpserver.h"
 

@@ -1,6 +1,6 @@
-#include "app/eventlog.h"
+#include "core/eventlog.h"
 
-#include "app/error.h"
+#include "core/error.h"
 
 #include <QFile>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "app/lifecycle.h"
+#include "core/lifecycle.h"
 
 namespace domiva {
 

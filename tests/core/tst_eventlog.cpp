@@ -1,5 +1,5 @@
-#include "app/error.h"
-#include "app/eventlog.h"
+#include "core/error.h"
+#include "core/eventlog.h"
 
 #include <QCoreApplication>
 #include <QDir>
