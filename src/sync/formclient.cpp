@@ -35,22 +35,8 @@ QByteArray FormClient::post(const QString& url, const QList<FormField>& fields,
     const QByteArray agent = headerSafe(m_userAgent.toUtf8());
 
     CurlTransfer transfer(m_limits);
-    transfer.setOption(CURLOPT_URL, target.constData());
     const bool tls = url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-    if (tls) {
-        transfer.requireTls(m_caFile);
-    } else {
-        transfer.setOption(CURLOPT_PROTOCOLS_STR, "http");
-        transfer.setOption(CURLOPT_REDIR_PROTOCOLS_STR, "http");
-    }
-    transfer.setOption(CURLOPT_PATH_AS_IS, 1L);
-    transfer.setOption(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    transfer.setOption(CURLOPT_USERAGENT, agent.constData());
-    // Nothing in the exchange needs a redirect, and one would take the password elsewhere.
-    transfer.setOption(CURLOPT_FOLLOWLOCATION, 0L);
-    transfer.setOption(CURLOPT_POST, 1L);
-    transfer.setOption(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    transfer.setOption(CURLOPT_COPYPOSTFIELDS, body.constData());
+    transfer.setUpFormPost(target, tls, m_caFile, CURL_HTTP_VERSION_1_0, agent, body);
     transfer.addHeader("Content-Type: application/x-www-form-urlencoded");
     transfer.addHeader("Accept: text/html, */*");
     transfer.addHeader("Expect:");

@@ -210,6 +210,26 @@ void CurlTransfer::fail(CURLcode code, const QString& reason) {
     emit finished();
 }
 
+void CurlTransfer::setUpFormPost(const QByteArray& url, bool tls, const QString& caFile,
+                                 long httpVersion, const QByteArray& agent,
+                                 const QByteArray& body) {
+    setOption(CURLOPT_URL, url.constData());
+    if (tls) {
+        requireTls(caFile);
+    } else {
+        setOption(CURLOPT_PROTOCOLS_STR, "http");
+        setOption(CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    }
+    setOption(CURLOPT_PATH_AS_IS, 1L);
+    setOption(CURLOPT_HTTP_VERSION, httpVersion);
+    setOption(CURLOPT_USERAGENT, agent.constData());
+    // Nothing in the exchange needs a redirect, and one would take the password elsewhere.
+    setOption(CURLOPT_FOLLOWLOCATION, 0L);
+    setOption(CURLOPT_POST, 1L);
+    setOption(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    setOption(CURLOPT_COPYPOSTFIELDS, body.constData());
+}
+
 void CurlTransfer::cancelOnThreadWhen(const std::atomic<bool>* cancel) {
     t_cancel = cancel;
 }

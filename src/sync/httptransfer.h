@@ -55,6 +55,11 @@ public:
     // empty, the system's store. Only an https URL is allowed. Throws domiva::Error when
     // libcurl refuses any of it.
     void requireTls(const QString& caFile);
+    // The form POST both transports send: to url (https: over TLS as requireTls says, else
+    // plain HTTP only), the path as it is, the HTTP version and user agent given, no redirect
+    // followed, body as the form. Throws domiva::Error when libcurl refuses any of it.
+    void setUpFormPost(const QByteArray& url, bool tls, const QString& caFile, long httpVersion,
+                       const QByteArray& agent, const QByteArray& body);
 
     void start();
     // Every transfer made on the calling thread from now on is aborted once *cancel is set

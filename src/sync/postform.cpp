@@ -55,22 +55,8 @@ PostFormResult postForm(const QString& url, const QString& agentText, const QByt
         const QByteArray agent = headerSafe(agentText.toUtf8());
 
         CurlTransfer transfer(limits);
-        transfer.setOption(CURLOPT_URL, target.constData());
-        if (tls) {
-            transfer.requireTls(caFile);
-        } else {
-            transfer.setOption(CURLOPT_PROTOCOLS_STR, "http");
-            transfer.setOption(CURLOPT_REDIR_PROTOCOLS_STR, "http");
-        }
-        transfer.setOption(CURLOPT_PATH_AS_IS, 1L);
-        transfer.setOption(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        transfer.setOption(CURLOPT_USERAGENT, agent.constData());
-        // Nothing in the exchange needs a redirect, and one would take the password elsewhere.
-        transfer.setOption(CURLOPT_FOLLOWLOCATION, 0L);
         // No CURLOPT_PROXY: libcurl then takes the system's proxy from the environment.
-        transfer.setOption(CURLOPT_POST, 1L);
-        transfer.setOption(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(formText.size()));
-        transfer.setOption(CURLOPT_COPYPOSTFIELDS, formText.constData());
+        transfer.setUpFormPost(target, tls, caFile, CURL_HTTP_VERSION_1_1, agent, formText);
         transfer.addHeader("Accept: text/*");
         transfer.addHeader("Content-Type: application/x-www-form-urlencoded");
         transfer.addHeader("Expect:");
