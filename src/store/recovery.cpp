@@ -204,7 +204,8 @@ void pruneDamagedFiles(const QString& dbPath, int keep) {
         removeWithJournals(files[i]);
 }
 
-int carryReadMarks(Database& db, const QString& damagedPath) noexcept {
+int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows,
+                   const std::function<void()>& betweenSlices) noexcept {
     try {
         const QSqlDatabase connection = db.connection();
         {
@@ -216,15 +217,29 @@ int carryReadMarks(Database& db, const QString& damagedPath) noexcept {
         }
         int carried = 0;
         try {
-            Transaction transaction(db);
+            QSqlQuery last = prepare(connection, sql::lastOfferRowid);
+            exec(last);
+            const qint64 lastRowid = last.next() ? last.value(0).toLongLong() : 0;
+            last.finish();
             QSqlQuery offers = prepare(connection, sql::carryOfferReadMarks);
-            exec(offers);
-            carried = offers.numRowsAffected();
-            offers.finish();
+            for (qint64 from = 0; from < lastRowid; from += sliceRows) {
+                {
+                    Transaction transaction(db);
+                    offers.bindValue(0, from);
+                    offers.bindValue(1, from + sliceRows);
+                    exec(offers);
+                    carried += offers.numRowsAffected();
+                    offers.finish();
+                    transaction.commit();
+                }
+                if (betweenSlices)
+                    betweenSlices();
+            }
+            Transaction transaction(db);
             run(connection, sql::clearFlagsOfReadQueries);
             transaction.commit();
-        } catch (const Error&) {
-            carried = 0;
+        } catch (...) {
+            // Stopped or failed: the slices committed keep their marks.
         }
         run(connection, sql::detachDamaged);
         return carried;

@@ -161,9 +161,11 @@ inline constexpr QLatin1String selectOfferKeyById{"SELECT rowid, qid FROM Offers
 // again loses both flags.
 inline constexpr QLatin1String attachDamaged{"ATTACH DATABASE ? AS damaged"};
 inline constexpr QLatin1String detachDamaged{"DETACH DATABASE damaged"};
+// A slice of the listings by rowid, each looked up in the damaged file by its id.
 inline constexpr QLatin1String carryOfferReadMarks{
-    "UPDATE Offers SET unreaded=0 WHERE unreaded=TRUE "
-    "AND id IN (SELECT id FROM damaged.Offers WHERE unreaded=FALSE)"};
+    "UPDATE Offers SET unreaded=0 WHERE rowid > ?1 AND rowid <= ?2 AND unreaded=TRUE "
+    "AND EXISTS (SELECT 1 FROM damaged.Offers AS d WHERE d.id=Offers.id AND d.unreaded=FALSE)"};
+inline constexpr QLatin1String lastOfferRowid{"SELECT IFNULL(MAX(rowid), 0) FROM Offers"};
 inline constexpr QLatin1String clearFlagsOfReadQueries{
     "UPDATE Queries SET updated=0, unreaded=0 WHERE unreaded=TRUE "
     "AND EXISTS (SELECT 1 FROM Offers WHERE qid=Queries.id) "

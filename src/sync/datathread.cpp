@@ -364,8 +364,10 @@ void DataThread::admitDatabase() {
 DataThread::Decision DataThread::carryReadMarks(const QString& dbPath, const QString& damagedPath) {
     return start(Request::CarryReadMarks, [this, dbPath, damagedPath](quint64 generation) {
         int carried = 0;
-        failureOf(
-            [&] { carried = domiva::carryReadMarks(t_connection->open(dbPath), damagedPath); });
+        failureOf([&] {
+            carried = domiva::carryReadMarks(t_connection->open(dbPath), damagedPath,
+                                             m_writeSliceRows, [this] { betweenWriteSlices(); });
+        });
         answer(
             generation, [this, carried] { emit readMarksCarried(carried); }, true);
     });

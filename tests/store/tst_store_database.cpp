@@ -358,7 +358,11 @@ private slots:
         QVERIFY(fresh->insertOffer(makeOffer(QStringLiteral("a"), 1, 1)));
         RawConnection raw(m_path);
         raw.exec(QStringLiteral("UPDATE Queries SET updated=1, unreaded=1"));
-        QCOMPARE(carryReadMarks(*fresh, setAside), carried);
+        // A listing a slice: the same marks, the same flags; the one slice there is goes
+        // through only where the damaged file still yields its listings.
+        int slices = 0;
+        QCOMPARE(carryReadMarks(*fresh, setAside, 1, [&slices] { ++slices; }), carried);
+        QCOMPARE(slices, carried);
         // A search left with no unread listing is no longer marked.
         QCOMPARE(raw.value(QStringLiteral("SELECT updated || unreaded FROM Queries")), flags);
     }
