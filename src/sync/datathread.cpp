@@ -187,7 +187,7 @@ DataThread::Decision DataThread::decide(std::optional<Request> running, Request 
     if (!running)
         return run;
     // Rows: what runs. Columns: what is asked for, in the order of Request:
-    //   Sync    MarkSearchRead  Clear    ClearWhenFree  CarryReadMarks  Release
+    //   Sync    MarkSearchRead  Clear    ClearWhenFree  CarryReadMarks  Repair
     static constexpr Decision table[6][6] = {
         // A sync: another would only repeat it; the user's changes wait for the next turn.
         {merge, refuse, refuse, queue, queue, queue},
@@ -199,7 +199,7 @@ DataThread::Decision DataThread::decide(std::optional<Request> running, Request 
         {merge, refuse, merge, merge, queue, queue},
         // Carrying read marks after a repair's download.
         {merge, queue, refuse, queue, merge, queue},
-        // Letting go of a damaged file: its repair downloads everything anew.
+        // Repairing a damaged file: a full download follows it.
         {merge, refuse, refuse, queue, queue, merge},
     };
     return table[static_cast<int>(*running)][static_cast<int>(asked)];
@@ -322,20 +322,8 @@ DataThread::Decision DataThread::clearDatabase(const QString& dbPath, Request ki
     });
 }
 
-DataThread::Decision DataThread::releaseDatabase(const QString& dbPath) {
-    return start(Request::Release, [this, dbPath](quint64 generation) {
-        t_connection->release(dbPath);
-        // The reading thread's connection too, once its read under way has ended.
-        QMetaObject::invokeMethod(
-            m_readContext, [dbPath] { t_connection->release(dbPath); },
-            Qt::BlockingQueuedConnection);
-        answer(
-            generation, [this] { emit databaseReleased(); }, true);
-    });
-}
-
 DataThread::Decision DataThread::repairDatabase(const QString& dbPath, DamageRecovery recovery) {
-    return start(Request::Release, [this, dbPath, recovery](quint64 generation) mutable {
+    return start(Request::Repair, [this, dbPath, recovery](quint64 generation) mutable {
         t_connection->release(dbPath);
         QMetaObject::invokeMethod(
             m_readContext, [dbPath] { t_connection->release(dbPath); },
@@ -352,13 +340,6 @@ DataThread::Decision DataThread::repairDatabase(const QString& dbPath, DamageRec
             [this, recovery, kept, failure] { emit databaseRepaired(recovery, kept, failure); },
             true);
     });
-}
-
-void DataThread::admitDatabase() {
-    // Queued like every request, so whatever is asked after this finds the file open to it.
-    for (QObject* context : {m_context, m_readContext})
-        QMetaObject::invokeMethod(
-            context, [] { t_connection->released.reset(); }, Qt::QueuedConnection);
 }
 
 DataThread::Decision DataThread::carryReadMarks(const QString& dbPath, const QString& damagedPath) {

@@ -80,7 +80,7 @@ public:
         Clear,          // Ctrl+F2 answered Yes: refused while the data is being changed
         ClearWhenFree,  // the account changed: after whatever runs
         CarryReadMarks, // after the download that follows a repair
-        Release,        // a damaged file is about to be set aside
+        Repair,         // a damaged file is set aside and emptied
     };
     enum class Decision {
         Run,    // now
@@ -106,12 +106,6 @@ public:
     // After the download that follows a repair: the read marks the damaged file still holds,
     // carried over to the new one (store/recovery.h): readMarksCarried.
     Decision carryReadMarks(const QString& dbPath, const QString& damagedPath);
-    // Closes the data threads' connections to the file, which is about to be set aside and
-    // replaced, and opens it no more: databaseReleased, once however often it is asked for.
-    Decision releaseDatabase(const QString& dbPath);
-    // The file let go of has been repaired where it is (emptied through the engine, not
-    // replaced): the data threads may open it again.
-    void admitDatabase();
     // A damaged file: the data threads let go of it, recovery.rebuild() sets its bytes aside
     // and empties it, and the file is theirs again: databaseRepaired with the recovery as it
     // is afterwards, where the damaged copy went, and the failure if there was one.
@@ -181,7 +175,6 @@ signals:
     void searchMarkedRead(qint32 qid, const std::optional<domiva::Error>& failure);
     void clearing();
     void databaseCleared(const std::optional<domiva::Error>& failure);
-    void databaseReleased();
     void databaseRepaired(const domiva::DamageRecovery& recovery, const QString& kept,
                           const std::optional<domiva::Error>& failure);
     void readMarksCarried(int carried);

@@ -101,8 +101,8 @@ private slots:
         connect(d, &DataThread::databaseCleared, this, [this](const std::optional<Error>& failure) {
             record(failure ? QStringLiteral("clear failed") : QStringLiteral("cleared"));
         });
-        connect(d, &DataThread::databaseReleased, this,
-                [this] { record(QStringLiteral("released")); });
+        connect(d, &DataThread::databaseRepaired, this,
+                [this] { record(QStringLiteral("repaired")); });
     }
     void cleanup() {
         m_data.reset();
@@ -153,13 +153,13 @@ private slots:
         row("idle", "sync", D::Run, {done});
         row("idle", "clear", D::Run, cleared);
         row("idle", "mark", D::Run, {QStringLiteral("marked")});
-        row("idle", "release", D::Run, {QStringLiteral("released")});
+        row("idle", "repair", D::Run, {QStringLiteral("repaired")});
         for (const char* state : {"transferring", "waiting for the notice"}) {
             row(state, "sync", D::Merge, {done});
             row(state, "clear", D::Refuse, {done});
             row(state, "clear when free", D::Queue, QStringList{done} + cleared);
             row(state, "mark", D::Refuse, {done});
-            row(state, "release", D::Queue, {done, QStringLiteral("released")});
+            row(state, "repair", D::Queue, {done, QStringLiteral("repaired")});
             row(state, "exit", D::Refuse, {done});
         }
         // Clearing, held up by another program's transaction (its start is not counted here).
@@ -167,7 +167,7 @@ private slots:
         row("clearing", "sync", D::Merge, clearedOnly);
         row("clearing", "clear", D::Merge, clearedOnly);
         row("clearing", "mark", D::Refuse, clearedOnly);
-        row("clearing", "release", D::Queue, clearedOnly + QStringList{QStringLiteral("released")});
+        row("clearing", "repair", D::Queue, clearedOnly + QStringList{QStringLiteral("repaired")});
         row("marking", "mark", D::Queue, {QStringLiteral("marked"), QStringLiteral("marked")});
         row("marking", "clear", D::Refuse, {QStringLiteral("marked")});
         row("marking", "clear when free", D::Queue,
@@ -215,9 +215,11 @@ private slots:
             decided = m_data->clearDatabase(path, R::ClearWhenFree);
         else if (asked == QLatin1String("mark"))
             decided = m_data->markSearchRead(path, 5);
-        else if (asked == QLatin1String("release"))
-            decided = m_data->releaseDatabase(path);
-        else
+        else if (asked == QLatin1String("repair")) {
+            DamageRecovery recovery;
+            recovery.notice();
+            decided = m_data->repairDatabase(path, recovery);
+        } else
             m_data->cancelAll();
         QCOMPARE(int(decided), decision);
         // What held the running request up goes.
@@ -236,7 +238,7 @@ private slots:
         for (const QString& answer : std::as_const(m_answers)) {
             if (answer.startsWith(QLatin1String("done")))
                 got << QStringLiteral("done");
-            else if (QStringList{"marked", "clearing", "cleared", "released", "clear failed"}
+            else if (QStringList{"marked", "clearing", "cleared", "repaired", "clear failed"}
                          .contains(answer))
                 got << answer;
         }
@@ -327,29 +329,42 @@ private slots:
         QVERIFY(m_data->busy());
     }
 
-    void fileLetGoOfIsNotOpenedAgain() {
+    void repairedFileIsOpenedAgain() {
         const QString path = request().dbPath;
-        const auto keysOf = [&] {
+        {
+            auto db = openDatabase(path);
+            db->insertQuery(7, QStringLiteral("b"));
+            db->insertOffer(OfferRow{QStringLiteral("x1"), 7, {}, 45000});
+        }
+        const auto keysOf = [&]() -> qsizetype {
             std::optional<OfferKeyBatch> answer;
             m_data->readOfferKeys(path, std::make_shared<OfferKeyScan>(7, QString(), 0, 8, 100),
                                   this, [&](OfferKeyBatch batch) { answer = std::move(batch); });
-            return QTest::qWaitFor([&] { return answer.has_value(); }) && !answer->failure;
+            if (!QTest::qWaitFor([&] { return answer.has_value(); }) || answer->failure)
+                return -1;
+            return qsizetype(answer->keys.size());
         };
-        QVERIFY(keysOf());
-        // Asked twice (a repair noticed twice over), let go of once, and never idle before the
+        QCOMPARE(keysOf(), qsizetype(1));
+        // Asked twice (a damage noticed twice over), repaired once, and never idle before the
         // answer the window waits for has come: a sync started then would overtake it.
-        QSignalSpy released(m_data.get(), &DataThread::databaseReleased);
-        m_data->releaseDatabase(path);
-        m_data->releaseDatabase(path);
+        DamageRecovery recovery;
+        QCOMPARE(recovery.notice(QStringLiteral("malformed")), DamageRecovery::Action::Recover);
+        std::optional<DamageRecovery> after;
+        QStringList kept;
+        connect(m_data.get(), &DataThread::databaseRepaired, this,
+                [&](const DamageRecovery& r, const QString& copy, const std::optional<Error>& f) {
+                    after = r;
+                    kept << (f ? f->message() : copy);
+                });
+        m_data->repairDatabase(path, recovery);
+        m_data->repairDatabase(path, recovery);
         QTRY_VERIFY(!m_data->busy());
-        QCOMPARE(released.count(), 1);
         QTest::qWait(50);
-        QCOMPARE(released.count(), 1);
-        // Closing a connection to it once it is set aside would remove the new file's log.
-        QVERIFY(!keysOf());
-        QVERIFY(QFile::rename(path, path + QStringLiteral(".damaged")));
-        createDatabase(path);
-        QVERIFY(keysOf());
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(QFile::exists(kept[0]), qPrintable(kept[0]));
+        QVERIFY(after && !after->due());
+        // The same file, emptied, open to the reads again.
+        QCOMPARE(keysOf(), qsizetype(0));
     }
 
     void endWhileTransferRuns() {
