@@ -3,6 +3,7 @@
 #include "app/datetimevalue.h"
 #include "app/error.h"
 #include "store/checkpointer.h"
+#include "store/flathistory.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 
@@ -169,6 +170,7 @@ Database::Database(const QString& dbPath)
     run(db, sql::pragmaJournalSizeLimit);
     run(db, sql::createOffersByQueryIndex);
     run(db, sql::createOffersUnreadIndex);
+    FlatHistory::createTables(*this);
     // Commits leave the log to the checkpointer's thread. Should its connection fail to open,
     // this one copies the log inside its own commits, so the log never grows without bound.
     m_checkpointer = std::make_unique<BackgroundCheckpointer>(dbPath);
@@ -416,6 +418,12 @@ bool Database::markOfferRead(const QString& offerId, qint32 qid) {
         FinishOnExit finish(offer);
         offer.bindValue(0, nonNull(offerId));
         exec(offer);
+    }
+    {
+        QSqlQuery& opened = statement(sql::markHistoryOpened);
+        FinishOnExit finish(opened);
+        opened.bindValue(0, nonNull(offerId));
+        exec(opened);
     }
     {
         QSqlQuery& updated = statement(sql::clearQueryUpdated);

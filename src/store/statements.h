@@ -169,4 +169,66 @@ inline constexpr QLatin1String clearFlagsOfReadQueries{
     "AND EXISTS (SELECT 1 FROM Offers WHERE qid=Queries.id) "
     "AND NOT EXISTS (SELECT 1 FROM Offers WHERE qid=Queries.id AND unreaded=TRUE)"};
 
+// The client's memory of the listings it has stored, beside the two tables of the service's
+// data, which stay as they are: one row per listing id, kept when its listing is deleted (a
+// removed search, a cleared file) until it has not been stored for half a year. The row's
+// rowid is the order in which the client first stored the ids; prev is the rowid of the latest
+// earlier id of the same flat when the listing arrived (null when the flat was new).
+// clang-format off
+inline constexpr QLatin1String createFlatHistoryTable{
+    "CREATE TABLE IF NOT EXISTS FlatHistory ("
+    "id TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, qid INT, price TEXT, dt REAL, "
+    "first_seen INT, last_seen INT, opened INT NOT NULL DEFAULT 0, prev INT)"};
+// The keys of each flat (store/flatkey.h), by the rowid of its history row.
+inline constexpr QLatin1String createFlatKeysTable{
+    "CREATE TABLE IF NOT EXISTS FlatKeys (key INT NOT NULL, hid INT NOT NULL, "
+    "PRIMARY KEY (key, hid)) WITHOUT ROWID"};
+// clang-format on
+inline constexpr QLatin1String createFlatKeysByHistoryIndex{
+    "CREATE INDEX IF NOT EXISTS FlatKeysByHistory ON FlatKeys (hid)"};
+inline constexpr QLatin1String createFlatHistoryBySeenIndex{
+    "CREATE INDEX IF NOT EXISTS FlatHistoryBySeen ON FlatHistory (last_seen)"};
+// A few named values of the client's own, such as whether the history has been filled from
+// the listings a file held before it had one.
+inline constexpr QLatin1String createClientStateTable{
+    "CREATE TABLE IF NOT EXISTS ClientState (name TEXT PRIMARY KEY, value)"};
+inline constexpr QLatin1String selectClientState{"SELECT value FROM ClientState WHERE name=?"};
+inline constexpr QLatin1String storeClientState{
+    "INSERT INTO ClientState (name, value) VALUES (?, ?) "
+    "ON CONFLICT(name) DO UPDATE SET value=excluded.value"};
+
+inline constexpr QLatin1String selectHistoryRow{"SELECT rowid FROM FlatHistory WHERE id=?"};
+inline constexpr QLatin1String touchHistoryRow{
+    "UPDATE FlatHistory SET qid=?, last_seen=? WHERE rowid=?"};
+// The latest earlier id of one key of a flat, with whether the user opened it.
+inline constexpr QLatin1String selectLatestOfKey{
+    "SELECT hid FROM FlatKeys WHERE key=? ORDER BY hid DESC LIMIT 1"};
+inline constexpr QLatin1String anyOpenedOfKey{
+    "SELECT 1 FROM FlatKeys JOIN FlatHistory ON FlatHistory.rowid=FlatKeys.hid "
+    "WHERE FlatKeys.key=? AND FlatHistory.opened=1 LIMIT 1"};
+inline constexpr QLatin1String insertHistoryRow{
+    "INSERT INTO FlatHistory (id, qid, price, dt, first_seen, last_seen, opened, prev) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"};
+inline constexpr QLatin1String insertFlatKey{
+    "INSERT OR IGNORE INTO FlatKeys (key, hid) VALUES (?, ?)"};
+inline constexpr QLatin1String markHistoryOpened{
+    "UPDATE FlatHistory SET opened=1 WHERE id=? AND opened=0"};
+// A re-post of a flat the user opened that is to arrive read.
+inline constexpr QLatin1String markArrivedRead{"UPDATE Offers SET unreaded=0 WHERE id=?"};
+// Forgetting what was not stored for long: the keys first, by the rows they belong to.
+inline constexpr QLatin1String deleteOldFlatKeys{
+    "DELETE FROM FlatKeys WHERE hid IN (SELECT rowid FROM FlatHistory WHERE last_seen < ?)"};
+inline constexpr QLatin1String deleteOldHistory{"DELETE FROM FlatHistory WHERE last_seen < ?"};
+// Filling the history from the listings stored before it existed, in the order they were
+// stored, a chunk at a time after the last rowid done.
+inline constexpr QLatin1String selectOffersToRemember{
+    "SELECT rowid, id, qid, unreaded, metro_obj, room_obj, price_obj, flat_obj, cont_obj, dt_obj "
+    "FROM Offers WHERE rowid > ? ORDER BY rowid LIMIT ?"};
+// The earlier ids of a listing's flat, newest first: date, price, opened.
+inline constexpr QLatin1String selectEarlierAppearances{
+    "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN ("
+    "SELECT k2.hid FROM FlatHistory h JOIN FlatKeys k ON k.hid=h.rowid "
+    "JOIN FlatKeys k2 ON k2.key=k.key AND k2.hid<h.rowid WHERE h.id=?) "
+    "ORDER BY e.rowid DESC LIMIT ?"};
+
 } // namespace domiva::sql

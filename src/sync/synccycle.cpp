@@ -6,6 +6,7 @@
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/database.h"
+#include "store/flathistory.h"
 #include "sync/feed.h"
 #include "sync/feedfile.h"
 #include "sync/formclient.h"
@@ -43,7 +44,8 @@ QString newVersionText(const QString& site) {
 } // namespace
 
 SyncCycle::SyncCycle(SyncHost& host, RefreshTimer* timer, SyncContext context)
-    : m_host(host), m_timer(timer), m_ctx(std::move(context)) {}
+    : m_host(host), m_timer(timer), m_ctx(std::move(context)),
+      m_clock([] { return QDateTime::currentSecsSinceEpoch(); }) {}
 
 SyncCycle::~SyncCycle() = default;
 
@@ -67,6 +69,7 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         m_timer->setEnabled(false);
     m_busy = true;
     m_newOffers = 0;
+    m_quietOffers = 0;
 
     QString failureText;
     QString unloggedError;
@@ -138,6 +141,8 @@ void SyncCycle::downloadAndParse(bool loadAll) {
     if (m_newOffers > 0) {
         m_host.showTrayBalloon(QString::number(m_newOffers) + QStringLiteral(" новых объявлений"));
         m_host.requeryOffers();
+    } else if (m_quietOffers > 0) {
+        m_host.requeryOffers();
     }
     if (m_timer)
         m_timer->setInterval(RefreshTimer::intervalFromSeconds(m_ctx.settings->refreshTime));
@@ -201,10 +206,12 @@ void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
         // left and count none of its listings.
         tx.reset();
         m_uncommittedOffers = 0;
+        m_uncommittedQuiet = 0;
         throw;
     }
     tx.reset();
     m_newOffers += std::exchange(m_uncommittedOffers, 0);
+    m_quietOffers += std::exchange(m_uncommittedQuiet, 0);
 }
 
 void SyncCycle::nextSlice(std::unique_ptr<Transaction>& tx) {
@@ -218,6 +225,19 @@ void SyncCycle::nextSlice(std::unique_ptr<Transaction>& tx) {
     m_slice.restart();
 }
 
+void SyncCycle::prepareHistory(FlatHistory& history, qint64 now, std::unique_ptr<Transaction>& tx) {
+    history.prune(now);
+    if (history.filled())
+        return;
+    // Once, for a file that held listings before the client kept a history: a listing of
+    // those posted again must be known for what it is.
+    constexpr int fillChunkRows = 500;
+    while (!history.fillSome(now, fillChunkRows)) {
+        if (m_slice.elapsed() >= m_sliceMs)
+            nextSlice(tx);
+    }
+}
+
 void SyncCycle::applyLines(FeedLineReader& lines) {
     std::optional<qint32> currentQuery;
     // Today's year and the month names are read once per feed, not once per offer.
@@ -226,9 +246,14 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
     // anything of them before the window's next turn, so flagging again would change nothing.
     QSet<qint32> flagged;
     m_uncommittedOffers = 0;
+    m_uncommittedQuiet = 0;
+    FlatHistory history(*m_db);
+    const qint64 now = m_clock();
+    const bool repostsRead = m_ctx.settings->repostsRead;
     auto tx = std::make_unique<Transaction>(*m_db);
     m_slice.start();
     try {
+        prepareHistory(history, now, tx);
         while (!lines.atEnd()) {
             const FeedRecord record = readFeedRecord(lines.next());
             std::visit(
@@ -246,6 +271,16 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                         }
                         const double date = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
                         if (m_db->insertOffer(r.id, *currentQuery, r.fields, date)) {
+                            const FlatHistory::Arrival arrival =
+                                history.record(r.id, *currentQuery,
+                                               {r.fields[MetroObj], r.fields[RoomObj],
+                                                r.fields[FlatObj], r.fields[ContObj]},
+                                               r.fields[PriceObj], date, now);
+                            if (repostsRead && arrival.flatOpened) {
+                                history.markArrivedRead(r.id);
+                                ++m_uncommittedQuiet;
+                                return;
+                            }
                             if (!flagged.contains(*currentQuery)) {
                                 m_db->markQueryUnread(*currentQuery);
                                 flagged.insert(*currentQuery);

@@ -331,8 +331,9 @@ private slots:
             QCOMPARE(raw.value(QStringLiteral("PRAGMA journal_mode")), QStringLiteral("wal"));
             QCOMPARE(raw.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' "
                                              "AND sql IS NOT NULL ORDER BY name")),
-                     (QStringList{QStringLiteral("OffersByQuery"),
-                                  QStringLiteral("OffersUnreadByQuery")}));
+                     (QStringList{
+                         QStringLiteral("FlatHistoryBySeen"), QStringLiteral("FlatKeysByHistory"),
+                         QStringLiteral("OffersByQuery"), QStringLiteral("OffersUnreadByQuery")}));
             QSqlQuery sync(db->connection());
             QVERIFY(sync.exec(QStringLiteral("PRAGMA synchronous")));
             QVERIFY(sync.next());
@@ -782,6 +783,13 @@ private slots:
         QTest::newRow("rename") << QString(sql::renameQuery) << "sqlite_autoindex_Queries_1";
         QTest::newRow("delete offers of a query")
             << QString(sql::deleteOffersOfQuery) << "(OffersByQuery|OffersUnreadByQuery)";
+        QTest::newRow("history row") << QString(sql::selectHistoryRow) << "";
+        QTest::newRow("latest of a flat key") << QString(sql::selectLatestOfKey) << "";
+        QTest::newRow("opened of a flat key") << QString(sql::anyOpenedOfKey) << "";
+        QTest::newRow("history opened") << QString(sql::markHistoryOpened) << "";
+        QTest::newRow("earlier appearances") << QString(sql::selectEarlierAppearances) << "";
+        QTest::newRow("old flat keys") << QString(sql::deleteOldFlatKeys) << "";
+        QTest::newRow("old history") << QString(sql::deleteOldHistory) << "";
     }
     void plansUseIndexes() {
         QFETCH(QString, statement);

@@ -1,6 +1,7 @@
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/database.h"
+#include "store/flathistory.h"
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"
 #include "support/netutil.h"
@@ -25,10 +26,18 @@
 
 using namespace domiva;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 using domiva::test::cp1251;
 using domiva::test::FakeService;
 
 namespace {
+
+// A listing line of the feed with the fields that tell its flat, and its price.
+QString offerLine(const QString& id, const QString& address, const QString& floor,
+                  const QString& contact, const QString& price) {
+    return QStringLiteral("D#%1#5 мин#%2#2#8#%3#50%#%4#м/т#%5#текст#агент#06.12.26 14:05\r\n")
+        .arg(id, address, price, floor, contact);
+}
 
 HttpServer::Response ok(const QByteArray& body) {
     HttpServer::Response r;
@@ -556,6 +565,138 @@ private slots:
         run();
         QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 0);
         QVERIFY2(turnsInParse > 2, qPrintable(QString::number(turnsInParse)));
+    }
+
+    // Steps, each run in turn: "feed:<text>" a sync of that feed; "open:<id>:<qid>" the user
+    // opens a listing; "clear" empties the file as Ctrl+F2 does; "days:<n>" the clock moves on;
+    // "forget" makes the file one written before the client kept a history; "stored:<n>" that
+    // many other listings stored in it directly. The last sync's balloons are compared.
+    void repostsAcrossSyncs_data() {
+        QTest::addColumn<bool>("repostsRead");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("probe");
+        QTest::addColumn<QString>("earlier"); // prices, "*" after those opened
+        QTest::addColumn<QString>("unread");
+        QTest::addColumn<QString>("flags"); // qid:updated unreaded of each search
+        QTest::addColumn<QStringList>("balloons");
+        const QString a1 = u"feed:R#5#a\r\n"_s + offerLine(u"a1"_s, u"Зелёная ул., 5"_s, u"3/9"_s,
+                                                           u"Ольга 8-916-123-45-67"_s, u"40 000"_s);
+        const QString b1 = u"feed:R#7#b\r\n"_s + offerLine(u"b1"_s, u"зеленая  УЛ. 5"_s, u"3 / 9"_s,
+                                                           u"+7 (916) 123 45 67"_s, u"35 000"_s);
+        const QString c1 = u"feed:R#7#b\r\n"_s + offerLine(u"c1"_s, u"Зеленая ул 5"_s, u"3/9"_s,
+                                                           u"89161234567"_s, u"45 000"_s);
+        const QStringList one{u"1 новых объявлений"_s};
+        QTest::newRow("re-post in another search")
+            << false << QStringList{a1, b1} << u"b1"_s << u"40 000"_s << u"a1,b1"_s
+            << u"5:11,7:11"_s << one;
+        QTest::newRow("earlier appearances newest first")
+            << false << QStringList{a1, b1, c1} << u"c1"_s << u"35 000,40 000"_s << u"a1,b1,c1"_s
+            << u"5:11,7:11"_s << one;
+        QTest::newRow("first appearance has none")
+            << false << QStringList{a1, b1} << u"a1"_s << QString() << u"a1,b1"_s << u"5:11,7:11"_s
+            << one;
+        QTest::newRow("another phone is another flat")
+            << false
+            << QStringList{a1,
+                           u"feed:R#7#b\r\n"_s + offerLine(u"b1"_s, u"Зелёная ул., 5"_s, u"3/9"_s,
+                                                           u"8-916-765-43-21"_s, u"35 000"_s)}
+            << u"b1"_s << QString() << u"a1,b1"_s << u"5:11,7:11"_s << one;
+        QTest::newRow("same id loaded again after Ctrl+F2")
+            << false << QStringList{a1, u"clear"_s, a1} << u"a1"_s << QString() << u"a1"_s
+            << u"5:11"_s << one;
+        QTest::newRow("history survives Ctrl+F2")
+            << false << QStringList{a1, u"clear"_s, b1} << u"b1"_s << u"40 000"_s << u"b1"_s
+            << u"7:11"_s << one;
+        QTest::newRow("history survives a removed search")
+            << false << QStringList{a1, u"feed:Q#5\r\n"_s, b1} << u"b1"_s << u"40 000"_s << u"b1"_s
+            << u"7:11"_s << one;
+        QTest::newRow("kept 179 days")
+            << false << QStringList{a1, u"feed:Q#5\r\n"_s, u"days:179"_s, b1} << u"b1"_s
+            << u"40 000"_s << u"b1"_s << u"7:11"_s << one;
+        QTest::newRow("forgotten after 181 days")
+            << false << QStringList{a1, u"feed:Q#5\r\n"_s, u"days:181"_s, b1} << u"b1"_s
+            << QString() << u"b1"_s << u"7:11"_s << one;
+        QTest::newRow("stored again, kept from then")
+            << false << QStringList{a1, u"days:100"_s, u"clear"_s, a1, u"days:100"_s, b1} << u"b1"_s
+            << u"40 000"_s << u"a1,b1"_s << u"5:11,7:11"_s << one;
+        // Search 7 holds another flat the user has read, so nothing marks it before b1.
+        const QStringList opened{
+            a1 + u"R#7#b\r\n"_s +
+                offerLine(u"x1"_s, u"Арбат 1"_s, u"1/5"_s, u"Инком"_s, u"50 000"_s),
+            u"open:a1:5"_s, u"open:x1:7"_s, b1};
+        QTest::newRow("opened, counted read off")
+            << false << opened << u"b1"_s << u"40 000*"_s << u"b1"_s << u"5:00,7:11"_s << one;
+        QTest::newRow("opened, counted read on") << true << opened << u"b1"_s << u"40 000*"_s
+                                                 << QString() << u"5:00,7:00"_s << QStringList{};
+        QTest::newRow("not opened, counted read on")
+            << true << QStringList{a1, b1} << u"b1"_s << u"40 000"_s << u"a1,b1"_s << u"5:11,7:11"_s
+            << one;
+        QTest::newRow("first fill of an older file")
+            << false << QStringList{a1, u"open:a1:5"_s, u"forget"_s, b1} << u"b1"_s << u"40 000*"_s
+            << u"b1"_s << u"5:00,7:11"_s << one;
+        QTest::newRow("first fill beyond one chunk")
+            << false << QStringList{a1, u"forget"_s, u"stored:1500"_s, b1, c1} << u"c1"_s
+            << u"35 000,40 000"_s << QString() << QString() << one;
+    }
+    void repostsAcrossSyncs() {
+        QFETCH(bool, repostsRead);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, probe);
+        QFETCH(QString, earlier);
+        QFETCH(QString, unread);
+        QFETCH(QString, flags);
+        QFETCH(QStringList, balloons);
+        m_settings.repostsRead = repostsRead;
+        qint64 now = 1'800'000'000;
+        m_cycle->setClock([&now] { return now; });
+        for (const QString& step : steps) {
+            const QString kind = step.section(u':', 0, 0);
+            const QString rest = step.section(u':', 1);
+            if (kind == u"feed") {
+                m_service->setDefaultAnswer(ok(cp1251(rest)));
+                m_host = Host{};
+                run();
+                QCOMPARE(m_host.panel0.last(), u"..."_s);
+            } else if (kind == u"open") {
+                m_db->markOfferRead(rest.section(u':', 0, 0), rest.section(u':', 1).toInt());
+            } else if (kind == u"clear") {
+                clearDatabaseFile(m_db->path());
+            } else if (kind == u"days") {
+                now += rest.toLongLong() * 24 * 60 * 60;
+            } else if (kind == u"forget") {
+                for (const char* table : {"FlatKeys", "FlatHistory", "ClientState"})
+                    QSqlQuery(m_db->connection()).exec(u"DELETE FROM %1"_s.arg(table));
+            } else if (kind == u"stored") {
+                Transaction tx(*m_db);
+                for (int i = 0; i < rest.toInt(); ++i) {
+                    OfferRow row{u"s%1"_s.arg(i), 9, {}, 0};
+                    row.texts[1] = u"Улица %1"_s.arg(i);
+                    row.texts[8] = u"8916%1"_s.arg(i, 7, 10, QLatin1Char('0'));
+                    QVERIFY(m_db->insertOffer(row));
+                }
+                tx.commit();
+            }
+        }
+        QStringList prices;
+        FlatHistory history(*m_db);
+        for (const FlatHistory::Appearance& appearance : history.earlier(probe, 5))
+            prices << appearance.price + (appearance.opened ? u"*"_s : QString());
+        QCOMPARE(prices.join(u','), earlier);
+        if (!flags.isEmpty() || !unread.isEmpty()) {
+            QCOMPARE(value("SELECT group_concat(id, ',') FROM (SELECT id FROM Offers "
+                           "WHERE unreaded=1 ORDER BY id)")
+                         .toString(),
+                     unread);
+            QCOMPARE(value("SELECT group_concat(id || ':' || updated || unreaded, ',') "
+                           "FROM (SELECT * FROM Queries ORDER BY id)")
+                         .toString(),
+                     flags);
+        } else {
+            QCOMPARE(count("SELECT COUNT(*) FROM FlatHistory"),
+                     count("SELECT COUNT(*) FROM Offers"));
+        }
+        QCOMPARE(m_host.balloons, balloons);
+        QVERIFY(m_host.requeries > 0);
     }
 
     void stageTextsInOrder() {
