@@ -7,6 +7,9 @@
 #include "store/statements.h"
 #include "store/tablemodel.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -226,6 +229,33 @@ std::vector<FlatHistory::Appearance> FlatHistory::earlier(const QString& id, int
     while (rows.step())
         result.push_back({rows.real(0), rows.text(1), rows.integer(2) != 0});
     return result;
+}
+
+std::vector<FlatHistory::Appearance> appearancesFromJson(const QString& json) {
+    std::vector<FlatHistory::Appearance> result;
+    const QJsonArray rows = QJsonDocument::fromJson(json.toUtf8()).array();
+    for (const QJsonValue& row : rows) {
+        const QJsonArray values = row.toArray();
+        result.push_back(
+            {values.at(0).toDouble(), values.at(1).toString(), values.at(2).toInteger() != 0});
+    }
+    return result;
+}
+
+RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appearance>& earlier) {
+    RepostMarks marks;
+    if (earlier.empty())
+        return marks;
+    marks.repost = true;
+    marks.flatOpened = std::any_of(earlier.begin(), earlier.end(),
+                                   [](const FlatHistory::Appearance& a) { return a.opened; });
+    const std::optional<int> order = flatkey::comparePrices(price, earlier.front().price);
+    if (order && *order < 0)
+        marks.trend = QStringLiteral("↓");
+    else if (order && *order > 0)
+        marks.trend = QStringLiteral("↑");
+    marks.earlierText = earlierAppearancesText(earlier);
+    return marks;
 }
 
 QString earlierAppearancesText(const std::vector<FlatHistory::Appearance>& earlier) {

@@ -82,6 +82,19 @@ private:
     std::optional<qint64> m_fillAfter; // the last Offers rowid remembered by the fill
 };
 
+// The earlier appearances from the JSON array a statement reads them as
+// (DOMIVA_EARLIER_APPEARANCES in store/statements.h); none from anything else.
+std::vector<FlatHistory::Appearance> appearancesFromJson(const QString& json);
+
+// What the grid shows of a listing's history, worked out once when its row is read.
+struct RepostMarks {
+    bool repost = false;     // earlier appearances there are
+    bool flatOpened = false; // the user opened one of them
+    QString trend;           // "↓" or "↑": the price against the latest earlier one
+    QString earlierText;     // earlierAppearancesText
+};
+RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appearance>& earlier);
+
 // The earlier appearances as the details panel shows them ("Ранее: ..."): each as
 // "<date> — <price>", "(просмотрено)" after those the user opened, newest first; empty for a
 // flat seen for the first time.

@@ -133,6 +133,16 @@ inline constexpr QLatin1String pragmaDataVersion{"PRAGMA data_version"};
 inline constexpr QLatin1String deleteAllOffers{"DELETE FROM Offers"};
 inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
 
+// The earlier appearances of the listing of the Offers row a statement reads, as a column: a
+// JSON array of [dt, price, opened] (store/flathistory.h), newest first, at most five; "[]" for
+// a flat seen for the first time or a listing the history does not hold.
+#define DOMIVA_EARLIER_APPEARANCES                                                                 \
+    "(SELECT json_group_array(json_array(e.dt, e.price, e.opened)) FROM ("                         \
+    "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN ("                         \
+    "SELECT k2.hid FROM FlatHistory h JOIN FlatKeys k ON k.hid=h.rowid "                           \
+    "JOIN FlatKeys k2 ON k2.key=k.key AND k2.hid<h.rowid WHERE h.id=Offers.id) "                   \
+    "ORDER BY e.rowid DESC LIMIT 5) e)"
+
 // The grids' reads. Queries is small and read whole, in the order its rows were stored.
 inline constexpr QLatin1String selectQueries{
     "SELECT id, qname, updated, unreaded FROM Queries ORDER BY rowid"};
@@ -147,12 +157,15 @@ inline constexpr QLatin1String selectOfferKeys{"SELECT rowid FROM Offers WHERE q
 inline constexpr QLatin1String offerKeysOrder{" ORDER BY dt_obj DESC, id DESC"};
 // The rows of a page, by their keys, given as one JSON array of numbers; the row key comes
 // last. The rows come back in whatever order the engine finds them.
+// After the row key, the listing's earlier appearances (DOMIVA_EARLIER_APPEARANCES).
 #define DOMIVA_OFFER_COLUMNS                                                                       \
     "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "     \
     "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj"
 inline constexpr QLatin1String selectOffersByKeys{
-    DOMIVA_OFFER_COLUMNS ", rowid FROM Offers WHERE rowid IN (SELECT value FROM json_each(?))"};
-inline constexpr QLatin1String selectOfferRow{DOMIVA_OFFER_COLUMNS " FROM Offers WHERE id=?"};
+    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES
+                         " FROM Offers WHERE rowid IN (SELECT value FROM json_each(?))"};
+inline constexpr QLatin1String selectOfferRow{
+    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES " FROM Offers WHERE id=?"};
 #undef DOMIVA_OFFER_COLUMNS
 inline constexpr QLatin1String selectOfferKeyById{"SELECT rowid, qid FROM Offers WHERE id=?"};
 
@@ -224,6 +237,10 @@ inline constexpr QLatin1String deleteOldHistory{"DELETE FROM FlatHistory WHERE l
 inline constexpr QLatin1String selectOffersToRemember{
     "SELECT rowid, id, qid, unreaded, metro_obj, room_obj, price_obj, flat_obj, cont_obj, dt_obj "
     "FROM Offers WHERE rowid > ? ORDER BY rowid LIMIT ?"};
+// The unread listings of a search that are re-posts of a flat seen before.
+inline constexpr QLatin1String countUnreadReposts{
+    "SELECT COUNT(*) FROM Offers JOIN FlatHistory ON FlatHistory.id=Offers.id "
+    "WHERE Offers.qid=? AND Offers.unreaded=TRUE AND FlatHistory.prev IS NOT NULL"};
 // The earlier ids of a listing's flat, newest first: date, price, opened.
 inline constexpr QLatin1String selectEarlierAppearances{
     "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN ("
