@@ -1,5 +1,6 @@
 #include "ui/griddelegates.h"
 
+#include "store/offersmodel.h"
 #include "ui/datagrid.h"
 #include "ui/icons.h"
 
@@ -154,6 +155,10 @@ void QueriesDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& op
 
 // OffersDelegate
 
+QString OffersDelegate::priceText(const QString& trend, const QString& price) {
+    return trend + QLatin1Char(' ') + price;
+}
+
 QString OffersDelegate::roomsText(const QString& rooms) {
     return rooms.size() > 2 ? rooms.left(1) : rooms;
 }
@@ -166,8 +171,17 @@ void OffersDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& opt
         if (unreaded.isNull())
             return;
         fillCell(painter, option, background(option));
+        // Hollow for a flat the user opened before under another id.
+        const bool seenBefore = index.data(OffersModel::RepostRole).toInt() == 2;
         if (unreaded.toBool())
-            writeText(painter, option, bold(option.font), QStringLiteral("•"));
+            writeText(painter, option, bold(option.font),
+                      seenBefore ? QStringLiteral("◦") : QStringLiteral("•"));
+    } else if (field == QLatin1String("price_obj")) {
+        const QString trend = index.data(OffersModel::PriceTrendRole).toString();
+        if (trend.isEmpty())
+            return;
+        fillCell(painter, option, background(option));
+        writeText(painter, option, option.font, priceText(trend, option.text));
     } else if (field == QLatin1String("room_obj")) {
         const QVariant rooms = index.data(Qt::EditRole);
         if (rooms.isNull())

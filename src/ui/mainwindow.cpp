@@ -587,6 +587,8 @@ void TfrmMain::selectOffer() {
     for (const char* field : detailFields)
         values.append(shown.value(QLatin1String(field)).toString());
     pnlBottom->showValues(values);
+    pnlBottom->showEarlier(
+        adoDSOffers->data(adoDSOffers->index(row, 0), OffersModel::EarlierRole).toString());
     if (!adoConn) {
         writeLog(m_logPath, QStringLiteral("База данных не открыта"), false);
         return;
@@ -709,7 +711,8 @@ void TfrmMain::mnuSetupClick() {
         dialog.setFields({m_settings.login, m_settings.password, m_settings.minimizeToTray,
                           m_settings.playSound, QString::number(m_settings.countQueries),
                           m_settings.proxyServer, QString::number(m_settings.proxyPort),
-                          m_settings.proxyLogin, m_settings.proxyPassword, m_settings.proxyFromIE});
+                          m_settings.proxyLogin, m_settings.proxyPassword, m_settings.proxyFromIE,
+                          m_settings.repostsRead});
         if (dialog.exec() != QDialog::Accepted)
             return;
 
@@ -724,6 +727,7 @@ void TfrmMain::mnuSetupClick() {
         m_settings.proxyLogin = fields.proxyLogin;
         m_settings.proxyPassword = fields.proxyPassword;
         m_settings.proxyFromIE = fields.proxyFromIE;
+        m_settings.repostsRead = fields.repostsRead;
         // A failed save keeps the new values for this run and skips the account check.
         saveSettings(m_settingsPath, m_settings);
 
