@@ -117,7 +117,7 @@ FlatHistory::Statement& FlatHistory::statement(const char* text) {
 
 FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
                                          const flatkey::FlatFields& flat, QStringView price,
-                                         double dt, qint64 now, bool opened) {
+                                         double dt, qint64 now, bool opened, bool askOpened) {
     Arrival arrival;
     {
         Statement::Use known(statement(sql::selectHistoryRow.data()));
@@ -136,8 +136,8 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         if (latest.bind(key).step())
             previous = std::max(previous.value_or(latest.integer(0)), latest.integer(0));
     }
-    if (previous) {
-        arrival.repost = true;
+    arrival.repost = previous.has_value();
+    if (previous && askOpened) {
         for (const qint64 key : keys) {
             Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
             if (anyOpened.bind(key).step()) {
@@ -207,7 +207,7 @@ bool FlatHistory::fillSome(qint64 now, int rows) {
             const QString contact = offers.text(8);
             const double dt = offers.isNull(9) ? 0 : dateTimeValueFromText(offers.text(9));
             record(id, qint32(offers.integer(2)), {address, rooms, floor, contact}, price, dt, now,
-                   offers.integer(3) == 0);
+                   offers.integer(3) == 0, false);
             m_fillAfter = offers.integer(0);
             ++done;
         }

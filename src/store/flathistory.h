@@ -46,9 +46,10 @@ public:
         bool flatOpened = false; // a re-post of a flat the user opened under an earlier id
     };
     // A listing was stored at `now` (seconds since the epoch): a new id is remembered with the
-    // keys of its flat, a known one is stored again.
+    // keys of its flat, a known one is stored again. Whether a re-post's flat was opened is
+    // only looked up when askOpened is set: a flat posted many times has many rows to look at.
     Arrival record(QStringView id, qint32 qid, const flatkey::FlatFields& flat, QStringView price,
-                   double dt, qint64 now, bool opened = false);
+                   double dt, qint64 now, bool opened = false, bool askOpened = true);
 
     // The listing arrived read (a re-post of a flat the user opened, when such are counted
     // read): its Offers row is marked so.

@@ -275,7 +275,7 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                                 history.record(r.id, *currentQuery,
                                                {r.fields[MetroObj], r.fields[RoomObj],
                                                 r.fields[FlatObj], r.fields[ContObj]},
-                                               r.fields[PriceObj], date, now);
+                                               r.fields[PriceObj], date, now, false, repostsRead);
                             if (repostsRead && arrival.flatOpened) {
                                 history.markArrivedRead(r.id);
                                 ++m_uncommittedQuiet;
