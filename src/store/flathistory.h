@@ -19,7 +19,7 @@ class Database;
 // date, when it was first and last stored and whether the user opened it. It is the client's
 // own knowledge, not the service's data: deleting listings (a removed search, a cleared file)
 // leaves it, so listings loaded again are not taken for re-posts of themselves. Rows not
-// stored for keepSeconds go.
+// stored for keepSeconds go once their listings are gone.
 //
 // A listing is a re-post when it arrives under an id the history has not seen and its flat
 // matches an earlier id in the history, in any search; its earlier appearances are those ids.
@@ -55,7 +55,8 @@ public:
     // read): its Offers row is marked so.
     void markArrivedRead(QStringView id);
 
-    // Forgets the ids not stored since keepSeconds before now; returns how many went.
+    // Forgets the ids not stored since keepSeconds before now whose listings are gone; returns
+    // how many went.
     int prune(qint64 now);
 
     // Whether the listings the file held before the history existed are in it.

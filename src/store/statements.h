@@ -228,10 +228,14 @@ inline constexpr QLatin1String markHistoryOpened{
     "UPDATE FlatHistory SET opened=1 WHERE id=? AND opened=0"};
 // A re-post of a flat the user opened that is to arrive read.
 inline constexpr QLatin1String markArrivedRead{"UPDATE Offers SET unreaded=0 WHERE id=?"};
-// Forgetting what was not stored for long: the keys first, by the rows they belong to.
+// Forgetting what was not stored for long, unless its listing is still there: the keys first,
+// by the rows they belong to.
 inline constexpr QLatin1String deleteOldFlatKeys{
-    "DELETE FROM FlatKeys WHERE hid IN (SELECT rowid FROM FlatHistory WHERE last_seen < ?)"};
-inline constexpr QLatin1String deleteOldHistory{"DELETE FROM FlatHistory WHERE last_seen < ?"};
+    "DELETE FROM FlatKeys WHERE hid IN (SELECT rowid FROM FlatHistory WHERE last_seen < ? "
+    "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id))"};
+inline constexpr QLatin1String deleteOldHistory{
+    "DELETE FROM FlatHistory WHERE last_seen < ? "
+    "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id)"};
 // Filling the history from the listings stored before it existed, in the order they were
 // stored, a chunk at a time after the last rowid done.
 inline constexpr QLatin1String selectOffersToRemember{

@@ -616,6 +616,9 @@ private slots:
         QTest::newRow("forgotten after 181 days")
             << false << QStringList{a1, u"feed:Q#5\r\n"_s, u"days:181"_s, b1} << u"b1"_s
             << QString() << u"b1"_s << u"7:11"_s << one;
+        QTest::newRow("kept while its listing is stored")
+            << false << QStringList{a1, u"days:181"_s, b1} << u"b1"_s << u"40 000"_s << u"a1,b1"_s
+            << u"5:11,7:11"_s << one;
         QTest::newRow("stored again, kept from then")
             << false << QStringList{a1, u"days:100"_s, u"clear"_s, a1, u"days:100"_s, b1} << u"b1"_s
             << u"40 000"_s << u"a1,b1"_s << u"5:11,7:11"_s << one;
