@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <ranges>
 
 namespace domiva {
 
@@ -101,7 +102,7 @@ void FlatHistory::createTables(Database& db) {
     const QSqlDatabase connection = db.connection();
     for (const QLatin1String text :
          {sql::createFlatHistoryTable, sql::createFlatKeysTable, sql::createFlatKeysByHistoryIndex,
-          sql::createFlatHistoryBySeenIndex, sql::createClientStateTable})
+          sql::createFlatHistoryByKeyIndex, sql::createClientStateTable})
         run(connection, text);
 }
 
@@ -133,7 +134,7 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
     std::optional<qint64> previous;
     for (const qint64 key : keys) {
         Statement::Use latest(statement(sql::selectLatestOfKey.data()));
-        if (latest.bind(key).step())
+        if (latest.bind(key).step() && !latest.isNull(0))
             previous = std::max(previous.value_or(latest.integer(0)), latest.integer(0));
     }
     arrival.repost = previous.has_value();
@@ -147,20 +148,19 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         }
     }
     Statement::Use insert(statement(sql::insertHistoryRow.data()));
-    insert.bind(id)
-        .bind(qint64(qid))
-        .bind(price)
-        .bind(dt)
-        .bind(now)
-        .bind(now)
-        .bind(qint64(opened ? 1 : 0));
+    insert.bind(id);
+    if (keys.empty())
+        insert.bindNull();
+    else
+        insert.bind(keys.front());
+    insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(now).bind(qint64(opened ? 1 : 0));
     if (previous)
         insert.bind(*previous);
     else
         insert.bindNull();
     insert.step();
     const qint64 row = insert.lastRowid();
-    for (const qint64 key : keys) {
+    for (const qint64 key : keys | std::views::drop(1)) {
         Statement::Use add(statement(sql::insertFlatKey.data()));
         add.bind(key).bind(row).step();
     }
@@ -173,6 +173,17 @@ void FlatHistory::markArrivedRead(QStringView id) {
 }
 
 int FlatHistory::prune(qint64 now) {
+    {
+        // Once a day is enough for a limit of half a year; a clock set back prunes at once.
+        Statement::Use state(statement(sql::selectClientState.data()));
+        if (state.bind(QStringView(u"historyPruned")).step() && !state.isNull(0) &&
+            now >= state.integer(0) && now - state.integer(0) < pruneIntervalSeconds)
+            return 0;
+    }
+    {
+        Statement::Use store(statement(sql::storeClientState.data()));
+        store.bind(QStringView(u"historyPruned")).bind(now).step();
+    }
     const qint64 before = now - keepSeconds;
     {
         Statement::Use keys(statement(sql::deleteOldFlatKeys.data()));

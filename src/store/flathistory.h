@@ -30,6 +30,7 @@ class Database;
 class FlatHistory {
 public:
     static constexpr qint64 keepSeconds = 180LL * 24 * 60 * 60;
+    static constexpr qint64 pruneIntervalSeconds = 24 * 60 * 60;
 
     explicit FlatHistory(Database& db);
     ~FlatHistory();
@@ -55,8 +56,8 @@ public:
     // read): its Offers row is marked so.
     void markArrivedRead(QStringView id);
 
-    // Forgets the ids not stored since keepSeconds before now whose listings are gone; returns
-    // how many went.
+    // Forgets the ids not stored since keepSeconds before now whose listings are gone, at most
+    // once per pruneIntervalSeconds (it reads the whole history); returns how many went.
     int prune(qint64 now);
 
     // Whether the listings the file held before the history existed are in it.

@@ -332,7 +332,7 @@ private slots:
             QCOMPARE(raw.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' "
                                              "AND sql IS NOT NULL ORDER BY name")),
                      (QStringList{
-                         QStringLiteral("FlatHistoryBySeen"), QStringLiteral("FlatKeysByHistory"),
+                         QStringLiteral("FlatHistoryByKey"), QStringLiteral("FlatKeysByHistory"),
                          QStringLiteral("OffersByQuery"), QStringLiteral("OffersUnreadByQuery")}));
             QSqlQuery sync(db->connection());
             QVERIFY(sync.exec(QStringLiteral("PRAGMA synchronous")));
@@ -790,8 +790,6 @@ private slots:
         QTest::newRow("opened of a flat key") << QString(sql::anyOpenedOfKey) << "";
         QTest::newRow("history opened") << QString(sql::markHistoryOpened) << "";
         QTest::newRow("earlier appearances") << QString(sql::selectEarlierAppearances) << "";
-        QTest::newRow("old flat keys") << QString(sql::deleteOldFlatKeys) << "";
-        QTest::newRow("old history") << QString(sql::deleteOldHistory) << "";
     }
     void plansUseIndexes() {
         QFETCH(QString, statement);

@@ -601,6 +601,19 @@ private slots:
                            u"feed:R#7#b\r\n"_s + offerLine(u"b1"_s, u"Зелёная ул., 5"_s, u"3/9"_s,
                                                            u"8-916-765-43-21"_s, u"35 000"_s)}
             << u"b1"_s << QString() << u"a1,b1"_s << u"5:11,7:11"_s << one;
+        const QString twoPhones =
+            u"feed:R#7#b\r\n"_s + offerLine(u"b1"_s, u"Зелёная ул., 5"_s, u"3/9"_s,
+                                            u"8-495-111-22-33, 8-916-123-45-67"_s, u"35 000"_s);
+        QTest::newRow("second phone of the re-post")
+            << false << QStringList{a1, twoPhones} << u"b1"_s << u"40 000"_s << u"a1,b1"_s
+            << u"5:11,7:11"_s << one;
+        QTest::newRow("second phone of the earlier one")
+            << false
+            << QStringList{twoPhones,
+                           u"feed:R#5#a\r\n"_s + offerLine(u"a1"_s, u"Зелёная ул., 5"_s, u"3/9"_s,
+                                                           u"89161234567"_s, u"30 000"_s),
+                           c1}
+            << u"c1"_s << u"30 000,35 000"_s << u"a1,b1,c1"_s << u"5:11,7:11"_s << one;
         QTest::newRow("same id loaded again after Ctrl+F2")
             << false << QStringList{a1, u"clear"_s, a1} << u"a1"_s << QString() << u"a1"_s
             << u"5:11"_s << one;
