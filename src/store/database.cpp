@@ -446,6 +446,10 @@ void Database::setBusyTimeout(int milliseconds) {
     run(connection(), QStringLiteral("PRAGMA busy_timeout=%1").arg(milliseconds));
 }
 
+void Database::setCacheKiB(int kib) {
+    run(connection(), QStringLiteral("PRAGMA cache_size=-%1").arg(kib));
+}
+
 void Database::clearAll() {
     Transaction transaction(*this);
     run(connection(), sql::deleteAllOffers);

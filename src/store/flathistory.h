@@ -31,6 +31,11 @@ class FlatHistory {
 public:
     static constexpr qint64 keepSeconds = 180LL * 24 * 60 * 60;
     static constexpr qint64 pruneIntervalSeconds = 24 * 60 * 60;
+    // How the first fill goes (fillSome): chunks of so many listings, committed every so many
+    // milliseconds, with so much of the file's pages kept in memory.
+    static constexpr int fillChunkRows = 500;
+    static constexpr int fillSliceMs = 100;
+    static constexpr int fillCacheKiB = 64 * 1024;
 
     explicit FlatHistory(Database& db);
     ~FlatHistory();

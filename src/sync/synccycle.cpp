@@ -20,6 +20,7 @@
 #include <QSet>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -230,12 +231,15 @@ void SyncCycle::prepareHistory(FlatHistory& history, qint64 now, std::unique_ptr
     if (history.filled())
         return;
     // Once, for a file that held listings before the client kept a history: a listing of
-    // those posted again must be known for what it is.
-    constexpr int fillChunkRows = 500;
-    while (!history.fillSome(now, fillChunkRows)) {
-        if (m_slice.elapsed() >= m_sliceMs)
+    // those posted again must be known for what it is. The window reads beside it and never
+    // waits for it, so the groups are longer than a sync's, and the pages of the growing
+    // indexes stay in memory meanwhile: a million listings take seconds, not minutes.
+    m_db->setCacheKiB(FlatHistory::fillCacheKiB);
+    while (!history.fillSome(now, FlatHistory::fillChunkRows)) {
+        if (m_slice.elapsed() >= std::max(m_sliceMs, FlatHistory::fillSliceMs))
             nextSlice(tx);
     }
+    m_db->setCacheKiB(Database::defaultCacheKiB);
 }
 
 void SyncCycle::applyLines(FeedLineReader& lines) {
