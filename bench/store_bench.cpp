@@ -5,6 +5,7 @@
 
 #include "core/error.h"
 #include "store/database.h"
+#include "store/flathistory.h"
 #include "store/listingtools.h"
 #include "store/offersmodel.h"
 #include "store/statements.h"
@@ -240,6 +241,52 @@ void BM_ClearDatabase(benchmark::State& state) {
         QFile::remove(copy + QLatin1String(suffix));
 }
 BENCHMARK(BM_ClearDatabase)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The first start with a file of a million listings from before the client kept a history:
+// the data thread remembers them all, a chunk at a time, as the sync cycle does. Counters: the
+// longest the thread held the file between two commits, and how much the file grew (its log
+// copied in).
+void BM_FillHistory(benchmark::State& state) {
+    const QString source = (bigSearchDatabase(), databasePath + QStringLiteral("-big"));
+    const QString copy = databasePath + QStringLiteral("-fill");
+    double longestMs = 0;
+    double growth = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(copy + QLatin1String(suffix));
+        if (!QFile::copy(source, copy))
+            throw Error(QStringLiteral("cannot copy %1").arg(source));
+        auto db = openDatabase(copy);
+        db->setCacheKiB(FlatHistory::fillCacheKiB);
+        const double before = double(QFileInfo(copy).size());
+        FlatHistory history(*db);
+        state.ResumeTiming();
+        QElapsedTimer slice;
+        slice.start();
+        auto transaction = std::make_unique<Transaction>(*db);
+        while (!history.fillSome(1'800'000'000, FlatHistory::fillChunkRows)) {
+            if (slice.elapsed() >= FlatHistory::fillSliceMs) {
+                transaction->commit();
+                longestMs = std::max(longestMs, slice.nsecsElapsed() / 1e6);
+                transaction = std::make_unique<Transaction>(*db);
+                slice.restart();
+            }
+        }
+        transaction->commit();
+        longestMs = std::max(longestMs, slice.nsecsElapsed() / 1e6);
+        state.PauseTiming();
+        db->waitForCheckpoints();
+        db.reset();
+        growth = double(QFileInfo(copy).size()) / before - 1;
+        state.ResumeTiming();
+    }
+    state.counters["longest_slice_ms"] = longestMs;
+    state.counters["file_growth_pct"] = growth * 100;
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(copy + QLatin1String(suffix));
+}
+BENCHMARK(BM_FillHistory)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_UnreadCounts(benchmark::State& state) {
     Database& db = bigSearchDatabase();

@@ -13,6 +13,7 @@
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/database.h"
+#include "store/flathistory.h"
 #include "support/fakeservice.h"
 #include "support/netutil.h"
 #include "sync/refreshtimer.h"
@@ -156,7 +157,32 @@ private:
     quint16 m_port = 0;
 };
 
+// A database whose history already holds `rows` listings of other flats, none of them stored
+// any more (as after months of use): built once per size, copied for each run.
+QString databaseWithHistory(const QString& dir, int rows) {
+    const QString path = QDir(dir).filePath(QStringLiteral("history-%1.db").arg(rows));
+    if (QFile::exists(path))
+        return path;
+    createDatabase(path);
+    {
+        auto db = openDatabase(path);
+        FlatHistory history(*db);
+        Transaction tx(*db);
+        for (int i = 0; i < rows; ++i) {
+            const QString id = QStringLiteral("h%1").arg(i);
+            const QString address = QStringLiteral("м. Текстильщики, ул. Старая, д. %1").arg(i);
+            const QString contact = QStringLiteral("Олег 8-903-%1").arg(1000000 + i % 9000000);
+            history.record(id, 1, {address, u"2", u"3/9", contact}, u"45 000 р.", 46000.5,
+                           1'800'000'000);
+        }
+        tx.commit();
+    }
+    return path;
+}
+
 void BM_WholeCycle(benchmark::State& state) {
+    const int historyRows = static_cast<int>(state.range(0));
+    QTemporaryDir templates;
     test::ProxyEnvironment noProxy;
     ServiceProcess service;
     if (service.port() == 0) {
@@ -175,7 +201,14 @@ void BM_WholeCycle(benchmark::State& state) {
         state.PauseTiming();
         QTemporaryDir dir;
         const QString work = dir.path() + QLatin1Char('/');
-        createDatabase(work + QStringLiteral("db"));
+        if (historyRows > 0) {
+            for (const char* suffix : {"", "-wal", "-shm"})
+                QFile::remove(work + QStringLiteral("db") + QLatin1String(suffix));
+            QFile::copy(databaseWithHistory(templates.path(), historyRows),
+                        work + QStringLiteral("db"));
+        } else {
+            createDatabase(work + QStringLiteral("db"));
+        }
         auto db = openDatabase(work + QStringLiteral("db"));
         TurnClock clock;
         Host host(clock);
@@ -213,8 +246,15 @@ void BM_WholeCycle(benchmark::State& state) {
     state.counters["longest_gap_ms"] = longestGapMs;
     state.counters["feed_MB"] = double(inputs().feed.size()) / (1024 * 1024);
     state.counters["peak_rss_rise_MB"] = double(peakRiseBytes) / (1024 * 1024);
+    state.counters["history"] = historyRows;
 }
-BENCHMARK(BM_WholeCycle)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+// With a history of a million listings first: the client after months of use.
+BENCHMARK(BM_WholeCycle)
+    ->Arg(1'000'000)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 int serve() {
     test::FakeService service;

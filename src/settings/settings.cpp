@@ -66,6 +66,8 @@ void saveSettings(const QString& settingsPath, const Settings& settings) {
         profile.setValue(kMainSection, QStringLiteral("proxyPassword"), settings.proxyPassword);
         profile.setValue(kMainSection, QStringLiteral("proxyFromIE"),
                          storedBoolean(settings.proxyFromIE));
+        profile.setValue(kMainSection, QStringLiteral("repostsRead"),
+                         storedBoolean(settings.repostsRead));
         profile.writeFile(settingsPath);
     } catch (const Error&) {
         throw Error(QStringLiteral("Unable to write to ") + settingsPath);
@@ -92,6 +94,8 @@ Settings loadSettings(const QString& settingsPath) {
         readText(profile, QStringLiteral("proxyPassword"), defaults.proxyPassword);
     settings.proxyFromIE =
         readBoolean(profile, QStringLiteral("proxyFromIE"), defaults.proxyFromIE);
+    settings.repostsRead =
+        readBoolean(profile, QStringLiteral("repostsRead"), defaults.repostsRead);
     return settings;
 }
 

@@ -19,16 +19,18 @@ struct Settings {
     QString proxyLogin;
     QString proxyPassword;
     bool proxyFromIE = true;
+    // A re-post of a flat the user already opened arrives read.
+    bool repostsRead = false;
 
     friend bool operator==(const Settings&, const Settings&) = default;
 };
 
-// Writes the eleven keys to section "main" of the settings file, keeping everything else in
+// Writes the twelve keys to section "main" of the settings file, keeping everything else in
 // the file as it is. The file is replaced whole or not at all and is readable by the user
 // only. Any failure raises domiva::Error("Unable to write to " + settingsPath).
 void saveSettings(const QString& settingsPath, const Settings& settings);
 
-// Reads the eleven keys of section "main"; a missing or unreadable file, section or key gives
+// Reads the twelve keys of section "main"; a missing or unreadable file, section or key gives
 // the default, as does an integer or boolean that is not a number. Never fails.
 Settings loadSettings(const QString& settingsPath);
 

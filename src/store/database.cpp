@@ -3,6 +3,7 @@
 #include "core/datetimevalue.h"
 #include "core/error.h"
 #include "store/checkpointer.h"
+#include "store/flathistory.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 
@@ -177,6 +178,7 @@ Database::Database(const QString& dbPath)
     run(db, sql::pragmaJournalSizeLimit);
     run(db, sql::createOffersByQueryIndex);
     run(db, sql::createOffersUnreadIndex);
+    FlatHistory::createTables(*this);
     // Commits leave the log to the checkpointer's thread. Should its connection fail to open,
     // this one copies the log inside its own commits, so the log never grows without bound.
     m_checkpointer = std::make_unique<BackgroundCheckpointer>(dbPath);
@@ -426,6 +428,12 @@ bool Database::markOfferRead(const QString& offerId, qint32 qid) {
         exec(offer);
     }
     {
+        QSqlQuery& opened = statement(sql::markHistoryOpened);
+        FinishOnExit finish(opened);
+        opened.bindValue(0, nonNull(offerId));
+        exec(opened);
+    }
+    {
         QSqlQuery& updated = statement(sql::clearQueryUpdated);
         FinishOnExit finish(updated);
         updated.bindValue(0, qid);
@@ -444,6 +452,10 @@ bool Database::markOfferRead(const QString& offerId, qint32 qid) {
 
 void Database::setBusyTimeout(int milliseconds) {
     run(connection(), QStringLiteral("PRAGMA busy_timeout=%1").arg(milliseconds));
+}
+
+void Database::setCacheKiB(int kib) {
+    run(connection(), QStringLiteral("PRAGMA cache_size=-%1").arg(kib));
 }
 
 void Database::clearAll() {

@@ -100,6 +100,9 @@ public:
     bool markOfferRead(const QString& offerId, qint32 qid);
     // How long a statement waits for another connection's lock before it fails as busy.
     void setBusyTimeout(int milliseconds);
+    // How many KiB of the file's pages the connection keeps in memory.
+    static constexpr int defaultCacheKiB = 2000; // the engine's own default
+    void setCacheKiB(int kib);
 
     // Changes whenever a row of the file changes, through this connection or another one: a
     // reader that kept the stamp of its last read knows whether reading again could show

@@ -3,6 +3,7 @@
 #include "core/datetimevalue.h"
 #include "core/error.h"
 #include "store/database.h"
+#include "store/flathistory.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 #include "store/tablemodel.h"
@@ -40,7 +41,7 @@ constexpr QLatin1String clearQueryFlags{
 // without a date (a NULL never compares below a key, so they are a segment of their own).
 #define DOMIVA_EXPORT_COLUMNS                                                                      \
     "SELECT min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, flat_obj, info_obj, "    \
-    "cont_obj, owntxt_obj, publ_obj, dt_obj, id FROM Offers "
+    "cont_obj, owntxt_obj, publ_obj, dt_obj, id, " DOMIVA_EARLIER_APPEARANCES " FROM Offers "
 constexpr QLatin1String exportDatedFirst{DOMIVA_EXPORT_COLUMNS
     "WHERE qid=? AND dt_obj IS NOT NULL ORDER BY dt_obj DESC, id DESC LIMIT ?"};
 constexpr QLatin1String exportDatedNext{DOMIVA_EXPORT_COLUMNS
@@ -65,6 +66,7 @@ constexpr QLatin1String sliceFilterCondition{
 
 constexpr int exportDateColumn = 11;
 constexpr int exportIdColumn = 12;
+constexpr int exportEarlierColumn = 13;
 
 // ---------------------------------------------------------------------------------------------
 // Case folding on UTF-8, the same for the typed text and the stored one. Cyrillic and ASCII,
@@ -265,6 +267,11 @@ OfferCounts offerCounts(Database& db, qint32 qid) {
     query.finish();
     if (error.isValid())
         throw engineError(error);
+    if (counts.unread > 0) {
+        QSqlQuery reposts = prepare(db.connection(), sql::countUnreadReposts);
+        reposts.addBindValue(qid);
+        counts.unreadReposts = scalar(reposts);
+    }
     return counts;
 }
 
@@ -412,6 +419,8 @@ bool OfferCsvExport::writeChunk(int rows) {
                               : dateTimeDisplayText(date.typeId() == QMetaType::QString
                                                         ? dateTimeValueFromText(date.toString())
                                                         : date.toDouble()));
+            fields.append(earlierAppearancesText(
+                appearancesFromJson(query.value(exportEarlierColumn).toString())));
             writeLine(fields);
             m_lastDate = date;
             m_lastId = nonNull(query.value(exportIdColumn).toString());

@@ -22,10 +22,11 @@ class Database;
 struct OfferCounts {
     qint64 unread = 0;
     qint64 total = 0;
+    qint64 unreadReposts = 0; // unread re-posts of flats seen before (store/flathistory.h)
 };
 
-// Both counts in one statement that reads only the (qid, unreaded) index. Throws
-// domiva::Error.
+// Both counts in one statement that reads only the (qid, unreaded) index; the re-posts among
+// the unread by a second one, when there are unread listings. Throws domiva::Error.
 OfferCounts offerCounts(Database& db, qint32 qid);
 
 // The user has seen all of a search: every listing of it read, the search neither updated nor
@@ -75,7 +76,8 @@ void bindProbe(sqlite3_stmt* statement, int position, SliceProbe& probe);
 
 // Writes all listings of one search, newest first, to a CSV file: UTF-8 with a byte order
 // mark, a header row, fields quoted as RFC 4180 says, lines ending in CR LF. Each column is a
-// field of the details panel in its order (transport ... author, date as the panel shows it).
+// field of the details panel in its order (transport ... author, date as the panel shows it,
+// the earlier appearances last).
 // The listings are read in chunks by short statements, none of them left open between two
 // calls, so the caller may let the event loop run in between. The file appears only when
 // commit() succeeds; cancel() or destruction before it leave no file.

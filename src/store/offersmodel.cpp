@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "store/database.h"
+#include "store/flathistory.h"
 #include "store/listingtools.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
@@ -23,6 +24,12 @@ namespace {
 
 constexpr int qidColumn = 1;
 constexpr int keyColumn = 15; // the row key after the fifteen columns of a page read
+constexpr int earlierColumn = 16;
+constexpr int priceColumn = 7;
+// Where a row keeps the history's marks, after its fifteen columns.
+constexpr int repostValue = 15;
+constexpr int trendValue = 16;
+constexpr int earlierValue = 17;
 
 // Offer ids are compared as the engine's NOCASE does: ASCII letters folded, nothing else.
 QString asciiFolded(const QString& text) {
@@ -306,7 +313,7 @@ OffersModel::Page OffersModel::readPage(int index) const {
         // one is not shown here (nor marked read by a click on its row).
         const QVariant qid = query.value(qidColumn);
         if (position != positions.end() && !qid.isNull() && qid.toLongLong() == m_qid)
-            result.rows[position->second] = readRow(query);
+            result.rows[position->second] = readOfferRow(query);
     }
     const QSqlError error = query.lastError();
     query.finish();
@@ -379,9 +386,41 @@ std::optional<StoreTableModel::Row> OffersModel::loadRow(const QVariant& key) {
     std::optional<Row> row;
     if (query.next() && !query.value(qidColumn).isNull() &&
         query.value(qidColumn).toLongLong() == m_qid)
-        row = readRow(query);
+        row = readOfferRow(query);
     query.finish();
     return row;
+}
+
+StoreTableModel::Row OffersModel::readOfferRow(const QSqlQuery& query) const {
+    Row row = readRow(query);
+    const RepostMarks marks =
+        repostMarks(query.value(priceColumn).toString(),
+                    appearancesFromJson(query.value(earlierColumn).toString()));
+    row.append(marks.repost ? (marks.flatOpened ? 2 : 1) : 0);
+    row.append(marks.trend);
+    row.append(marks.earlierText);
+    return row;
+}
+
+QVariant OffersModel::data(const QModelIndex& index, int role) const {
+    int value = -1;
+    switch (role) {
+    case RepostRole:
+        value = repostValue;
+        break;
+    case PriceTrendRole:
+        value = trendValue;
+        break;
+    case EarlierRole:
+        value = earlierValue;
+        break;
+    default:
+        return StoreTableModel::data(index, role);
+    }
+    if (!index.isValid() || index.model() != this)
+        return {};
+    const Row* row = storedRow(index.row());
+    return row != nullptr ? row->value(value) : QVariant();
 }
 
 bool OffersModel::sameKey(const QVariant& a, const QVariant& b) const {

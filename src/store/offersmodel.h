@@ -36,6 +36,18 @@ public:
     static constexpr int defaultSliceRows = 100000;
     static constexpr int defaultSliceMs = 8;
 
+    // What the listing's history (store/flathistory.h) adds to a row, on any of its cells.
+    enum Role {
+        // int: 0 a flat seen for the first time, 1 a re-post, 2 a re-post of a flat the user
+        // opened under an earlier id.
+        RepostRole = Qt::UserRole + 1,
+        // QString: "↓" when the price is lower than at the latest earlier appearance, "↑"
+        // when higher, empty otherwise.
+        PriceTrendRole,
+        // QString: the earlier appearances as the details panel shows them ("Ранее: ").
+        EarlierRole,
+    };
+
     // Shows the offers of search 0 (normally none); throws domiva::Error.
     explicit OffersModel(Database& db, QObject* parent = nullptr);
     ~OffersModel() override;
@@ -73,6 +85,7 @@ public:
     std::size_t bytesHeld() const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     // One lookup by id, then a search of the keys: no row is read for it.
     int rowOfKey(const QVariant& key) override;
     // Updates the row's copy when its page is held (a page read later is fresh anyway); a row
@@ -111,6 +124,8 @@ private:
     // Shows further matches below the rows shown.
     void appendKeys(const std::vector<qint64>& found);
     const Page* page(int index) const;
+    // A row as a statement of selectOffersByKeys' columns reads it, history marks included.
+    Row readOfferRow(const QSqlQuery& query) const;
     Page readPage(int index) const;
     void dropPages();
 

@@ -30,7 +30,11 @@ QVariant QueriesModel::data(const QModelIndex& index, int role) const {
     if (id.isNull())
         return {};
     const auto text = [](const OfferCounts& counts) {
-        return QStringLiteral("Непрочитанных: %1 из %2").arg(counts.unread).arg(counts.total);
+        QString text =
+            QStringLiteral("Непрочитанных: %1 из %2").arg(counts.unread).arg(counts.total);
+        if (counts.unreadReposts > 0)
+            text += QStringLiteral(", повторов: %1").arg(counts.unreadReposts);
+        return text;
     };
     const qint32 qid = id.toInt();
     try {

@@ -15,7 +15,8 @@ public:
     // Reads the table; throws domiva::Error.
     explicit QueriesModel(Database& db, QObject* parent = nullptr);
 
-    // Qt::ToolTipRole of the name: "Непрочитанных: N из M", counted when asked for. Given a
+    // Qt::ToolTipRole of the name: "Непрочитанных: N из M", with ", повторов: K" when K of the
+    // unread are re-posts of flats seen before, counted when asked for. Given a
     // count reader, the first ask gives no tooltip: the counts are read elsewhere, and
     // dataChanged for Qt::ToolTipRole tells when they are there, good until the file changes.
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;

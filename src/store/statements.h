@@ -133,6 +133,27 @@ inline constexpr QLatin1String pragmaDataVersion{"PRAGMA data_version"};
 inline constexpr QLatin1String deleteAllOffers{"DELETE FROM Offers"};
 inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
 
+// The rowids of the history rows of the flat of the listing in history row h (picked by the
+// condition `which`) stored before it: those sharing one of its keys (its main key or a further
+// one), through the main key of theirs or a further one.
+#define DOMIVA_EARLIER_ROWIDS(which)                                                               \
+    "SELECT x.rowid FROM FlatHistory h JOIN FlatHistory x ON x.key=h.key AND x.rowid<h.rowid "     \
+    "WHERE " which " UNION ALL "                                                                   \
+    "SELECT x.rowid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                          \
+    "JOIN FlatHistory x ON x.key=f.key AND x.rowid<h.rowid WHERE " which " UNION ALL "             \
+    "SELECT y.hid FROM FlatHistory h JOIN FlatKeys y ON y.key=h.key AND y.hid<h.rowid "            \
+    "WHERE " which " UNION ALL "                                                                   \
+    "SELECT y.hid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                            \
+    "JOIN FlatKeys y ON y.key=f.key AND y.hid<h.rowid WHERE " which
+
+// The earlier appearances of the listing of the Offers row a statement reads, as a column: a
+// JSON array of [dt, price, opened] (store/flathistory.h), newest first, at most five; "[]" for
+// a flat seen for the first time or a listing the history does not hold.
+#define DOMIVA_EARLIER_APPEARANCES                                                                 \
+    "(SELECT json_group_array(json_array(e.dt, e.price, e.opened)) FROM ("                         \
+    "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN (" DOMIVA_EARLIER_ROWIDS(  \
+        "h.id=Offers.id") ") ORDER BY e.rowid DESC LIMIT 5) e)"
+
 // The grids' reads. Queries is small and read whole, in the order its rows were stored.
 inline constexpr QLatin1String selectQueries{
     "SELECT id, qname, updated, unreaded FROM Queries ORDER BY rowid"};
@@ -147,12 +168,15 @@ inline constexpr QLatin1String selectOfferKeys{"SELECT rowid FROM Offers WHERE q
 inline constexpr QLatin1String offerKeysOrder{" ORDER BY dt_obj DESC, id DESC"};
 // The rows of a page, by their keys, given as one JSON array of numbers; the row key comes
 // last. The rows come back in whatever order the engine finds them.
+// After the row key, the listing's earlier appearances (DOMIVA_EARLIER_APPEARANCES).
 #define DOMIVA_OFFER_COLUMNS                                                                       \
     "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "     \
     "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj"
 inline constexpr QLatin1String selectOffersByKeys{
-    DOMIVA_OFFER_COLUMNS ", rowid FROM Offers WHERE rowid IN (SELECT value FROM json_each(?))"};
-inline constexpr QLatin1String selectOfferRow{DOMIVA_OFFER_COLUMNS " FROM Offers WHERE id=?"};
+    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES
+                         " FROM Offers WHERE rowid IN (SELECT value FROM json_each(?))"};
+inline constexpr QLatin1String selectOfferRow{
+    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES " FROM Offers WHERE id=?"};
 #undef DOMIVA_OFFER_COLUMNS
 inline constexpr QLatin1String selectOfferKeyById{"SELECT rowid, qid FROM Offers WHERE id=?"};
 
@@ -170,5 +194,79 @@ inline constexpr QLatin1String clearFlagsOfReadQueries{
     "UPDATE Queries SET updated=0, unreaded=0 WHERE unreaded=TRUE "
     "AND EXISTS (SELECT 1 FROM Offers WHERE qid=Queries.id) "
     "AND NOT EXISTS (SELECT 1 FROM Offers WHERE qid=Queries.id AND unreaded=TRUE)"};
+
+// The client's memory of the listings it has stored, beside the two tables of the service's
+// data, which stay as they are: one row per listing id, kept when its listing is deleted (a
+// removed search, a cleared file) until it has not been stored for half a year. The row's
+// rowid is the order in which the client first stored the ids; key is the main key of its flat
+// (store/flatkey.h; null for a flat without one), and prev is the rowid of the latest earlier
+// id of the same flat when the listing arrived (null when the flat was new).
+// clang-format off
+inline constexpr QLatin1String createFlatHistoryTable{
+    "CREATE TABLE IF NOT EXISTS FlatHistory ("
+    "id TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, key INT, qid INT, price TEXT, dt REAL, "
+    "first_seen INT, last_seen INT, opened INT NOT NULL DEFAULT 0, prev INT)"};
+// The further keys of a flat whose contact holds more than one phone, by the rowid of its
+// history row: few, so the main key needs no second table.
+inline constexpr QLatin1String createFlatKeysTable{
+    "CREATE TABLE IF NOT EXISTS FlatKeys (key INT NOT NULL, hid INT NOT NULL, "
+    "PRIMARY KEY (key, hid)) WITHOUT ROWID"};
+// clang-format on
+inline constexpr QLatin1String createFlatHistoryByKeyIndex{
+    "CREATE INDEX IF NOT EXISTS FlatHistoryByKey ON FlatHistory (key)"};
+inline constexpr QLatin1String createFlatKeysByHistoryIndex{
+    "CREATE INDEX IF NOT EXISTS FlatKeysByHistory ON FlatKeys (hid)"};
+// A few named values of the client's own, such as whether the history has been filled from
+// the listings a file held before it had one.
+inline constexpr QLatin1String createClientStateTable{
+    "CREATE TABLE IF NOT EXISTS ClientState (name TEXT PRIMARY KEY, value)"};
+inline constexpr QLatin1String selectClientState{"SELECT value FROM ClientState WHERE name=?"};
+inline constexpr QLatin1String storeClientState{
+    "INSERT INTO ClientState (name, value) VALUES (?, ?) "
+    "ON CONFLICT(name) DO UPDATE SET value=excluded.value"};
+
+inline constexpr QLatin1String selectHistoryRow{"SELECT rowid FROM FlatHistory WHERE id=?"};
+inline constexpr QLatin1String touchHistoryRow{
+    "UPDATE FlatHistory SET qid=?, last_seen=? WHERE rowid=?"};
+// The latest id stored with one key of a flat (one row, null when there is none), and whether
+// the user opened any of them.
+inline constexpr QLatin1String selectLatestOfKey{
+    "SELECT MAX(latest) FROM (SELECT MAX(rowid) AS latest FROM FlatHistory WHERE key=?1 "
+    "UNION ALL SELECT MAX(hid) FROM FlatKeys WHERE key=?1)"};
+inline constexpr QLatin1String anyOpenedOfKey{
+    "SELECT 1 FROM FlatHistory WHERE key=?1 AND opened=1 UNION ALL "
+    "SELECT 1 FROM FlatKeys JOIN FlatHistory ON FlatHistory.rowid=FlatKeys.hid "
+    "WHERE FlatKeys.key=?1 AND FlatHistory.opened=1 LIMIT 1"};
+inline constexpr QLatin1String insertHistoryRow{
+    "INSERT INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened, prev) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"};
+inline constexpr QLatin1String insertFlatKey{
+    "INSERT OR IGNORE INTO FlatKeys (key, hid) VALUES (?, ?)"};
+inline constexpr QLatin1String markHistoryOpened{
+    "UPDATE FlatHistory SET opened=1 WHERE id=? AND opened=0"};
+// A re-post of a flat the user opened that is to arrive read.
+inline constexpr QLatin1String markArrivedRead{"UPDATE Offers SET unreaded=0 WHERE id=?"};
+// Forgetting what was not stored for long, unless its listing is still there: the further keys
+// first, by the rows they belong to. These read the whole history, which no index of its own
+// keeps small enough to be worth its room: they run at most once a day.
+inline constexpr QLatin1String deleteOldFlatKeys{
+    "DELETE FROM FlatKeys WHERE hid IN (SELECT rowid FROM FlatHistory WHERE last_seen < ? "
+    "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id))"};
+inline constexpr QLatin1String deleteOldHistory{
+    "DELETE FROM FlatHistory WHERE last_seen < ? "
+    "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id)"};
+// Filling the history from the listings stored before it existed, in the order they were
+// stored, a chunk at a time after the last rowid done.
+inline constexpr QLatin1String selectOffersToRemember{
+    "SELECT rowid, id, qid, unreaded, metro_obj, room_obj, price_obj, flat_obj, cont_obj, dt_obj "
+    "FROM Offers WHERE rowid > ? ORDER BY rowid LIMIT ?"};
+// The unread listings of a search that are re-posts of a flat seen before.
+inline constexpr QLatin1String countUnreadReposts{
+    "SELECT COUNT(*) FROM Offers JOIN FlatHistory ON FlatHistory.id=Offers.id "
+    "WHERE Offers.qid=? AND Offers.unreaded=TRUE AND FlatHistory.prev IS NOT NULL"};
+// The earlier ids of a listing's flat, newest first: date, price, opened.
+inline constexpr QLatin1String selectEarlierAppearances{
+    "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN (" DOMIVA_EARLIER_ROWIDS(
+        "h.id=?1") ") ORDER BY e.rowid DESC LIMIT ?2"};
 
 } // namespace domiva::sql

@@ -6,6 +6,7 @@
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/database.h"
+#include "store/flathistory.h"
 #include "sync/feed.h"
 #include "sync/feedfile.h"
 #include "sync/formclient.h"
@@ -19,6 +20,7 @@
 #include <QSet>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -43,7 +45,8 @@ QString newVersionText(const QString& site) {
 } // namespace
 
 SyncCycle::SyncCycle(SyncHost& host, RefreshTimer* timer, SyncContext context)
-    : m_host(host), m_timer(timer), m_ctx(std::move(context)) {}
+    : m_host(host), m_timer(timer), m_ctx(std::move(context)),
+      m_clock([] { return QDateTime::currentSecsSinceEpoch(); }) {}
 
 SyncCycle::~SyncCycle() = default;
 
@@ -67,6 +70,7 @@ void SyncCycle::downloadAndParse(bool loadAll) {
         m_timer->setEnabled(false);
     m_busy = true;
     m_newOffers = 0;
+    m_quietOffers = 0;
 
     QString failureText;
     QString unloggedError;
@@ -153,6 +157,8 @@ void SyncCycle::downloadAndParse(bool loadAll) {
     if (m_newOffers > 0) {
         m_host.showTrayBalloon(QString::number(m_newOffers) + QStringLiteral(" новых объявлений"));
         m_host.requeryOffers();
+    } else if (m_quietOffers > 0) {
+        m_host.requeryOffers();
     }
     if (m_timer)
         m_timer->setInterval(RefreshTimer::intervalFromSeconds(m_ctx.settings->refreshTime));
@@ -218,10 +224,12 @@ void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
         // left and count none of its listings.
         tx.reset();
         m_uncommittedOffers = 0;
+        m_uncommittedQuiet = 0;
         throw;
     }
     tx.reset();
     m_newOffers += std::exchange(m_uncommittedOffers, 0);
+    m_quietOffers += std::exchange(m_uncommittedQuiet, 0);
 }
 
 void SyncCycle::nextSlice(std::unique_ptr<Transaction>& tx) {
@@ -235,6 +243,22 @@ void SyncCycle::nextSlice(std::unique_ptr<Transaction>& tx) {
     m_slice.restart();
 }
 
+void SyncCycle::prepareHistory(FlatHistory& history, qint64 now, std::unique_ptr<Transaction>& tx) {
+    history.prune(now);
+    if (history.filled())
+        return;
+    // Once, for a file that held listings before the client kept a history: a listing of
+    // those posted again must be known for what it is. The window reads beside it and never
+    // waits for it, so the groups are longer than a sync's, and the pages of the growing
+    // indexes stay in memory meanwhile: a million listings take seconds, not minutes.
+    m_db->setCacheKiB(FlatHistory::fillCacheKiB);
+    while (!history.fillSome(now, FlatHistory::fillChunkRows)) {
+        if (m_slice.elapsed() >= std::max(m_sliceMs, FlatHistory::fillSliceMs))
+            nextSlice(tx);
+    }
+    m_db->setCacheKiB(Database::defaultCacheKiB);
+}
+
 void SyncCycle::applyLines(FeedLineReader& lines) {
     std::optional<qint32> currentQuery;
     // Today's year and the month names are read once per feed, not once per offer.
@@ -243,9 +267,14 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
     // anything of them before the window's next turn, so flagging again would change nothing.
     QSet<qint32> flagged;
     m_uncommittedOffers = 0;
+    m_uncommittedQuiet = 0;
+    FlatHistory history(*m_db);
+    const qint64 now = m_clock();
+    const bool repostsRead = m_ctx.settings->repostsRead;
     auto tx = std::make_unique<Transaction>(*m_db);
     m_slice.start();
     try {
+        prepareHistory(history, now, tx);
         while (!lines.atEnd()) {
             const FeedRecord record = readFeedRecord(lines.next());
             std::visit(
@@ -264,6 +293,16 @@ void SyncCycle::applyLines(FeedLineReader& lines) {
                         }
                         const double date = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
                         if (m_db->insertOffer(r.id, *currentQuery, r.fields, date)) {
+                            const FlatHistory::Arrival arrival =
+                                history.record(r.id, *currentQuery,
+                                               {r.fields[MetroObj], r.fields[RoomObj],
+                                                r.fields[FlatObj], r.fields[ContObj]},
+                                               r.fields[PriceObj], date, now, false, repostsRead);
+                            if (repostsRead && arrival.flatOpened) {
+                                history.markArrivedRead(r.id);
+                                ++m_uncommittedQuiet;
+                                return;
+                            }
                             if (!flagged.contains(*currentQuery)) {
                                 m_db->markQueryUnread(*currentQuery);
                                 flagged.insert(*currentQuery);

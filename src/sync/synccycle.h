@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -21,6 +22,7 @@ class Database;
 class Transaction;
 class FeedLineReader;
 class FeedFileWriter;
+class FlatHistory;
 
 // What the sync cycle needs of the window. The window implements it; tests implement it
 // without one.
@@ -95,12 +97,17 @@ public:
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
     // Once the flag is set, the cycle ends at the next commit of a group, as failed.
     void setStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
+    // The time the listing history (store/flathistory.h) is kept by, in seconds since the
+    // epoch; the system's clock unless tests set another.
+    void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
     // Runs one cycle. A call while a cycle runs is ignored: there is never a nested cycle.
     void downloadAndParse(bool loadAll);
     bool syncBusy() const { return m_busy; }
-    // The number of new offers the last cycle stored.
+    // The number of new offers the last cycle stored, not counting re-posts that arrived read.
     int lastNewOfferCount() const { return m_newOffers; }
+    // The re-posts of flats the user opened that the last cycle stored read.
+    int lastQuietOfferCount() const { return m_quietOffers; }
 
     // The request of a cycle, exposed for the tests.
     QString requestPath(bool loadAll) const;
@@ -110,6 +117,9 @@ private:
     void download(const QString& url, const QByteArray& rd, bool systemTransport,
                   FeedFileWriter& feedFile);
     void applyLines(FeedLineReader& lines);
+    // Forgets what the history kept too long and fills it from the listings stored before it
+    // existed, a slice at a time.
+    void prepareHistory(FlatHistory& history, qint64 now, std::unique_ptr<Transaction>& tx);
     // Commits the group and opens the next one.
     void nextSlice(std::unique_ptr<Transaction>& tx);
     // Commits and ends tx; its new listings count from then on.
@@ -126,6 +136,9 @@ private:
     int m_newOffers = 0;
     // New listings stored in the open transaction, not counted before it is committed.
     int m_uncommittedOffers = 0;
+    int m_quietOffers = 0;
+    int m_uncommittedQuiet = 0;
+    std::function<qint64()> m_clock;
     QElapsedTimer m_slice;
     const std::atomic<bool>* m_stop = nullptr;
 };

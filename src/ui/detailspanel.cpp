@@ -78,6 +78,15 @@ DetailsPanel::DetailsPanel(QWidget* parent) : QScrollArea(parent), m_rows(new QW
         caption->setBuddy(value);
         this->*line.value = value;
     }
+    lblEarlierCaption = new QLabel(QStringLiteral("Ранее: "), m_rows);
+    lblEarlierCaption->setObjectName(QStringLiteral("lblEarlierCaption"));
+    lblEarlierCaption->setTextFormat(Qt::PlainText);
+    lblEarlierCaption->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    lblEarlierCaption->setFont(boldOnly);
+    lblEarlier = new QLabel(m_rows);
+    lblEarlier->setObjectName(QStringLiteral("lblEarlier"));
+    lblEarlier->setTextFormat(Qt::PlainText);
+    lblEarlier->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblOwntxt_obj->setWordWrap(true);
     lblOwntxt_obj->setFixedSize(commentsWidth, commentsHeight);
     placeLabels();
@@ -92,6 +101,12 @@ QList<QLabel*> DetailsPanel::valueLabels() const {
 
 void DetailsPanel::clearDetails() {
     showValues({});
+    showEarlier({});
+}
+
+void DetailsPanel::showEarlier(const QString& text) {
+    lblEarlier->setText(text);
+    lblEarlier->adjustSize();
 }
 
 void DetailsPanel::showValues(const QStringList& twelve) {
@@ -115,20 +130,23 @@ void DetailsPanel::placeLabels() {
             value->adjustSize();
         value->move(valueLeft - inside, lines[i].top - inside);
     }
+    lblEarlierCaption->adjustSize();
+    lblEarlierCaption->move(valueLeft - lblEarlierCaption->width() - inside, earlierTop - inside);
+    lblEarlier->adjustSize();
+    lblEarlier->move(valueLeft - inside, earlierTop - inside);
     m_rows->setMinimumSize(rowsSize() - QSize(2 * inside, 2 * inside));
 }
 
 QSize DetailsPanel::rowsSize() const {
     // The last line and the comments box, each whole; long values may run past the right
     // edge as they always did, so they do not widen the rows.
-    const int lastBottom =
-        lines.back().top + std::max(m_captions.back()->height(), lblDt_obj->height());
+    const int lastBottom = earlierTop + std::max(lblEarlierCaption->height(), lblEarlier->height());
     return {valueLeft + commentsWidth + frameWidth(), lastBottom + frameWidth()};
 }
 
 QSize DetailsPanel::sizeHint() const {
     const int lineHeight = QFontMetrics(font()).height();
-    return {valueLeft + commentsWidth + 8, lines.back().top + lineHeight + 8};
+    return {valueLeft + commentsWidth + 8, earlierTop + lineHeight + 8};
 }
 
 void DetailsPanel::focusInEvent(QFocusEvent* event) {

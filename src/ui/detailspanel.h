@@ -23,11 +23,16 @@ class DetailsPanel : public QScrollArea {
 public:
     static constexpr int valueLeft = 104;
     static constexpr int lineCount = 12;
+    // Below the twelve lines: the flat's earlier appearances ("Ранее: "), empty for a flat seen
+    // for the first time.
+    static constexpr int earlierTop = 360;
 
     explicit DetailsPanel(QWidget* parent = nullptr);
 
-    // Empties the twelve value labels.
+    // Empties the twelve value labels and the earlier appearances.
     void clearDetails();
+    // The text of the earlier appearances line (store/flathistory.h).
+    void showEarlier(const QString& text);
     // Sets the twelve value labels in the order of valueLabels(); missing entries give empty
     // labels, extra ones are ignored.
     void showValues(const QStringList& twelve);
@@ -55,6 +60,8 @@ public:
     QLabel* lblOwntxt_obj = nullptr;
     QLabel* lblPubl_obj = nullptr;
     QLabel* lblDt_obj = nullptr;
+    QLabel* lblEarlierCaption = nullptr;
+    QLabel* lblEarlier = nullptr;
 
 protected:
     void changeEvent(QEvent* event) override;

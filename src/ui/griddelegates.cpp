@@ -1,5 +1,6 @@
 #include "ui/griddelegates.h"
 
+#include "store/offersmodel.h"
 #include "ui/datagrid.h"
 #include "ui/icons.h"
 
@@ -172,17 +173,36 @@ void QueriesDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& op
 
 // OffersDelegate
 
+QString OffersDelegate::priceText(const QString& trend, const QString& price) {
+    return trend + QLatin1Char(' ') + price;
+}
+
 QString OffersDelegate::roomsText(const QString& rooms) {
     return rooms.size() > 2 ? rooms.left(1) : rooms;
 }
 
 QString OffersDelegate::spokenText(const QModelIndex& index) const {
     const QString field = fieldName(index);
-    if (field == QLatin1String("unreaded"))
-        return isSet(index.data(Qt::EditRole)) ? QStringLiteral("непрочитано") : QString();
+    if (field == QLatin1String("unreaded")) {
+        if (!isSet(index.data(Qt::EditRole)))
+            return {};
+        // The hollow bullet: a flat the user opened before under another id.
+        return index.data(OffersModel::RepostRole).toInt() == 2
+                   ? QStringLiteral("непрочитано, повтор")
+                   : QStringLiteral("непрочитано");
+    }
     if (field == QLatin1String("room_obj")) {
         const QVariant rooms = index.data(Qt::EditRole);
         return rooms.isNull() ? QString() : roomsText(rooms.toString());
+    }
+    if (field == QLatin1String("price_obj")) {
+        const QString trend = index.data(OffersModel::PriceTrendRole).toString();
+        const QString price = GridDelegate::spokenText(index);
+        if (trend == QStringLiteral("↓"))
+            return QStringLiteral("цена снижена, ") + price;
+        if (trend == QStringLiteral("↑"))
+            return QStringLiteral("цена повышена, ") + price;
+        return price;
     }
     return GridDelegate::spokenText(index);
 }
@@ -195,8 +215,17 @@ void OffersDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& opt
         if (unreaded.isNull())
             return;
         fillCell(painter, option, background(option));
+        // Hollow for a flat the user opened before under another id.
+        const bool seenBefore = index.data(OffersModel::RepostRole).toInt() == 2;
         if (unreaded.toBool())
-            writeText(painter, option, bold(option.font), QStringLiteral("•"));
+            writeText(painter, option, bold(option.font),
+                      seenBefore ? QStringLiteral("◦") : QStringLiteral("•"));
+    } else if (field == QLatin1String("price_obj")) {
+        const QString trend = index.data(OffersModel::PriceTrendRole).toString();
+        if (trend.isEmpty())
+            return;
+        fillCell(painter, option, background(option));
+        writeText(painter, option, option.font, priceText(trend, option.text));
     } else if (field == QLatin1String("room_obj")) {
         const QVariant rooms = index.data(Qt::EditRole);
         if (rooms.isNull())

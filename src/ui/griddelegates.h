@@ -66,8 +66,10 @@ protected:
     bool plainText(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
-// dbgOffers: the bullet of `unreaded` and the shortened `room_obj`. A reader hears
-// "непрочитано" for the bullet.
+// dbgOffers: the bullet of `unreaded` (hollow for a re-post of a flat the user opened), the
+// shortened `room_obj`, and the price with "↓" or "↑" before it when it is lower or higher than
+// at the flat's latest earlier appearance (OffersModel's roles). A reader hears "непрочитано"
+// for the bullet ("непрочитано, повтор" for the hollow one) and the price's trend in words.
 class OffersDelegate : public GridDelegate {
     Q_OBJECT
 
@@ -79,6 +81,8 @@ public:
     // What the rooms cell shows of a stored rooms text: up to two characters whole, a longer
     // text only its first character.
     static QString roomsText(const QString& rooms);
+    // The price cell's text with the trend before it.
+    static QString priceText(const QString& trend, const QString& price);
 
 protected:
     void drawCell(QPainter* painter, const QStyleOptionViewItem& option,

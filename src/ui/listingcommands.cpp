@@ -258,7 +258,9 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
         return;
     }
     QStringList header;
-    for (const QLabel* caption : m_window->pnlBottom->captionLabels()) {
+    QList<QLabel*> captions = m_window->pnlBottom->captionLabels();
+    captions.append(m_window->pnlBottom->lblEarlierCaption);
+    for (const QLabel* caption : std::as_const(captions)) {
         QString text = caption->text().trimmed();
         if (text.endsWith(QLatin1Char(':')))
             text.chop(1);
@@ -325,6 +327,8 @@ void ListingCommands::copyListing() {
                                         : QString();
             lines.append(caption + shown.value(QLatin1String(detailFields[i])).toString());
         }
+        lines.append(m_window->pnlBottom->lblEarlierCaption->text() +
+                     offers->data(offers->index(row, 0), OffersModel::EarlierRole).toString());
         QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
     });
 }

@@ -50,7 +50,9 @@ namespace domiva {
 namespace {
 
 constexpr int leftPanelWidth = 241;
-constexpr int topPanelHeight = 265;
+// The listings give the details panel the room of its last line ("Ранее: "), so that at the
+// window's design size all of it shows without scrolling.
+constexpr int topPanelHeight = 265 - 24;
 constexpr int splitterWidth = 3;
 constexpr int statusPanelWidth = 600;
 
@@ -627,6 +629,8 @@ void TfrmMain::selectOffer() {
     for (const char* field : detailFields)
         values.append(shown.value(QLatin1String(field)).toString());
     pnlBottom->showValues(values);
+    pnlBottom->showEarlier(
+        adoDSOffers->data(adoDSOffers->index(row, 0), OffersModel::EarlierRole).toString());
     if (!adoConn) {
         writeLog(m_logPath, QStringLiteral("База данных не открыта"), false);
         return;
@@ -770,7 +774,8 @@ void TfrmMain::mnuSetupClick() {
         dialog.setFields({m_settings.login, m_settings.password, m_settings.minimizeToTray,
                           m_settings.playSound, QString::number(m_settings.countQueries),
                           m_settings.proxyServer, QString::number(m_settings.proxyPort),
-                          m_settings.proxyLogin, m_settings.proxyPassword, m_settings.proxyFromIE});
+                          m_settings.proxyLogin, m_settings.proxyPassword, m_settings.proxyFromIE,
+                          m_settings.repostsRead});
         if (dialog.exec() != QDialog::Accepted)
             return;
 
@@ -785,6 +790,7 @@ void TfrmMain::mnuSetupClick() {
         m_settings.proxyLogin = fields.proxyLogin;
         m_settings.proxyPassword = fields.proxyPassword;
         m_settings.proxyFromIE = fields.proxyFromIE;
+        m_settings.repostsRead = fields.repostsRead;
         // A failed save keeps the new values for this run and skips the account check.
         saveSettings(m_settingsPath, m_settings);
 

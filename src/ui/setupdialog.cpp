@@ -4,10 +4,12 @@
 #include "ui/uifont.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QValidator>
 
@@ -84,7 +86,7 @@ TfrmSetup::TfrmSetup(QWidget* parent)
     setObjectName(QStringLiteral("frmSetup"));
     setWindowTitle(QStringLiteral("Настройки"));
     setFont(uiFont());
-    setFixedSize(252, 458);
+    setFixedSize(252, 498);
     setSizeGripEnabled(false);
 
     // Created in tab order, so the focus chain is the order of the form.
@@ -120,9 +122,22 @@ TfrmSetup::TfrmSetup(QWidget* parent)
         checkAt(QStringLiteral("cbProxyFromIE"), QStringLiteral("Брать из Internet Explorer-а"),
                 gbProxy, QRect(16, 160, 169, 17));
 
+    const QString repostsText =
+        QStringLiteral("Повторы просмотренных объявлений считать прочитанными");
+    cbRepostsRead =
+        checkAt(QStringLiteral("cbRepostsRead"), QString(), this, QRect(24, 404, 17, 17));
+    cbRepostsRead->setAccessibleName(repostsText);
+    lblRepostsRead = new QLabel(repostsText, this);
+    lblRepostsRead->setObjectName(QStringLiteral("lblRepostsRead"));
+    lblRepostsRead->setTextFormat(Qt::PlainText);
+    lblRepostsRead->setWordWrap(true);
+    lblRepostsRead->setGeometry(44, 402, 181, 42);
+    lblRepostsRead->setBuddy(cbRepostsRead);
+    lblRepostsRead->installEventFilter(this);
+
     btnSave = new QPushButton(QStringLiteral("Сохранить"), this);
     btnSave->setObjectName(QStringLiteral("btnSave"));
-    btnSave->setGeometry(80, 408, 89, 33);
+    btnSave->setGeometry(80, 448, 89, 33);
     // The dialog has no default button: Enter in an edit must not save half-typed settings.
     btnSave->setAutoDefault(false);
     btnSave->setDefault(false);
@@ -136,7 +151,8 @@ TfrmSetup::TfrmSetup(QWidget* parent)
     setTabOrder(ebProxyPort, ebProxyLogin);
     setTabOrder(ebProxyLogin, ebProxyPassword);
     setTabOrder(ebProxyPassword, cbProxyFromIE);
-    setTabOrder(cbProxyFromIE, btnSave);
+    setTabOrder(cbProxyFromIE, cbRepostsRead);
+    setTabOrder(cbRepostsRead, btnSave);
 
     // toggled also fires when the tick is set by code, which is when the edits must follow.
     connect(cbProxyFromIE, &QCheckBox::toggled, this, &TfrmSetup::cbProxyFromIEClick);
@@ -156,6 +172,7 @@ void TfrmSetup::setFields(const SetupFields& fields) {
     ebProxyPort->setText(fields.proxyPort);
     ebProxyLogin->setText(fields.proxyLogin);
     ebProxyPassword->setText(fields.proxyPassword);
+    cbRepostsRead->setChecked(fields.repostsRead);
     cbProxyFromIE->setChecked(fields.proxyFromIE);
     // An unchanged tick sends no signal; the edits must still match it.
     cbProxyFromIEClick();
@@ -173,6 +190,7 @@ SetupFields TfrmSetup::fields() const {
     result.proxyLogin = ebProxyLogin->text();
     result.proxyPassword = ebProxyPassword->text();
     result.proxyFromIE = cbProxyFromIE->isChecked();
+    result.repostsRead = cbRepostsRead->isChecked();
     return result;
 }
 
@@ -182,6 +200,16 @@ void TfrmSetup::cbProxyFromIEClick() {
     ebProxyPort->setEnabled(ownProxy);
     ebProxyLogin->setEnabled(ownProxy);
     ebProxyPassword->setEnabled(ownProxy);
+}
+
+bool TfrmSetup::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lblRepostsRead && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        cbRepostsRead->toggle();
+        cbRepostsRead->setFocus(Qt::MouseFocusReason);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TfrmSetup::showEvent(QShowEvent* event) {

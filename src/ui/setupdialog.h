@@ -26,6 +26,7 @@ struct SetupFields {
     QString proxyLogin;
     QString proxyPassword;
     bool proxyFromIE = false;
+    bool repostsRead = false;
 };
 
 // The settings dialog. The window that opens it fills the controls (directly or through
@@ -61,6 +62,10 @@ public:
     QLabel* lblProxyPassword = nullptr;
     QLineEdit* ebProxyPassword = nullptr;
     QCheckBox* cbProxyFromIE = nullptr;
+    // Re-posts of flats the user opened arrive read. The caption is too long for one line of
+    // the form: it stands wrapped in a label beside the box, and a click on it ticks the box.
+    QCheckBox* cbRepostsRead = nullptr;
+    QLabel* lblRepostsRead = nullptr;
     QPushButton* btnSave = nullptr;
 
 public slots:
@@ -70,6 +75,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 } // namespace domiva

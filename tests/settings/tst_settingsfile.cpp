@@ -56,9 +56,10 @@ QString describe(const Settings& s) {
                .arg(s.proxyServer)
                .arg(s.proxyPort)
                .arg(s.proxyLogin) +
-           QStringLiteral("proxyPassword=%1 proxyFromIE=%2")
+           QStringLiteral("proxyPassword=%1 proxyFromIE=%2 repostsRead=%3")
                .arg(s.proxyPassword)
-               .arg(int(s.proxyFromIE));
+               .arg(int(s.proxyFromIE))
+               .arg(int(s.repostsRead));
 }
 
 const QByteArray kDefaultFile = "[main]\n"
@@ -72,7 +73,8 @@ const QByteArray kDefaultFile = "[main]\n"
                                 "proxyPort=0\n"
                                 "proxyLogin=\n"
                                 "proxyPassword=\n"
-                                "proxyFromIE=1\n";
+                                "proxyFromIE=1\n"
+                                "repostsRead=0\n";
 
 // Makes writes beyond a size fail for this process, root included, while it lives.
 class FileSizeLimit {
@@ -221,6 +223,9 @@ void TestSettingsFile::loads_data() {
     QTest::newRow("boolean 2 is true")
         << QByteArray("[main]\nminimizeToTray=2\nproxyFromIE=0\n")
         << SettingsChange([](Settings& s) { s.proxyFromIE = false; });
+    QTest::newRow("reposts counted read")
+        << QByteArray("[main]\nrepostsRead=1\n")
+        << SettingsChange([](Settings& s) { s.repostsRead = true; });
     QTest::newRow("boolean yes is the default")
         << QByteArray("[main]\nminimizeToTray=yes\nplaySound=no\n") << none;
     QTest::newRow("boolean 0x0 is false")
@@ -305,6 +310,7 @@ void TestSettingsFile::saveKeepsTheRestOfTheFile() {
                                            "proxyLogin=\r\n"
                                            "proxyPassword=\r\n"
                                            "proxyFromIE=1\r\n"
+                                           "repostsRead=0\r\n"
                                            "\r\n"
                                            "[later]\r\n"
                                            "x=1\r\n"));

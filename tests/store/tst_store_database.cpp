@@ -422,8 +422,9 @@ private slots:
             QCOMPARE(raw.value(QStringLiteral("PRAGMA journal_mode")), QStringLiteral("wal"));
             QCOMPARE(raw.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' "
                                              "AND sql IS NOT NULL ORDER BY name")),
-                     (QStringList{QStringLiteral("OffersByQuery"),
-                                  QStringLiteral("OffersUnreadByQuery")}));
+                     (QStringList{
+                         QStringLiteral("FlatHistoryByKey"), QStringLiteral("FlatKeysByHistory"),
+                         QStringLiteral("OffersByQuery"), QStringLiteral("OffersUnreadByQuery")}));
             QSqlQuery sync(db->connection());
             QVERIFY(sync.exec(QStringLiteral("PRAGMA synchronous")));
             QVERIFY(sync.next());
@@ -873,6 +874,13 @@ private slots:
         QTest::newRow("rename") << QString(sql::renameQuery) << "sqlite_autoindex_Queries_1";
         QTest::newRow("delete offers of a query")
             << QString(sql::deleteOffersOfQuery) << "(OffersByQuery|OffersUnreadByQuery)";
+        QTest::newRow("history row") << QString(sql::selectHistoryRow) << "";
+        QTest::newRow("unread re-posts")
+            << QString(sql::countUnreadReposts) << "OffersUnreadByQuery";
+        QTest::newRow("latest of a flat key") << QString(sql::selectLatestOfKey) << "";
+        QTest::newRow("opened of a flat key") << QString(sql::anyOpenedOfKey) << "";
+        QTest::newRow("history opened") << QString(sql::markHistoryOpened) << "";
+        QTest::newRow("earlier appearances") << QString(sql::selectEarlierAppearances) << "";
     }
     void plansUseIndexes() {
         QFETCH(QString, statement);
@@ -884,8 +892,15 @@ private slots:
             lines << row.section(QLatin1Char('|'), 3);
         const QString text = lines.join(QLatin1Char('\n'));
         QVERIFY2(!text.contains(QLatin1String("TEMP B-TREE")), qPrintable(text));
+        // Reading back the few rows a subquery of its own produced (a co-routine) is no scan
+        // of a table.
+        QStringList coroutines;
         for (const QString& line : lines)
-            QVERIFY2(!line.startsWith(QLatin1String("SCAN")), qPrintable(text));
+            if (line.startsWith(QLatin1String("CO-ROUTINE ")))
+                coroutines << QStringLiteral("SCAN ") + line.section(QLatin1Char(' '), 1, 1);
+        for (const QString& line : lines)
+            QVERIFY2(!line.startsWith(QLatin1String("SCAN")) || coroutines.contains(line),
+                     qPrintable(text));
         if (!index.isEmpty())
             QVERIFY2(text.contains(QRegularExpression(QStringLiteral("INDEX ") + index +
                                                       QStringLiteral(" \\((qid|id)="))),

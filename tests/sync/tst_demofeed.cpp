@@ -1,4 +1,5 @@
 #include "demofeed.h"
+#include "store/flatkey.h"
 
 #include <QAtomicInt>
 #include <QDateTime>
@@ -258,6 +259,31 @@ private slots:
                 ++quotedAuthors;
         }
         QCOMPARE(roomsSeen, rooms);
+        // Some listings post an earlier flat of their search again under a new id, written
+        // otherwise, often cheaper: the client must know them for the same flat.
+        QHash<qint64, DemoListing> flats;
+        int reposts = 0, cheaper = 0, rewritten = 0;
+        for (qint64 serial = first; serial < first + 2000; ++serial) {
+            const DemoListing l = catalogue.listing(serial);
+            const std::vector<qint64> keys = flatkey::keys({l.metro, l.room, l.flat, l.cont});
+            std::optional<DemoListing> before;
+            for (const qint64 key : keys) {
+                if (flats.contains(key))
+                    before = flats.value(key);
+                flats.insert(key, l);
+            }
+            if (!before)
+                continue;
+            QCOMPARE(before->search, l.search);
+            ++reposts;
+            if (flatkey::comparePrices(l.price, before->price).value_or(0) < 0)
+                ++cheaper;
+            if (l.metro != before->metro || l.cont != before->cont)
+                ++rewritten;
+        }
+        QVERIFY2(reposts > 50 && reposts < 400, qPrintable(QString::number(reposts)));
+        QVERIFY(cheaper > reposts / 3);
+        QVERIFY(rewritten > reposts / 3);
         for (const int n : std::as_const(perSearch))
             QVERIFY(n > 100);
         QVERIFY(longComments > 10);

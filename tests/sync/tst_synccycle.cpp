@@ -1,6 +1,7 @@
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/database.h"
+#include "store/flathistory.h"
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"
 #include "support/netutil.h"
@@ -27,10 +28,18 @@
 
 using namespace domiva;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 using domiva::test::cp1251;
 using domiva::test::FakeService;
 
 namespace {
+
+// A listing line of the feed with the fields that tell its flat, and its price.
+QString offerLine(const QString& id, const QString& address, const QString& floor,
+                  const QString& contact, const QString& price) {
+    return QStringLiteral("D#%1#5 мин#%2#2#8#%3#50%#%4#м/т#%5#текст#агент#06.12.26 14:05\r\n")
+        .arg(id, address, price, floor, contact);
+}
 
 HttpServer::Response ok(const QByteArray& body) {
     HttpServer::Response r;
@@ -619,6 +628,127 @@ private slots:
         run();
         QCOMPARE(count("SELECT COUNT(*) FROM Offers"), 0);
         QVERIFY2(turnsInParse > 2, qPrintable(QString::number(turnsInParse)));
+    }
+
+    // Steps, each run in turn: "<qid> <id> <address>|<floor>|<contact>|<price>" a sync of one
+    // listing of that search (with one of search 5 comes x1 of search 7, another flat); "open <id>
+    // <qid>" the user opens a listing; "Q#<qid>" a sync that removes a search; "clear" empties the
+    // file as Ctrl+F2 does; "days <n>" the clock moves on; "forget" makes the file one written
+    // before the client kept a history; "stored <n>" that many other listings stored in it
+    // directly. Expected: the probe's earlier prices ("*" when opened) / unread ids / qid:updated
+    // unreaded of each search / the last sync's balloons.
+    void repostsAcrossSyncs_data() {
+        QTest::addColumn<bool>("repostsRead");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("probe");
+        QTest::addColumn<QString>("expected");
+        const QString a1 = u"5 a1 Зелёная ул., 5|3/9|Ольга 8-916-123-45-67|40 000"_s;
+        const QString b1 = u"7 b1 зеленая  УЛ. 5|3 / 9|+7 (916) 123 45 67|35 000"_s;
+        const QString c1 = u"7 c1 Зеленая ул 5|3/9|89161234567|45 000"_s;
+        const QString two = u"7 b1 Зелёная ул., 5|3/9|8-495-111-22-33, 8-916-123-45-67|35 000"_s;
+        const auto row = [](const char* name, const QStringList& steps, const QString& probe,
+                            const QString& expected, bool repostsRead = false) {
+            QTest::newRow(name) << repostsRead << steps << probe << expected;
+        };
+        const QString one = u"1 новых объявлений"_s;
+        row("re-post in another search", {a1, b1}, u"b1"_s, u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
+        row("newest first", {a1, b1, c1}, u"c1"_s, u"35 000,40 000/a1,b1,c1,x1/5:11,7:11/"_s + one);
+        row("first appearance has none", {a1, b1}, u"a1"_s, u"/a1,b1,x1/5:11,7:11/"_s + one);
+        row("another phone is another flat",
+            {a1, u"7 b1 Зелёная ул., 5|3/9|8-916-765-43-21|35 000"_s}, u"b1"_s,
+            u"/a1,b1,x1/5:11,7:11/"_s + one);
+        row("second phone of the re-post", {a1, two}, u"b1"_s,
+            u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
+        row("second phone of the earlier one",
+            {two, u"5 a1 Зелёная ул., 5|3/9|89161234567|30 000"_s, c1}, u"c1"_s,
+            u"30 000,35 000/a1,b1,c1,x1/5:11,7:11/"_s + one);
+        row("same id loaded again after Ctrl+F2", {a1, u"clear"_s, a1}, u"a1"_s,
+            u"/a1,x1/5:11,7:11/2 новых объявлений"_s);
+        row("history survives Ctrl+F2", {a1, u"clear"_s, b1}, u"b1"_s, u"40 000/b1/7:11/"_s + one);
+        row("history survives a removed search", {a1, u"Q#5"_s, b1}, u"b1"_s,
+            u"40 000/b1,x1/7:11/"_s + one);
+        row("kept 179 days", {a1, u"Q#5"_s, u"days 179"_s, b1}, u"b1"_s,
+            u"40 000/b1,x1/7:11/"_s + one);
+        row("forgotten after 181 days", {a1, u"Q#5"_s, u"days 181"_s, b1}, u"b1"_s,
+            u"/b1,x1/7:11/"_s + one);
+        row("kept while its listing is stored", {a1, u"days 181"_s, b1}, u"b1"_s,
+            u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
+        row("stored again, kept from then", {a1, u"days 100"_s, u"clear"_s, a1, u"days 100"_s, b1},
+            u"b1"_s, u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
+        // Search 7 holds another flat the user has read, so nothing marks it before b1.
+        const QStringList opened{a1, u"open a1 5"_s, u"open x1 7"_s, b1};
+        row("opened, counted read off", opened, u"b1"_s, u"40 000*/b1/5:00,7:11/"_s + one);
+        row("opened, counted read on", opened, u"b1"_s, u"40 000*//5:00,7:00/"_s, true);
+        row("not opened, counted read on", {a1, b1}, u"b1"_s, u"40 000/a1,b1,x1/5:11,7:11/"_s + one,
+            true);
+        row("first fill of an older file", {a1, u"open a1 5"_s, u"forget"_s, b1}, u"b1"_s,
+            u"40 000*/b1,x1/5:00,7:11/"_s + one);
+        row("first fill beyond one chunk", {a1, u"forget"_s, u"stored 1500"_s, b1, c1}, u"c1"_s,
+            u"35 000,40 000/"_s);
+    }
+    void repostsAcrossSyncs() {
+        QFETCH(bool, repostsRead);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, probe);
+        QFETCH(QString, expected);
+        m_settings.repostsRead = repostsRead;
+        qint64 now = 1'800'000'000;
+        m_cycle->setClock([&now] { return now; });
+        const auto sync = [&](const QString& feed) {
+            m_service->setDefaultAnswer(ok(cp1251(feed)));
+            m_host = Host{};
+            run();
+            QCOMPARE(m_host.panel0.last(), u"..."_s);
+        };
+        for (const QString& step : steps) {
+            const QStringList words = step.split(u' ');
+            if (words[0] == u"open") {
+                m_db->markOfferRead(words[1], words[2].toInt());
+            } else if (words[0] == u"clear") {
+                clearDatabaseFile(m_db->path());
+            } else if (words[0] == u"days") {
+                now += words[1].toLongLong() * 24 * 60 * 60;
+            } else if (words[0] == u"forget") {
+                for (const char* table : {"FlatKeys", "FlatHistory", "ClientState"})
+                    QSqlQuery(m_db->connection()).exec(u"DELETE FROM %1"_s.arg(table));
+            } else if (words[0] == u"stored") {
+                Transaction tx(*m_db);
+                for (int i = 0; i < words[1].toInt(); ++i) {
+                    OfferRow row{u"s%1"_s.arg(i), 9, {}, 0};
+                    row.texts[1] = u"Улица %1"_s.arg(i);
+                    row.texts[8] = u"8916%1"_s.arg(i, 7, 10, QLatin1Char('0'));
+                    QVERIFY(m_db->insertOffer(row));
+                }
+                tx.commit();
+            } else if (words[0].startsWith(u"Q#")) {
+                sync(step + u"\r\n"_s);
+            } else {
+                const QStringList f = step.section(u' ', 2).split(u'|');
+                sync(u"R#%1#s\r\n"_s.arg(words[0]) + offerLine(words[1], f[0], f[1], f[2], f[3]) +
+                     (words[0] == u"5" ? u"R#7#s\r\n"_s + offerLine(u"x1"_s, u"Арбат 1"_s, u"1/5"_s,
+                                                                    u"Инком"_s, u"50 000"_s)
+                                       : QString()));
+            }
+        }
+        QStringList prices;
+        for (const FlatHistory::Appearance& appearance : FlatHistory(*m_db).earlier(probe, 5))
+            prices << appearance.price + (appearance.opened ? u"*"_s : QString());
+        QStringList actual{prices.join(u',')};
+        if (expected.count(u'/') > 1) {
+            actual << value("SELECT group_concat(id, ',') FROM (SELECT id FROM Offers "
+                            "WHERE unreaded=1 ORDER BY id)")
+                          .toString()
+                   << value("SELECT group_concat(id || ':' || updated || unreaded, ',') "
+                            "FROM (SELECT * FROM Queries ORDER BY id)")
+                          .toString()
+                   << m_host.balloons.join(u',');
+        } else {
+            QCOMPARE(count("SELECT COUNT(*) FROM FlatHistory"),
+                     count("SELECT COUNT(*) FROM Offers"));
+            actual << QString();
+        }
+        QCOMPARE(actual.join(u'/'), expected);
+        QVERIFY(m_host.requeries > 0);
     }
 
     void stageTextsInOrder() {

@@ -1,5 +1,6 @@
 // Cell drawing of both grids, checked pixel by pixel.
 
+#include "store/offersmodel.h"
 #include "ui/datagrid.h"
 #include "ui/griddelegates.h"
 #include "ui/gridtestmodels.h"
@@ -147,6 +148,8 @@ private slots:
     void qnameFindsUnreadedByName();
     void offersUnreaded_data();
     void offersUnreaded();
+    void offersPrice_data();
+    void offersPrice();
     void roomsText_data();
     void roomsText();
     void roomsCell_data();
@@ -270,41 +273,78 @@ void TestGridDelegates::qnameFindsUnreadedByName() {
 
 void TestGridDelegates::offersUnreaded_data() {
     QTest::addColumn<QVariant>("unreaded");
+    QTest::addColumn<int>("repost"); // OffersModel::RepostRole
     QTest::addColumn<bool>("selected");
-    QTest::addColumn<bool>("bullet");
-    QTest::newRow("unread") << QVariant(true) << false << true;
-    QTest::newRow("unread selected") << QVariant(true) << true << true;
-    QTest::newRow("read") << QVariant(false) << false << false;
-    QTest::newRow("read selected") << QVariant(false) << true << false;
-    QTest::newRow("null") << QVariant() << false << false;
-    QTest::newRow("null selected") << QVariant() << true << false;
-    QTest::newRow("number 1 is unread") << QVariant(1) << false << true;
+    QTest::addColumn<QString>("bullet");
+    const QString full = QStringLiteral("•");
+    const QString hollow = QStringLiteral("◦");
+    QTest::newRow("unread") << QVariant(true) << 0 << false << full;
+    QTest::newRow("unread selected") << QVariant(true) << 0 << true << full;
+    QTest::newRow("read") << QVariant(false) << 0 << false << QString();
+    QTest::newRow("read selected") << QVariant(false) << 0 << true << QString();
+    QTest::newRow("null") << QVariant() << 0 << false << QString();
+    QTest::newRow("null selected") << QVariant() << 0 << true << QString();
+    QTest::newRow("number 1 is unread") << QVariant(1) << 0 << false << full;
+    QTest::newRow("unread re-post") << QVariant(true) << 1 << false << full;
+    QTest::newRow("unread re-post of an opened flat") << QVariant(true) << 2 << false << hollow;
+    QTest::newRow("same, selected") << QVariant(true) << 2 << true << hollow;
+    QTest::newRow("read re-post of an opened flat") << QVariant(false) << 2 << false << QString();
 }
 
 void TestGridDelegates::offersUnreaded() {
     QFETCH(QVariant, unreaded);
+    QFETCH(int, repost);
     QFETCH(bool, selected);
-    QFETCH(bool, bullet);
-    const GridTestModel model = offers({{"id", "a1"}, {"unreaded", unreaded}});
+    QFETCH(QString, bullet);
+    GridTestModel model = offers({{"id", "a1"}, {"unreaded", unreaded}});
+    model.setData(model.cell(0, "unreaded"), repost, OffersModel::RepostRole);
     OffersDelegate delegate;
     QCOMPARE(delegate.spokenText(model.cell(0, "unreaded")),
-             bullet ? QStringLiteral("непрочитано") : QString());
+             bullet.isEmpty() ? QString()
+             : repost == 2    ? QStringLiteral("непрочитано, повтор")
+                              : QStringLiteral("непрочитано"));
     const QRect rect(10, 5, 14, 17);
     const QImage image = paintCell(delegate, model.cell(0, "unreaded"), selected, rect);
     QVERIFY(untouchedOutside(image, rect));
 
     const QColor background = selected ? highlight : base;
     const QColor color = selected ? highlightedText : text;
-    const QImage expected =
-        expectedCell(background, bullet ? QStringLiteral("•") : QString(), boldFont(), color, rect);
+    const QImage expected = expectedCell(background, bullet, boldFont(), color, rect);
     QCOMPARE(image, expected);
-    if (bullet) {
+    if (!bullet.isEmpty()) {
         QVERIFY(inkPixels(image, rect, background) > 0);
         // The bullet is written in bold, not in the grid's normal font.
-        QVERIFY(image != expectedCell(background, QStringLiteral("•"), gridFont(), color, rect));
+        QVERIFY(image != expectedCell(background, bullet, gridFont(), color, rect));
     } else {
         QCOMPARE(inkPixels(image, rect, background), 0);
     }
+}
+
+void TestGridDelegates::offersPrice_data() {
+    QTest::addColumn<QString>("trend"); // OffersModel::PriceTrendRole
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("spoken");
+    QTest::newRow("lower") << QStringLiteral("↓") << false << QStringLiteral("↓ 35 000")
+                           << QStringLiteral("цена снижена, 35 000");
+    QTest::newRow("higher, selected") << QStringLiteral("↑") << true << QStringLiteral("↑ 35 000")
+                                      << QStringLiteral("цена повышена, 35 000");
+    QTest::newRow("no trend") << QString() << false << QStringLiteral("35 000")
+                              << QStringLiteral("35 000");
+}
+
+void TestGridDelegates::offersPrice() {
+    QFETCH(QString, trend);
+    QFETCH(bool, selected);
+    QFETCH(QString, shown);
+    QFETCH(QString, spoken);
+    GridTestModel model = offers({{"id", "a1"}, {"price_obj", QStringLiteral("35 000")}});
+    model.setData(model.cell(0, "price_obj"), trend, OffersModel::PriceTrendRole);
+    OffersDelegate delegate;
+    QCOMPARE(delegate.spokenText(model.cell(0, "price_obj")), spoken);
+    const QImage image = paintCell(delegate, model.cell(0, "price_obj"), selected);
+    QCOMPARE(image, expectedCell(selected ? highlight : base, shown, gridFont(),
+                                 selected ? highlightedText : text));
 }
 
 void TestGridDelegates::roomsText_data() {

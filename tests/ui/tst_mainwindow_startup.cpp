@@ -46,7 +46,7 @@ const QStringList settingsKeys = {QStringLiteral("login"),          QStringLiter
                                   QStringLiteral("refreshTime"),    QStringLiteral("countQueries"),
                                   QStringLiteral("proxyServer"),    QStringLiteral("proxyPort"),
                                   QStringLiteral("proxyLogin"),     QStringLiteral("proxyPassword"),
-                                  QStringLiteral("proxyFromIE")};
+                                  QStringLiteral("proxyFromIE"),    QStringLiteral("repostsRead")};
 
 QStringList actionTexts(const QMenu* menu) {
     QStringList texts;
@@ -113,22 +113,25 @@ private slots:
                                   QStringLiteral(" #APPVERFILE") + env.appVersion);
         QVERIFY(!env.appVersion.isEmpty());
 
-        // The settings file with the eleven defaults, for the user's eyes only.
+        // The settings file with the twelve defaults, for the user's eyes only.
         QVERIFY(QFileInfo::exists(sandbox.settingsPath()));
         QCOMPARE(modeOf(sandbox.settingsPath()), 0600);
         const ProfileFile profile = ProfileFile::fromFile(sandbox.settingsPath());
         for (const QString& key : settingsKeys)
             QVERIFY2(profile.value(u"main", key).has_value(), qPrintable(key));
-        QCOMPARE(sandbox.fileBytes(sandbox.settingsPath()).count('='), 11);
+        QCOMPARE(sandbox.fileBytes(sandbox.settingsPath()).count('='), 12);
         QCOMPARE(loadSettings(sandbox.settingsPath()), Settings{});
         QCOMPARE(window->settings(), Settings{});
 
-        // The database with both tables, empty, open behind the grids.
+        // The database with both tables, empty, open behind the grids, and the client's own
+        // tables beside them.
         {
             RawConnection raw(sandbox.dbPath());
             QCOMPARE(raw.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' "
                                              "ORDER BY name")),
-                     (QStringList{QStringLiteral("Offers"), QStringLiteral("Queries")}));
+                     (QStringList{QStringLiteral("ClientState"), QStringLiteral("FlatHistory"),
+                                  QStringLiteral("FlatKeys"), QStringLiteral("Offers"),
+                                  QStringLiteral("Queries")}));
             QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Queries")),
                      QStringLiteral("0"));
             QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("0"));
@@ -283,7 +286,7 @@ private slots:
         QCOMPARE(window->splLeft->orientation(), Qt::Horizontal);
         QCOMPARE(window->splTop->orientation(), Qt::Vertical);
         QCOMPARE(window->pnlLeft->width(), 241);
-        QCOMPARE(window->pnlTop->height(), 265);
+        QCOMPARE(window->pnlTop->height(), 241);
         QVERIFY(window->pnlLeft->isAncestorOf(window->dbgQueries));
         QVERIFY(window->pnlTop->isAncestorOf(window->dbgOffers));
         QVERIFY(window->pnlRight->isAncestorOf(window->pnlBottom));
@@ -293,7 +296,7 @@ private slots:
         // The window keeps the left column and the offers grid as they are when it grows.
         window->resize(window->width() + 100, window->height() + 100);
         QTRY_COMPARE(window->pnlLeft->width(), 241);
-        QCOMPARE(window->pnlTop->height(), 265);
+        QCOMPARE(window->pnlTop->height(), 241);
     }
 
     void settingsLackingKeysAreLeftUnchanged() {

@@ -1,6 +1,7 @@
 // The commands for working through listings in the main window over a real database: marking
 // a search read, the quick filter, copying a listing and saving a search as CSV.
 
+#include "store/flathistory.h"
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
 #include "ui/accessibilitytestsupport.h"
@@ -38,6 +39,11 @@ struct Fixture {
             db->insertOffer(listing(u"a2"_s, 10, at(2024, 3, 2), u" у парка"_s));
             db->insertOffer(listing(u"a3"_s, 10, at(2024, 3, 3, 9, 5), u" СОКОЛЬНИКИ"_s));
             db->insertOffer(listing(u"b1"_s, 20, at(2024, 2, 1, 12), u" у м. Сокол"_s));
+            // a1's flat was posted before, under an id long gone.
+            FlatHistory history(*db);
+            const flatkey::FlatFields flat{u"Арбат 1", u"2", u"3/9", u"89161234567"};
+            history.record(u"a0", 20, flat, u"40 000", at(2024, 1, 5, 8), 1'800'000'000);
+            history.record(u"a1", 10, flat, u"35 000", at(2024, 3, 1, 10, 30), 1'800'000'000);
         }
         window = startWindow();
         commands = window->listingCommands();
@@ -195,7 +201,14 @@ private slots:
         QStringList lines;
         for (const QLabel* value : f.window->pnlBottom->valueLabels())
             lines << f.window->pnlBottom->captionLabels()[lines.size()]->text() + value->text();
+        // Its earlier appearance last.
+        QVERIFY(f.window->pnlBottom->lblEarlier->text().endsWith(u" — 40 000"_s));
+        lines << f.window->pnlBottom->lblEarlierCaption->text() +
+                     f.window->pnlBottom->lblEarlier->text();
         QCOMPARE(copied, lines.join(u'\n'));
+        // Another listing's panel shows none.
+        f.click(f.window->dbgOffers, 1, u"metro_obj"_s);
+        QCOMPARE(f.window->pnlBottom->lblEarlier->text(), QString());
     }
 
     void exportSearch_data() {
@@ -228,7 +241,10 @@ private slots:
         QStringList header; // the panel's captions without ": "
         for (const QLabel* caption : f.window->pnlBottom->captionLabels())
             header << caption->text().chopped(2);
+        header << u"Ранее"_s;
         QCOMPARE(lines.mid(0, 1), QStringList{header.join(u',')});
+        // The re-post's earlier appearance in the last column.
+        QVERIFY2(lines.value(3).endsWith(u" — 40 000"_s), qPrintable(lines.value(3)));
         QCOMPARE(lines.size(), 5); // three listings and the empty end
     }
 };

@@ -33,6 +33,7 @@ SetupFields sampleFields() {
     f.proxyLogin = QStringLiteral("user");
     f.proxyPassword = QStringLiteral("p@ss");
     f.proxyFromIE = false;
+    f.repostsRead = true;
     return f;
 }
 
@@ -76,9 +77,9 @@ private slots:
 void TestSetupDialog::window() {
     TfrmSetup dialog;
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Настройки"));
-    QCOMPARE(dialog.size(), QSize(252, 458));
-    QCOMPARE(dialog.minimumSize(), QSize(252, 458));
-    QCOMPARE(dialog.maximumSize(), QSize(252, 458));
+    QCOMPARE(dialog.size(), QSize(252, 498));
+    QCOMPARE(dialog.minimumSize(), QSize(252, 498));
+    QCOMPARE(dialog.maximumSize(), QSize(252, 498));
     const Qt::WindowFlags flags = dialog.windowFlags();
     QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
     QVERIFY(flags.testFlag(Qt::WindowTitleHint));
@@ -118,6 +119,8 @@ void TestSetupDialog::captions_data() {
                                     << "Пароль: ";
     QTest::newRow("from ie") << "cbProxyFromIE"
                              << "Брать из Internet Explorer-а";
+    QTest::newRow("reposts") << "lblRepostsRead"
+                             << "Повторы просмотренных объявлений считать прочитанными";
     QTest::newRow("save") << "btnSave"
                           << "Сохранить";
 }
@@ -167,7 +170,7 @@ void TestSetupDialog::controlGeometry_data() {
     QTest::newRow("cbProxyFromIE") << "cbProxyFromIE"
                                    << "gbProxy" << QRect(16, 160, 169, 17);
     QTest::newRow("btnSave") << "btnSave"
-                             << "frmSetup" << QRect(80, 408, 89, 33);
+                             << "frmSetup" << QRect(80, 448, 89, 33);
 }
 
 void TestSetupDialog::controlGeometry() {
@@ -241,6 +244,10 @@ void TestSetupDialog::captionsFitBeforeTheirEdits() {
     for (QCheckBox* check : {dialog.cbMinimizeToTray, dialog.cbPlaySound, dialog.cbProxyFromIE})
         QVERIFY2(check->sizeHint().width() <= check->width(), qPrintable(check->text()));
     QVERIFY(dialog.btnSave->sizeHint().width() <= dialog.btnSave->width());
+    // The wrapped caption in its lines, above the button.
+    QLabel* reposts = dialog.lblRepostsRead;
+    QVERIFY(reposts->heightForWidth(reposts->width()) <= reposts->height());
+    QVERIFY(reposts->geometry().bottom() < dialog.btnSave->geometry().top());
 }
 
 void TestSetupDialog::tabChain() {
@@ -248,7 +255,7 @@ void TestSetupDialog::tabChain() {
     const QList<QWidget*> expected = {
         dialog.ebLogin,         dialog.ebPassword,    dialog.cbMinimizeToTray, dialog.cbPlaySound,
         dialog.ebCountQueries,  dialog.ebProxyServer, dialog.ebProxyPort,      dialog.ebProxyLogin,
-        dialog.ebProxyPassword, dialog.cbProxyFromIE, dialog.btnSave,
+        dialog.ebProxyPassword, dialog.cbProxyFromIE, dialog.cbRepostsRead,    dialog.btnSave,
     };
     // Walk the whole focus chain once, keeping what Tab can reach.
     QList<QWidget*> reached;
@@ -270,7 +277,7 @@ void TestSetupDialog::tabKeys() {
     const QList<QWidget*> order = {
         dialog.ebPassword,    dialog.cbMinimizeToTray, dialog.cbPlaySound,  dialog.ebCountQueries,
         dialog.ebProxyServer, dialog.ebProxyPort,      dialog.ebProxyLogin, dialog.ebProxyPassword,
-        dialog.cbProxyFromIE, dialog.btnSave,          dialog.ebLogin,
+        dialog.cbProxyFromIE, dialog.cbRepostsRead,    dialog.btnSave,      dialog.ebLogin,
     };
     for (QWidget* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -430,6 +437,10 @@ void TestSetupDialog::fieldsRoundTrip() {
     QCOMPARE(out.proxyLogin, in.proxyLogin);
     QCOMPARE(out.proxyPassword, in.proxyPassword);
     QCOMPARE(out.proxyFromIE, false);
+    QCOMPARE(out.repostsRead, in.repostsRead);
+    // A click on the wrapped caption ticks the box.
+    QTest::mouseClick(dialog.lblRepostsRead, Qt::LeftButton);
+    QCOMPARE(dialog.fields().repostsRead, !in.repostsRead);
 }
 
 void TestSetupDialog::focusOnLoginWhenShown() {

@@ -44,7 +44,19 @@ private:
     quint64 m_state;
 };
 
-enum Salt : quint64 { SaltSearch = 1, SaltTime = 2, SaltContent = 3 };
+enum Salt : quint64 {
+    SaltSearch = 1,
+    SaltTime = 2,
+    SaltContent = 3,
+    SaltRepost = 4,
+    SaltRepostForm = 5
+};
+
+// Now and then a slot posts an earlier listing of its search again: same flat, new id, the
+// address or phone written another way, and often a lower price after a week without calls.
+constexpr int repostPercent = 12;
+constexpr int repostNearestSlots = 20;   // at least this far back ...
+constexpr int repostFarthestSlots = 600; // ... and at most about this far
 
 struct Place {
     const char* station;
@@ -376,10 +388,53 @@ DemoListing DemoCatalogue::listing(qint64 serial) const {
     l.owntxt = comment(rng, p, l.room);
     l.publ = u(rng.pick(authors));
 
+    if (const std::optional<qint64> earlier = repostOf(serial, l.search)) {
+        const DemoListing before = listing(*earlier);
+        Rng again(m_seed, serial, SaltRepostForm);
+        l.metro = before.metro;
+        l.room = before.room;
+        l.kitch = before.kitch;
+        l.flat = before.flat;
+        l.cont = before.cont;
+        switch (again.below(3)) {
+        case 0: // the address in other words: "м. Сокол ул. Алабяна д.12"
+            l.metro.replace(u(", д. "), u(" д.")).replace(u(", "), u(" "));
+            break;
+        case 1: // the phones with blanks: "8 916 123 45 67"
+            l.cont.replace(QLatin1Char('-'), QLatin1Char(' '));
+            break;
+        default: // the address in capitals
+            l.metro = l.metro.toUpper();
+            break;
+        }
+        qint64 price = 0;
+        for (const QChar c : before.price)
+            if (c.isDigit())
+                price = price * 10 + c.digitValue();
+        if (again.chance(70)) {
+            // A few percent lower, rounded down to the search's step.
+            price -= price * again.between(3, 12) / 100;
+            price -= price % p.priceStep;
+        }
+        l.price = p.sale ? groupedNumber(price) : groupedNumber(price) + u(" р.");
+    }
+
     for (QString* field : {&l.min, &l.metro, &l.room, &l.kitch, &l.price, &l.perc, &l.flat, &l.info,
                            &l.cont, &l.owntxt, &l.publ})
         *field = demoFeedField(*field);
     return l;
+}
+
+std::optional<qint64> DemoCatalogue::repostOf(qint64 serial, int search) const {
+    Rng rng(m_seed, serial, SaltRepost);
+    if (!rng.chance(repostPercent))
+        return std::nullopt;
+    const qint64 back = rng.between(repostNearestSlots, repostFarthestSlots);
+    for (qint64 earlier = serial - back; earlier > serial - back - repostFarthestSlots; --earlier) {
+        if (searchOf(earlier) == search)
+            return earlier;
+    }
+    return std::nullopt;
 }
 
 QList<DemoListing> DemoCatalogue::listings(int search, const QDateTime& now, qint64 after,

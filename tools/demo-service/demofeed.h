@@ -68,6 +68,8 @@ public:
 
 private:
     int searchOf(qint64 serial) const;
+    // The earlier slot of the same search whose flat this slot posts again, if it does.
+    std::optional<qint64> repostOf(qint64 serial, int search) const;
     qint64 publishedSecs(qint64 serial) const;
 
     quint64 m_seed;

@@ -1,0 +1,284 @@
+#include "store/flathistory.h"
+
+#include "core/datetimevalue.h"
+#include "core/error.h"
+#include "store/database.h"
+#include "store/sqlutil.h"
+#include "store/statements.h"
+#include "store/tablemodel.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <ranges>
+
+namespace domiva {
+
+using namespace sqlutil;
+
+// A statement of the engine's own, kept prepared: the history adds a few statements to every
+// listing a sync stores, too many for Qt's per-value binding. Each use resets it, so no read
+// snapshot outlives the operation.
+class FlatHistory::Statement {
+public:
+    Statement(sqlite3* db, const char* text) : m_db(db) {
+        if (sqlite3_prepare_v3(db, text, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr) !=
+            SQLITE_OK)
+            throw engineError(db);
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // Binds the values in order, from position 1.
+    class Use {
+    public:
+        explicit Use(Statement& s) : m_s(s) {}
+        ~Use() {
+            sqlite3_reset(m_s.m_stmt);
+            sqlite3_clear_bindings(m_s.m_stmt);
+        }
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+
+        Use& bind(qint64 value) {
+            sqlite3_bind_int64(m_s.m_stmt, ++m_position, value);
+            return *this;
+        }
+        Use& bind(double value) {
+            sqlite3_bind_double(m_s.m_stmt, ++m_position, value);
+            return *this;
+        }
+        Use& bind(QStringView text) {
+            const QByteArray utf8 = text.toUtf8();
+            sqlite3_bind_text(m_s.m_stmt, ++m_position, utf8.isNull() ? "" : utf8.constData(),
+                              int(utf8.size()), SQLITE_TRANSIENT);
+            return *this;
+        }
+        Use& bindNull() {
+            sqlite3_bind_null(m_s.m_stmt, ++m_position);
+            return *this;
+        }
+        // Steps once: whether a row came.
+        bool step() {
+            const int rc = sqlite3_step(m_s.m_stmt);
+            if (rc == SQLITE_ROW)
+                return true;
+            if (rc != SQLITE_DONE)
+                throw engineError(m_s.m_db);
+            return false;
+        }
+        qint64 integer(int column) const { return sqlite3_column_int64(m_s.m_stmt, column); }
+        double real(int column) const { return sqlite3_column_double(m_s.m_stmt, column); }
+        bool isNull(int column) const {
+            return sqlite3_column_type(m_s.m_stmt, column) == SQLITE_NULL;
+        }
+        QString text(int column) const {
+            const auto* data =
+                reinterpret_cast<const char*>(sqlite3_column_text(m_s.m_stmt, column));
+            return QString::fromUtf8(data, sqlite3_column_bytes(m_s.m_stmt, column));
+        }
+        int changes() const { return sqlite3_changes(m_s.m_db); }
+        qint64 lastRowid() const { return sqlite3_last_insert_rowid(m_s.m_db); }
+
+    private:
+        Statement& m_s;
+        int m_position = 0;
+    };
+
+private:
+    sqlite3* m_db;
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+FlatHistory::FlatHistory(Database& db) : m_db(db) {}
+
+FlatHistory::~FlatHistory() = default;
+
+void FlatHistory::createTables(Database& db) {
+    const QSqlDatabase connection = db.connection();
+    for (const QLatin1String text :
+         {sql::createFlatHistoryTable, sql::createFlatKeysTable, sql::createFlatKeysByHistoryIndex,
+          sql::createFlatHistoryByKeyIndex, sql::createClientStateTable})
+        run(connection, text);
+}
+
+FlatHistory::Statement& FlatHistory::statement(const char* text) {
+    auto found = m_statements.find(text);
+    if (found == m_statements.end())
+        found =
+            m_statements
+                .emplace(text, std::make_unique<Statement>(engineHandle(m_db.connection()), text))
+                .first;
+    return *found->second;
+}
+
+FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
+                                         const flatkey::FlatFields& flat, QStringView price,
+                                         double dt, qint64 now, bool opened, bool askOpened) {
+    Arrival arrival;
+    {
+        Statement::Use known(statement(sql::selectHistoryRow.data()));
+        if (known.bind(id).step()) {
+            const qint64 row = known.integer(0);
+            Statement::Use touch(statement(sql::touchHistoryRow.data()));
+            touch.bind(qint64(qid)).bind(now).bind(row).step();
+            arrival.known = true;
+            return arrival;
+        }
+    }
+    const std::vector<qint64> keys = flatkey::keys(flat);
+    std::optional<qint64> previous;
+    for (const qint64 key : keys) {
+        Statement::Use latest(statement(sql::selectLatestOfKey.data()));
+        if (latest.bind(key).step() && !latest.isNull(0))
+            previous = std::max(previous.value_or(latest.integer(0)), latest.integer(0));
+    }
+    arrival.repost = previous.has_value();
+    if (previous && askOpened) {
+        for (const qint64 key : keys) {
+            Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
+            if (anyOpened.bind(key).step()) {
+                arrival.flatOpened = true;
+                break;
+            }
+        }
+    }
+    Statement::Use insert(statement(sql::insertHistoryRow.data()));
+    insert.bind(id);
+    if (keys.empty())
+        insert.bindNull();
+    else
+        insert.bind(keys.front());
+    insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(now).bind(qint64(opened ? 1 : 0));
+    if (previous)
+        insert.bind(*previous);
+    else
+        insert.bindNull();
+    insert.step();
+    const qint64 row = insert.lastRowid();
+    for (const qint64 key : keys | std::views::drop(1)) {
+        Statement::Use add(statement(sql::insertFlatKey.data()));
+        add.bind(key).bind(row).step();
+    }
+    return arrival;
+}
+
+void FlatHistory::markArrivedRead(QStringView id) {
+    Statement::Use mark(statement(sql::markArrivedRead.data()));
+    mark.bind(id).step();
+}
+
+int FlatHistory::prune(qint64 now) {
+    {
+        // Once a day is enough for a limit of half a year; a clock set back prunes at once.
+        Statement::Use state(statement(sql::selectClientState.data()));
+        if (state.bind(QStringView(u"historyPruned")).step() && !state.isNull(0) &&
+            now >= state.integer(0) && now - state.integer(0) < pruneIntervalSeconds)
+            return 0;
+    }
+    {
+        Statement::Use store(statement(sql::storeClientState.data()));
+        store.bind(QStringView(u"historyPruned")).bind(now).step();
+    }
+    const qint64 before = now - keepSeconds;
+    {
+        Statement::Use keys(statement(sql::deleteOldFlatKeys.data()));
+        keys.bind(before).step();
+    }
+    Statement::Use rows(statement(sql::deleteOldHistory.data()));
+    rows.bind(before).step();
+    return rows.changes();
+}
+
+bool FlatHistory::filled() {
+    Statement::Use state(statement(sql::selectClientState.data()));
+    return state.bind(QStringView(u"historyFilled")).step() && state.integer(0) == 1;
+}
+
+bool FlatHistory::fillSome(qint64 now, int rows) {
+    if (!m_fillAfter) {
+        // Resumed where an earlier fill stopped; the rows before were remembered by it.
+        Statement::Use state(statement(sql::selectClientState.data()));
+        m_fillAfter = state.bind(QStringView(u"historyFillAfter")).step() ? state.integer(0) : 0;
+    }
+    int done = 0;
+    {
+        Statement::Use offers(statement(sql::selectOffersToRemember.data()));
+        offers.bind(*m_fillAfter).bind(qint64(rows));
+        while (offers.step()) {
+            const QString id = offers.text(1);
+            const QString address = offers.text(4);
+            const QString rooms = offers.text(5);
+            const QString price = offers.text(6);
+            const QString floor = offers.text(7);
+            const QString contact = offers.text(8);
+            const double dt = offers.isNull(9) ? 0 : dateTimeValueFromText(offers.text(9));
+            record(id, qint32(offers.integer(2)), {address, rooms, floor, contact}, price, dt, now,
+                   offers.integer(3) == 0, false);
+            m_fillAfter = offers.integer(0);
+            ++done;
+        }
+    }
+    const bool complete = done < rows;
+    Statement::Use store(statement(sql::storeClientState.data()));
+    if (complete)
+        store.bind(QStringView(u"historyFilled")).bind(qint64(1));
+    else
+        store.bind(QStringView(u"historyFillAfter")).bind(*m_fillAfter);
+    store.step();
+    return complete;
+}
+
+std::vector<FlatHistory::Appearance> FlatHistory::earlier(const QString& id, int limit) {
+    std::vector<Appearance> result;
+    Statement::Use rows(statement(sql::selectEarlierAppearances.data()));
+    rows.bind(QStringView(id)).bind(qint64(limit));
+    while (rows.step())
+        result.push_back({rows.real(0), rows.text(1), rows.integer(2) != 0});
+    return result;
+}
+
+std::vector<FlatHistory::Appearance> appearancesFromJson(const QString& json) {
+    std::vector<FlatHistory::Appearance> result;
+    const QJsonArray rows = QJsonDocument::fromJson(json.toUtf8()).array();
+    for (const QJsonValue& row : rows) {
+        const QJsonArray values = row.toArray();
+        result.push_back(
+            {values.at(0).toDouble(), values.at(1).toString(), values.at(2).toInteger() != 0});
+    }
+    return result;
+}
+
+RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appearance>& earlier) {
+    RepostMarks marks;
+    if (earlier.empty())
+        return marks;
+    marks.repost = true;
+    marks.flatOpened = std::any_of(earlier.begin(), earlier.end(),
+                                   [](const FlatHistory::Appearance& a) { return a.opened; });
+    const std::optional<int> order = flatkey::comparePrices(price, earlier.front().price);
+    if (order && *order < 0)
+        marks.trend = QStringLiteral("↓");
+    else if (order && *order > 0)
+        marks.trend = QStringLiteral("↑");
+    marks.earlierText = earlierAppearancesText(earlier);
+    return marks;
+}
+
+QString earlierAppearancesText(const std::vector<FlatHistory::Appearance>& earlier) {
+    QStringList parts;
+    for (const FlatHistory::Appearance& appearance : earlier) {
+        QString part =
+            dateTimeDisplayText(appearance.dt) + QStringLiteral(" — ") + appearance.price;
+        if (appearance.opened)
+            part += QStringLiteral(" (просмотрено)");
+        parts.append(part);
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
+} // namespace domiva

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "store/flatkey.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace domiva {
+
+class Database;
+
+// The client's memory of the listings it has stored (tables FlatHistory and FlatKeys beside
+// Queries and Offers): one row per listing id with its flat's keys, its search, price and
+// date, when it was first and last stored and whether the user opened it. It is the client's
+// own knowledge, not the service's data: deleting listings (a removed search, a cleared file)
+// leaves it, so listings loaded again are not taken for re-posts of themselves. Rows not
+// stored for keepSeconds go once their listings are gone.
+//
+// A listing is a re-post when it arrives under an id the history has not seen and its flat
+// matches an earlier id in the history, in any search; its earlier appearances are those ids.
+//
+// All of it runs on the connection of a Database, inside whatever transaction is open there;
+// the statements stay prepared for the life of the object, which must not outlive db. Failures
+// throw domiva::Error.
+class FlatHistory {
+public:
+    static constexpr qint64 keepSeconds = 180LL * 24 * 60 * 60;
+    static constexpr qint64 pruneIntervalSeconds = 24 * 60 * 60;
+    // How the first fill goes (fillSome): chunks of so many listings, committed every so many
+    // milliseconds, with so much of the file's pages kept in memory.
+    static constexpr int fillChunkRows = 500;
+    static constexpr int fillSliceMs = 100;
+    static constexpr int fillCacheKiB = 64 * 1024;
+
+    explicit FlatHistory(Database& db);
+    ~FlatHistory();
+    FlatHistory(const FlatHistory&) = delete;
+    FlatHistory& operator=(const FlatHistory&) = delete;
+
+    // Makes the client's tables and their indexes where they are missing.
+    static void createTables(Database& db);
+
+    // What the history knew of a listing when it was stored.
+    struct Arrival {
+        bool known = false;      // the id was seen before: never a re-post
+        bool repost = false;     // a new id of a flat seen before
+        bool flatOpened = false; // a re-post of a flat the user opened under an earlier id
+    };
+    // A listing was stored at `now` (seconds since the epoch): a new id is remembered with the
+    // keys of its flat, a known one is stored again. Whether a re-post's flat was opened is
+    // only looked up when askOpened is set: a flat posted many times has many rows to look at.
+    Arrival record(QStringView id, qint32 qid, const flatkey::FlatFields& flat, QStringView price,
+                   double dt, qint64 now, bool opened = false, bool askOpened = true);
+
+    // The listing arrived read (a re-post of a flat the user opened, when such are counted
+    // read): its Offers row is marked so.
+    void markArrivedRead(QStringView id);
+
+    // Forgets the ids not stored since keepSeconds before now whose listings are gone, at most
+    // once per pruneIntervalSeconds (it reads the whole history); returns how many went.
+    int prune(qint64 now);
+
+    // Whether the listings the file held before the history existed are in it.
+    bool filled();
+    // Remembers up to `rows` more of those listings, as if they arrived in the order they were
+    // stored, at `now`; returns whether all are in (and notes that in the file). Listings the
+    // user has read count as opened.
+    bool fillSome(qint64 now, int rows);
+
+    // One earlier appearance of a listing's flat.
+    struct Appearance {
+        double dt = 0; // the listing's date-time value
+        QString price;
+        bool opened = false;
+    };
+    // The ids of the listing's flat stored before it, newest first, at most `limit`.
+    std::vector<Appearance> earlier(const QString& id, int limit);
+
+private:
+    class Statement;
+    Statement& statement(const char* text);
+
+    Database& m_db;
+    std::map<const char*, std::unique_ptr<Statement>> m_statements;
+    std::optional<qint64> m_fillAfter; // the last Offers rowid remembered by the fill
+};
+
+// The earlier appearances from the JSON array a statement reads them as
+// (DOMIVA_EARLIER_APPEARANCES in store/statements.h); none from anything else.
+std::vector<FlatHistory::Appearance> appearancesFromJson(const QString& json);
+
+// What the grid shows of a listing's history, worked out once when its row is read.
+struct RepostMarks {
+    bool repost = false;     // earlier appearances there are
+    bool flatOpened = false; // the user opened one of them
+    QString trend;           // "↓" or "↑": the price against the latest earlier one
+    QString earlierText;     // earlierAppearancesText
+};
+RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appearance>& earlier);
+
+// The earlier appearances as the details panel shows them ("Ранее: ..."): each as
+// "<date> — <price>", "(просмотрено)" after those the user opened, newest first; empty for a
+// flat seen for the first time.
+QString earlierAppearancesText(const std::vector<FlatHistory::Appearance>& earlier);
+
+} // namespace domiva

@@ -1,0 +1,120 @@
+// Telling one flat in two listings: the phones of a contact, whether two listings share a key,
+// and how two prices compare.
+
+#include "store/flatkey.h"
+
+#include <QTest>
+
+#include <algorithm>
+#include <optional>
+
+using namespace domiva;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// "address|rooms|floor|contact"
+std::vector<qint64> keysOf(const QString& listing) {
+    const QStringList f = listing.split(u'|');
+    return flatkey::keys({f.value(0), f.value(1), f.value(2), f.value(3)});
+}
+
+} // namespace
+
+class TestFlatKey : public QObject {
+    Q_OBJECT
+
+private slots:
+    void phones_data() {
+        QTest::addColumn<QString>("contact");
+        QTest::addColumn<QString>("expected");
+        const QString one = u"9161234567"_s;
+        QTest::newRow("dashes") << u"Ольга 8-916-123-45-67"_s << one;
+        QTest::newRow("plus, brackets, blanks") << u"+7 (916) 123 45 67 агент"_s << one;
+        QTest::newRow("run of digits") << u"89161234567"_s << one;
+        QTest::newRow("dots") << u"т. 8.916.123.45.67"_s << one;
+        QTest::newRow("seven digits") << u"тел 123-45-67"_s << u"1234567"_s;
+        QTest::newRow("six digits are no phone") << u"кв 12-34-56"_s << QString();
+        QTest::newRow("two phones")
+            << u"8-916-123-45-67, 8 (495) 111-22-33"_s << u"9161234567,4951112233"_s;
+        QTest::newRow("two phones, semicolon")
+            << u"89161234567;84951112233"_s << u"9161234567,4951112233"_s;
+        QTest::newRow("separator before a letter ends it")
+            << u"123-45-67 - Ира, 765-43-21"_s << u"1234567,7654321"_s;
+        QTest::newRow("no phone") << u"Агентство Этажи"_s << QString();
+    }
+    void phones() {
+        QFETCH(QString, contact);
+        QFETCH(QString, expected);
+        QCOMPARE(flatkey::phones(contact).join(u','), expected);
+    }
+
+    void sameFlat_data() {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("same");
+        const QString base = u"Тверская ул., 12|2|5/9|8-916-123-45-67"_s;
+        QTest::newRow("identical") << base << base << true;
+        QTest::newRow("address case, ё, punctuation, blanks")
+            << u"Зелёная ул., д. 5|1|3/5|89161234567"_s << u"  зеленая  УЛ д 5|1|3/5|89161234567"_s
+            << true;
+        QTest::newRow("phone written otherwise")
+            << base << u"Тверская ул., 12|2|5/9|+7 (916) 123 45 67"_s << true;
+        QTest::newRow("one of two phones shared")
+            << u"Тверская ул., 12|2|5/9|84951112233, 8-916-123-45-67"_s << base << true;
+        QTest::newRow("another phone") << base << u"Тверская ул., 12|2|5/9|89167654321"_s << false;
+        QTest::newRow("rooms trimmed, case") << u"Тверская ул., 12| 2К |5/9|89161234567"_s
+                                             << u"Тверская ул., 12|2к|5/9|89161234567"_s << true;
+        QTest::newRow("other rooms") << base << u"Тверская ул., 12|3|5/9|89161234567"_s << false;
+        QTest::newRow("floor with words")
+            << base << u"Тверская ул., 12|2| 5 / 9 эт.|89161234567"_s << true;
+        QTest::newRow("other floor") << base << u"Тверская ул., 12|2|6/9|89161234567"_s << false;
+        QTest::newRow("no phone, same contact text")
+            << u"Арбат 1|1|2/5|Агентство «Этажи»"_s << u"арбат, 1|1|2/5|агентство этажи"_s << true;
+        QTest::newRow("no phone, other contact")
+            << u"Арбат 1|1|2/5|Этажи"_s << u"Арбат 1|1|2/5|Инком"_s << false;
+        QTest::newRow("phone on one side only")
+            << u"Арбат 1|1|2/5|Этажи"_s << u"Арбат 1|1|2/5|Этажи 89161234567"_s << false;
+        QTest::newRow("empty address matches nothing")
+            << u"|2|5/9|89161234567"_s << u"|2|5/9|89161234567"_s << false;
+        QTest::newRow("address of marks only matches nothing")
+            << u"--|2|5/9|89161234567"_s << u".|2|5/9|89161234567"_s << false;
+        QTest::newRow("other address") << base << u"Тверская ул., 14|2|5/9|89161234567"_s << false;
+    }
+    void sameFlat() {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, same);
+        const std::vector<qint64> left = keysOf(a);
+        const std::vector<qint64> right = keysOf(b);
+        QCOMPARE(std::any_of(left.begin(), left.end(),
+                             [&right](qint64 key) {
+                                 return std::find(right.begin(), right.end(), key) != right.end();
+                             }),
+                 same);
+    }
+
+    void comparePrices_data() {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("expected"); // 2: no comparison
+        QTest::newRow("lower") << u"35 000 руб."_s << u"40000"_s << -1;
+        QTest::newRow("higher") << u"40 000"_s << u"35 000 руб."_s << 1;
+        QTest::newRow("equal, written otherwise") << u"35.000"_s << u"35 000 р"_s << 0;
+        QTest::newRow("more digits is more") << u"100000"_s << u"99999"_s << 1;
+        QTest::newRow("leading zeros") << u"0099"_s << u"100"_s << -1;
+        QTest::newRow("longer than 64 bits")
+            << u"123456789012345678901234567890"_s << u"123456789012345678901234567891"_s << -1;
+        QTest::newRow("no digits") << u"договорная"_s << u"35000"_s << 2;
+        QTest::newRow("empty") << u"35000"_s << QString() << 2;
+    }
+    void comparePrices() {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, expected);
+        QCOMPARE(flatkey::comparePrices(a, b).value_or(2), expected);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFlatKey)
+#include "tst_store_flatkey.moc"
