@@ -208,20 +208,25 @@ BENCHMARK(BM_MarkSearchRead)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
+// A fresh copy of the big-search file at `copy`, whatever stood there before.
+void copyBigSearchDatabase(const QString& copy) {
+    const QString source = (bigSearchDatabase(), databasePath + QStringLiteral("-big"));
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(copy + QLatin1String(suffix));
+    if (!QFile::copy(source, copy))
+        throw Error(QStringLiteral("cannot copy %1").arg(source));
+}
+
 // Ctrl+F2 on the million: 0 = the two deletions on the program's connection as they were,
 // 1 = clearDatabaseFile beside it (freed pages not zeroed, file and log cut back). Each
 // iteration empties a fresh copy of the file; the counters give the file and its log after.
 void BM_ClearDatabase(benchmark::State& state) {
-    const QString source = (bigSearchDatabase(), databasePath + QStringLiteral("-big"));
     const QString copy = databasePath + QStringLiteral("-clear");
     qint64 fileBytes = 0;
     qint64 logBytes = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        for (const char* suffix : {"", "-wal", "-shm"})
-            QFile::remove(copy + QLatin1String(suffix));
-        if (!QFile::copy(source, copy))
-            throw Error(QStringLiteral("cannot copy %1").arg(source));
+        copyBigSearchDatabase(copy);
         auto db = openDatabase(copy);
         db->queryIds(); // the program's connection has read the file, as after start-up
         state.ResumeTiming();
@@ -247,16 +252,12 @@ BENCHMARK(BM_ClearDatabase)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iter
 // longest the thread held the file between two commits, and how much the file grew (its log
 // copied in).
 void BM_FillHistory(benchmark::State& state) {
-    const QString source = (bigSearchDatabase(), databasePath + QStringLiteral("-big"));
     const QString copy = databasePath + QStringLiteral("-fill");
     double longestMs = 0;
     double growth = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        for (const char* suffix : {"", "-wal", "-shm"})
-            QFile::remove(copy + QLatin1String(suffix));
-        if (!QFile::copy(source, copy))
-            throw Error(QStringLiteral("cannot copy %1").arg(source));
+        copyBigSearchDatabase(copy);
         auto db = openDatabase(copy);
         db->setCacheKiB(FlatHistory::fillCacheKiB);
         const double before = double(QFileInfo(copy).size());
