@@ -28,6 +28,7 @@ void initCurlOnce() {
 constexpr int safetyPollMs = 50;
 
 thread_local const std::atomic<bool>* t_cancel = nullptr;
+thread_local bool t_driveHere = false;
 
 QString sizeText(qint64 bytes) {
     constexpr qint64 mebibyte = qint64(1) << 20;
@@ -181,6 +182,10 @@ void CurlTransfer::start() {
 }
 
 void CurlTransfer::run() {
+    if (t_driveHere) {
+        runWithoutEventLoop();
+        return;
+    }
     start();
     if (m_state == State::Running) {
         QEventLoop loop;
@@ -230,21 +235,46 @@ void CurlTransfer::setUpFormPost(const QByteArray& url, bool tls, const QString&
     setOption(CURLOPT_COPYPOSTFIELDS, body.constData());
 }
 
-void CurlTransfer::cancelOnThreadWhen(const std::atomic<bool>* cancel) {
+void CurlTransfer::driveOnThisThread(const std::atomic<bool>* cancel) {
     t_cancel = cancel;
+    t_driveHere = true;
+}
+
+void CurlTransfer::runWithoutEventLoop() {
+    CURLM* multi = m_multi.get();
+    // libcurl's own waiting, not the thread's event loop: nothing else of the thread runs from
+    // inside the request.
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, static_cast<curl_socket_callback>(nullptr));
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION,
+                      static_cast<curl_multi_timer_callback>(nullptr));
+    start();
+    m_safetyPoll.stop();
+    while (m_state == State::Running) {
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        collectDone();
+        if (m_state != State::Running || !withinLimits())
+            break;
+        curl_multi_poll(multi, nullptr, 0, safetyPollMs, nullptr);
+    }
 }
 
 void CurlTransfer::poll() {
+    if (withinLimits())
+        drive(CURL_SOCKET_TIMEOUT, 0);
+}
+
+bool CurlTransfer::withinLimits() {
     if (m_state != State::Running)
-        return;
+        return false;
     if (m_cancel != nullptr && m_cancel->load()) {
         fail(CURLE_ABORTED_BY_CALLBACK, QStringLiteral("Transfer cancelled"));
-        return;
+        return false;
     }
     if (m_sinceActivity.hasExpired(m_stallTime.count())) {
         fail(CURLE_OPERATION_TIMEDOUT, QStringLiteral("Operation too slow: no data moved for %1 ms")
                                            .arg(m_sinceActivity.elapsed()));
-        return;
+        return false;
     }
     if (m_sinceWindow.hasExpired(m_rateWindow.count())) {
         const qint64 seconds = std::max<qint64>(1, m_sinceWindow.elapsed() / 1000);
@@ -256,12 +286,12 @@ void CurlTransfer::poll() {
                      .arg(moved)
                      .arg(seconds)
                      .arg(m_minBytesPerSecond));
-            return;
+            return false;
         }
         m_bytesAtWindow = m_bytesMoved;
         m_sinceWindow.restart();
     }
-    drive(CURL_SOCKET_TIMEOUT, 0);
+    return true;
 }
 
 int CurlTransfer::socketCallback(CURL*, curl_socket_t socket, int what, void* self, void*) {

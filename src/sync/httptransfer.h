@@ -62,12 +62,15 @@ public:
                        const QByteArray& agent, const QByteArray& body);
 
     void start();
-    // Every transfer made on the calling thread from now on is aborted once *cancel is set
-    // (checked at each poll of its loop, so within about 50 ms).
-    static void cancelOnThreadWhen(const std::atomic<bool>* cancel);
-    // Starts the transfer and returns once it has finished, turning a nested event loop in
-    // the meantime. Should that loop be ended from outside (the application quitting), the
-    // transfer is aborted before run() returns, so nothing of it outlives the call.
+    // For a worker thread: every transfer made on the calling thread from now on is driven by
+    // run() itself, libcurl waiting on the sockets, so the thread's event loop is never turned
+    // from inside a request; and it is aborted once *cancel is set (checked at least every
+    // 50 ms).
+    static void driveOnThisThread(const std::atomic<bool>* cancel);
+    // Starts the transfer and returns once it has finished. On a thread that asked for
+    // driveOnThisThread(), libcurl waits on the sockets; elsewhere (a test's own thread, whose
+    // servers need its loop) a nested event loop turns meanwhile, and should it be ended from
+    // outside (the application quitting) the transfer is aborted before run() returns.
     void run();
     // Ends a running transfer as failed with the given reason; emits finished().
     void abort(const QString& reason);
@@ -140,6 +143,9 @@ private:
     void finish(CURLcode code);
     void fail(CURLcode code, const QString& reason);
     void poll();
+    // The limits and the cancel flag: false (and finished) once one of them ends the transfer.
+    bool withinLimits();
+    void runWithoutEventLoop();
 
     // Declaration order matters for destruction: the header list and the easy handle outlive
     // the multi handle's use of them (the destructor detaches the easy handle first).

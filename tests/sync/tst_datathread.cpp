@@ -274,6 +274,33 @@ private slots:
                  QStringLiteral("0"));
     }
 
+    // The data thread's transfers wait on their sockets themselves: the limits hold there too.
+    void transferLimitsHold_data() {
+        QTest::addColumn<bool>("crawling"); // else stalled after a few bytes
+        QTest::newRow("stalled") << false;
+        QTest::newRow("crawling") << true;
+    }
+    void transferLimitsHold() {
+        QFETCH(bool, crawling);
+        FakeService::Answer answer;
+        answer.body = QByteArray(4000, 'x');
+        if (crawling) {
+            answer.pieceBytes = 10;
+            answer.pieceInterval = 50ms;
+        } else {
+            answer.stallAfter = 10;
+        }
+        m_service->setDefaultAnswer(answer);
+        m_data->setTransferLimits({2000ms, 400ms, 1 << 20, 1000, 600ms});
+        QElapsedTimer clock;
+        clock.start();
+        m_data->sync(request());
+        QTRY_VERIFY(!m_data->busy());
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(m_answers.contains(QStringLiteral("Не удалось загрузить данные...")));
+        QCOMPARE(m_answers.last(), QStringLiteral("done 0 busy 0"));
+    }
+
     void forgottenRequestAnswersNothing() {
         syncAnsweredAfter(300ms);
         QTRY_COMPARE(m_answers.size(), 2); // under way: the download has begun
