@@ -13,7 +13,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <ranges>
 
 namespace domiva {
 
@@ -160,9 +159,10 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         insert.bindNull();
     insert.step();
     const qint64 row = insert.lastRowid();
-    for (const qint64 key : keys | std::views::drop(1)) {
+    // Further phones after the first (a plain loop: Clang 14 cannot use libstdc++ 12's views).
+    for (std::size_t i = 1; i < keys.size(); ++i) {
         Statement::Use add(statement(sql::insertFlatKey.data()));
-        add.bind(key).bind(row).step();
+        add.bind(keys[i]).bind(row).step();
     }
     return arrival;
 }
