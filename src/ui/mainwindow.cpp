@@ -50,9 +50,7 @@ namespace domiva {
 namespace {
 
 constexpr int leftPanelWidth = 241;
-// The listings give the details panel the room of its last line ("Ранее: "), so that at the
-// window's design size all of it shows without scrolling.
-constexpr int topPanelHeight = 265 - 24;
+constexpr int topPanelHeight = 265;
 constexpr int splitterWidth = 3;
 constexpr int statusPanelWidth = 600;
 

@@ -286,7 +286,7 @@ private slots:
         QCOMPARE(window->splLeft->orientation(), Qt::Horizontal);
         QCOMPARE(window->splTop->orientation(), Qt::Vertical);
         QCOMPARE(window->pnlLeft->width(), 241);
-        QCOMPARE(window->pnlTop->height(), 241);
+        QCOMPARE(window->pnlTop->height(), 265);
         QVERIFY(window->pnlLeft->isAncestorOf(window->dbgQueries));
         QVERIFY(window->pnlTop->isAncestorOf(window->dbgOffers));
         QVERIFY(window->pnlRight->isAncestorOf(window->pnlBottom));
@@ -296,7 +296,7 @@ private slots:
         // The window keeps the left column and the offers grid as they are when it grows.
         window->resize(window->width() + 100, window->height() + 100);
         QTRY_COMPARE(window->pnlLeft->width(), 241);
-        QCOMPARE(window->pnlTop->height(), 241);
+        QCOMPARE(window->pnlTop->height(), 265);
     }
 
     void settingsLackingKeysAreLeftUnchanged() {
