@@ -172,7 +172,7 @@ void FlatHistory::markArrivedRead(QStringView id) {
     mark.bind(id).step();
 }
 
-int FlatHistory::prune(qint64 now) {
+int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, int sliceRows) {
     {
         // Once a day is enough for a limit of half a year; a clock set back prunes at once.
         Statement::Use state(statement(sql::selectClientState.data()));
@@ -185,13 +185,27 @@ int FlatHistory::prune(qint64 now) {
         store.bind(QStringView(u"historyPruned")).bind(now).step();
     }
     const qint64 before = now - keepSeconds;
+    qint64 last = 0;
     {
-        Statement::Use keys(statement(sql::deleteOldFlatKeys.data()));
-        keys.bind(before).step();
+        Statement::Use rowids(statement(sql::lastHistoryRowid.data()));
+        if (rowids.step())
+            last = rowids.integer(0);
     }
-    Statement::Use rows(statement(sql::deleteOldHistory.data()));
-    rows.bind(before).step();
-    return rows.changes();
+    int forgotten = 0;
+    for (qint64 from = 0; from < last; from += sliceRows) {
+        {
+            Statement::Use keys(statement(sql::deleteOldFlatKeys.data()));
+            keys.bind(before).bind(from).bind(from + sliceRows).step();
+        }
+        {
+            Statement::Use rows(statement(sql::deleteOldHistory.data()));
+            rows.bind(before).bind(from).bind(from + sliceRows).step();
+            forgotten += rows.changes();
+        }
+        if (betweenSlices)
+            betweenSlices();
+    }
+    return forgotten;
 }
 
 bool FlatHistory::filled() {

@@ -244,7 +244,14 @@ void SyncCycle::nextSlice(std::unique_ptr<Transaction>& tx) {
 }
 
 void SyncCycle::prepareHistory(FlatHistory& history, qint64 now, std::unique_ptr<Transaction>& tx) {
-    history.prune(now);
+    // Between two slices of the history the records so far are committed, as between lines.
+    history.prune(
+        now,
+        [&] {
+            if (m_slice.elapsed() >= m_sliceMs)
+                nextSlice(tx);
+        },
+        m_historySliceRows);
     if (history.filled())
         return;
     // Once, for a file that held listings before the client kept a history: a listing of

@@ -95,6 +95,8 @@ public:
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
     // How long applying the feed may go on before the records applied so far are committed.
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
+    // Rows of the history looked at in one slice of its daily prune.
+    void setHistorySliceRows(int rows) { m_historySliceRows = rows; }
     // Once the flag is set, the cycle ends at the next commit of a group, as failed.
     void setStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
     // The time the listing history (store/flathistory.h) is kept by, in seconds since the
@@ -132,6 +134,7 @@ private:
     std::optional<Error> m_dbFailure;
     TransferLimits m_limits;
     int m_sliceMs = 15;
+    int m_historySliceRows = 50'000;
     bool m_busy = false;
     int m_newOffers = 0;
     // New listings stored in the open transaction, not counted before it is committed.

@@ -642,13 +642,15 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QString>("probe");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("historySliceRows"); // 0: as the program prunes
         const QString a1 = u"5 a1 Зелёная ул., 5|3/9|Ольга 8-916-123-45-67|40 000"_s;
         const QString b1 = u"7 b1 зеленая  УЛ. 5|3 / 9|+7 (916) 123 45 67|35 000"_s;
         const QString c1 = u"7 c1 Зеленая ул 5|3/9|89161234567|45 000"_s;
         const QString two = u"7 b1 Зелёная ул., 5|3/9|8-495-111-22-33, 8-916-123-45-67|35 000"_s;
         const auto row = [](const char* name, const QStringList& steps, const QString& probe,
-                            const QString& expected, bool repostsRead = false) {
-            QTest::newRow(name) << repostsRead << steps << probe << expected;
+                            const QString& expected, bool repostsRead = false,
+                            int historySliceRows = 0) {
+            QTest::newRow(name) << repostsRead << steps << probe << expected << historySliceRows;
         };
         const QString one = u"1 новых объявлений"_s;
         row("re-post in another search", {a1, b1}, u"b1"_s, u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
@@ -671,6 +673,9 @@ private slots:
             u"40 000/b1,x1/7:11/"_s + one);
         row("forgotten after 181 days", {a1, u"Q#5"_s, u"days 181"_s, b1}, u"b1"_s,
             u"/b1,x1/7:11/"_s + one);
+        row("forgotten after 181 days, a history row a slice",
+            {c1, a1, u"Q#5"_s, u"days 181"_s, b1}, u"b1"_s, u"45 000/b1,c1,x1/7:11/"_s + one, false,
+            1);
         row("kept while its listing is stored", {a1, u"days 181"_s, b1}, u"b1"_s,
             u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
         row("stored again, kept from then", {a1, u"days 100"_s, u"clear"_s, a1, u"days 100"_s, b1},
@@ -688,6 +693,9 @@ private slots:
     }
     void repostsAcrossSyncs() {
         QFETCH(bool, repostsRead);
+        QFETCH(int, historySliceRows);
+        if (historySliceRows > 0)
+            m_cycle->setHistorySliceRows(historySliceRows);
         QFETCH(QStringList, steps);
         QFETCH(QString, probe);
         QFETCH(QString, expected);
