@@ -1,8 +1,8 @@
 // The program entry: the application object, the main window, the event loop.
 
-#include "core/error.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
+#include "core/error.h"
 #include "env/environment.h"
 #include "ui/icons.h"
 #include "ui/mainwindow.h"

@@ -1,7 +1,7 @@
 // Signals that ask the program to end arrive as a Qt signal from the event loop.
 
-#include "core/error.h"
 #include "app/terminationsignals.h"
+#include "core/error.h"
 
 #include <QSignalSpy>
 #include <QTest>
