@@ -156,10 +156,9 @@ QObject* startWithConnection(QThread& thread, const QString& name) {
 
 DataThread::DataThread(QObject* parent) : QObject(parent) {
     m_context = startWithConnection(m_thread, QStringLiteral("data"));
-    // A transfer of a sync waits on its sockets itself, turning no event loop inside the
-    // request, and ends within a poll once everything is cancelled.
+    // A transfer of a sync ends within a poll once everything is cancelled.
     QMetaObject::invokeMethod(
-        m_context, [this] { CurlTransfer::driveOnThisThread(&m_stop); }, Qt::QueuedConnection);
+        m_context, [this] { CurlTransfer::cancelOnThreadWhen(&m_stop); }, Qt::QueuedConnection);
     m_readContext = startWithConnection(m_readThread, QStringLiteral("data-read"));
 }
 

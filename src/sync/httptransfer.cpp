@@ -3,7 +3,6 @@
 #include "core/error.h"
 #include "core/eventlog.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QUrl>
@@ -28,7 +27,6 @@ void initCurlOnce() {
 constexpr int safetyPollMs = 50;
 
 thread_local const std::atomic<bool>* t_cancel = nullptr;
-thread_local bool t_driveHere = false;
 
 QString sizeText(qint64 bytes) {
     constexpr qint64 mebibyte = qint64(1) << 20;
@@ -182,18 +180,23 @@ void CurlTransfer::start() {
 }
 
 void CurlTransfer::run() {
-    if (t_driveHere) {
-        runWithoutEventLoop();
+    if (m_state != State::Idle)
         return;
-    }
+    CURLM* multi = m_multi.get();
+    // libcurl's own waiting, not an event loop: nothing else of the thread runs from inside
+    // the request.
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, static_cast<curl_socket_callback>(nullptr));
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION,
+                      static_cast<curl_multi_timer_callback>(nullptr));
     start();
-    if (m_state == State::Running) {
-        QEventLoop loop;
-        connect(this, &CurlTransfer::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    if (m_state == State::Running) {
-        abort(QStringLiteral("Transfer interrupted: the event loop was ended"));
+    m_safetyPoll.stop();
+    while (m_state == State::Running) {
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        collectDone();
+        if (m_state != State::Running || !withinLimits())
+            break;
+        curl_multi_poll(multi, nullptr, 0, safetyPollMs, nullptr);
     }
 }
 
@@ -235,28 +238,8 @@ void CurlTransfer::setUpFormPost(const QByteArray& url, bool tls, const QString&
     setOption(CURLOPT_COPYPOSTFIELDS, body.constData());
 }
 
-void CurlTransfer::driveOnThisThread(const std::atomic<bool>* cancel) {
+void CurlTransfer::cancelOnThreadWhen(const std::atomic<bool>* cancel) {
     t_cancel = cancel;
-    t_driveHere = true;
-}
-
-void CurlTransfer::runWithoutEventLoop() {
-    CURLM* multi = m_multi.get();
-    // libcurl's own waiting, not the thread's event loop: nothing else of the thread runs from
-    // inside the request.
-    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, static_cast<curl_socket_callback>(nullptr));
-    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION,
-                      static_cast<curl_multi_timer_callback>(nullptr));
-    start();
-    m_safetyPoll.stop();
-    while (m_state == State::Running) {
-        int running = 0;
-        curl_multi_perform(multi, &running);
-        collectDone();
-        if (m_state != State::Running || !withinLimits())
-            break;
-        curl_multi_poll(multi, nullptr, 0, safetyPollMs, nullptr);
-    }
 }
 
 void CurlTransfer::poll() {

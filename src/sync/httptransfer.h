@@ -19,12 +19,12 @@ class QSocketNotifier;
 
 namespace domiva {
 
-// One HTTP exchange by libcurl, driven by the Qt event loop of the thread it lives in: socket
-// notifiers and a timer feed libcurl's multi interface, so the window repaints and modal
-// dialogs keep working while the exchange runs.
+// One HTTP exchange by libcurl. Either start() it and wait for finished(), the thread's own
+// event loop driving it through socket notifiers and a timer; or run() it to its end, libcurl
+// waiting on the sockets (a worker thread's steps stay steps: no nested event loop).
 //
-// Set the request up on handle() (URL, method, body, proxy...) and addHeader(), then start()
-// and wait for finished(), or run() to wait in a nested event loop. One transfer runs once.
+// Set the request up on handle() (URL, method, body, proxy...) and addHeader() first. One
+// transfer runs once.
 class CurlTransfer : public QObject {
     Q_OBJECT
 public:
@@ -62,15 +62,12 @@ public:
                        const QByteArray& agent, const QByteArray& body);
 
     void start();
-    // For a worker thread: every transfer made on the calling thread from now on is driven by
-    // run() itself, libcurl waiting on the sockets, so the thread's event loop is never turned
-    // from inside a request; and it is aborted once *cancel is set (checked at least every
-    // 50 ms).
-    static void driveOnThisThread(const std::atomic<bool>* cancel);
-    // Starts the transfer and returns once it has finished. On a thread that asked for
-    // driveOnThisThread(), libcurl waits on the sockets; elsewhere (a test's own thread, whose
-    // servers need its loop) a nested event loop turns meanwhile, and should it be ended from
-    // outside (the application quitting) the transfer is aborted before run() returns.
+    // Every transfer made on the calling thread from now on is aborted once *cancel is set
+    // (checked at least every 50 ms).
+    static void cancelOnThreadWhen(const std::atomic<bool>* cancel);
+    // Runs the transfer to its end on the calling thread and returns then: libcurl waits on
+    // the sockets itself, and no event loop turns meanwhile (a worker thread's other work
+    // never runs from inside a request). The limits and the cancel flag end it early.
     void run();
     // Ends a running transfer as failed with the given reason; emits finished().
     void abort(const QString& reason);
@@ -145,7 +142,6 @@ private:
     void poll();
     // The limits and the cancel flag: false (and finished) once one of them ends the transfer.
     bool withinLimits();
-    void runWithoutEventLoop();
 
     // Declaration order matters for destruction: the header list and the easy handle outlive
     // the multi handle's use of them (the destructor detaches the easy handle first).

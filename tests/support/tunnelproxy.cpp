@@ -2,21 +2,52 @@
 
 #include "core/error.h"
 
+#include <QTcpServer>
 #include <QTcpSocket>
 
 namespace domiva::test {
 
+class TunnelProxy::Server : public QObject {
+public:
+    explicit Server(QByteArray expectedAuthorization)
+        : m_expectedAuthorization(std::move(expectedAuthorization)) {
+        if (!m_server.listen(QHostAddress::LocalHost))
+            return;
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* client = m_server.nextPendingConnection())
+                connect(client, &QTcpSocket::readyRead, this, [this, client] { readHead(client); });
+        });
+    }
+
+    void readHead(QTcpSocket* client);
+
+    QTcpServer m_server;
+    QByteArray m_expectedAuthorization;
+    QList<HttpServer::Request> m_requests;
+};
+
 TunnelProxy::TunnelProxy(QByteArray expectedAuthorization)
-    : m_expectedAuthorization(std::move(expectedAuthorization)) {
-    if (!m_server.listen(QHostAddress::LocalHost))
-        throw Error(QStringLiteral("TunnelProxy cannot listen: ") + m_server.errorString());
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* client = m_server.nextPendingConnection())
-            connect(client, &QTcpSocket::readyRead, this, [this, client] { readHead(client); });
+    : m_serving(std::make_unique<ServingThread>()) {
+    m_server = m_serving->make<Server>(std::move(expectedAuthorization));
+    QString failure;
+    m_serving->run([&] {
+        m_port = m_server->m_server.serverPort();
+        if (!m_server->m_server.isListening())
+            failure = m_server->m_server.errorString();
     });
+    if (!failure.isEmpty())
+        throw Error(QStringLiteral("TunnelProxy cannot listen: ") + failure);
 }
 
-void TunnelProxy::readHead(QTcpSocket* client) {
+TunnelProxy::~TunnelProxy() = default;
+
+QList<HttpServer::Request> TunnelProxy::requests() const {
+    QList<HttpServer::Request> requests;
+    m_serving->run([&] { requests = m_server->m_requests; });
+    return requests;
+}
+
+void TunnelProxy::Server::readHead(QTcpSocket* client) {
     const qsizetype end = client->peek(client->bytesAvailable()).indexOf("\r\n\r\n");
     if (end < 0)
         return;

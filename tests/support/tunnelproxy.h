@@ -1,12 +1,11 @@
 #pragma once
 
 #include "httpserver.h"
+#include "support/servingthread.h"
 
 #include <QList>
-#include <QObject>
-#include <QTcpServer>
 
-class QTcpSocket;
+#include <memory>
 
 namespace domiva::test {
 
@@ -14,21 +13,23 @@ namespace domiva::test {
 // request without the expected Proxy-Authorization with 407 and `Proxy-Authenticate: Basic
 // realm="x"` (when one is expected), and then relays bytes both ways between the client and
 // the target. It records each request it reads; of the tunnel it sees only ciphertext. It
-// serves from the event loop of its thread, which the transports turn while they wait.
-class TunnelProxy : public QObject {
+// serves from a thread of its own: a transfer under test turns no event loop.
+class TunnelProxy {
 public:
     // Throws domiva::Error when it cannot listen.
     explicit TunnelProxy(QByteArray expectedAuthorization = {});
+    ~TunnelProxy();
+    TunnelProxy(const TunnelProxy&) = delete;
+    TunnelProxy& operator=(const TunnelProxy&) = delete;
 
-    QList<HttpServer::Request> requests() const { return m_requests; }
-    quint16 port() const { return m_server.serverPort(); }
+    QList<HttpServer::Request> requests() const;
+    quint16 port() const { return m_port; }
 
 private:
-    void readHead(QTcpSocket* client);
-
-    QTcpServer m_server;
-    QByteArray m_expectedAuthorization;
-    QList<HttpServer::Request> m_requests;
+    class Server;
+    std::unique_ptr<ServingThread> m_serving;
+    Server* m_server = nullptr; // lives on m_serving's thread
+    quint16 m_port = 0;
 };
 
 } // namespace domiva::test

@@ -5,6 +5,7 @@
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"
 #include "support/netutil.h"
+#include "support/servingthread.h"
 #include "support/testpki.h"
 #include "sync/refreshtimer.h"
 #include "sync/synccycle.h"
@@ -414,17 +415,24 @@ private slots:
         FakeService other;
         other.setDefaultAnswer(ok("R#2#theirs\r\n"));
         // A status line no proper server sends: a lone CR, ESC and a C1 control.
-        QTcpServer raw;
-        QVERIFY(raw.listen(QHostAddress::LocalHost));
-        connect(&raw, &QTcpServer::newConnection, [&raw] {
-            QTcpSocket* client = raw.nextPendingConnection();
-            connect(client, &QTcpSocket::readyRead, [client] {
-                client->readAll();
-                client->write("HTTP/1.1 500 Oops\r01.01.2026 10:00:00: Start\x1b[2J\x85.\r\n"
-                              "Content-Length: 0\r\nConnection: close\r\n\r\n");
-                client->disconnectFromHost();
+        // Served from a thread of its own: the transfer turns no event loop of this one.
+        test::ServingThread serving;
+        auto* raw = serving.make<QTcpServer>();
+        quint16 rawPort = 0;
+        serving.run([&] {
+            if (raw->listen(QHostAddress::LocalHost))
+                rawPort = raw->serverPort();
+            connect(raw, &QTcpServer::newConnection, raw, [raw] {
+                QTcpSocket* client = raw->nextPendingConnection();
+                connect(client, &QTcpSocket::readyRead, client, [client] {
+                    client->readAll();
+                    client->write("HTTP/1.1 500 Oops\r01.01.2026 10:00:00: Start\x1b[2J\x85.\r\n"
+                                  "Content-Length: 0\r\nConnection: close\r\n\r\n");
+                    client->disconnectFromHost();
+                });
             });
         });
+        QVERIFY(rawPort != 0);
         switch (what) {
         case 0:
             m_serviceConfig.host = QStringLiteral("127.0.0.1:%1").arg(test::closedPort());
@@ -475,7 +483,7 @@ private slots:
                  QStringLiteral("http://localhost:%1/steal").arg(other.port()).toUtf8()});
             break;
         case 12:
-            m_serviceConfig.host = QStringLiteral("127.0.0.1:%1").arg(raw.serverPort());
+            m_serviceConfig.host = QStringLiteral("127.0.0.1:%1").arg(rawPort);
             break;
         }
         // A feed that would be stored had it come through.
