@@ -99,7 +99,6 @@ public:
     }
     void showNewVersionMessage(const QString& text) override {
         send([o = &m_owner, text] { emit o->versionNotice(text); });
-        m_owner.waitForNotice();
     }
     void suspendGrids() override {
         send([o = &m_owner] { emit o->gridsSuspended(); });
@@ -121,7 +120,26 @@ private:
     quint64 m_generation;
 };
 
+// The sync that runs, on the data thread: its cycle goes a step per turn of the thread's event
+// loop, the transfer driven by that loop too, so nothing on the thread ever waits inside a step.
+struct DataThread::SyncJob {
+    SyncJob(DataThread& owner, quint64 generation, SyncRequest request)
+        : generation(generation), request(std::move(request)), host(owner, generation),
+          cycle(host, nullptr,
+                SyncContext{&this->request.settings, &this->request.environment,
+                            &this->request.service, this->request.workDir, this->request.logPath}) {
+    }
+
+    quint64 generation;
+    SyncRequest request;
+    DataSyncHost host;
+    SyncCycle cycle;
+};
+
 namespace {
+
+// Taken down before the thread's connection when the thread ends: the sync writes through it.
+thread_local std::unique_ptr<DataThread::SyncJob> t_sync;
 
 // Starts a thread with a connection slot of its own; returns the object its work is posted to.
 QObject* startWithConnection(QThread& thread, const QString& name) {
@@ -144,6 +162,7 @@ QObject* startWithConnection(QThread& thread, const QString& name) {
     QObject::connect(
         &thread, &QThread::finished, context,
         [context] {
+            t_sync.reset();
             t_connection.reset();
             delete context;
         },
@@ -169,9 +188,12 @@ DataThread::~DataThread() {
 void DataThread::finish() {
     forget();
     cancelAll();
-    m_noticeClosed.release();
-    // Also ends a transfer's wait: the transfer is aborted and the sync ends as failed. The
-    // data thread may be letting go of the reading thread's connection: it ends first.
+    // The sync that runs ends here, as failed, with its log line; at most a slice of a write
+    // is waited for. The data thread may be letting go of the reading thread's connection: it
+    // ends first.
+    if (m_context != nullptr && m_thread.isRunning())
+        QMetaObject::invokeMethod(
+            m_context, [this] { cancelSync(); }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
     m_readThread.quit();
@@ -243,7 +265,11 @@ void DataThread::forget() {
 void DataThread::cancelAll() {
     m_waiting.clear();
     m_stop = true;
-    m_noticeClosed.release();
+    // A transfer sees the flag within a poll and a write at its next slice; a sync waiting for
+    // the user's answer sees nothing: it is ended from its thread's event loop.
+    if (m_context != nullptr)
+        QMetaObject::invokeMethod(
+            m_context, [this] { cancelSync(); }, Qt::QueuedConnection);
 }
 
 void DataThread::answer(quint64 generation, std::function<void()> answer, bool last) {
@@ -264,25 +290,25 @@ void DataThread::answer(quint64 generation, std::function<void()> answer, bool l
         Qt::QueuedConnection);
 }
 
-void DataThread::waitForNotice() {
-    while (!m_noticeClosed.tryAcquire(1, 100)) {
-        if (m_stop)
-            return;
-    }
-}
-
 void DataThread::versionNoticeClosed() {
-    m_noticeClosed.release();
+    if (m_context == nullptr)
+        return;
+    QMetaObject::invokeMethod(
+        m_context,
+        [this] {
+            if (!t_sync || t_sync->cycle.step() != SyncCycle::Step::WaitingForNotice)
+                return;
+            t_sync->cycle.noticeClosed();
+            stepSync();
+        },
+        Qt::QueuedConnection);
 }
 
 DataThread::Decision DataThread::sync(SyncRequest request) {
     return start(Request::Sync, [this, request = std::move(request), limits = m_limits,
                                  sliceMs = m_sliceMs](quint64 generation) {
-        DataSyncHost host(*this, generation);
-        SyncOutcome outcome;
-        SyncCycle cycle(host, nullptr,
-                        SyncContext{&request.settings, &request.environment, &request.service,
-                                    request.workDir, request.logPath});
+        t_sync = std::make_unique<SyncJob>(*this, generation, request);
+        SyncCycle& cycle = t_sync->cycle;
         cycle.setTransferLimits(limits);
         cycle.setSliceMilliseconds(sliceMs);
         cycle.setStopFlag(&m_stop);
@@ -292,15 +318,53 @@ DataThread::Decision DataThread::sync(SyncRequest request) {
                     failureOf([&] { cycle.setDatabase(&t_connection->open(request.dbPath)); }))
                 cycle.setDatabaseFailure(*opening);
         }
-        const std::optional<Error> failure =
-            failureOf([&] { cycle.downloadAndParse(request.loadAll); });
-        outcome.newOffers = cycle.lastNewOfferCount();
-        outcome.damage = host.damage;
-        if (failure)
-            outcome.unloggedError = failure->message();
-        answer(
-            generation, [this, outcome] { emit syncDone(outcome); }, true);
+        if (CurlTransfer* transfer = cycle.begin(request.loadAll)) {
+            // The next step once the exchange has ended, from the event loop: the transfer
+            // must not go while it emits.
+            connect(transfer, &CurlTransfer::finished, m_context, [this] {
+                QMetaObject::invokeMethod(
+                    m_context, [this] { stepSync(); }, Qt::QueuedConnection);
+            });
+            transfer->start();
+            return;
+        }
+        stepSync();
     });
+}
+
+// On the data thread: the running sync's next step, then the one after it from the event
+// loop, until it waits (for its transfer or the user's answer) or has ended.
+void DataThread::stepSync() {
+    if (!t_sync)
+        return;
+    SyncCycle& cycle = t_sync->cycle;
+    if (cycle.step() == SyncCycle::Step::Transferring)
+        cycle.transferEnded();
+    else if (cycle.step() == SyncCycle::Step::Applying)
+        cycle.applySlice();
+    if (cycle.step() == SyncCycle::Step::Applying) {
+        QMetaObject::invokeMethod(
+            m_context, [this] { stepSync(); }, Qt::QueuedConnection);
+        return;
+    }
+    if (cycle.step() != SyncCycle::Step::Idle)
+        return;
+    SyncOutcome outcome;
+    outcome.newOffers = cycle.lastNewOfferCount();
+    outcome.damage = t_sync->host.damage;
+    outcome.unloggedError = cycle.lastUnloggedError();
+    const quint64 generation = t_sync->generation;
+    t_sync.reset();
+    answer(
+        generation, [this, outcome] { emit syncDone(outcome); }, true);
+}
+
+// On the data thread: the running sync ends now, as failed, whatever step it is at.
+void DataThread::cancelSync() {
+    if (!t_sync)
+        return;
+    t_sync->cycle.cancel(QStringLiteral("Обновление прервано: программа завершается"));
+    stepSync();
 }
 
 DataThread::Decision DataThread::markSearchRead(const QString& dbPath, qint32 qid) {

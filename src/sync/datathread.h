@@ -10,7 +10,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QSemaphore>
 #include <QString>
 #include <QThread>
 
@@ -191,8 +190,9 @@ private:
     // From the data thread: runs answer on the window's thread if its request is still the
     // current one; `last` marks the answer that ends the request.
     void answer(quint64 generation, std::function<void()> answer, bool last = false);
-    // From the data thread: the user's answer to a notice, or the end of the program.
-    void waitForNotice();
+    // On the data thread: the running sync's next step, and its end.
+    void stepSync();
+    void cancelSync();
     // Runs work on the reading thread; from there, deliver() hands an answer to the window's
     // thread, where it runs only if receiver is still there.
     void read(std::function<void()> work);
@@ -218,7 +218,9 @@ private:
     // lets them in between its slices.
     std::atomic<int> m_marksWaiting{0};
     std::atomic<bool> m_stop{false};
-    QSemaphore m_noticeClosed;
+
+public:
+    struct SyncJob; // on the data thread only
 };
 
 } // namespace domiva

@@ -7,7 +7,11 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 namespace domiva {
+
+class CurlTransfer;
 
 struct FormField {
     QByteArray name;
@@ -40,11 +44,17 @@ public:
 
     // POSTs the fields as a form and gives the response body, byte for byte (empty is fine).
     // Throws domiva::Error on a connection or TLS failure (libcurl's reason), a redirect or an
-    // error status ("HTTP 500 Internal Server Error"). Runs the event loop while it waits; the
-    // client itself may be destroyed meanwhile, as post() touches it no more once the request is on
-    // its way. With a sink, the body goes there as it arrives and post() gives an empty array.
+    // error status ("HTTP 500 Internal Server Error"). Returns once the exchange has ended
+    // (CurlTransfer::run(): no event loop turns meanwhile). With a sink, the body goes there as it
+    // arrives and post() gives an empty array.
     QByteArray post(const QString& url, const QList<FormField>& fields,
                     BodySink* sink = nullptr) const;
+    // The same in two halves, for a caller that drives the transfer itself (start() it on its
+    // own event loop): the request set up, not yet sent; throws as post() does when it cannot be.
+    std::unique_ptr<CurlTransfer> prepare(const QString& url, const QList<FormField>& fields,
+                                          BodySink* sink = nullptr) const;
+    // ... and once it has finished, what post() gives or throws.
+    static QByteArray result(const CurlTransfer& transfer);
 
     // name=value& for each field, both encoded by formEncode: "pass=kvax&rd=%2C3%2C17&".
     static QByteArray formBody(const QList<FormField>& fields);

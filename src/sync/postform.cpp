@@ -43,47 +43,63 @@ QString objectNameFromUrl(const QString& url) {
     return split.rest.mid(split.hostEnd + 1);
 }
 
-PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,
-                        const TransferLimits& limits, BodySink* sink, const QString& caFile) {
+std::unique_ptr<CurlTransfer> prepareFormPost(const QString& url, const QString& agentText,
+                                              const QByteArray& formText,
+                                              const TransferLimits& limits, BodySink* sink,
+                                              const QString& caFile) {
+    const bool tls = url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+    // An https address is taken as it is: the rules above are those of plain addresses.
+    const QByteArray target =
+        tls ? "https://" + url.mid(8).toUtf8()
+            : "http://" + hostFromUrl(url).toUtf8() + "/" + objectNameFromUrl(url).toUtf8();
+    const QByteArray agent = headerSafe(agentText.toUtf8());
+
+    auto transfer = std::make_unique<CurlTransfer>(limits);
+    // No CURLOPT_PROXY: libcurl then takes the system's proxy from the environment.
+    transfer->setUpFormPost(target, tls, caFile, CURL_HTTP_VERSION_1_1, agent, formText);
+    transfer->addHeader("Accept: text/*");
+    transfer->addHeader("Content-Type: application/x-www-form-urlencoded");
+    transfer->addHeader("Expect:");
+    transfer->setBodySink(sink);
+    return transfer;
+}
+
+PostFormResult formPostResult(const CurlTransfer& transfer) {
     PostFormResult result;
-    try {
-        const bool tls = url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-        // An https address is taken as it is: the rules above are those of plain addresses.
-        const QByteArray target =
-            tls ? "https://" + url.mid(8).toUtf8()
-                : "http://" + hostFromUrl(url).toUtf8() + "/" + objectNameFromUrl(url).toUtf8();
-        const QByteArray agent = headerSafe(agentText.toUtf8());
-
-        CurlTransfer transfer(limits);
-        // No CURLOPT_PROXY: libcurl then takes the system's proxy from the environment.
-        transfer.setUpFormPost(target, tls, caFile, CURL_HTTP_VERSION_1_1, agent, formText);
-        transfer.addHeader("Accept: text/*");
-        transfer.addHeader("Content-Type: application/x-www-form-urlencoded");
-        transfer.addHeader("Expect:");
-        transfer.setBodySink(sink);
-
-        transfer.run();
-
-        if (!transfer.succeeded()) {
-            result.transportError = transfer.errorText();
-            if (transfer.bodyTooLarge()) {
-                result.limitFailure = result.transportError;
-            }
-            if (transfer.tlsFailed()) {
-                result.tlsFailure = result.transportError;
-            }
-        } else if (transfer.status() >= 300) {
-            result.httpFailure = transfer.statusFailure(false);
-        } else {
-            result.body = transfer.body();
+    if (!transfer.succeeded()) {
+        result.transportError = transfer.errorText();
+        if (transfer.bodyTooLarge()) {
+            result.limitFailure = result.transportError;
         }
-    } catch (const std::exception& e) {
-        // This transport reports failure by its result only.
-        result = PostFormResult{};
-        result.transportError = QString::fromUtf8(e.what());
-        result.setupFailure = result.transportError;
+        if (transfer.tlsFailed()) {
+            result.tlsFailure = result.transportError;
+        }
+    } else if (transfer.status() >= 300) {
+        result.httpFailure = transfer.statusFailure(false);
+    } else {
+        result.body = transfer.body();
     }
     return result;
+}
+
+PostFormResult formPostSetupFailure(const std::exception& failure) {
+    // This transport reports failure by its result only.
+    PostFormResult result;
+    result.transportError = QString::fromUtf8(failure.what());
+    result.setupFailure = result.transportError;
+    return result;
+}
+
+PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,
+                        const TransferLimits& limits, BodySink* sink, const QString& caFile) {
+    std::unique_ptr<CurlTransfer> transfer;
+    try {
+        transfer = prepareFormPost(url, agentText, formText, limits, sink, caFile);
+    } catch (const std::exception& e) {
+        return formPostSetupFailure(e);
+    }
+    transfer->run();
+    return formPostResult(*transfer);
 }
 
 } // namespace domiva

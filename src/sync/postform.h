@@ -6,7 +6,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
 namespace domiva {
+
+class CurlTransfer;
 
 // The host of an address: "http://" (exact case) anywhere in it makes its first seven
 // characters go; the host is then the text before the first "/", or all of it when that text
@@ -44,10 +48,23 @@ struct PostFormResult {
 // agent. A url beginning with "https://" is sent as it is, over TLS checked against the CAs of
 // caFile or the system's (CurlTransfer::requireTls). The proxy is the system's configuration
 // as libcurl reads it from the environment (http_proxy, https_proxy, no_proxy); a redirect is
-// not followed but fails the exchange (httpFailure). Runs the event loop while it waits. With a
-// sink, the body goes there as it arrives (an error page too) instead of into the result.
+// not followed but fails the exchange (httpFailure). Returns once the exchange has ended
+// (CurlTransfer::run(): no event loop turns meanwhile). With a sink, the body goes there as it
+// arrives (an error page too) instead of into the result.
 PostFormResult postForm(const QString& url, const QString& agentText, const QByteArray& formText,
                         const TransferLimits& limits = {}, BodySink* sink = nullptr,
                         const QString& caFile = {});
+
+// The same in two halves, for a caller that drives the transfer itself (start() it on its own
+// event loop): the request set up, not yet sent. Throws std::exception when it cannot be set
+// up as it must go (postForm() reports that as setupFailure).
+std::unique_ptr<CurlTransfer> prepareFormPost(const QString& url, const QString& agentText,
+                                              const QByteArray& formText,
+                                              const TransferLimits& limits = {},
+                                              BodySink* sink = nullptr, const QString& caFile = {});
+// ... and once it has finished, what postForm() gives.
+PostFormResult formPostResult(const CurlTransfer& transfer);
+// What postForm() gives when the request could not be set up.
+PostFormResult formPostSetupFailure(const std::exception& failure);
 
 } // namespace domiva

@@ -11,6 +11,7 @@
 #include "sync/feedfile.h"
 #include "sync/formclient.h"
 #include "sync/formencoding.h"
+#include "sync/httptransfer.h"
 #include "sync/postform.h"
 #include "sync/refreshtimer.h"
 
@@ -62,36 +63,80 @@ QString SyncCycle::requestPath(bool loadAll) const {
            QString::number(s.countQueries) + QStringLiteral(".txt");
 }
 
+// One cycle's state from one step to the next. Destroyed in reverse order: the open group
+// rolls back before its statements go, and the transfer and the reader before the file.
+struct SyncCycle::Run {
+    QString failureText;
+    bool systemTransport = false;
+    std::unique_ptr<FeedFileWriter> feedFile;
+    std::unique_ptr<CurlTransfer> transfer;
+    std::unique_ptr<FeedLineReader> lines;
+    bool gridsSuspended = false;
+    std::optional<qint32> currentQuery;
+    // Today's year and the month names are read once per feed, not once per offer.
+    DateTimeContext dates;
+    // The searches already flagged in the open transaction: the user cannot have read
+    // anything of them before the window's next turn, so flagging again would change nothing.
+    QSet<qint32> flagged;
+    std::unique_ptr<FlatHistory> history;
+    qint64 now = 0;
+    bool repostsRead = false;
+    bool historyPruned = false;
+    bool historyFilling = false;
+    std::unique_ptr<Transaction> tx;
+};
+
 void SyncCycle::downloadAndParse(bool loadAll) {
-    if (m_busy)
+    if (m_step != Step::Idle)
         return;
+    if (CurlTransfer* transfer = begin(loadAll)) {
+        transfer->run();
+        transferEnded();
+    }
+    while (m_step != Step::Idle) {
+        if (m_step == Step::WaitingForNotice)
+            noticeClosed();
+        else
+            applySlice();
+    }
+    if (!m_unloggedError.isEmpty())
+        throw Error(m_unloggedError);
+}
+
+template <typename Work> void SyncCycle::guarded(Work&& work) {
+    try {
+        work();
+    } catch (const FeedReadError& e) {
+        // The feed file failed while it was read: a download failure, whatever stage it is.
+        m_run->failureText = QString::fromUtf16(kDownloadFailed);
+        failed(e.message());
+    } catch (const Error& e) {
+        failed(e.message(), e.damagedFile() ? e.message() : QString());
+    } catch (const std::exception& e) {
+        failed(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+CurlTransfer* SyncCycle::begin(bool loadAll) {
+    if (m_step != Step::Idle)
+        return nullptr;
     m_host.setWaitCursor(true);
     if (m_timer)
         m_timer->setEnabled(false);
-    m_busy = true;
+    m_step = Step::Transferring;
+    m_run = std::make_unique<Run>();
     m_newOffers = 0;
     m_quietOffers = 0;
-
-    QString failureText;
-    QString unloggedError;
-    QString damage;
-    const auto fail = [&](const QString& message) {
-        m_host.setStatusText(0, failureText);
-        try {
-            writeLog(m_ctx.logPath, message, false);
-        } catch (const Error& e) {
-            unloggedError = e.message();
-        }
-    };
+    m_unloggedError.clear();
 
     QFile::remove(feedFilePath());
-    try {
+    guarded([&] {
         m_host.setStatusText(0, QString::fromUtf16(kStageChecking));
-
+        Run& run = *m_run;
         // Reading the stored ids already belongs to the download: a failure there ends the
         // cycle like a failed download instead of leaving it half run. So does a host whose
         // scheme no transport speaks.
-        failureText = QString::fromUtf16(kDownloadFailed);
+        run.failureText = QString::fromUtf16(kDownloadFailed);
         const QString url = serviceUrl(*m_ctx.service, requestPath(loadAll));
         if (m_dbFailure)
             throw *m_dbFailure;
@@ -103,53 +148,157 @@ void SyncCycle::downloadAndParse(bool loadAll) {
 
         m_host.setStatusText(0, QString::fromUtf16(kStageDownloading));
         // Read once for the whole exchange.
-        const bool systemTransport = m_ctx.settings->proxyFromIE;
+        run.systemTransport = m_ctx.settings->proxyFromIE;
         // The answer goes to the feed file as it arrives. The system transport stores it as
         // lines, each ended by CR LF; the other stores it byte for byte.
-        FeedFileWriter feedFile(feedFilePath(), systemTransport);
-        download(url, rd, systemTransport, feedFile);
-        // Read back through the same handle: what is parsed is what this sync wrote.
-        QIODevice& feed = feedFile.finish();
-        FeedLineReader lines(feed);
+        run.feedFile = std::make_unique<FeedFileWriter>(feedFilePath(), run.systemTransport);
+        const Settings& s = *m_ctx.settings;
+        const QByteArray password = toWindows1251(s.password);
+        if (run.systemTransport) {
+            const QByteArray form = "pass=" + formEncode(password) + "&rd=" + rd;
+            run.transfer =
+                prepareFormPost(url, clientIdString(*m_ctx.environment, kWinInetSuffix), form,
+                                m_limits, run.feedFile.get(), m_ctx.service->caFile);
+            return;
+        }
+        FormClient client;
+        client.setProxyServer(s.proxyServer);
+        client.setProxyPort(s.proxyPort);
+        client.setProxyLogin(s.proxyLogin);
+        client.setProxyPassword(s.proxyPassword);
+        client.setUserAgent(clientIdString(*m_ctx.environment, kIndySuffix));
+        client.setLimits(m_limits);
+        client.setCaFile(m_ctx.service->caFile);
+        run.transfer = client.prepare(url, {{"pass", password}, {"rd", rd}}, run.feedFile.get());
+    });
+    return m_step == Step::Transferring ? m_run->transfer.get() : nullptr;
+}
 
-        failureText = QString::fromUtf16(kParseFailed);
+void SyncCycle::transferEnded() {
+    if (m_step != Step::Transferring)
+        return;
+    guarded([&] {
+        Run& run = *m_run;
+        if (!run.transfer->isFinished())
+            throw Error(QStringLiteral("Обмен с сервером не завершен"));
+        FeedFileWriter& feedFile = *run.feedFile;
+        if (run.systemTransport) {
+            const PostFormResult result = formPostResult(*run.transfer);
+            if (!result.httpFailure.isEmpty())
+                throw Error(result.httpFailure);
+            if (!result.limitFailure.isEmpty())
+                throw Error(result.limitFailure);
+            // Why the service could not be trusted is worth more than an empty answer.
+            if (!result.tlsFailure.isEmpty())
+                throw Error(result.tlsFailure);
+            if (!feedFile.error().isEmpty())
+                throw Error(feedFile.error());
+            // This transport knows only its answer's text: a failed exchange is an empty one.
+            if (!result.transportError.isEmpty() || feedFile.bodySize() == 0)
+                throw Error(QString::fromUtf16(kEmptyUpdate));
+        } else {
+            try {
+                FormClient::result(*run.transfer);
+            } catch (const Error&) {
+                // The file's own failure ended the exchange: that is what went wrong.
+                if (!feedFile.error().isEmpty())
+                    throw Error(feedFile.error());
+                throw;
+            }
+        }
+        // Read back through the same handle: what is parsed is what this sync wrote.
+        run.lines = std::make_unique<FeedLineReader>(feedFile.finish());
+
+        run.failureText = QString::fromUtf16(kParseFailed);
         m_host.setStatusText(0, QString::fromUtf16(kStageParsing));
         m_host.suspendGrids();
-        // One line for the sync, however many records were too long, whatever came after.
-        const auto logSkipped = [&] {
-            if (lines.skippedLines() > 0)
-                writeLog(m_ctx.logPath,
-                         QStringLiteral("Пропущено записей длиннее %1 MiB: %2")
-                             .arg(lines.maxLineBytes() >> 20)
-                             .arg(lines.skippedLines()),
-                         false);
-        };
-        try {
-            applyLines(lines);
-        } catch (...) {
-            m_host.resumeGrids();
-            try {
-                logSkipped();
-            } catch (const Error&) {
-                // What ended the cycle is the failure to report.
+        run.gridsSuspended = true;
+        m_uncommittedOffers = 0;
+        m_uncommittedQuiet = 0;
+        run.dates = DateTimeContext::system();
+        run.history = std::make_unique<FlatHistory>(*m_db);
+        run.now = m_clock();
+        run.repostsRead = m_ctx.settings->repostsRead;
+        run.tx = std::make_unique<Transaction>(*m_db);
+        m_slice.start();
+        m_step = Step::Applying;
+    });
+}
+
+void SyncCycle::applySlice() {
+    if (m_step != Step::Applying)
+        return;
+    guarded([&] {
+        if (!prepareHistory())
+            return;
+        Run& run = *m_run;
+        while (!run.lines->atEnd()) {
+            applyRecord(run.lines->next());
+            if (m_step != Step::Applying)
+                return;
+            if (m_slice.elapsed() >= m_sliceMs) {
+                nextSlice();
+                return;
             }
-            throw;
         }
+        commitGroup();
         m_host.resumeGrids();
+        run.gridsSuspended = false;
         logSkipped();
         m_host.setStatusText(0, QString::fromUtf16(kStageDone));
-    } catch (const FeedReadError& e) {
-        // The feed file failed while it was read: a download failure, whatever stage it is.
-        failureText = QString::fromUtf16(kDownloadFailed);
-        fail(e.message());
-    } catch (const Error& e) {
-        if (e.damagedFile())
-            damage = e.message();
-        fail(e.message());
-    } catch (const std::exception& e) {
-        fail(QString::fromLocal8Bit(e.what()));
-    }
+        end();
+    });
+}
 
+void SyncCycle::noticeClosed() {
+    if (m_step != Step::WaitingForNotice)
+        return;
+    guarded([&] {
+        m_run->tx = std::make_unique<Transaction>(*m_db);
+        m_slice.restart();
+        m_step = Step::Applying;
+    });
+}
+
+void SyncCycle::cancel(const QString& reason) {
+    if (m_step == Step::Idle)
+        return;
+    // Dropped, not aborted: its finished() would come back to a cycle that has ended.
+    m_run->transfer.reset();
+    failed(reason);
+}
+
+void SyncCycle::failed(const QString& message, const QString& damage) {
+    Run& run = *m_run;
+    if (run.gridsSuspended) {
+        keepApplied();
+        m_host.resumeGrids();
+        run.gridsSuspended = false;
+        try {
+            logSkipped();
+        } catch (const Error&) {
+            // What ended the cycle is the failure to report.
+        }
+    }
+    if (run.historyFilling) {
+        try {
+            m_db->setCacheKiB(Database::defaultCacheKiB);
+        } catch (const Error&) {
+        }
+    }
+    m_host.setStatusText(0, run.failureText);
+    try {
+        writeLog(m_ctx.logPath, message, false);
+    } catch (const Error& e) {
+        m_unloggedError = e.message();
+    }
+    end(damage);
+}
+
+void SyncCycle::end(const QString& damage) {
+    // The file, the transfer and the open group go before anyone hears of the end: the host
+    // may start the next cycle from there.
+    m_run.reset();
     m_host.setStatusText(1, QStringLiteral("Последнее обновление: ") +
                                 QLocale::system().toString(QDateTime::currentDateTime(),
                                                            QStringLiteral("hh:mm:ss d MMM yyyy")));
@@ -162,61 +311,28 @@ void SyncCycle::downloadAndParse(bool loadAll) {
     }
     if (m_timer)
         m_timer->setInterval(RefreshTimer::intervalFromSeconds(m_ctx.settings->refreshTime));
-    m_busy = false;
+    m_step = Step::Idle;
     if (m_timer)
         m_timer->setEnabled(true);
     m_host.setWaitCursor(false);
     if (!damage.isEmpty())
         m_host.databaseDamaged(damage);
     m_host.syncFinished();
-    if (!unloggedError.isEmpty())
-        throw Error(unloggedError);
 }
 
-void SyncCycle::download(const QString& url, const QByteArray& rd, bool systemTransport,
-                         FeedFileWriter& feedFile) {
-    const Settings& s = *m_ctx.settings;
-    const QByteArray password = toWindows1251(s.password);
-    if (systemTransport) {
-        const QByteArray form = "pass=" + formEncode(password) + "&rd=" + rd;
-        const PostFormResult result =
-            postForm(url, clientIdString(*m_ctx.environment, kWinInetSuffix), form, m_limits,
-                     &feedFile, m_ctx.service->caFile);
-        if (!result.httpFailure.isEmpty())
-            throw Error(result.httpFailure);
-        if (!result.setupFailure.isEmpty())
-            throw Error(result.setupFailure);
-        if (!result.limitFailure.isEmpty())
-            throw Error(result.limitFailure);
-        // Why the service could not be trusted is worth more than an empty answer.
-        if (!result.tlsFailure.isEmpty())
-            throw Error(result.tlsFailure);
-        if (!feedFile.error().isEmpty())
-            throw Error(feedFile.error());
-        // This transport knows only its answer's text: a failed exchange is an empty one.
-        if (!result.transportError.isEmpty() || feedFile.bodySize() == 0)
-            throw Error(QString::fromUtf16(kEmptyUpdate));
-        return;
-    }
-    FormClient client;
-    client.setProxyServer(s.proxyServer);
-    client.setProxyPort(s.proxyPort);
-    client.setProxyLogin(s.proxyLogin);
-    client.setProxyPassword(s.proxyPassword);
-    client.setUserAgent(clientIdString(*m_ctx.environment, kIndySuffix));
-    client.setLimits(m_limits);
-    client.setCaFile(m_ctx.service->caFile);
-    try {
-        client.post(url, {{"pass", password}, {"rd", rd}}, &feedFile);
-    } catch (const Error&) {
-        // The file's own failure ended the exchange: that is what went wrong.
-        if (!feedFile.error().isEmpty())
-            throw Error(feedFile.error());
-        throw;
-    }
+void SyncCycle::logSkipped() {
+    // One line for the sync, however many records were too long, whatever came after.
+    const FeedLineReader& lines = *m_run->lines;
+    if (lines.skippedLines() > 0)
+        writeLog(m_ctx.logPath,
+                 QStringLiteral("Пропущено записей длиннее %1 MiB: %2")
+                     .arg(lines.maxLineBytes() >> 20)
+                     .arg(lines.skippedLines()),
+                 false);
 }
 
-void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
+void SyncCycle::commitGroup() {
+    std::unique_ptr<Transaction>& tx = m_run->tx;
     try {
         tx->commit();
     } catch (...) {
@@ -232,129 +348,122 @@ void SyncCycle::commitGroup(std::unique_ptr<Transaction>& tx) {
     m_quietOffers += std::exchange(m_uncommittedQuiet, 0);
 }
 
-void SyncCycle::nextSlice(std::unique_ptr<Transaction>& tx) {
+void SyncCycle::keepApplied() {
+    // The lines before the failing one stay applied. When it was their commit that failed
+    // there is nothing left to commit, and the first error is the one to report.
+    if (m_run->tx) {
+        try {
+            commitGroup();
+        } catch (const Error&) {
+        }
+    }
+}
+
+void SyncCycle::nextSlice() {
     // Committed every few milliseconds: the window's connection sees the rows at once, a
     // crash loses at most one slice, and no write of the window waits long for the lock.
-    commitGroup(tx);
+    commitGroup();
+    m_run->flagged.clear();
     m_host.sliceCommitted();
     if (m_stop && m_stop->load())
         throw Error(QStringLiteral("Обновление прервано: программа завершается"));
-    tx = std::make_unique<Transaction>(*m_db);
+    m_run->tx = std::make_unique<Transaction>(*m_db);
     m_slice.restart();
 }
 
-void SyncCycle::prepareHistory(FlatHistory& history, qint64 now, std::unique_ptr<Transaction>& tx) {
-    // Between two slices of the history the records so far are committed, as between lines.
-    history.prune(
-        now,
-        [&] {
-            if (m_slice.elapsed() >= m_sliceMs)
-                nextSlice(tx);
-        },
-        m_historySliceRows);
-    if (history.filled())
-        return;
-    // Once, for a file that held listings before the client kept a history: a listing of
-    // those posted again must be known for what it is. The window reads beside it and never
-    // waits for it, so the groups are longer than a sync's, and the pages of the growing
-    // indexes stay in memory meanwhile: a million listings take seconds, not minutes.
-    m_db->setCacheKiB(FlatHistory::fillCacheKiB);
-    while (!history.fillSome(now, FlatHistory::fillChunkRows)) {
-        if (m_slice.elapsed() >= std::max(m_sliceMs, FlatHistory::fillSliceMs))
-            nextSlice(tx);
+bool SyncCycle::prepareHistory() {
+    Run& run = *m_run;
+    FlatHistory& history = *run.history;
+    if (!run.historyPruned) {
+        // Between two slices of the history the records so far are committed, as between
+        // lines.
+        history.prune(
+            run.now,
+            [&] {
+                if (m_slice.elapsed() >= m_sliceMs)
+                    nextSlice();
+            },
+            m_historySliceRows);
+        run.historyPruned = true;
+        if (history.filled())
+            return true;
+        // Once, for a file that held listings before the client kept a history: a listing of
+        // those posted again must be known for what it is. The window reads beside it and
+        // never waits for it, so the groups are longer than a sync's, and the pages of the
+        // growing indexes stay in memory meanwhile: a million listings take seconds, not
+        // minutes.
+        m_db->setCacheKiB(FlatHistory::fillCacheKiB);
+        run.historyFilling = true;
     }
+    if (!run.historyFilling)
+        return true;
+    while (!history.fillSome(run.now, FlatHistory::fillChunkRows)) {
+        if (m_slice.elapsed() >= std::max(m_sliceMs, FlatHistory::fillSliceMs)) {
+            nextSlice();
+            return false;
+        }
+    }
+    run.historyFilling = false;
     m_db->setCacheKiB(Database::defaultCacheKiB);
+    return true;
 }
 
-void SyncCycle::applyLines(FeedLineReader& lines) {
-    std::optional<qint32> currentQuery;
-    // Today's year and the month names are read once per feed, not once per offer.
-    const DateTimeContext dates = DateTimeContext::system();
-    // The searches already flagged in the open transaction: the user cannot have read
-    // anything of them before the window's next turn, so flagging again would change nothing.
-    QSet<qint32> flagged;
-    m_uncommittedOffers = 0;
-    m_uncommittedQuiet = 0;
-    FlatHistory history(*m_db);
-    const qint64 now = m_clock();
-    const bool repostsRead = m_ctx.settings->repostsRead;
-    auto tx = std::make_unique<Transaction>(*m_db);
-    m_slice.start();
-    try {
-        prepareHistory(history, now, tx);
-        while (!lines.atEnd()) {
-            const FeedRecord record = readFeedRecord(lines.next());
-            std::visit(
-                [&](const auto& r) {
-                    using T = std::decay_t<decltype(r)>;
-                    if constexpr (std::is_same_v<T, QueryRecord>) {
-                        currentQuery = r.id;
-                        m_db->storeQuery(r.id, r.name);
-                    } else if constexpr (std::is_same_v<T, OfferRecord>) {
-                        if (!currentQuery) {
-                            // A listing already stored would write nothing: no search needed.
-                            if (m_db->offerExists(r.id.toString()))
-                                return;
-                            throw Error(QStringLiteral("Объявление \"%1\" без запроса")
-                                            .arg(printableText(r.id)));
-                        }
-                        const double date = r.dateText ? offerDate(r, 0, dates) : dateTimeNow();
-                        if (m_db->insertOffer(r.id, *currentQuery, r.fields, date)) {
-                            const FlatHistory::Arrival arrival =
-                                history.record(r.id, *currentQuery,
-                                               {r.fields[MetroObj], r.fields[RoomObj],
-                                                r.fields[FlatObj], r.fields[ContObj]},
-                                               r.fields[PriceObj], date, now, false, repostsRead);
-                            if (repostsRead && arrival.flatOpened) {
-                                history.markArrivedRead(r.id);
-                                ++m_uncommittedQuiet;
-                                return;
-                            }
-                            if (!flagged.contains(*currentQuery)) {
-                                m_db->markQueryUnread(*currentQuery);
-                                flagged.insert(*currentQuery);
-                            }
-                            ++m_uncommittedOffers;
-                        }
-                    } else if constexpr (std::is_same_v<T, RemovalRecord>) {
-                        // A big search goes a slice at a time, its listings first, so that it
-                        // never holds the lock for long; the search itself goes last.
-                        while (m_db->removeOffersOfQuery(r.id, removalChunkRows) > 0) {
-                            if (m_slice.elapsed() >= m_sliceMs) {
-                                nextSlice(tx);
-                                flagged.clear();
-                            }
-                        }
-                        m_db->removeQuery(r.id);
-                        flagged.remove(r.id);
-                    } else if constexpr (std::is_same_v<T, VersionRecord>) {
-                        if (isNewVersion(r)) {
-                            commitGroup(tx);
-                            flagged.clear();
-                            m_host.showNewVersionMessage(newVersionText(m_ctx.service->site));
-                            tx = std::make_unique<Transaction>(*m_db);
-                            m_slice.restart();
-                        }
+void SyncCycle::applyRecord(const QString& line) {
+    Run& run = *m_run;
+    const FeedRecord record = readFeedRecord(line);
+    std::visit(
+        [&](const auto& r) {
+            using T = std::decay_t<decltype(r)>;
+            if constexpr (std::is_same_v<T, QueryRecord>) {
+                run.currentQuery = r.id;
+                m_db->storeQuery(r.id, r.name);
+            } else if constexpr (std::is_same_v<T, OfferRecord>) {
+                if (!run.currentQuery) {
+                    // A listing already stored would write nothing: no search needed.
+                    if (m_db->offerExists(r.id.toString()))
+                        return;
+                    throw Error(
+                        QStringLiteral("Объявление \"%1\" без запроса").arg(printableText(r.id)));
+                }
+                const qint32 qid = *run.currentQuery;
+                const double date = r.dateText ? offerDate(r, 0, run.dates) : dateTimeNow();
+                if (m_db->insertOffer(r.id, qid, r.fields, date)) {
+                    const FlatHistory::Arrival arrival = run.history->record(
+                        r.id, qid,
+                        {r.fields[MetroObj], r.fields[RoomObj], r.fields[FlatObj],
+                         r.fields[ContObj]},
+                        r.fields[PriceObj], date, run.now, false, run.repostsRead);
+                    if (run.repostsRead && arrival.flatOpened) {
+                        run.history->markArrivedRead(r.id);
+                        ++m_uncommittedQuiet;
+                        return;
                     }
-                },
-                record);
-            if (m_slice.elapsed() >= m_sliceMs) {
-                nextSlice(tx);
-                flagged.clear();
+                    if (!run.flagged.contains(qid)) {
+                        m_db->markQueryUnread(qid);
+                        run.flagged.insert(qid);
+                    }
+                    ++m_uncommittedOffers;
+                }
+            } else if constexpr (std::is_same_v<T, RemovalRecord>) {
+                // A big search goes a slice at a time, its listings first, so that it never
+                // holds the lock for long; the search itself goes last.
+                while (m_db->removeOffersOfQuery(r.id, removalChunkRows) > 0) {
+                    if (m_slice.elapsed() >= m_sliceMs)
+                        nextSlice();
+                }
+                m_db->removeQuery(r.id);
+                run.flagged.remove(r.id);
+            } else if constexpr (std::is_same_v<T, VersionRecord>) {
+                if (isNewVersion(r)) {
+                    // What came before is stored whatever the user does with the box.
+                    commitGroup();
+                    run.flagged.clear();
+                    m_step = Step::WaitingForNotice;
+                    m_host.showNewVersionMessage(newVersionText(m_ctx.service->site));
+                }
             }
-        }
-        commitGroup(tx);
-    } catch (...) {
-        // The lines before the failing one stay applied. When it was their commit that failed
-        // there is nothing left to commit, and the first error is the one to report.
-        if (tx) {
-            try {
-                commitGroup(tx);
-            } catch (const Error&) {
-            }
-        }
-        throw;
-    }
+        },
+        record);
 }
 
 } // namespace domiva

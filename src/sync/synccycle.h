@@ -20,9 +20,8 @@ struct ServiceConfig;
 class RefreshTimer;
 class Database;
 class Transaction;
-class FeedLineReader;
-class FeedFileWriter;
 class FlatHistory;
+class CurlTransfer;
 
 // What the sync cycle needs of the window. The window implements it; tests implement it
 // without one.
@@ -35,7 +34,8 @@ public:
     // A group of records was committed: other connections see it from now on.
     virtual void sliceCommitted() {}
     virtual void showTrayBalloon(const QString& text) = 0;
-    // Modal: returns when the user has closed the box.
+    // The box may stay open: the cycle waits (Step::WaitingForNotice) until its driver says
+    // the user closed it (noticeClosed()).
     virtual void showNewVersionMessage(const QString& text) = 0;
     // The grids stop following the tables while a feed is applied ...
     virtual void suspendGrids() = 0;
@@ -70,13 +70,29 @@ inline constexpr auto kEmptyUpdate = u"Пустое обновление!";
 inline constexpr auto kFeedFileName = u"quInet.txt";
 
 // One download of the update feed and its application to the database: the client's main
-// work. It runs from start to end on the thread that calls it (the data thread, see
-// DataThread), committing what it applied every few milliseconds so that the window's own
-// connection sees the listings as they come.
+// work. A cycle is a sequence of steps, each short, so that the thread that drives it (the data
+// thread, see DataThread) turns its own event loop in between and never waits inside one:
+//
+//   begin()          the checks and the stored ids; the request set up   -> Transferring
+//   transferEnded()  the transfer has finished: the feed file is read    -> Applying
+//   applySlice()     the feed applied for a few milliseconds, committed  -> Applying, or
+//                    a new version announced                           -> WaitingForNotice
+//   noticeClosed()   the user closed that box                          -> Applying
+//   cancel()         any step: the cycle ends as failed at once
+//
+// A cycle that ends (done, failed or cancelled) does its closing steps (status, log, balloon,
+// host calls) and is Idle again. downloadAndParse() drives all steps on the calling thread.
 class SyncCycle {
 public:
     // Listings of a removed search deleted at a time.
     static constexpr int removalChunkRows = 2000;
+
+    enum class Step {
+        Idle,             // no cycle
+        Transferring,     // the transfer returned by begin() runs; transferEnded() is next
+        Applying,         // applySlice() is next
+        WaitingForNotice, // noticeClosed() is next
+    };
 
     // The cycle stops and starts the timer when given one; on the data thread the window
     // does that itself.
@@ -103,29 +119,54 @@ public:
     // epoch; the system's clock unless tests set another.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
-    // Runs one cycle. A call while a cycle runs is ignored: there is never a nested cycle.
+    // Runs one whole cycle on the calling thread: the transfer run to its end, a new-version
+    // box taken as closed once the host has shown it. A call while a cycle runs is ignored:
+    // there is never a nested cycle.
     void downloadAndParse(bool loadAll);
-    bool syncBusy() const { return m_busy; }
+
+    // --- The steps (see above) -------------------------------------------------------------
+    // Starts a cycle (ignored unless Idle). Returns the transfer to drive, owned by the cycle:
+    // run() it, or start() it and wait for its finished(); nullptr when the cycle has ended
+    // before the exchange.
+    CurlTransfer* begin(bool loadAll);
+    void transferEnded();
+    void applySlice();
+    void noticeClosed();
+    // Ends the cycle now as failed with reason (logged), whatever its step; the transfer is
+    // aborted and what was committed stays.
+    void cancel(const QString& reason);
+    Step step() const { return m_step; }
+
+    bool syncBusy() const { return m_step != Step::Idle; }
     // The number of new offers the last cycle stored, not counting re-posts that arrived read.
     int lastNewOfferCount() const { return m_newOffers; }
     // The re-posts of flats the user opened that the last cycle stored read.
     int lastQuietOfferCount() const { return m_quietOffers; }
+    // The failure the last cycle could not write to the log; empty when none.
+    const QString& lastUnloggedError() const { return m_unloggedError; }
 
     // The request of a cycle, exposed for the tests.
     QString requestPath(bool loadAll) const;
     QString feedFilePath() const;
 
 private:
-    void download(const QString& url, const QByteArray& rd, bool systemTransport,
-                  FeedFileWriter& feedFile);
-    void applyLines(FeedLineReader& lines);
+    struct Run;
+    // Runs a step; a failure ends the cycle.
+    template <typename Work> void guarded(Work&& work);
+    void failed(const QString& message, const QString& damage = {});
+    // The closing steps; the cycle is Idle afterwards.
+    void end(const QString& damage = {});
     // Forgets what the history kept too long and fills it from the listings stored before it
-    // existed, a slice at a time.
-    void prepareHistory(FlatHistory& history, qint64 now, std::unique_ptr<Transaction>& tx);
+    // existed; false while there is more of it for the next slice.
+    bool prepareHistory();
+    void applyRecord(const QString& line);
     // Commits the group and opens the next one.
-    void nextSlice(std::unique_ptr<Transaction>& tx);
-    // Commits and ends tx; its new listings count from then on.
-    void commitGroup(std::unique_ptr<Transaction>& tx);
+    void nextSlice();
+    // Commits and ends the open group; its new listings count from then on.
+    void commitGroup();
+    // The listings applied before a failure stay: their group is committed if it can be.
+    void keepApplied();
+    void logSkipped();
 
     SyncHost& m_host;
     RefreshTimer* m_timer;
@@ -135,12 +176,14 @@ private:
     TransferLimits m_limits;
     int m_sliceMs = 15;
     int m_historySliceRows = 50'000;
-    bool m_busy = false;
+    Step m_step = Step::Idle;
+    std::unique_ptr<Run> m_run;
     int m_newOffers = 0;
     // New listings stored in the open transaction, not counted before it is committed.
     int m_uncommittedOffers = 0;
     int m_quietOffers = 0;
     int m_uncommittedQuiet = 0;
+    QString m_unloggedError;
     std::function<qint64()> m_clock;
     QElapsedTimer m_slice;
     const std::atomic<bool>* m_stop = nullptr;
