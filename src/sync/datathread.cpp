@@ -230,10 +230,14 @@ DataThread::Decision DataThread::decide(std::optional<Request> running, Request 
 DataThread::Decision DataThread::wouldDecide(Request asked) const {
     if (m_stop)
         return Decision::Refuse;
-    // Work that waits already is not queued twice.
     for (const Waiting& waiting : m_waiting) {
+        // Work that waits already is not queued twice.
         if (decide(waiting.kind, asked) == Decision::Merge && waiting.kind == asked)
             return Decision::Merge;
+        // A repair that waits answers for the file as one that runs would: a command now
+        // would act on the file about to go.
+        if (waiting.kind == Request::Repair && decide(Request::Repair, asked) != Decision::Queue)
+            return decide(Request::Repair, asked);
     }
     return decide(m_running, asked);
 }
@@ -247,10 +251,22 @@ DataThread::Decision DataThread::start(Request kind, std::function<void(quint64)
     return decision;
 }
 
+void DataThread::pump() {
+    if (m_running || m_waiting.empty())
+        return;
+    Waiting next = std::move(m_waiting.front());
+    m_waiting.pop_front();
+    run(std::move(next));
+}
+
 void DataThread::run(Waiting request) {
     m_running = request.kind;
     if (request.kind == Request::Clear || request.kind == Request::ClearWhenFree)
         emit clearing();
+    if (request.kind == Request::Repair)
+        emit repairing();
+    if (request.kind == Request::Sync)
+        emit syncStarted();
     const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
         m_context, [work = std::move(request.work), generation] { work(generation); },
@@ -281,11 +297,8 @@ void DataThread::answer(quint64 generation, std::function<void()> answer, bool l
             if (generation == m_generation)
                 answer();
             // The next in line, unless the answer has started something of its own.
-            if (last && !m_running && !m_waiting.empty()) {
-                Waiting next = std::move(m_waiting.front());
-                m_waiting.pop_front();
-                run(std::move(next));
-            }
+            if (last)
+                pump();
         },
         Qt::QueuedConnection);
 }
@@ -356,7 +369,19 @@ void DataThread::stepSync() {
     const quint64 generation = t_sync->generation;
     t_sync.reset();
     answer(
-        generation, [this, outcome] { emit syncDone(outcome); }, true);
+        generation,
+        [this, outcome] {
+            if (!outcome.damage.isEmpty()) {
+                damageFound(outcome.damage);
+            } else if (outcome.newOffers > 0 && m_syncSource) {
+                // The download after a repair brought the listings back: those read before
+                // are read again.
+                if (const QString source = m_recovery.takeReadMarksSource(); !source.isEmpty())
+                    carryReadMarks(m_syncSource().dbPath, source);
+            }
+            emit syncDone(outcome);
+        },
+        true);
 }
 
 // On the data thread: the running sync ends now, as failed, whatever step it is at.
@@ -382,12 +407,23 @@ DataThread::Decision DataThread::clearDatabase(const QString& dbPath, Request ki
     return start(kind, [this, dbPath](quint64 generation) {
         const std::optional<Error> failure = failureOf([&] { clearDatabaseFile(dbPath); });
         answer(
-            generation, [this, failure] { emit databaseCleared(failure); }, true);
+            generation,
+            [this, failure] {
+                if (!failure)
+                    followWithFullSync();
+                emit databaseCleared(failure);
+            },
+            true);
     });
 }
 
 DataThread::Decision DataThread::repairDatabase(const QString& dbPath, DamageRecovery recovery) {
-    return start(Request::Repair, [this, dbPath, recovery](quint64 generation) mutable {
+    return start(Request::Repair, repairWork(dbPath, std::move(recovery)));
+}
+
+std::function<void(quint64)> DataThread::repairWork(const QString& dbPath,
+                                                    DamageRecovery recovery) {
+    return [this, dbPath, recovery](quint64 generation) mutable {
         t_connection->release(dbPath);
         QMetaObject::invokeMethod(
             m_readContext, [dbPath] { t_connection->release(dbPath); },
@@ -401,13 +437,56 @@ DataThread::Decision DataThread::repairDatabase(const QString& dbPath, DamageRec
             m_readContext, [] { t_connection->released.reset(); }, Qt::BlockingQueuedConnection);
         answer(
             generation,
-            [this, recovery, kept, failure] { emit databaseRepaired(recovery, kept, failure); },
+            [this, recovery, kept, failure] {
+                m_recovery = recovery;
+                // The download first: whatever the window shows of the repair holds nothing up.
+                if (!failure)
+                    followWithFullSync();
+                emit databaseRepaired(recovery, kept, failure);
+            },
             true);
-    });
+    };
+}
+
+void DataThread::followWithFullSync() {
+    if (!m_syncSource)
+        return;
+    SyncRequest request = m_syncSource();
+    request.loadAll = true;
+    // Just cleared or made anew by the data thread: there is a file, whatever the window has
+    // open by now.
+    request.databaseOpen = true;
+    // Called as what ran answers, when nothing runs: the download goes before what waits.
+    sync(std::move(request));
+}
+
+bool DataThread::damageFound(const QString& message) {
+    switch (m_recovery.notice(message)) {
+    case DamageRecovery::Action::None:
+        return true;
+    case DamageRecovery::Action::GivenUp:
+        return false;
+    case DamageRecovery::Action::ReportDiskFailure:
+        // Never from inside the call that found it: it may be a grid's paint.
+        QMetaObject::invokeMethod(
+            this, [this, message] { emit diskFailing(message); }, Qt::QueuedConnection);
+        return true;
+    case DamageRecovery::Action::Recover:
+        break;
+    }
+    if (!m_syncSource || m_stop)
+        return true;
+    const QString dbPath = m_syncSource().dbPath;
+    // Ahead of what waits, and run from the event loop: the window lets go of the file when
+    // it starts, which must not happen inside the read that found the damage.
+    m_waiting.push_front({Request::Repair, repairWork(dbPath, m_recovery)});
+    QMetaObject::invokeMethod(this, &DataThread::pump, Qt::QueuedConnection);
+    return true;
 }
 
 DataThread::Decision DataThread::carryReadMarks(const QString& dbPath, const QString& damagedPath) {
     return start(Request::CarryReadMarks, [this, dbPath, damagedPath](quint64 generation) {
+        answer(generation, [this] { emit gridsSuspended(); });
         int carried = 0;
         failureOf([&] {
             carried = domiva::carryReadMarks(t_connection->open(dbPath), damagedPath,

@@ -105,10 +105,29 @@ public:
     // After the download that follows a repair: the read marks the damaged file still holds,
     // carried over to the new one (store/recovery.h): readMarksCarried.
     Decision carryReadMarks(const QString& dbPath, const QString& damagedPath);
-    // A damaged file: the data threads let go of it, recovery.rebuild() sets its bytes aside
-    // and empties it, and the file is theirs again: databaseRepaired with the recovery as it
-    // is afterwards, where the damaged copy went, and the failure if there was one.
+    // A damaged file: repairing just before it starts (the window lets go of the file), the
+    // data threads let go of it, recovery.rebuild() sets its bytes aside and empties it, and
+    // the file is theirs again: databaseRepaired with the recovery as it is afterwards, where
+    // the damaged copy went, and the failure if there was one.
     Decision repairDatabase(const QString& dbPath, DamageRecovery recovery);
+
+    // --- What follows what ------------------------------------------------------------------
+    // Where the syncs that the data thread starts itself come from: the window's settings and
+    // paths as they are at that moment (called on the window's thread). Without a source, no
+    // request is followed by anything.
+    void setSyncSource(std::function<SyncRequest()> source) { m_syncSource = std::move(source); }
+    // A statement found the file damaged (message: the engine's words). The first damage of a
+    // run is repaired: ahead of every request that waits, and never from inside the call that
+    // found it (a grid's read), once what runs has ended; then the full download, and after it
+    // the read marks the damaged file held (readMarksCarried). Meanwhile the data thread counts
+    // as busy, a sync asked for is taken by the repair's, and the user's changes are refused.
+    // Damage of the repaired file means the disk fails: diskFailing, and nothing repaired any
+    // more. Returns false when damage is no longer dealt with here (reported once before): the
+    // caller reports it as any failure. A sync's own damage comes here by itself.
+    bool damageFound(const QString& message);
+    // After a clear or a repair: the full download, from the sync source, before anything that
+    // waits. Done by the data thread itself; public for the tests.
+    void followWithFullSync();
     // Reads, in the order asked. The keys of a listings grid, a slice per turn of the reading
     // thread, so that other reads go in between; a cancelled scan stops at its next slice.
     void readOfferKeys(const QString& dbPath, std::shared_ptr<OfferKeyScan> scan, QObject* receiver,
@@ -162,6 +181,9 @@ public:
 
 signals:
     // --- Answers ----------------------------------------------------------------------------
+    // A sync starts: asked for by the window, or one the data thread follows a clear or a
+    // repair with.
+    void syncStarted();
     void statusText(int panel, const QString& text);
     void gridsSuspended();
     void gridsResumed();
@@ -174,8 +196,11 @@ signals:
     void searchMarkedRead(qint32 qid, const std::optional<domiva::Error>& failure);
     void clearing();
     void databaseCleared(const std::optional<domiva::Error>& failure);
+    void repairing();
     void databaseRepaired(const domiva::DamageRecovery& recovery, const QString& kept,
                           const std::optional<domiva::Error>& failure);
+    // The repaired file is damaged too: the disk seems to fail (message: the engine's words).
+    void diskFailing(const QString& message);
     void readMarksCarried(int carried);
 
 private:
@@ -187,6 +212,9 @@ private:
     // Runs, queues or drops work as decide() says.
     Decision start(Request kind, std::function<void(quint64)> work);
     void run(Waiting request);
+    // Runs the first request that waits, if nothing runs.
+    void pump();
+    std::function<void(quint64)> repairWork(const QString& dbPath, DamageRecovery recovery);
     // From the data thread: runs answer on the window's thread if its request is still the
     // current one; `last` marks the answer that ends the request.
     void answer(quint64 generation, std::function<void()> answer, bool last = false);
@@ -218,6 +246,8 @@ private:
     // lets them in between its slices.
     std::atomic<int> m_marksWaiting{0};
     std::atomic<bool> m_stop{false};
+    std::function<SyncRequest()> m_syncSource;
+    DamageRecovery m_recovery;
 
 public:
     struct SyncJob; // on the data thread only

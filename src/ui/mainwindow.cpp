@@ -194,13 +194,17 @@ void TfrmMain::connectDataThread() {
         const auto goOn = qScopeGuard([this] { m_data->versionNoticeClosed(); });
         reported([this, &text] { showNewVersionMessage(text); });
     });
+    connect(data, &DataThread::syncStarted, this, &TfrmMain::syncStarts);
     connect(data, &DataThread::syncDone, this, &TfrmMain::syncDone);
     connect(data, &DataThread::searchMarkedRead, this,
             [this](qint32 qid, const std::optional<Error>& failure) {
                 m_listingCommands->searchMarkedRead(qid, failure);
                 syncFinished();
             });
+    data->setSyncSource([this] { return syncRequest(true); });
+    connect(data, &DataThread::repairing, this, &TfrmMain::repairStarts);
     connect(data, &DataThread::databaseRepaired, this, &TfrmMain::databaseRepaired);
+    connect(data, &DataThread::diskFailing, this, &TfrmMain::diskFailing);
     connect(data, &DataThread::readMarksCarried, this, [this] {
         resumeGrids();
         syncFinished();
@@ -674,35 +678,37 @@ void TfrmMain::mnuRefreshClick() {
     reported([this] { downloadAndParse(false); });
 }
 
+SyncRequest TfrmMain::syncRequest(bool loadAll) const {
+    return SyncRequest{loadAll,       adoConn != nullptr, m_settings, m_service,
+                       m_environment, m_workDir,          m_logPath,  m_dbPath};
+}
+
 void TfrmMain::downloadAndParse(bool loadAll) {
-    // Not before start-up has its log, nor before a damaged file is set aside. While the data
-    // thread works, the request is taken by what runs: there is never a second sync, and
-    // clearing or a repair starts its own full download once it is done.
-    if (m_logPath.isEmpty() || m_recovery.due())
+    // Not before start-up has its log. While the data thread works, the request is taken by
+    // what runs: there is never a second sync, and clearing or a repair starts its own full
+    // download once it is done.
+    if (m_logPath.isEmpty())
         return;
-    if (m_data->sync(SyncRequest{loadAll, adoConn != nullptr, m_settings, m_service, m_environment,
-                                 m_workDir, m_logPath, m_dbPath}) != DataThread::Decision::Run)
-        return;
+    m_data->sync(syncRequest(loadAll));
+}
+
+void TfrmMain::syncStarts() {
     setWaitCursor(true);
     tRefresh.setEnabled(false);
 }
 
 void TfrmMain::syncDone(const SyncOutcome& outcome) {
-    m_lastNewOffers = outcome.newOffers;
     tRefresh.setInterval(RefreshTimer::intervalFromSeconds(m_settings.refreshTime));
     tRefresh.setEnabled(true);
     setWaitCursor(false);
-    if (!outcome.damage.isEmpty())
-        databaseDamaged(outcome.damage);
     syncFinished();
     if (!outcome.unloggedError.isEmpty())
         reported([&outcome] { throw Error(outcome.unloggedError); });
 }
 
 bool TfrmMain::syncBusy() const {
-    // A damaged file waiting to be set aside is as busy as a sync: a command now would act on
-    // the file about to go, and a sync would hold up its repair.
-    return dataBusy() || m_recovery.due();
+    // A damaged file waiting to be set aside is as busy as a sync: the data thread counts it.
+    return dataBusy();
 }
 
 bool TfrmMain::dataBusy() const {
@@ -710,8 +716,7 @@ bool TfrmMain::dataBusy() const {
 }
 
 bool TfrmMain::refuses(DataThread::Request request) const {
-    return m_recovery.due() || !m_data ||
-           m_data->wouldDecide(request) == DataThread::Decision::Refuse;
+    return !m_data || m_data->wouldDecide(request) == DataThread::Decision::Refuse;
 }
 
 void TfrmMain::mnuClearDBClick() {
@@ -754,12 +759,12 @@ void TfrmMain::databaseCleared(const std::optional<Error>& failure) {
     reported([this, &failure] {
         if (failure)
             throw *failure;
-        // Asked to end meanwhile: the download would only hold the end up.
+        // Asked to end meanwhile: nothing more to show.
         if (m_lifecycle.terminationRequested())
             return;
+        // The full download has started already.
         openOffers();
         openQueries();
-        downloadAndParse(true);
     });
 }
 
@@ -979,114 +984,70 @@ void TfrmMain::syncFinished() {
             this, [this] { lifecycleEvent(Lifecycle::Event::Check); }, Qt::QueuedConnection);
         return;
     }
-    afterSyncRecovery();
 }
 
 // ---------------------------------------------------------------------------------------------
 // A damaged database file. Kept together, so that it can move with the database.
-
-void TfrmMain::databaseDamaged(const QString& message) {
-    damageFound(message);
-}
 
 bool TfrmMain::damageFound(const Error& error) {
     return error.damagedFile() && damageFound(error.message());
 }
 
 bool TfrmMain::damageFound(const QString& message) {
-    switch (m_recovery.notice(message)) {
-    case DamageRecovery::Action::None:
-        return true;
-    case DamageRecovery::Action::GivenUp:
-        return false;
-    case DamageRecovery::Action::ReportDiskFailure:
-        // Called from slots and from inside a grid's read: nothing may escape.
-        try {
-            writeLog(m_logPath,
-                     QStringLiteral("Database damaged again (%1): the disk seems to fail, no "
-                                    "further repair")
-                         .arg(message),
-                     false);
-        } catch (const Error&) {
-        }
-        // The damage may show while a grid paints: the box waits for the event loop.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                messageBoxes().error(
-                    this, QStringLiteral("База данных снова повреждена. Похоже, неисправен диск: "
-                                         "проверьте его. Программа больше не восстанавливает "
-                                         "базу сама."));
-            },
-            Qt::QueuedConnection);
-        return true;
-    case DamageRecovery::Action::Recover:
-        // Never inside the read that failed nor inside a sync (syncFinished starts it then).
-        if (!dataBusy())
-            QMetaObject::invokeMethod(this, &TfrmMain::recoverDatabase, Qt::QueuedConnection);
-        return true;
-    }
-    return false;
+    return m_data && m_data->damageFound(message);
 }
 
-void TfrmMain::recoverDatabase() {
-    if (!m_recovery.due() || dataBusy() || m_lifecycle.terminationRequested())
-        return;
-    reported([this] {
-        tRefresh.setEnabled(false);
-        clearDetails();
-        closeOffers();
-        closeQueries();
-        adoConn.reset();
-        // The data threads let go of the file and repair it there: the copy of a large file
-        // takes a while, and their connections must not outlive the old file.
-        m_data->repairDatabase(m_dbPath, m_recovery);
-    });
+void TfrmMain::diskFailing(const QString& message) {
+    try {
+        writeLog(m_logPath,
+                 QStringLiteral("Database damaged again (%1): the disk seems to fail, no "
+                                "further repair")
+                     .arg(message),
+                 false);
+    } catch (const Error&) {
+        // The box says what matters.
+    }
+    messageBoxes().error(this,
+                         QStringLiteral("База данных снова повреждена. Похоже, неисправен диск: "
+                                        "проверьте его. Программа больше не восстанавливает "
+                                        "базу сама."));
+}
+
+void TfrmMain::repairStarts() {
+    // The data threads repair the file: the window lets go of it and shows nothing of it
+    // meanwhile.
+    tRefresh.setEnabled(false);
+    clearDetails();
+    closeOffers();
+    closeQueries();
+    adoConn.reset();
 }
 
 void TfrmMain::databaseRepaired(const DamageRecovery& recovery, const QString& kept,
                                 const std::optional<Error>& failure) {
-    m_recovery = recovery;
     if (m_lifecycle.terminationRequested()) {
         syncFinished();
         return;
     }
-    reported([this, &kept, &failure] {
+    reported([this, &recovery, &kept, &failure] {
         if (failure) {
             writeLog(m_logPath,
                      QStringLiteral("Database damaged (%1), and it cannot be replaced: %2")
-                         .arg(m_recovery.damage(), failure->message()),
+                         .arg(recovery.damage(), failure->message()),
                      false);
             throw *failure;
         }
         writeLog(m_logPath,
                  QStringLiteral("Database damaged (%1): kept as %2, a new one is downloaded")
-                     .arg(m_recovery.damage(), kept),
+                     .arg(recovery.damage(), kept),
                  false);
         openDatabase();
-        // The download first: the box tells of it, and holds nothing up while nobody reads it.
-        downloadAndParse(true);
+        // The download runs already: the box holds nothing up while nobody reads it.
         messageBoxes().information(
             this, QStringLiteral("База данных была повреждена и создана заново, все данные "
                                  "загружаются с сервера. Поврежденный файл сохранен как %1")
                       .arg(QFileInfo(kept).fileName()));
     });
-}
-
-void TfrmMain::afterSyncRecovery() {
-    if (m_recovery.due()) {
-        QMetaObject::invokeMethod(this, &TfrmMain::recoverDatabase, Qt::QueuedConnection);
-        return;
-    }
-    // The download after a repair brought the listings back: those read before are read again.
-    if (!adoConn || m_lastNewOffers == 0)
-        return;
-    const QString source = m_recovery.takeReadMarksSource();
-    if (source.isEmpty())
-        return;
-    // A long statement on a file of a million listings: the data thread runs it.
-    suspendGrids();
-    m_data->carryReadMarks(m_dbPath, source);
 }
 
 } // namespace domiva

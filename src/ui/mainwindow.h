@@ -176,6 +176,9 @@ private:
 
     // The sync: asks the data thread for one cycle (ignored while it works).
     void downloadAndParse(bool loadAll);
+    // What a sync needs of the window's settings and paths, as they are now.
+    SyncRequest syncRequest(bool loadAll) const;
+    void syncStarts();
     // The closing steps of a cycle, once the data thread has ended it.
     void syncDone(const SyncOutcome& outcome);
     void connectDataThread();
@@ -198,17 +201,15 @@ private:
     // dbgOffersColEnter without its report of errors that escape the log.
     void selectOffer();
 
-    // A damaged database file. Whoever finds the damage calls damageFound (true: the repair
-    // deals with it, nothing more to report); the repair itself runs later, from the event
-    // loop, never inside a sync or a grid's read.
+    // A damaged database file. Whoever finds the damage calls damageFound (true: the data
+    // thread repairs it, nothing more to report); the window lets go of the file when the
+    // repair starts, and shows what came of it.
     bool damageFound(const Error& error);
     bool damageFound(const QString& message);
-    void recoverDatabase();
-    // Its second half, once the data thread has let go of the file.
+    void repairStarts();
     void databaseRepaired(const DamageRecovery& recovery, const QString& kept,
                           const std::optional<Error>& failure);
-    // After a sync: the repair that waited for it, or the read marks of the file it replaced.
-    void afterSyncRecovery();
+    void diskFailing(const QString& message);
 
     void applicationMinimize();
     // Moves the lifecycle on by one event and does what it says.
@@ -222,8 +223,7 @@ private:
     void suspendGrids();
     void resumeGrids();
     void requeryOffers();
-    void databaseDamaged(const QString& message);
-    // The data thread is idle again: whatever waited for that (an end, a repair) is due.
+    // The data thread is idle again: an end asked for meanwhile is due.
     void syncFinished();
 
     // Start-up values of the process.
@@ -245,11 +245,8 @@ private:
     qint32 m_offersQueryId = 0;
     // A search was selected and its listings' keys have not all arrived yet.
     bool m_selectingSearch = false;
-    DamageRecovery m_recovery;
 
     RefreshTimer tRefresh;
-    // New listings the last sync stored.
-    int m_lastNewOffers = 0;
     TrayIcon* m_tray = nullptr;            // child of this window
     DesktopNotifier* m_notifier = nullptr; // child of this window
     std::unique_ptr<NewListingsSound> m_sound;
