@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -102,7 +103,13 @@ private slots:
             record(failure ? QStringLiteral("clear failed") : QStringLiteral("cleared"));
         });
         connect(d, &DataThread::databaseRepaired, this,
-                [this] { record(QStringLiteral("repaired")); });
+                [this](const DamageRecovery&, const QString&, const std::optional<Error>& failure) {
+                    record(failure ? QStringLiteral("repair failed") : QStringLiteral("repaired"));
+                });
+        connect(d, &DataThread::repairing, this, [this] { record(QStringLiteral("repairing")); });
+        connect(d, &DataThread::diskFailing, this, [this] { record(QStringLiteral("disk")); });
+        connect(d, &DataThread::readMarksCarried, this,
+                [this](int carried) { record(QStringLiteral("carried %1").arg(carried)); });
     }
     void cleanup() {
         m_data.reset();
@@ -154,7 +161,7 @@ private slots:
         row("idle", "clear", D::Run, cleared);
         row("idle", "mark", D::Run, {QStringLiteral("marked")});
         row("idle", "repair", D::Run, {QStringLiteral("repaired")});
-        for (const char* state : {"transferring", "waiting for the notice"}) {
+        for (const char* state : {"transferring", "applying", "waiting for the notice"}) {
             row(state, "sync", D::Merge, {done});
             row(state, "clear", D::Refuse, {done});
             row(state, "clear when free", D::Queue, QStringList{done} + cleared);
@@ -172,6 +179,17 @@ private slots:
         row("marking", "clear", D::Refuse, {QStringLiteral("marked")});
         row("marking", "clear when free", D::Queue,
             QStringList{QStringLiteral("marked")} + cleared);
+        // Reads beside any of them, never refused nor lost: the answer of what ran alone.
+        for (const char* state : {"idle", "transferring", "applying", "waiting for the notice",
+                                  "clearing", "marking"}) {
+            const QStringList ran = QByteArray(state) == "idle"       ? QStringList()
+                                    : QByteArray(state) == "clearing" ? clearedOnly
+                                    : QByteArray(state) == "marking"
+                                        ? QStringList{QStringLiteral("marked")}
+                                        : QStringList{done};
+            row(state, "click mark", D::Run, ran);
+            row(state, "export", D::Run, ran);
+        }
     }
     void orderOfRequests() {
         QFETCH(QString, state);
@@ -181,6 +199,11 @@ private slots:
         const QString path = request().dbPath;
         m_holdNotice = true;
         std::optional<test::RawConnection> other;
+        {
+            auto db = openDatabase(path);
+            db->insertQuery(5, QStringLiteral("a"));
+            db->insertOffer(OfferRow{QStringLiteral("x1"), 5, {}, 45000});
+        }
         if (state == QLatin1String("transferring")) {
             syncAnsweredAfter(800ms);
             QTRY_COMPARE(m_service->requestCount(), qsizetype(1));
@@ -190,12 +213,21 @@ private slots:
             m_service->setDefaultAnswer(answer);
             m_data->sync(request());
             QTRY_VERIFY(m_answers.contains(QStringLiteral("notice")));
+        } else if (state == QLatin1String("applying")) {
+            // Another program's write holds the feed's first slice, once a first sync has
+            // opened the file.
+            FakeService::Answer answer;
+            answer.body = "R#5#a\r\n";
+            m_service->setDefaultAnswer(answer);
+            m_data->sync(request());
+            QTRY_VERIFY(!m_data->busy());
+            other.emplace(path);
+            other->exec(QStringLiteral("BEGIN IMMEDIATE"));
+            answer.body = "R#5#a\r\nD#1\r\n";
+            m_service->setDefaultAnswer(answer);
+            m_data->sync(request());
+            QTRY_VERIFY(m_answers.contains(QStringLiteral("suspend")));
         } else if (state != QLatin1String("idle")) {
-            {
-                auto db = openDatabase(path);
-                db->insertQuery(5, QStringLiteral("a"));
-                db->insertOffer(OfferRow{QStringLiteral("x1"), 5, {}, 45000});
-            }
             other.emplace(path);
             other->exec(QStringLiteral("BEGIN IMMEDIATE"));
             if (state == QLatin1String("clearing"))
@@ -206,7 +238,9 @@ private slots:
         }
         m_answers.clear();
         using R = DataThread::Request;
-        DataThread::Decision decided = DataThread::Decision::Refuse;
+        DataThread::Decision decided = DataThread::Decision::Run;
+        int reads = 0; // answers of the reading thread
+        const QString csv = m_dir->path() + QStringLiteral("/out.csv");
         if (asked == QLatin1String("sync"))
             decided = m_data->sync(request());
         else if (asked == QLatin1String("clear"))
@@ -219,8 +253,24 @@ private slots:
             DamageRecovery recovery;
             recovery.notice();
             decided = m_data->repairDatabase(path, recovery);
-        } else
+        } else if (asked == QLatin1String("click mark")) {
+            m_data->markOfferRead(path, QStringLiteral("x1"), 5, this,
+                                  [&reads](const std::optional<Error>& failure) {
+                                      QVERIFY(!failure);
+                                      ++reads;
+                                  });
+        } else if (asked == QLatin1String("export")) {
+            m_data->exportSearch(path, 5, csv, {QStringLiteral("id")}, 100,
+                                 std::make_shared<std::atomic<bool>>(false), this,
+                                 {[](qint64, qint64) {},
+                                  [&reads](const std::optional<Error>& failure) {
+                                      QVERIFY(!failure);
+                                      ++reads;
+                                  }});
+        } else {
+            decided = DataThread::Decision::Refuse;
             m_data->cancelAll();
+        }
         QCOMPARE(int(decided), decision);
         // What held the running request up goes.
         if (state == QLatin1String("waiting for the notice"))
@@ -230,6 +280,10 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QTRY_VERIFY_WITH_TIMEOUT(!m_data->busy(), 10'000);
+        const int asksRead =
+            asked == QLatin1String("click mark") || asked == QLatin1String("export") ? 1 : 0;
+        QTRY_COMPARE(reads, asksRead);
+        QCOMPARE(QFileInfo::exists(csv), asked == QLatin1String("export"));
         // The end does not wait for the service.
         if (asked == QLatin1String("exit"))
             QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
@@ -243,6 +297,75 @@ private slots:
                 got << answer;
         }
         QCOMPARE(got, answers);
+    }
+
+    // What the data thread follows a request with by itself, before anything that waits: the
+    // full download after a clear or a repair, and after that download the read marks the
+    // damaged file held. Damage found again means a failing disk, then damage is the caller's.
+    void followUps_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QStringList>("answers");
+        const QString done = QStringLiteral("done");
+        const QStringList repaired{QStringLiteral("repairing"), QStringLiteral("repaired"), done,
+                                   QStringLiteral("carried 1")};
+        QTest::newRow("clear") << QStringLiteral("clear")
+                               << QStringList{QStringLiteral("clearing"), QStringLiteral("cleared"),
+                                              done};
+        QTest::newRow("damage") << QStringLiteral("damage") << repaired;
+        QTest::newRow("damage during a sync, a clear waiting")
+            << QStringLiteral("damage during a sync")
+            << QStringList{done} + repaired +
+                   QStringList{QStringLiteral("clearing"), QStringLiteral("cleared"), done};
+        QTest::newRow("damage again")
+            << QStringLiteral("damage again") << repaired + QStringList{QStringLiteral("disk")};
+    }
+    void followUps() {
+        QFETCH(QString, what);
+        QFETCH(QStringList, answers);
+        const QString path = request().dbPath;
+        {
+            auto db = openDatabase(path);
+            db->insertQuery(5, QStringLiteral("a"));
+            db->insertOffer(OfferRow{QStringLiteral("1"), 5, {}, 45000});
+            db->markOfferRead(QStringLiteral("1"), 5);
+        }
+        m_data->setSyncSource([this] { return request(); });
+        FakeService::Answer answer;
+        answer.body = "R#5#a\r\nD#1\r\n";
+        m_service->setDefaultAnswer(answer);
+        if (what == QLatin1String("clear")) {
+            m_data->clearDatabase(path);
+        } else if (what == QLatin1String("damage during a sync")) {
+            syncAnsweredAfter(300ms);
+            m_data->clearDatabase(path, DataThread::Request::ClearWhenFree);
+            QVERIFY(m_data->damageFound(QStringLiteral("malformed")));
+            // Taken by the repair's own download, or refused, while the repair waits.
+            QCOMPARE(m_data->sync(request()), DataThread::Decision::Merge);
+            QCOMPARE(m_data->wouldDecide(DataThread::Request::Clear), DataThread::Decision::Refuse);
+        } else {
+            QVERIFY(m_data->damageFound(QStringLiteral("malformed")));
+            QVERIFY(m_data->busy());
+            // Noticed twice before it is repaired: one repair.
+            QVERIFY(m_data->damageFound(QStringLiteral("malformed")));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!m_data->busy(), 10'000);
+        if (what == QLatin1String("damage again")) {
+            QVERIFY(m_data->damageFound(QStringLiteral("malformed")));
+            QTRY_VERIFY(m_answers.contains(QStringLiteral("disk")));
+            QVERIFY(!m_data->damageFound(QStringLiteral("malformed")));
+        }
+        QTest::qWait(100); // nothing more comes
+        QStringList got;
+        for (const QString& answer : std::as_const(m_answers)) {
+            if (answer.startsWith(QLatin1String("done")))
+                got << QStringLiteral("done");
+            else if (QStringList{"clearing", "cleared", "repairing", "repaired", "carried 1",
+                                 "disk"}
+                         .contains(answer))
+                got << answer;
+        }
+        QCOMPARE(got, answers);
+        QCOMPARE(damagedFiles(path).size(), what == QLatin1String("clear") ? 0 : 1);
     }
 
     // Marking a large search read goes in short transactions; a listing the user opens
