@@ -1,7 +1,10 @@
 // The built program as the desktop runs it: it starts in a private cache folder and ends the
 // orderly way when the system asks it to.
 
+#include "support/fakeservice.h"
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -119,14 +122,37 @@ private slots:
         // On a display, with a database that cannot be created: the box of the failed start-up
         // comes while the main window is still hidden, and the signal closes it.
         QTest::addColumn<bool>("onDisplay");
-        QTest::newRow("SIGTERM") << int(SIGTERM) << false;
-        QTest::newRow("SIGINT") << int(SIGINT) << false;
-        QTest::newRow("SIGHUP (session ended)") << int(SIGHUP) << false;
-        QTest::newRow("SIGTERM, box of start-up on a display") << int(SIGTERM) << true;
+        // "hung": the service takes the request and answers nothing; "dripping": a byte every
+        // 300 ms. The end abandons the sync: the process is gone within 2 s.
+        QTest::addColumn<QString>("service");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false << QString();
+        QTest::newRow("SIGINT") << int(SIGINT) << false << QString();
+        QTest::newRow("SIGHUP (session ended)") << int(SIGHUP) << false << QString();
+        QTest::newRow("SIGTERM, box of start-up on a display") << int(SIGTERM) << true << QString();
+        QTest::newRow("SIGTERM, service hung") << int(SIGTERM) << false << QStringLiteral("hung");
+        QTest::newRow("SIGTERM, service dripping")
+            << int(SIGTERM) << false << QStringLiteral("dripping");
     }
     void endsOrderlyOnSignal() {
         QFETCH(int, number);
         QFETCH(bool, onDisplay);
+        QFETCH(QString, service);
+        using domiva::test::FakeService;
+        // It serves from threads of its own.
+        std::optional<FakeService> fake;
+        if (!service.isEmpty())
+            fake.emplace();
+        if (fake) {
+            FakeService::Answer answer;
+            answer.body = QByteArray("R#5#a\r\n").repeated(1000);
+            if (service == QLatin1String("hung")) {
+                answer.delay = std::chrono::milliseconds(60'000);
+            } else {
+                answer.pieceBytes = 1;
+                answer.pieceInterval = std::chrono::milliseconds(300);
+            }
+            fake->setDefaultAnswer(answer);
+        }
         if (onDisplay && qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs an X display");
         // Open before the program starts, and for as long as it runs.
@@ -142,7 +168,8 @@ private slots:
         {
             QFile settings(workDir + QStringLiteral("settings.ini"));
             QVERIFY(settings.open(QIODevice::WriteOnly));
-            settings.write("[service]\nhost=127.0.0.1:1\n");
+            settings.write(
+                "[service]\nhost=" + (fake ? fake->hostAndPort().toUtf8() : "127.0.0.1:1") + "\n");
         }
         // No database file can appear behind a link into a missing folder.
         if (onDisplay)
@@ -176,9 +203,15 @@ private slots:
         QCOMPARE(logMessages(logPath).first(), QStringLiteral("Start"));
         QTest::qWait(300);
         QCOMPARE(process.state(), QProcess::Running);
+        if (fake)
+            QTRY_VERIFY_WITH_TIMEOUT(fake->requestCount() == 1, 20'000);
 
+        QElapsedTimer ending;
+        ending.start();
         QCOMPARE(::kill(pid_t(process.processId()), number), 0);
         QVERIFY(process.waitForFinished(20'000));
+        if (fake)
+            QVERIFY2(ending.elapsed() < 2000, qPrintable(QString::number(ending.elapsed())));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         const QStringList messages = logMessages(logPath);
