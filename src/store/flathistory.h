@@ -90,6 +90,7 @@ private:
     Database& m_db;
     std::map<const char*, std::unique_ptr<Statement>> m_statements;
     std::optional<qint64> m_fillAfter; // the last Offers rowid remembered by the fill
+    std::vector<qint64> m_keys;        // the keys of the listing being recorded
 };
 
 // The earlier appearances from the JSON array a statement reads them as
