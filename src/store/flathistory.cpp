@@ -145,12 +145,17 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(qint64(opened ? 1 : 0));
     };
     if (m_keys.size() <= 1 && !askOpened) {
-        Statement::Use insert(statement(sql::insertHistoryRowOfKey.data()));
-        bindRow(insert);
-        if (insert.step()) {
-            row = insert.integer(0);
-            if (!insert.isNull(1))
-                previous = insert.integer(1);
+        {
+            Statement::Use insert(statement(sql::insertHistoryRowOfKey.data()));
+            bindRow(insert);
+            insert.step();
+            if (insert.changes() == 1)
+                row = insert.lastRowid();
+        }
+        if (row) {
+            Statement::Use prev(statement(sql::selectHistoryPrev.data()));
+            if (prev.bind(*row).step() && !prev.isNull(0))
+                previous = prev.integer(0);
         }
     } else {
         for (const qint64 key : m_keys) {
@@ -173,8 +178,9 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
             insert.bind(*previous);
         else
             insert.bindNull();
-        if (insert.step())
-            row = insert.integer(0);
+        insert.step();
+        if (insert.changes() == 1)
+            row = insert.lastRowid();
     }
     if (!row) {
         // Seen before: never a re-post, whatever its flat.
