@@ -105,9 +105,17 @@ private:
     std::vector<QByteArray> m_texts; // by position, from 1
 };
 
-FlatHistory::FlatHistory(Database& db) : m_db(db) {}
+FlatHistory::FlatHistory(Database& db) : m_db(db) {
+    m_db.setCacheFloorKiB(recordCacheKiB);
+}
 
-FlatHistory::~FlatHistory() = default;
+FlatHistory::~FlatHistory() {
+    try {
+        m_db.setCacheFloorKiB(0);
+    } catch (const Error&) {
+        // The connection is failing; the next setting of its cache tries again.
+    }
+}
 
 void FlatHistory::createTables(Database& db) {
     const QSqlDatabase connection = db.connection();

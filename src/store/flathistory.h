@@ -37,6 +37,11 @@ public:
     static constexpr int fillChunkRows = 500;
     static constexpr int fillSliceMs = 100;
     static constexpr int fillCacheKiB = 64 * 1024;
+    // While an object records, the connection keeps at least so much of the file's pages in
+    // memory: the index of the flats' keys is read and written at random places, and with the
+    // engine's default a sync into a long history spends its time reading those pages again
+    // and writing them out before their transaction ends.
+    static constexpr int recordCacheKiB = 32 * 1024;
 
     explicit FlatHistory(Database& db);
     ~FlatHistory();
