@@ -455,7 +455,13 @@ void Database::setBusyTimeout(int milliseconds) {
 }
 
 void Database::setCacheKiB(int kib) {
-    run(connection(), QStringLiteral("PRAGMA cache_size=-%1").arg(kib));
+    run(connection(), QStringLiteral("PRAGMA cache_size=-%1").arg(std::max(kib, m_cacheFloorKiB)));
+    m_cacheKiB = kib;
+}
+
+void Database::setCacheFloorKiB(int kib) {
+    m_cacheFloorKiB = kib;
+    setCacheKiB(m_cacheKiB);
 }
 
 void Database::clearAll() {

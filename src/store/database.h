@@ -103,6 +103,9 @@ public:
     // How many KiB of the file's pages the connection keeps in memory.
     static constexpr int defaultCacheKiB = 2000; // the engine's own default
     void setCacheKiB(int kib);
+    // Until set back to 0, the cache is never made smaller than this, whatever setCacheKiB asks
+    // for (which is still remembered, and applied once the floor goes).
+    void setCacheFloorKiB(int kib);
 
     // Changes whenever a row of the file changes, through this connection or another one: a
     // reader that kept the stamp of its last read knows whether reading again could show
@@ -135,6 +138,8 @@ private:
     std::unique_ptr<BackgroundCheckpointer> m_checkpointer;
     int m_logPagesAtRequest = 0;
     int m_transactionDepth = 0;
+    int m_cacheKiB = defaultCacheKiB; // as last asked for
+    int m_cacheFloorKiB = 0;
     // Destroyed before m_connection, which must outlive every statement on it.
     std::map<const char*, QSqlQuery> m_statements;
     // Storing a listing is the one statement a long feed runs a hundred thousand times; it goes

@@ -9,6 +9,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QStringEncoder>
 
 #include <sqlite3.h>
 
@@ -51,10 +52,19 @@ public:
             sqlite3_bind_double(m_s.m_stmt, ++m_position, value);
             return *this;
         }
+        // Encoded into the statement's own buffer of the position, which keeps its room from
+        // one use to the next, and bound in place: the engine neither copies nor converts it.
         Use& bind(QStringView text) {
-            const QByteArray utf8 = text.toUtf8();
-            sqlite3_bind_text(m_s.m_stmt, ++m_position, utf8.isNull() ? "" : utf8.constData(),
-                              int(utf8.size()), SQLITE_TRANSIENT);
+            const int position = ++m_position;
+            if (m_s.m_texts.size() < std::size_t(position))
+                m_s.m_texts.resize(std::size_t(position));
+            QByteArray& buffer = m_s.m_texts[std::size_t(position - 1)];
+            const qsizetype room = m_s.m_utf8.requiredSpace(text.size());
+            if (buffer.size() < room)
+                buffer.resize(room);
+            const char* const end = m_s.m_utf8.appendToBuffer(buffer.data(), text);
+            sqlite3_bind_text(m_s.m_stmt, position, buffer.constData(),
+                              int(end - buffer.constData()), SQLITE_STATIC);
             return *this;
         }
         Use& bindNull() {
@@ -91,11 +101,21 @@ public:
 private:
     sqlite3* m_db;
     sqlite3_stmt* m_stmt = nullptr;
+    QStringEncoder m_utf8{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
+    std::vector<QByteArray> m_texts; // by position, from 1
 };
 
-FlatHistory::FlatHistory(Database& db) : m_db(db) {}
+FlatHistory::FlatHistory(Database& db) : m_db(db) {
+    m_db.setCacheFloorKiB(recordCacheKiB);
+}
 
-FlatHistory::~FlatHistory() = default;
+FlatHistory::~FlatHistory() {
+    try {
+        m_db.setCacheFloorKiB(0);
+    } catch (const Error&) {
+        // The connection is failing; the next setting of its cache tries again.
+    }
+}
 
 void FlatHistory::createTables(Database& db) {
     const QSqlDatabase connection = db.connection();
@@ -119,50 +139,68 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
                                          const flatkey::FlatFields& flat, QStringView price,
                                          double dt, qint64 now, bool opened, bool askOpened) {
     Arrival arrival;
-    {
-        Statement::Use known(statement(sql::selectHistoryRow.data()));
-        if (known.bind(id).step()) {
-            const qint64 row = known.integer(0);
-            Statement::Use touch(statement(sql::touchHistoryRow.data()));
-            touch.bind(qint64(qid)).bind(now).bind(row).step();
-            arrival.known = true;
-            return arrival;
-        }
-    }
-    const std::vector<qint64> keys = flatkey::keys(flat);
+    flatkey::keys(flat, m_keys);
+    const std::optional<qint64> mainKey =
+        m_keys.empty() ? std::nullopt : std::optional<qint64>(m_keys.front());
+    std::optional<qint64> row;
     std::optional<qint64> previous;
-    for (const qint64 key : keys) {
-        Statement::Use latest(statement(sql::selectLatestOfKey.data()));
-        if (latest.bind(key).step() && !latest.isNull(0))
-            previous = std::max(previous.value_or(latest.integer(0)), latest.integer(0));
-    }
-    arrival.repost = previous.has_value();
-    if (previous && askOpened) {
-        for (const qint64 key : keys) {
-            Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
-            if (anyOpened.bind(key).step()) {
-                arrival.flatOpened = true;
-                break;
+    const auto bindRow = [&](Statement::Use& insert) {
+        insert.bind(id);
+        if (mainKey)
+            insert.bind(*mainKey);
+        else
+            insert.bindNull();
+        insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(qint64(opened ? 1 : 0));
+    };
+    if (m_keys.size() <= 1 && !askOpened) {
+        {
+            Statement::Use insert(statement(sql::insertHistoryRowOfKey.data()));
+            bindRow(insert);
+            insert.step();
+            if (insert.changes() == 1)
+                row = insert.lastRowid();
+        }
+        if (row) {
+            Statement::Use prev(statement(sql::selectHistoryPrev.data()));
+            if (prev.bind(*row).step() && !prev.isNull(0))
+                previous = prev.integer(0);
+        }
+    } else {
+        for (const qint64 key : m_keys) {
+            Statement::Use latest(statement(sql::selectLatestOfKey.data()));
+            if (latest.bind(key).step() && !latest.isNull(0))
+                previous = std::max(previous.value_or(latest.integer(0)), latest.integer(0));
+        }
+        if (previous && askOpened) {
+            for (const qint64 key : m_keys) {
+                Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
+                if (anyOpened.bind(key).step()) {
+                    arrival.flatOpened = true;
+                    break;
+                }
             }
         }
+        Statement::Use insert(statement(sql::insertHistoryRow.data()));
+        bindRow(insert);
+        if (previous)
+            insert.bind(*previous);
+        else
+            insert.bindNull();
+        insert.step();
+        if (insert.changes() == 1)
+            row = insert.lastRowid();
     }
-    Statement::Use insert(statement(sql::insertHistoryRow.data()));
-    insert.bind(id);
-    if (keys.empty())
-        insert.bindNull();
-    else
-        insert.bind(keys.front());
-    insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(now).bind(qint64(opened ? 1 : 0));
-    if (previous)
-        insert.bind(*previous);
-    else
-        insert.bindNull();
-    insert.step();
-    const qint64 row = insert.lastRowid();
+    if (!row) {
+        // Seen before: never a re-post, whatever its flat.
+        Statement::Use touch(statement(sql::touchHistoryRow.data()));
+        touch.bind(qint64(qid)).bind(now).bind(id).step();
+        return Arrival{true, false, false};
+    }
+    arrival.repost = previous.has_value();
     // Further phones after the first (a plain loop: Clang 14 cannot use libstdc++ 12's views).
-    for (std::size_t i = 1; i < keys.size(); ++i) {
+    for (std::size_t i = 1; i < m_keys.size(); ++i) {
         Statement::Use add(statement(sql::insertFlatKey.data()));
-        add.bind(keys[i]).bind(row).step();
+        add.bind(m_keys[i]).bind(*row).step();
     }
     return arrival;
 }

@@ -37,6 +37,11 @@ public:
     static constexpr int fillChunkRows = 500;
     static constexpr int fillSliceMs = 100;
     static constexpr int fillCacheKiB = 64 * 1024;
+    // While an object records, the connection keeps at least so much of the file's pages in
+    // memory: the index of the flats' keys is read and written at random places, and with the
+    // engine's default a sync into a long history spends its time reading those pages again
+    // and writing them out before their transaction ends.
+    static constexpr int recordCacheKiB = 32 * 1024;
 
     explicit FlatHistory(Database& db);
     ~FlatHistory();
@@ -90,6 +95,7 @@ private:
     Database& m_db;
     std::map<const char*, std::unique_ptr<Statement>> m_statements;
     std::optional<qint64> m_fillAfter; // the last Offers rowid remembered by the fill
+    std::vector<qint64> m_keys;        // the keys of the listing being recorded
 };
 
 // The earlier appearances from the JSON array a statement reads them as

@@ -1,6 +1,7 @@
 #include "store/flatkey.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 
@@ -22,17 +23,96 @@ constexpr qsizetype kMinPhoneDigits = 7;
 constexpr qsizetype kComparedPhoneDigits = 10;
 
 // FNV-1a, 64 bits, over the UTF-16 units: fixed for good, unlike qHash, whose seed and
-// algorithm may change between runs and versions, while the keys live in the file.
-qint64 stableHash(QStringView text) {
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (const QChar c : text) {
-        const char16_t unit = c.unicode();
-        for (const unsigned byte : {unsigned(unit & 0xff), unsigned(unit >> 8)}) {
-            hash ^= byte;
-            hash *= 1099511628211ULL;
-        }
+// algorithm may change between runs and versions, while the keys live in the file. Fed a unit
+// at a time, so that a key is hashed as its text is read, never put together first.
+class StableHash {
+public:
+    void add(char16_t unit) {
+        m_hash = (m_hash ^ (unit & 0xffu)) * kPrime;
+        m_hash = (m_hash ^ (unit >> 8)) * kPrime;
     }
-    return std::bit_cast<qint64>(hash);
+    void add(QStringView text) {
+        for (const QChar c : text)
+            add(c.unicode());
+    }
+    qint64 value() const { return std::bit_cast<qint64>(m_hash); }
+
+private:
+    static constexpr std::uint64_t kPrime = 1099511628211ULL;
+    std::uint64_t m_hash = 14695981039346656037ULL;
+};
+
+// The characters nearly every listing is written in, ASCII and the basic Cyrillic block: each
+// is one unit whose lower case is one unit, and only digits and letters among them are kept.
+// Texts of these alone are normalised in place; anything else goes the general way.
+bool isPlainUnit(char16_t c) {
+    return c < 0x80 || (c >= 0x0400 && c <= 0x045f);
+}
+
+bool isPlainText(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return isPlainUnit(c.unicode()); });
+}
+
+// The lower case of a plain unit, as QString::toLower gives it.
+char16_t plainLower(char16_t c) {
+    if (c >= u'A' && c <= u'Z')
+        return char16_t(c + 0x20);
+    if (c >= 0x0400 && c <= 0x040f)
+        return char16_t(c + 0x50);
+    if (c >= 0x0410 && c <= 0x042f)
+        return char16_t(c + 0x20);
+    return c;
+}
+
+bool isPlainLetterOrNumber(char16_t lower) {
+    return (lower >= u'a' && lower <= u'z') || (lower >= u'0' && lower <= u'9') || lower >= 0x0400;
+}
+
+// normalAddress of a plain text, into the hash; whether it had a letter or digit.
+bool hashPlainAddress(QStringView address, StableHash& hash) {
+    bool any = false;
+    bool gap = false;
+    for (const QChar c : address) {
+        const char16_t lower = plainLower(c.unicode());
+        if (!isPlainLetterOrNumber(lower)) {
+            gap = true;
+            continue;
+        }
+        if (gap && any)
+            hash.add(u' ');
+        gap = false;
+        any = true;
+        hash.add(lower == u'ё' ? u'е' : lower);
+    }
+    return any;
+}
+
+bool hashAddress(QStringView address, StableHash& hash) {
+    if (isPlainText(address))
+        return hashPlainAddress(address, hash);
+    const QString normal = normalAddress(address);
+    hash.add(normal);
+    return !normal.isEmpty();
+}
+
+// QChar::isSpace of a plain unit.
+bool isPlainSpace(char16_t c) {
+    return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
+
+void hashRooms(QStringView rooms, StableHash& hash) {
+    if (!isPlainText(rooms)) {
+        hash.add(normalRooms(rooms));
+        return;
+    }
+    qsizetype begin = 0;
+    qsizetype end = rooms.size();
+    while (begin < end && isPlainSpace(rooms[begin].unicode()))
+        ++begin;
+    while (end > begin && isPlainSpace(rooms[end - 1].unicode()))
+        --end;
+    for (qsizetype i = begin; i < end; ++i)
+        hash.add(plainLower(rooms[i].unicode()));
 }
 
 // The digits of a price without leading zeros; empty when it has none but zeros, nullopt
@@ -113,22 +193,71 @@ QStringList phones(QStringView contact) {
 }
 
 std::vector<qint64> keys(const FlatFields& flat) {
-    const QString address = normalAddress(flat.address);
-    if (address.isEmpty())
-        return {};
-    const QString base =
-        address + u'\x1f' + normalRooms(flat.rooms) + u'\x1f' + normalFloor(flat.floor) + u'\x1f';
-    const QStringList numbers = phones(flat.contact);
     std::vector<qint64> result;
-    if (numbers.isEmpty()) {
-        result.push_back(stableHash(base + QStringLiteral("c:") + normalAddress(flat.contact)));
-        return result;
-    }
-    for (const QString& number : numbers)
-        result.push_back(stableHash(base + QStringLiteral("p:") + number));
-    std::sort(result.begin(), result.end());
-    result.erase(std::unique(result.begin(), result.end()), result.end());
+    keys(flat, result);
     return result;
+}
+
+void keys(const FlatFields& flat, std::vector<qint64>& result) {
+    result.clear();
+    // The key is the hash of "address US rooms US floor US" followed by "p:" and a phone, or
+    // by "c:" and the contact's text when it holds none (US: the unit separator, 0x1f).
+    StableHash base;
+    if (!hashAddress(flat.address, base))
+        return;
+    base.add(u'\x1f');
+    hashRooms(flat.rooms, base);
+    base.add(u'\x1f');
+    for (const QChar c : flat.floor)
+        if (isAsciiDigit(c) || c == u'/')
+            base.add(c.unicode());
+    base.add(u'\x1f');
+
+    // The phones as phones() finds them, each hashed from its last kComparedPhoneDigits digits.
+    const QStringView contact = flat.contact;
+    const qsizetype size = contact.size();
+    qsizetype i = 0;
+    std::array<char16_t, kComparedPhoneDigits> last{};
+    while (i < size) {
+        if (!isAsciiDigit(contact[i])) {
+            ++i;
+            continue;
+        }
+        qsizetype digits = 0;
+        while (i < size) {
+            if (isAsciiDigit(contact[i])) {
+                last[std::size_t(digits++ % kComparedPhoneDigits)] = contact[i++].unicode();
+                continue;
+            }
+            qsizetype next = i;
+            while (next < size && isPhoneSeparator(contact[next]))
+                ++next;
+            if (next == i || next == size || !isAsciiDigit(contact[next]))
+                break;
+            i = next;
+        }
+        if (digits < kMinPhoneDigits)
+            continue;
+        StableHash key = base;
+        key.add(u'p');
+        key.add(u':');
+        const qsizetype kept = std::min(digits, kComparedPhoneDigits);
+        for (qsizetype d = digits - kept; d < digits; ++d)
+            key.add(last[std::size_t(d % kComparedPhoneDigits)]);
+        result.push_back(key.value());
+    }
+    if (result.empty()) {
+        StableHash key = base;
+        key.add(u'c');
+        key.add(u':');
+        hashAddress(contact, key);
+        result.push_back(key.value());
+        return;
+    }
+    if (result.size() > 1) {
+        std::sort(result.begin(), result.end());
+        result.erase(std::unique(result.begin(), result.end()), result.end());
+    }
 }
 
 std::optional<int> comparePrices(QStringView a, QStringView b) {

@@ -36,6 +36,8 @@ struct FlatFields {
 // holds no phone); none when the address is empty, which matches nothing. Two listings are
 // the same flat when they share a key. The keys are stable: they are stored in the file.
 std::vector<qint64> keys(const FlatFields& flat);
+// The same into `result`, whose room is used again: no allocation once it has held a few.
+void keys(const FlatFields& flat, std::vector<qint64>& result);
 
 // A price compared with another as the number its digits form: negative when a is lower,
 // positive when higher, 0 when equal; nullopt when either has no digits.

@@ -225,21 +225,33 @@ inline constexpr QLatin1String storeClientState{
     "INSERT INTO ClientState (name, value) VALUES (?, ?) "
     "ON CONFLICT(name) DO UPDATE SET value=excluded.value"};
 
-inline constexpr QLatin1String selectHistoryRow{"SELECT rowid FROM FlatHistory WHERE id=?"};
+// A listing the history already knows is only stored again.
 inline constexpr QLatin1String touchHistoryRow{
-    "UPDATE FlatHistory SET qid=?, last_seen=? WHERE rowid=?"};
+    "UPDATE FlatHistory SET qid=?, last_seen=? WHERE id=?"};
 // The latest id stored with one key of a flat (one row, null when there is none), and whether
 // the user opened any of them.
-inline constexpr QLatin1String selectLatestOfKey{
-    "SELECT MAX(latest) FROM (SELECT MAX(rowid) AS latest FROM FlatHistory WHERE key=?1 "
-    "UNION ALL SELECT MAX(hid) FROM FlatKeys WHERE key=?1)"};
+#define DOMIVA_LATEST_OF_KEY(key)                                                                  \
+    "SELECT MAX(latest) FROM (SELECT MAX(rowid) AS latest FROM FlatHistory WHERE key=" key         \
+    " UNION ALL SELECT MAX(hid) FROM FlatKeys WHERE key=" key ")"
+inline constexpr QLatin1String selectLatestOfKey{DOMIVA_LATEST_OF_KEY("?1")};
 inline constexpr QLatin1String anyOpenedOfKey{
     "SELECT 1 FROM FlatHistory WHERE key=?1 AND opened=1 UNION ALL "
     "SELECT 1 FROM FlatKeys JOIN FlatHistory ON FlatHistory.rowid=FlatKeys.hid "
     "WHERE FlatKeys.key=?1 AND FlatHistory.opened=1 LIMIT 1"};
+// A new id is remembered, a known one left as it is (no change): id, key, qid, price, dt, the
+// time it was stored, opened, and prev as the caller found it.
 inline constexpr QLatin1String insertHistoryRow{
-    "INSERT INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened, prev) "
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"};
+    "INSERT OR IGNORE INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened, "
+    "prev) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7, ?8)"};
+// The same for a flat of one key (or none), its latest earlier id looked up by the statement
+// itself, before the row goes in: one statement for all a sync does for most listings. (No
+// RETURNING: the engine would run it as a trigger, with a table and a journal of its own for
+// every row.)
+inline constexpr QLatin1String insertHistoryRowOfKey{
+    "INSERT OR IGNORE INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened, "
+    "prev) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7, (" DOMIVA_LATEST_OF_KEY("?2") "))"};
+inline constexpr QLatin1String selectHistoryPrev{"SELECT prev FROM FlatHistory WHERE rowid=?"};
+#undef DOMIVA_LATEST_OF_KEY
 inline constexpr QLatin1String insertFlatKey{
     "INSERT OR IGNORE INTO FlatKeys (key, hid) VALUES (?, ?)"};
 inline constexpr QLatin1String markHistoryOpened{

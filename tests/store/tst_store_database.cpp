@@ -874,7 +874,8 @@ private slots:
         QTest::newRow("rename") << QString(sql::renameQuery) << "sqlite_autoindex_Queries_1";
         QTest::newRow("delete offers of a query")
             << QString(sql::deleteOffersOfQuery) << "(OffersByQuery|OffersUnreadByQuery)";
-        QTest::newRow("history row") << QString(sql::selectHistoryRow) << "";
+        QTest::newRow("history row") << QString(sql::touchHistoryRow) << "";
+        QTest::newRow("new history row of one key") << QString(sql::insertHistoryRowOfKey) << "";
         QTest::newRow("unread re-posts")
             << QString(sql::countUnreadReposts) << "OffersUnreadByQuery";
         QTest::newRow("latest of a flat key") << QString(sql::selectLatestOfKey) << "";

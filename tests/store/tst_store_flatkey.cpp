@@ -80,6 +80,19 @@ private slots:
         QTest::newRow("address of marks only matches nothing")
             << u"--|2|5/9|89161234567"_s << u".|2|5/9|89161234567"_s << false;
         QTest::newRow("other address") << base << u"Тверская ул., 14|2|5/9|89161234567"_s << false;
+        QTest::newRow("letters beyond Cyrillic, case")
+            << u"ÄUßERE Straße 5|1|2/5|Агент Ö"_s << u"äußere straße, 5|1|2/5|агент ö"_s << true;
+        QTest::newRow("non-breaking blank against a blank")
+            << u"Арбат\u00a01|1|2/5|Этажи"_s << u"арбат 1|1|2/5|Этажи"_s << true;
+        QTest::newRow("rooms trimmed of a non-breaking blank")
+            << u"Арбат 1|\u00a02К\u00a0|2/5|89161234567"_s << u"Арбат 1|2к|2/5|89161234567"_s
+            << true;
+        QTest::newRow("Ё in the contact text")
+            << u"Арбат 1|1|2/5|Агентство Ёлка"_s << u"Арбат 1|1|2/5|агентство елка"_s << true;
+        QTest::newRow("letter outside the basic plane is no letter")
+            << u"Арбат 1 \U0001D400|1|2/5|89161234567"_s << u"Арбат 1|1|2/5|89161234567"_s << true;
+        QTest::newRow("long run of digits, last ten compared")
+            << u"Арбат 1|1|2/5|0079161234567"_s << u"Арбат 1|1|2/5|89161234567"_s << true;
     }
     void sameFlat() {
         QFETCH(QString, a);
@@ -92,6 +105,32 @@ private slots:
                                  return std::find(right.begin(), right.end(), key) != right.end();
                              }),
                  same);
+    }
+
+    // The keys are stored in the files the client wrote: the same listing keeps the same keys
+    // from one build to the next, or a file's history would match nothing any more.
+    void keysAsStored_data() {
+        QTest::addColumn<QString>("listing");
+        QTest::addColumn<QList<qint64>>("expected");
+        QTest::newRow("one phone")
+            << u"Тверская ул., 12|2|5/9|8-916-123-45-67"_s << QList<qint64>{-947669208769646411};
+        QTest::newRow("two phones, rooms and floor written loosely")
+            << u"Зелёная ул., д. 5| 2К |5 / 9 эт.|+7 (916) 123 45 67, 8 (495) 111-22-33"_s
+            << QList<qint64>{-3359801440889139111, 6753604130516071574};
+        QTest::newRow("contact without a phone")
+            << u"Арбат 1|1|2/5|Агентство «Этажи»"_s << QList<qint64>{-2555808349192561645};
+        QTest::newRow("letters beyond Cyrillic") << u"ÄRBAT İstanbul \U0001D400 5|Студия||Straße"_s
+                                                 << QList<qint64>{7068326962511299704};
+        QTest::newRow("non-breaking blanks, a short phone and a long one")
+            << u"  м. Сокольники,\u00a0ул. Садовая  |1\u00a0|3/9|тел 123-45-67 и 89161234567"_s
+            << QList<qint64>{-7146712754173992581, 2980722137783715237};
+        QTest::newRow("no address") << u"--|2|5/9|89161234567"_s << QList<qint64>{};
+    }
+    void keysAsStored() {
+        QFETCH(QString, listing);
+        QFETCH(QList<qint64>, expected);
+        const std::vector<qint64> keys = keysOf(listing);
+        QCOMPARE(QList<qint64>(keys.begin(), keys.end()), expected);
     }
 
     void comparePrices_data() {
