@@ -48,6 +48,8 @@ BackgroundCheckpointer::~BackgroundCheckpointer() {
     }
     m_changed.notify_all();
     m_thread.join();
+    if (m_leaveLog)
+        sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_close(m_db);
 }
 

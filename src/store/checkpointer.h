@@ -29,6 +29,8 @@ public:
     BackgroundCheckpointer& operator=(const BackgroundCheckpointer&) = delete;
 
     bool isOpen() const noexcept { return m_db != nullptr; }
+    // Closing leaves the log as it is (see Database::leaveLogAtClose()).
+    void leaveLogAtClose() noexcept { m_leaveLog = true; }
     // Asks for a checkpoint of everything committed so far; returns at once. Cheap enough for
     // a commit hook: one lock and a wake-up.
     void request();
@@ -48,6 +50,7 @@ private:
     bool m_requested = false;
     bool m_busy = false;
     bool m_stopping = false;
+    bool m_leaveLog = false;
     bool m_tailPending = false;
     std::chrono::steady_clock::time_point m_tailDue;
     std::thread m_thread; // last: starts once everything above is set

@@ -194,12 +194,28 @@ void Database::refuseWrites() {
 
 Database::~Database() {
     // No commit may reach the checkpointer once it is gone; it goes before this connection
-    // closes, so the close, the last one on the file, copies whatever is left and removes the log.
+    // closes, so the close, the last one on the file, copies whatever is left and removes the
+    // log, unless the program ends (leaveLogAtClose()).
     try {
-        sqlite3_wal_hook(engineHandle(connection()), nullptr, nullptr);
+        sqlite3* db = engineHandle(connection());
+        sqlite3_wal_hook(db, nullptr, nullptr);
+        if (m_leaveLog)
+            sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     } catch (const Error&) {
     }
+    if (m_leaveLog && m_checkpointer)
+        m_checkpointer->leaveLogAtClose();
     m_checkpointer.reset();
+    if (!m_leaveLog)
+        return;
+    // The log is flushed to the disk instead, so that nothing committed is lost when the
+    // machine goes down after the program has ended.
+    const QByteArray log = QFile::encodeName(m_path + QStringLiteral("-wal"));
+    const int fd = ::open(log.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fdatasync(fd);
+        ::close(fd);
+    }
 }
 
 int Database::logGrew(void* database, sqlite3*, const char*, int pages) {

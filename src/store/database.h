@@ -69,6 +69,9 @@ public:
     // From now on this connection only reads: every change through it fails. Closing it still
     // copies the log into the file and removes it, when it is the last one open.
     void refuseWrites();
+    // The program ends: closing leaves the log beside the file for the next start instead of
+    // copying it in, which after a long sync takes seconds the end must not wait for.
+    void leaveLogAtClose() { m_leaveLog = true; }
 
     // Searches.
     QList<qint32> queryIds(); // in the order the engine returns them
@@ -135,6 +138,7 @@ private:
 
     SqlConnection m_connection;
     QString m_path;
+    bool m_leaveLog = false;
     std::unique_ptr<BackgroundCheckpointer> m_checkpointer;
     int m_logPagesAtRequest = 0;
     int m_transactionDepth = 0;

@@ -163,6 +163,8 @@ QObject* startWithConnection(QThread& thread, const QString& name) {
         &thread, &QThread::finished, context,
         [context] {
             t_sync.reset();
+            if (t_connection && t_connection->db)
+                t_connection->db->leaveLogAtClose();
             t_connection.reset();
             delete context;
         },

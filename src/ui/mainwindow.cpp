@@ -440,6 +440,8 @@ void TfrmMain::formDestroy() {
             m_listingCommands->cancelExport();
         if (m_data)
             m_data->finish();
+        if (adoConn)
+            adoConn->leaveLogAtClose();
         if (!exported.isEmpty() && !QFileInfo::exists(exported) && !m_logPath.isEmpty())
             writeLog(
                 m_logPath,
