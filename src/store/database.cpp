@@ -224,6 +224,7 @@ int Database::logGrew(void* database, sqlite3*, const char*, int pages) {
     // flushes, and waking the thread for a handful of pages costs a click more than the copy
     // saves it.
     self->m_checkpointer->noteCommit();
+    self->m_logPages = pages;
     if (pages < self->m_logPagesAtRequest)
         self->m_logPagesAtRequest = 0; // the log started again from its beginning
     if (pages >= self->m_logPagesAtRequest + sql::checkpointPages) {
@@ -235,6 +236,18 @@ int Database::logGrew(void* database, sqlite3*, const char*, int pages) {
 
 void Database::waitForCheckpoints() {
     m_checkpointer->waitUntilIdle();
+}
+
+bool Database::logIsLong() const noexcept {
+    return m_logPages >= sql::longLogPages;
+}
+
+void Database::letLogCatchUp() {
+    if (!m_checkpointer || !m_checkpointer->isOpen())
+        return;
+    m_checkpointer->request();
+    m_checkpointer->waitUntilIdle();
+    m_logPages = 0;
 }
 
 QSqlDatabase Database::connection() const {

@@ -127,6 +127,13 @@ public:
     // so far, is done. Commits never wait for it: a thread of the database copies the log
     // each time the commits have added sql::checkpointPages pages to it.
     void waitForCheckpoints();
+    // Whether the log has grown past sql::longLogPages since it last started again.
+    bool logIsLong() const noexcept;
+    // Between two transactions of a long write: the copy of the log is asked for and waited
+    // for, so that the next transaction starts the log again from its beginning instead of
+    // growing it to several times the file. Readers go on meanwhile; another program holding
+    // an old snapshot may keep it from starting again, and the next call tries again.
+    void letLogCatchUp();
 
 private:
     friend class Transaction;
@@ -141,6 +148,7 @@ private:
     bool m_leaveLog = false;
     std::unique_ptr<BackgroundCheckpointer> m_checkpointer;
     int m_logPagesAtRequest = 0;
+    int m_logPages = 0;
     int m_transactionDepth = 0;
     int m_cacheKiB = defaultCacheKiB; // as last asked for
     int m_cacheFloorKiB = 0;

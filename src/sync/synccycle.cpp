@@ -367,6 +367,8 @@ void SyncCycle::nextSlice() {
     m_host.sliceCommitted();
     if (m_stop && m_stop->load())
         throw Error(QStringLiteral("Обновление прервано: программа завершается"));
+    if (m_db->logIsLong())
+        m_db->letLogCatchUp();
     m_run->tx = std::make_unique<Transaction>(*m_db);
     m_slice.restart();
 }
