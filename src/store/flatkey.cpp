@@ -163,8 +163,12 @@ QString normalFloor(QStringView floor) {
     return result;
 }
 
-QStringList phones(QStringView contact) {
-    QStringList found;
+namespace {
+
+// Finds the phones of a contact: digit(c) for each digit of one, then phoneEnd(n) with the
+// number of its digits (a run shorter than a phone included; the caller tells).
+template <typename Digit, typename PhoneEnd>
+void scanPhones(QStringView contact, Digit&& digit, PhoneEnd&& phoneEnd) {
     const qsizetype size = contact.size();
     qsizetype i = 0;
     while (i < size) {
@@ -172,10 +176,11 @@ QStringList phones(QStringView contact) {
             ++i;
             continue;
         }
-        QString digits;
+        qsizetype digits = 0;
         while (i < size) {
             if (isAsciiDigit(contact[i])) {
-                digits.append(contact[i++]);
+                digit(contact[i++]);
+                ++digits;
                 continue;
             }
             // Separators belong to the phone only when another digit follows them.
@@ -186,9 +191,22 @@ QStringList phones(QStringView contact) {
                 break;
             i = next;
         }
-        if (digits.size() >= kMinPhoneDigits)
-            found.append(digits.right(kComparedPhoneDigits));
+        phoneEnd(digits);
     }
+}
+
+} // namespace
+
+QStringList phones(QStringView contact) {
+    QStringList found;
+    QString digits;
+    scanPhones(
+        contact, [&](QChar c) { digits.append(c); },
+        [&](qsizetype) {
+            if (digits.size() >= kMinPhoneDigits)
+                found.append(digits.right(kComparedPhoneDigits));
+            digits.clear();
+        });
     return found;
 }
 
@@ -215,37 +233,22 @@ void keys(const FlatFields& flat, std::vector<qint64>& result) {
 
     // The phones as phones() finds them, each hashed from its last kComparedPhoneDigits digits.
     const QStringView contact = flat.contact;
-    const qsizetype size = contact.size();
-    qsizetype i = 0;
     std::array<char16_t, kComparedPhoneDigits> last{};
-    while (i < size) {
-        if (!isAsciiDigit(contact[i])) {
-            ++i;
-            continue;
-        }
-        qsizetype digits = 0;
-        while (i < size) {
-            if (isAsciiDigit(contact[i])) {
-                last[std::size_t(digits++ % kComparedPhoneDigits)] = contact[i++].unicode();
-                continue;
-            }
-            qsizetype next = i;
-            while (next < size && isPhoneSeparator(contact[next]))
-                ++next;
-            if (next == i || next == size || !isAsciiDigit(contact[next]))
-                break;
-            i = next;
-        }
-        if (digits < kMinPhoneDigits)
-            continue;
-        StableHash key = base;
-        key.add(u'p');
-        key.add(u':');
-        const qsizetype kept = std::min(digits, kComparedPhoneDigits);
-        for (qsizetype d = digits - kept; d < digits; ++d)
-            key.add(last[std::size_t(d % kComparedPhoneDigits)]);
-        result.push_back(key.value());
-    }
+    qsizetype seen = 0;
+    scanPhones(
+        contact, [&](QChar c) { last[std::size_t(seen++ % kComparedPhoneDigits)] = c.unicode(); },
+        [&](qsizetype digits) {
+            seen = 0;
+            if (digits < kMinPhoneDigits)
+                return;
+            StableHash key = base;
+            key.add(u'p');
+            key.add(u':');
+            const qsizetype kept = std::min(digits, kComparedPhoneDigits);
+            for (qsizetype d = digits - kept; d < digits; ++d)
+                key.add(last[std::size_t(d % kComparedPhoneDigits)]);
+            result.push_back(key.value());
+        });
     if (result.empty()) {
         StableHash key = base;
         key.add(u'c');
