@@ -125,9 +125,6 @@ public:
     // more. Returns false when damage is no longer dealt with here (reported once before): the
     // caller reports it as any failure. A sync's own damage comes here by itself.
     bool damageFound(const QString& message);
-    // After a clear or a repair: the full download, from the sync source, before anything that
-    // waits. Done by the data thread itself; public for the tests.
-    void followWithFullSync();
     // Reads, in the order asked. The keys of a listings grid, a slice per turn of the reading
     // thread, so that other reads go in between; a cancelled scan stops at its next slice.
     void readOfferKeys(const QString& dbPath, std::shared_ptr<OfferKeyScan> scan, QObject* receiver,
@@ -214,6 +211,9 @@ private:
     void run(Waiting request);
     // Runs the first request that waits, if nothing runs.
     void pump();
+    // After a clear or a repair: the full download, from the sync source, before anything that
+    // waits.
+    void followWithFullSync();
     std::function<void(quint64)> repairWork(const QString& dbPath, DamageRecovery recovery);
     // From the data thread: runs answer on the window's thread if its request is still the
     // current one; `last` marks the answer that ends the request.

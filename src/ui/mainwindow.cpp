@@ -1016,12 +1016,9 @@ void TfrmMain::diskFailing(const QString& message) {
 }
 
 void TfrmMain::repairStarts() {
-    // The data threads repair the file: the window lets go of it and shows nothing of it
-    // meanwhile.
-    tRefresh.setEnabled(false);
-    clearDetails();
-    closeOffers();
-    closeQueries();
+    // The data threads repair the file: the window shows nothing of it meanwhile, as during a
+    // clear, and lets go of it.
+    clearingStarts();
     adoConn.reset();
 }
 
