@@ -223,11 +223,28 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
         store.bind(QStringView(u"historyPruned")).bind(now).step();
     }
     const qint64 before = now - keepSeconds;
+    // Only a row first stored before the limit can have been stored last before it. Rows go in
+    // as the clock goes, so those are the rows before the first one stored since: a history
+    // that is all recent costs a few lookups, not a read of a million rows on every day's first
+    // sync. (A clock set back leaves a few rows for a later day.)
     qint64 last = 0;
     {
         Statement::Use rowids(statement(sql::lastHistoryRowid.data()));
         if (rowids.step())
             last = rowids.integer(0);
+    }
+    for (qint64 low = 0; low < last;) {
+        // Invariant: every row before `low` was first stored before the limit; the row at `last`
+        // (if any) was not.
+        const qint64 middle = low + (last - low) / 2;
+        Statement::Use row(statement(sql::historyRowFrom.data()));
+        if (!row.bind(middle + 1).step() || row.integer(0) > last) {
+            last = middle;
+        } else if (!row.isNull(1) && row.integer(1) >= before) {
+            last = row.integer(0) - 1;
+        } else {
+            low = row.integer(0);
+        }
     }
     int forgotten = 0;
     for (qint64 from = 0; from < last; from += sliceRows) {

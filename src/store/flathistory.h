@@ -68,9 +68,10 @@ public:
     void markArrivedRead(QStringView id);
 
     // Forgets the ids not stored since keepSeconds before now whose listings are gone, at most
-    // once per pruneIntervalSeconds (it reads the whole history, sliceRows rows at a time, with
-    // betweenSlices after each: the caller may commit there); returns how many went.
-    int prune(qint64 now, const std::function<void()>& betweenSlices = {}, int sliceRows = 50'000);
+    // once per pruneIntervalSeconds (it reads the rows first stored before that limit, sliceRows
+    // rows at a time, with betweenSlices after each: the caller may commit there); returns how
+    // many went.
+    int prune(qint64 now, const std::function<void()>& betweenSlices = {}, int sliceRows = 5000);
 
     // Whether the listings the file held before the history existed are in it.
     bool filled();

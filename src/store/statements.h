@@ -265,8 +265,8 @@ inline constexpr QLatin1String markHistoryOpened{
 // A re-post of a flat the user opened that is to arrive read.
 inline constexpr QLatin1String markArrivedRead{"UPDATE Offers SET unreaded=0 WHERE id=?"};
 // Forgetting what was not stored for long, unless its listing is still there: the further keys
-// first, by the rows they belong to. These read the whole history, which no index of its own
-// keeps small enough to be worth its room: they run at most once a day.
+// first, by the rows they belong to. These read the rows first stored before the limit, which
+// no index of its own keeps small enough to be worth its room: they run at most once a day.
 // A slice of the history by rowid (?2 < rowid <= ?3) at a time.
 inline constexpr QLatin1String deleteOldFlatKeys{
     "DELETE FROM FlatKeys WHERE hid IN (SELECT rowid FROM FlatHistory WHERE rowid > ?2 "
@@ -276,6 +276,10 @@ inline constexpr QLatin1String deleteOldHistory{
     "DELETE FROM FlatHistory WHERE rowid > ?2 AND rowid <= ?3 AND last_seen < ?1 "
     "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id)"};
 inline constexpr QLatin1String lastHistoryRowid{"SELECT IFNULL(MAX(rowid), 0) FROM FlatHistory"};
+// The first row from a rowid on, with when it was first stored: rows are stored in the order
+// of the clock, so the rows old enough to forget are found by halving, not by reading them all.
+inline constexpr QLatin1String historyRowFrom{
+    "SELECT rowid, first_seen FROM FlatHistory WHERE rowid >= ? ORDER BY rowid LIMIT 1"};
 // Filling the history from the listings stored before it existed, in the order they were
 // stored, a chunk at a time after the last rowid done.
 inline constexpr QLatin1String selectOffersToRemember{

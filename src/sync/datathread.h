@@ -7,6 +7,7 @@
 #include "store/offerkeys.h"
 #include "store/recovery.h"
 #include "sync/httplimits.h"
+#include "sync/synccycle.h"
 
 #include <QObject>
 #include <QPointer>
@@ -240,7 +241,7 @@ private:
     std::optional<Request> m_running;
     std::deque<Waiting> m_waiting;
     TransferLimits m_limits;
-    int m_sliceMs = 15;
+    int m_sliceMs = SyncCycle::defaultSliceMs;
     int m_writeSliceRows = markReadSliceRows;
     // Read marks of listings the user opened, being stored on the reading thread: a long write
     // lets them in between its slices.
