@@ -175,6 +175,7 @@ QString databaseWithHistory(const QString& dir, int rows) {
             history.record(id, 1, {address, u"2", u"3/9", contact}, u"45 000 р.", 46000.5,
                            1'800'000'000);
         }
+        history.storePendingKeys(rows);
         tx.commit();
     }
     return path;

@@ -109,6 +109,11 @@ FlatHistory::FlatHistory(Database& db) : m_db(db) {
     m_db.setCacheFloorKiB(recordCacheKiB);
 }
 
+void FlatHistory::stageKeysFrom(qint64 rows) {
+    Statement::Use last(statement(sql::lastHistoryRowid.data()));
+    m_staging = last.step() && last.integer(0) >= rows;
+}
+
 FlatHistory::~FlatHistory() {
     try {
         m_db.setCacheFloorKiB(0);
@@ -121,7 +126,8 @@ void FlatHistory::createTables(Database& db) {
     const QSqlDatabase connection = db.connection();
     for (const QLatin1String text :
          {sql::createFlatHistoryTable, sql::createFlatKeysTable, sql::createFlatKeysByHistoryIndex,
-          sql::createFlatHistoryByKeyIndex, sql::createClientStateTable})
+          sql::createFlatHistoryByKeyIndex, sql::createFlatKeysPendingTable,
+          sql::createClientStateTable})
         run(connection, text);
 }
 
@@ -138,50 +144,40 @@ FlatHistory::Statement& FlatHistory::statement(const char* text) {
 FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
                                          const flatkey::FlatFields& flat, QStringView price,
                                          double dt, qint64 now, bool opened, bool askOpened) {
+    takeUpPending();
     Arrival arrival;
     flatkey::keys(flat, m_keys);
-    const std::optional<qint64> mainKey =
-        m_keys.empty() ? std::nullopt : std::optional<qint64>(m_keys.front());
-    std::optional<qint64> row;
     std::optional<qint64> previous;
-    const auto bindRow = [&](Statement::Use& insert) {
-        insert.bind(id);
-        if (mainKey)
-            insert.bind(*mainKey);
-        else
-            insert.bindNull();
-        insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(qint64(opened ? 1 : 0));
-    };
-    if (m_keys.size() <= 1 && !askOpened) {
+    for (const qint64 key : m_keys) {
         {
-            Statement::Use insert(statement(sql::insertHistoryRowOfKey.data()));
-            bindRow(insert);
-            insert.step();
-            if (insert.changes() == 1)
-                row = insert.lastRowid();
-        }
-        if (row) {
-            Statement::Use prev(statement(sql::selectHistoryPrev.data()));
-            if (prev.bind(*row).step() && !prev.isNull(0))
-                previous = prev.integer(0);
-        }
-    } else {
-        for (const qint64 key : m_keys) {
             Statement::Use latest(statement(sql::selectLatestOfKey.data()));
             if (latest.bind(key).step() && !latest.isNull(0))
                 previous = std::max(previous.value_or(latest.integer(0)), latest.integer(0));
         }
-        if (previous && askOpened) {
-            for (const qint64 key : m_keys) {
-                Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
-                if (anyOpened.bind(key).step()) {
-                    arrival.flatOpened = true;
-                    break;
-                }
+        if (const auto staged = m_pendingLatest.find(key); staged != m_pendingLatest.end())
+            previous = std::max(previous.value_or(staged->second), staged->second);
+    }
+    // The rows still staged arrived in this sync, after the user last saw the listings: none of
+    // them was opened, so only the stored keys are asked.
+    if (previous && askOpened) {
+        for (const qint64 key : m_keys) {
+            Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
+            if (anyOpened.bind(key).step()) {
+                arrival.flatOpened = true;
+                break;
             }
         }
+    }
+    std::optional<qint64> row;
+    {
         Statement::Use insert(statement(sql::insertHistoryRow.data()));
-        bindRow(insert);
+        // Stored with the row unless the keys are staged: then every key goes to FlatKeys.
+        insert.bind(id);
+        if (!m_staging && !m_keys.empty())
+            insert.bind(m_keys.front());
+        else
+            insert.bindNull();
+        insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(qint64(opened ? 1 : 0));
         if (previous)
             insert.bind(*previous);
         else
@@ -197,12 +193,65 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         return Arrival{true, false, false};
     }
     arrival.repost = previous.has_value();
-    // Further phones after the first (a plain loop: Clang 14 cannot use libstdc++ 12's views).
-    for (std::size_t i = 1; i < m_keys.size(); ++i) {
-        Statement::Use add(statement(sql::insertFlatKey.data()));
-        add.bind(m_keys[i]).bind(*row).step();
+    if (!m_staging) {
+        // Further phones after the first (a plain loop: Clang 14 cannot use libstdc++ 12's
+        // views).
+        for (std::size_t i = 1; i < m_keys.size(); ++i) {
+            Statement::Use add(statement(sql::insertFlatKey.data()));
+            add.bind(m_keys[i]).bind(*row).step();
+        }
+        return arrival;
+    }
+    for (const qint64 key : m_keys) {
+        Statement::Use stage(statement(sql::insertPendingKey.data()));
+        stage.bind(*row).bind(key).step();
+        m_pending.emplace_back(key, *row);
+        m_pendingLatest[key] = *row;
     }
     return arrival;
+}
+
+void FlatHistory::takeUpPending() {
+    if (m_pendingTakenUp)
+        return;
+    m_pendingTakenUp = true;
+    Statement::Use left(statement(sql::selectPendingKeys.data()));
+    while (left.step()) {
+        const qint64 key = left.integer(0);
+        const qint64 hid = left.integer(1);
+        m_pending.emplace_back(key, hid);
+        qint64& latest = m_pendingLatest[key];
+        latest = std::max(latest, hid);
+    }
+}
+
+bool FlatHistory::hasPendingKeys() {
+    takeUpPending();
+    return !m_pending.empty();
+}
+
+bool FlatHistory::storePendingKeys(int rows) {
+    takeUpPending();
+    // Nothing written when nothing is staged: the window reads its grids again after any write.
+    if (m_pending.empty())
+        return true;
+    if (m_pendingStored == 0)
+        std::sort(m_pending.begin(), m_pending.end());
+    // In the order of the keys: the index is written from one end to the other, each of its
+    // pages once, however many transactions it takes.
+    const std::size_t end = std::min(m_pending.size(), m_pendingStored + std::size_t(rows));
+    for (; m_pendingStored < end; ++m_pendingStored) {
+        Statement::Use add(statement(sql::insertFlatKey.data()));
+        add.bind(m_pending[m_pendingStored].first).bind(m_pending[m_pendingStored].second).step();
+    }
+    if (m_pendingStored < m_pending.size())
+        return false;
+    Statement::Use done(statement(sql::deletePendingKeys.data()));
+    done.step();
+    m_pending.clear();
+    m_pendingLatest.clear();
+    m_pendingStored = 0;
+    return true;
 }
 
 void FlatHistory::markArrivedRead(QStringView id) {
@@ -269,6 +318,14 @@ bool FlatHistory::filled() {
 }
 
 bool FlatHistory::fillSome(qint64 now, int rows) {
+    // The keys staged so far are stored every so many rows, and at the end.
+    if (m_fillStoring) {
+        if (!storePendingKeys(rows))
+            return false;
+        m_fillStoring = false;
+        if (m_fillComplete)
+            return true;
+    }
     if (!m_fillAfter) {
         // Resumed where an earlier fill stopped; the rows before were remembered by it.
         Statement::Use state(statement(sql::selectClientState.data()));
@@ -299,7 +356,9 @@ bool FlatHistory::fillSome(qint64 now, int rows) {
     else
         store.bind(QStringView(u"historyFillAfter")).bind(*m_fillAfter);
     store.step();
-    return complete;
+    m_fillComplete = complete;
+    m_fillStoring = complete || pendingKeys() >= fillPendingKeys;
+    return false;
 }
 
 std::vector<FlatHistory::Appearance> FlatHistory::earlier(const QString& id, int limit) {

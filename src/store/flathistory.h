@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace domiva {
@@ -36,6 +37,10 @@ public:
     // milliseconds, with so much of the file's pages kept in memory.
     static constexpr int fillChunkRows = 500;
     static constexpr int fillSliceMs = 100;
+    // Keys the fill stages before it stores them (storePendingKeys), bounding its memory.
+    static constexpr std::size_t fillPendingKeys = 250'000;
+    // Staged keys stored at a time between two looks at the clock.
+    static constexpr int storeChunkKeys = 1000;
     static constexpr int fillCacheKiB = 64 * 1024;
     // While an object records, the connection keeps at least so much of the file's pages in
     // memory: the index of the flats' keys is read and written at random places, and with the
@@ -63,6 +68,19 @@ public:
     Arrival record(QStringView id, qint32 qid, const flatkey::FlatFields& flat, QStringView price,
                    double dt, qint64 now, bool opened = false, bool askOpened = true);
 
+    // From now on, once the history holds at least `rows` rows, the keys of the rows record()
+    // adds are staged (held beside the rows, in the order they came) until storePendingKeys()
+    // puts them where earlier() and the grids find them; record() finds them at once. Added at
+    // random places, the keys of a long sync rewrote most pages of a million-row index at every
+    // commit; a short history is cheaper to write directly. Keys a sync left staged are taken
+    // up by the next.
+    static constexpr qint64 stageFromRows = 200'000;
+    void stageKeysFrom(qint64 rows);
+    bool hasPendingKeys();
+    std::size_t pendingKeys() const { return m_pending.size() - m_pendingStored; }
+    // Stores up to `rows` of them; returns whether none is left.
+    bool storePendingKeys(int rows);
+
     // The listing arrived read (a re-post of a flat the user opened, when such are counted
     // read): its Offers row is marked so.
     void markArrivedRead(QStringView id);
@@ -76,8 +94,8 @@ public:
     // Whether the listings the file held before the history existed are in it.
     bool filled();
     // Remembers up to `rows` more of those listings, as if they arrived in the order they were
-    // stored, at `now`; returns whether all are in (and notes that in the file). Listings the
-    // user has read count as opened.
+    // stored, at `now`, or stores up to `rows` of their staged keys; returns whether all are in,
+    // keys included (and notes that in the file). Listings the user has read count as opened.
     bool fillSome(qint64 now, int rows);
 
     // One earlier appearance of a listing's flat.
@@ -96,7 +114,15 @@ private:
     Database& m_db;
     std::map<const char*, std::unique_ptr<Statement>> m_statements;
     std::optional<qint64> m_fillAfter; // the last Offers rowid remembered by the fill
-    std::vector<qint64> m_keys;        // the keys of the listing being recorded
+    bool m_fillStoring = false;        // the fill stores its staged keys before it goes on
+    bool m_fillComplete = false;
+    std::vector<qint64> m_keys; // the keys of the listing being recorded
+    void takeUpPending();
+    bool m_staging = false;
+    bool m_pendingTakenUp = false;
+    std::vector<std::pair<qint64, qint64>> m_pending;   // staged (key, history rowid)
+    std::size_t m_pendingStored = 0;                    // of m_pending, sorted once begun
+    std::unordered_map<qint64, qint64> m_pendingLatest; // the latest staged row of each key
 };
 
 // The earlier appearances from the JSON array a statement reads them as

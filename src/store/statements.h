@@ -205,18 +205,31 @@ inline constexpr QLatin1String clearFlagsOfReadQueries{
 // data, which stay as they are: one row per listing id, kept when its listing is deleted (a
 // removed search, a cleared file) until it has not been stored for half a year. The row's
 // rowid is the order in which the client first stored the ids; key is the main key of its flat
-// (store/flatkey.h; null for a flat without one), and prev is the rowid of the latest earlier
-// id of the same flat when the listing arrived (null when the flat was new).
+// (store/flatkey.h) for the rows stored before FlatKeys held every key (null for the others and
+// for a flat without one), and prev is the rowid of the latest earlier id of the same flat when
+// the listing arrived (null when the flat was new).
 // clang-format off
 inline constexpr QLatin1String createFlatHistoryTable{
     "CREATE TABLE IF NOT EXISTS FlatHistory ("
     "id TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, key INT, qid INT, price TEXT, dt REAL, "
     "first_seen INT, last_seen INT, opened INT NOT NULL DEFAULT 0, prev INT)"};
-// The further keys of a flat whose contact holds more than one phone, by the rowid of its
-// history row: few, so the main key needs no second table.
+// The keys of a flat by the rowid of its history row: every key of a row stored since keys
+// were staged (below), and the further keys (second phones) of the older rows, whose main key
+// is in FlatHistory.key.
 inline constexpr QLatin1String createFlatKeysTable{
     "CREATE TABLE IF NOT EXISTS FlatKeys (key INT NOT NULL, hid INT NOT NULL, "
     "PRIMARY KEY (key, hid)) WITHOUT ROWID"};
+// The keys of the rows a sync stores, kept in the order the rows arrive until the sync ends and
+// puts them into FlatKeys in the order of the keys. Added at random places, a sync's keys
+// rewrote most pages of a million-row index at every commit: 500 MB written for 100,000
+// listings. Rows left here by a sync that did not end are taken up by the next.
+inline constexpr QLatin1String createFlatKeysPendingTable{
+    "CREATE TABLE IF NOT EXISTS FlatKeysPending (hid INT NOT NULL, key INT NOT NULL, "
+    "PRIMARY KEY (hid, key)) WITHOUT ROWID"};
+inline constexpr QLatin1String insertPendingKey{
+    "INSERT OR IGNORE INTO FlatKeysPending (hid, key) VALUES (?, ?)"};
+inline constexpr QLatin1String selectPendingKeys{"SELECT key, hid FROM FlatKeysPending"};
+inline constexpr QLatin1String deletePendingKeys{"DELETE FROM FlatKeysPending"};
 // clang-format on
 inline constexpr QLatin1String createFlatHistoryByKeyIndex{
     "CREATE INDEX IF NOT EXISTS FlatHistoryByKey ON FlatHistory (key)"};
@@ -244,19 +257,11 @@ inline constexpr QLatin1String anyOpenedOfKey{
     "SELECT 1 FROM FlatHistory WHERE key=?1 AND opened=1 UNION ALL "
     "SELECT 1 FROM FlatKeys JOIN FlatHistory ON FlatHistory.rowid=FlatKeys.hid "
     "WHERE FlatKeys.key=?1 AND FlatHistory.opened=1 LIMIT 1"};
-// A new id is remembered, a known one left as it is (no change): id, key, qid, price, dt, the
-// time it was stored, opened, and prev as the caller found it.
+// A new id is remembered, a known one left as it is (no change): id, key (null: its keys are in
+// FlatKeys), qid, price, dt, the time it was stored, opened, and prev as the caller found it.
 inline constexpr QLatin1String insertHistoryRow{
     "INSERT OR IGNORE INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened, "
     "prev) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7, ?8)"};
-// The same for a flat of one key (or none), its latest earlier id looked up by the statement
-// itself, before the row goes in: one statement for all a sync does for most listings. (No
-// RETURNING: the engine would run it as a trigger, with a table and a journal of its own for
-// every row.)
-inline constexpr QLatin1String insertHistoryRowOfKey{
-    "INSERT OR IGNORE INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened, "
-    "prev) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7, (" DOMIVA_LATEST_OF_KEY("?2") "))"};
-inline constexpr QLatin1String selectHistoryPrev{"SELECT prev FROM FlatHistory WHERE rowid=?"};
 #undef DOMIVA_LATEST_OF_KEY
 inline constexpr QLatin1String insertFlatKey{
     "INSERT OR IGNORE INTO FlatKeys (key, hid) VALUES (?, ?)"};

@@ -83,6 +83,7 @@ struct SyncCycle::Run {
     bool repostsRead = false;
     bool historyPruned = false;
     bool historyFilling = false;
+    bool historyReady = false; // pruned, filled, nothing staged before the feed
     std::unique_ptr<Transaction> tx;
 };
 
@@ -217,6 +218,7 @@ void SyncCycle::transferEnded() {
         m_uncommittedQuiet = 0;
         run.dates = DateTimeContext::system();
         run.history = std::make_unique<FlatHistory>(*m_db);
+        run.history->stageKeysFrom(m_stageKeysFrom);
         run.now = m_clock();
         run.repostsRead = m_ctx.settings->repostsRead;
         run.tx = std::make_unique<Transaction>(*m_db);
@@ -241,6 +243,10 @@ void SyncCycle::applySlice() {
                 return;
             }
         }
+        // The grids read again once the cycle ends: by then they find the new listings'
+        // earlier appearances.
+        if (!storePendingKeys())
+            return;
         commitGroup();
         m_host.resumeGrids();
         run.gridsSuspended = false;
@@ -375,6 +381,8 @@ void SyncCycle::nextSlice() {
 
 bool SyncCycle::prepareHistory() {
     Run& run = *m_run;
+    if (run.historyReady)
+        return true;
     FlatHistory& history = *run.history;
     if (!run.historyPruned) {
         // Between two slices of the history the records so far are committed, as between
@@ -387,26 +395,39 @@ bool SyncCycle::prepareHistory() {
             },
             m_historySliceRows);
         run.historyPruned = true;
-        if (history.filled())
-            return true;
-        // Once, for a file that held listings before the client kept a history: a listing of
-        // those posted again must be known for what it is. The window reads beside it and
-        // never waits for it, so the groups are longer than a sync's, and the pages of the
-        // growing indexes stay in memory meanwhile: a million listings take seconds, not
-        // minutes.
-        m_db->setCacheKiB(FlatHistory::fillCacheKiB);
-        run.historyFilling = true;
+        if (!history.filled()) {
+            // Once, for a file that held listings before the client kept a history: a listing
+            // of those posted again must be known for what it is. The window reads beside it
+            // and never waits for it; the pages of the growing tables stay in memory meanwhile.
+            m_db->setCacheKiB(FlatHistory::fillCacheKiB);
+            run.historyFilling = true;
+        }
     }
-    if (!run.historyFilling)
-        return true;
-    while (!history.fillSome(run.now, FlatHistory::fillChunkRows)) {
-        if (m_slice.elapsed() >= std::max(m_sliceMs, FlatHistory::fillSliceMs)) {
+    while (run.historyFilling) {
+        if (history.fillSome(run.now, FlatHistory::fillChunkRows)) {
+            run.historyFilling = false;
+            m_db->setCacheKiB(Database::defaultCacheKiB);
+        } else if (m_slice.elapsed() >= FlatHistory::fillSliceMs) {
             nextSlice();
             return false;
         }
     }
-    run.historyFilling = false;
-    m_db->setCacheKiB(Database::defaultCacheKiB);
+    // Keys that a sync which did not end left staged are stored before the feed is applied:
+    // its re-posts look for opened flats among the stored keys only.
+    if (!storePendingKeys())
+        return false;
+    run.historyReady = true;
+    return true;
+}
+
+bool SyncCycle::storePendingKeys() {
+    FlatHistory& history = *m_run->history;
+    while (!history.storePendingKeys(FlatHistory::storeChunkKeys)) {
+        if (m_slice.elapsed() >= m_sliceMs) {
+            nextSlice();
+            return false;
+        }
+    }
     return true;
 }
 

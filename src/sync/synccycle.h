@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/error.h"
+#include "store/flathistory.h"
 #include "sync/httplimits.h"
 
 #include <QElapsedTimer>
@@ -118,6 +119,8 @@ public:
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
     // Rows of the history looked at in one slice of its daily prune.
     void setHistorySliceRows(int rows) { m_historySliceRows = rows; }
+    // The history's size from which a sync stages the keys of its listings (FlatHistory).
+    void setStageKeysFrom(qint64 rows) { m_stageKeysFrom = rows; }
     // Once the flag is set, the cycle ends at the next commit of a group, as failed.
     void setStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
     // The time the listing history (store/flathistory.h) is kept by, in seconds since the
@@ -167,6 +170,8 @@ private:
     void applyRecord(const QString& line);
     // Commits the group and opens the next one.
     void nextSlice();
+    // Stores the history's staged keys, a slice at a time: whether all are stored.
+    bool storePendingKeys();
     // Commits and ends the open group; its new listings count from then on.
     void commitGroup();
     // The listings applied before a failure stay: their group is committed if it can be.
@@ -181,6 +186,7 @@ private:
     TransferLimits m_limits;
     int m_sliceMs = defaultSliceMs;
     int m_historySliceRows = 5000;
+    qint64 m_stageKeysFrom = FlatHistory::stageFromRows;
     Step m_step = Step::Idle;
     std::unique_ptr<Run> m_run;
     int m_newOffers = 0;

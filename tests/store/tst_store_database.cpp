@@ -875,7 +875,7 @@ private slots:
         QTest::newRow("delete offers of a query")
             << QString(sql::deleteOffersOfQuery) << "(OffersByQuery|OffersUnreadByQuery)";
         QTest::newRow("history row") << QString(sql::touchHistoryRow) << "";
-        QTest::newRow("new history row of one key") << QString(sql::insertHistoryRowOfKey) << "";
+        QTest::newRow("new history row") << QString(sql::insertHistoryRow) << "";
         QTest::newRow("unread re-posts")
             << QString(sql::countUnreadReposts) << "OffersUnreadByQuery";
         QTest::newRow("latest of a flat key") << QString(sql::selectLatestOfKey) << "";

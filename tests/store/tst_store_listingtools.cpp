@@ -306,6 +306,7 @@ private slots:
         for (qsizetype i = 0; i < before.size(); ++i)
             store(u"e%1"_s.arg(i), 20, before[i]);
         store(u"n1"_s, 30, price);
+        QVERIFY(history.storePendingKeys(1000));
         OffersModel model(*f.db);
         model.setQueryId(30);
         const QModelIndex cell = model.index(0, columnOf(&model, u"price_obj"));

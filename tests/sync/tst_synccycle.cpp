@@ -651,14 +651,16 @@ private slots:
         QTest::addColumn<QString>("probe");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<int>("historySliceRows"); // 0: as the program prunes
+        QTest::addColumn<bool>("staged");          // keys staged whatever the history's size
         const QString a1 = u"5 a1 Зелёная ул., 5|3/9|Ольга 8-916-123-45-67|40 000"_s;
         const QString b1 = u"7 b1 зеленая  УЛ. 5|3 / 9|+7 (916) 123 45 67|35 000"_s;
         const QString c1 = u"7 c1 Зеленая ул 5|3/9|89161234567|45 000"_s;
         const QString two = u"7 b1 Зелёная ул., 5|3/9|8-495-111-22-33, 8-916-123-45-67|35 000"_s;
         const auto row = [](const char* name, const QStringList& steps, const QString& probe,
                             const QString& expected, bool repostsRead = false,
-                            int historySliceRows = 0) {
-            QTest::newRow(name) << repostsRead << steps << probe << expected << historySliceRows;
+                            int historySliceRows = 0, bool staged = false) {
+            QTest::newRow(name) << repostsRead << steps << probe << expected << historySliceRows
+                                << staged;
         };
         const QString one = u"1 новых объявлений"_s;
         row("re-post in another search", {a1, b1}, u"b1"_s, u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
@@ -702,12 +704,26 @@ private slots:
             u"40 000*/b1,x1/5:00,7:11/"_s + one);
         row("first fill beyond one chunk", {a1, u"forget"_s, u"stored 1500"_s, b1, c1}, u"c1"_s,
             u"35 000,40 000/"_s);
+        row("staged: re-post in another search", {a1, b1}, u"b1"_s,
+            u"40 000/a1,b1,x1/5:11,7:11/"_s + one, false, 0, true);
+        row("staged: second phone of the earlier one",
+            {two, u"5 a1 Зелёная ул., 5|3/9|89161234567|30 000"_s, c1}, u"c1"_s,
+            u"30 000,35 000/a1,b1,c1,x1/5:11,7:11/"_s + one, false, 0, true);
+        row("staged: opened, counted read on", opened, u"b1"_s, u"40 000*//5:00,7:00/"_s, true, 0,
+            true);
+        row("staged: first fill beyond one chunk", {a1, u"forget"_s, u"stored 1500"_s, b1, c1},
+            u"c1"_s, u"35 000,40 000/"_s, false, 0, true);
+        row("staged keys a sync left are taken up", {u"unstored "_s + a1, b1}, u"b1"_s,
+            u"40 000/b1/7:11/"_s + one, false, 0, true);
     }
     void repostsAcrossSyncs() {
         QFETCH(bool, repostsRead);
         QFETCH(int, historySliceRows);
         if (historySliceRows > 0)
             m_cycle->setHistorySliceRows(historySliceRows);
+        QFETCH(bool, staged);
+        if (staged)
+            m_cycle->setStageKeysFrom(0);
         QFETCH(QStringList, steps);
         QFETCH(QString, probe);
         QFETCH(QString, expected);
@@ -739,6 +755,15 @@ private slots:
                     row.texts[8] = u"8916%1"_s.arg(i, 7, 10, QLatin1Char('0'));
                     QVERIFY(m_db->insertOffer(row));
                 }
+                tx.commit();
+            } else if (words[0] == u"unstored") {
+                // Recorded with its keys staged by a sync that ended before it stored them.
+                const QStringList f = step.section(u' ', 3).split(u'|');
+                FlatHistory history(*m_db);
+                history.stageKeysFrom(0);
+                Transaction tx(*m_db);
+                history.record(words[2], words[1].toInt(), {f[0], u"2"_s, f[1], f[2]}, f[3],
+                               46000.5, now);
                 tx.commit();
             } else if (words[0].startsWith(u"Q#")) {
                 sync(step + u"\r\n"_s);

@@ -130,7 +130,8 @@ private slots:
             QCOMPARE(raw.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' "
                                              "ORDER BY name")),
                      (QStringList{QStringLiteral("ClientState"), QStringLiteral("FlatHistory"),
-                                  QStringLiteral("FlatKeys"), QStringLiteral("Offers"),
+                                  QStringLiteral("FlatKeys"), QStringLiteral("FlatKeysPending"),
+                                  QStringLiteral("Offers"),
                                   QStringLiteral("Queries")}));
             QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Queries")),
                      QStringLiteral("0"));

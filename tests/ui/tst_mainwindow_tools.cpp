@@ -44,6 +44,7 @@ struct Fixture {
             const flatkey::FlatFields flat{u"Арбат 1", u"2", u"3/9", u"89161234567"};
             history.record(u"a0", 20, flat, u"40 000", at(2024, 1, 5, 8), 1'800'000'000);
             history.record(u"a1", 10, flat, u"35 000", at(2024, 3, 1, 10, 30), 1'800'000'000);
+            QVERIFY(history.storePendingKeys(10));
         }
         window = startWindow();
         commands = window->listingCommands();
