@@ -131,8 +131,7 @@ private slots:
                                              "ORDER BY name")),
                      (QStringList{QStringLiteral("ClientState"), QStringLiteral("FlatHistory"),
                                   QStringLiteral("FlatKeys"), QStringLiteral("FlatKeysPending"),
-                                  QStringLiteral("Offers"),
-                                  QStringLiteral("Queries")}));
+                                  QStringLiteral("Offers"), QStringLiteral("Queries")}));
             QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Queries")),
                      QStringLiteral("0"));
             QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("0"));
