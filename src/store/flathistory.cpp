@@ -225,11 +225,6 @@ void FlatHistory::takeUpPending() {
     }
 }
 
-bool FlatHistory::hasPendingKeys() {
-    takeUpPending();
-    return !m_pending.empty();
-}
-
 bool FlatHistory::storePendingKeys(int rows) {
     takeUpPending();
     // Nothing written when nothing is staged: the window reads its grids again after any write.

@@ -68,17 +68,15 @@ public:
     Arrival record(QStringView id, qint32 qid, const flatkey::FlatFields& flat, QStringView price,
                    double dt, qint64 now, bool opened = false, bool askOpened = true);
 
-    // From now on, once the history holds at least `rows` rows, the keys of the rows record()
-    // adds are staged (held beside the rows, in the order they came) until storePendingKeys()
-    // puts them where earlier() and the grids find them; record() finds them at once. Added at
-    // random places, the keys of a long sync rewrote most pages of a million-row index at every
-    // commit; a short history is cheaper to write directly. Keys a sync left staged are taken
-    // up by the next.
+    // When the history holds at least `rows` rows now, the keys of the rows record() adds from
+    // here on are staged (held beside the rows, in the order they came) until
+    // storePendingKeys() puts them where earlier() and the grids find them; record() finds
+    // them at once. Added at random places, the keys of a long sync rewrote most pages of a
+    // million-row index at every commit; a short history is cheaper to write directly. Keys a
+    // sync left staged are taken up by the next object that records or stores.
     static constexpr qint64 stageFromRows = 200'000;
     void stageKeysFrom(qint64 rows);
-    bool hasPendingKeys();
-    std::size_t pendingKeys() const { return m_pending.size() - m_pendingStored; }
-    // Stores up to `rows` of them; returns whether none is left.
+    // Stores up to `rows` of the staged keys; returns whether none is left.
     bool storePendingKeys(int rows);
 
     // The listing arrived read (a re-post of a flat the user opened, when such are counted
@@ -110,6 +108,8 @@ public:
 private:
     class Statement;
     Statement& statement(const char* text);
+    void takeUpPending();
+    std::size_t pendingKeys() const { return m_pending.size() - m_pendingStored; }
 
     Database& m_db;
     std::map<const char*, std::unique_ptr<Statement>> m_statements;
@@ -117,7 +117,6 @@ private:
     bool m_fillStoring = false;        // the fill stores its staged keys before it goes on
     bool m_fillComplete = false;
     std::vector<qint64> m_keys; // the keys of the listing being recorded
-    void takeUpPending();
     bool m_staging = false;
     bool m_pendingTakenUp = false;
     std::vector<std::pair<qint64, qint64>> m_pending;   // staged (key, history rowid)

@@ -205,17 +205,17 @@ inline constexpr QLatin1String clearFlagsOfReadQueries{
 // data, which stay as they are: one row per listing id, kept when its listing is deleted (a
 // removed search, a cleared file) until it has not been stored for half a year. The row's
 // rowid is the order in which the client first stored the ids; key is the main key of its flat
-// (store/flatkey.h) for the rows stored before FlatKeys held every key (null for the others and
-// for a flat without one), and prev is the rowid of the latest earlier id of the same flat when
+// (store/flatkey.h; null for a flat without one, and for a row whose keys were staged: those
+// are all in FlatKeys), and prev is the rowid of the latest earlier id of the same flat when
 // the listing arrived (null when the flat was new).
 // clang-format off
 inline constexpr QLatin1String createFlatHistoryTable{
     "CREATE TABLE IF NOT EXISTS FlatHistory ("
     "id TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, key INT, qid INT, price TEXT, dt REAL, "
     "first_seen INT, last_seen INT, opened INT NOT NULL DEFAULT 0, prev INT)"};
-// The keys of a flat by the rowid of its history row: every key of a row stored since keys
-// were staged (below), and the further keys (second phones) of the older rows, whose main key
-// is in FlatHistory.key.
+// The keys of a flat by the rowid of its history row: every key of a row whose keys were
+// staged (below), and the further keys (second phones) of the others, whose main key is in
+// FlatHistory.key.
 inline constexpr QLatin1String createFlatKeysTable{
     "CREATE TABLE IF NOT EXISTS FlatKeys (key INT NOT NULL, hid INT NOT NULL, "
     "PRIMARY KEY (key, hid)) WITHOUT ROWID"};
