@@ -132,7 +132,9 @@ public:
     // Between two transactions of a long write: the copy of the log is asked for and waited
     // for, so that the next transaction starts the log again from its beginning instead of
     // growing it to several times the file. Readers go on meanwhile; another program holding
-    // an old snapshot may keep it from starting again, and the next call tries again.
+    // an old snapshot may keep it from starting again, and the next call tries again. From
+    // the first call on, the log keeps its room when it starts again (the checkpointer cuts
+    // it once the writes stop).
     void letLogCatchUp();
 
 private:
@@ -149,6 +151,7 @@ private:
     std::unique_ptr<BackgroundCheckpointer> m_checkpointer;
     int m_logPagesAtRequest = 0;
     int m_logPages = 0;
+    bool m_logKeptWhole = false; // the log's size limit lifted for a long write
     int m_transactionDepth = 0;
     int m_cacheKiB = defaultCacheKiB; // as last asked for
     int m_cacheFloorKiB = 0;

@@ -76,6 +76,7 @@ inline constexpr int longLogPages = 65536;
 // copying interval fills (256 pages of 4 KiB), so that a burst held back by another program's
 // reader does not leave a log of hundreds of megabytes on the disk until the client exits.
 inline constexpr QLatin1String pragmaJournalSizeLimit{"PRAGMA journal_size_limit=1048576"};
+inline constexpr QLatin1String pragmaJournalSizeUnlimited{"PRAGMA journal_size_limit=-1"};
 // A connection that only reads: the engine refuses any change through it.
 inline constexpr QLatin1String pragmaQueryOnly{"PRAGMA query_only=1"};
 // Only when the database's own checkpointer has no connection: the copying then runs inside
