@@ -9,6 +9,7 @@
 #include "store/listingtools.h"
 #include "store/offersmodel.h"
 #include "store/statements.h"
+#include "store/writeslice.h"
 
 #include "benchdata.h"
 #include "rss.h"
@@ -264,23 +265,25 @@ void BM_FillHistory(benchmark::State& state) {
         const double before = double(QFileInfo(copy).size());
         auto history = std::make_unique<FlatHistory>(*db);
         state.ResumeTiming();
-        QElapsedTimer slice;
-        slice.start();
+        // As the sync slices it (SyncCycle::prepareHistory and nextSlice).
+        WriteSlice slice(WriteSlice::defaultBudgetMs);
+        QElapsedTimer transactionTime;
+        transactionTime.start();
         auto transaction = std::make_unique<Transaction>(*db);
         while (!history->fillSome(1'800'000'000, FlatHistory::fillChunkRows)) {
-            if (slice.elapsed() >= FlatHistory::fillSliceMs) {
-                transaction->commit();
-                longestMs = std::max(longestMs, slice.nsecsElapsed() / 1e6);
-                // As the sync does between its slices (SyncCycle::nextSlice).
+            if (slice.due()) {
+                slice.commit([&] { transaction->commit(); });
+                longestMs = std::max(longestMs, transactionTime.nsecsElapsed() / 1e6);
                 if (db->logIsLong())
                     db->letLogCatchUp();
                 longestLog = std::max(longestLog, QFileInfo(copy + QStringLiteral("-wal")).size());
                 transaction = std::make_unique<Transaction>(*db);
-                slice.restart();
+                transactionTime.restart();
+                slice.start();
             }
         }
         transaction->commit();
-        longestMs = std::max(longestMs, slice.nsecsElapsed() / 1e6);
+        longestMs = std::max(longestMs, transactionTime.nsecsElapsed() / 1e6);
         state.PauseTiming();
         db->waitForCheckpoints();
         history.reset(); // before the connection it uses

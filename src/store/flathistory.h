@@ -33,10 +33,9 @@ class FlatHistory {
 public:
     static constexpr qint64 keepSeconds = 180LL * 24 * 60 * 60;
     static constexpr qint64 pruneIntervalSeconds = 24 * 60 * 60;
-    // How the first fill goes (fillSome): chunks of so many listings, committed every so many
-    // milliseconds, with so much of the file's pages kept in memory.
-    static constexpr int fillChunkRows = 500;
-    static constexpr int fillSliceMs = 100;
+    // How the first fill goes (fillSome): chunks of so many listings (a few milliseconds each),
+    // with so much of the file's pages kept in memory.
+    static constexpr int fillChunkRows = 200;
     // Keys the fill stages before it stores them (storePendingKeys), bounding its memory.
     static constexpr std::size_t fillPendingKeys = 250'000;
     // Staged keys stored at a time between two looks at the clock.

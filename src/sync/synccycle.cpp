@@ -238,7 +238,7 @@ void SyncCycle::applySlice() {
             applyRecord(run.lines->next());
             if (m_step != Step::Applying)
                 return;
-            if (m_slice.elapsed() >= m_sliceMs) {
+            if (m_slice.due()) {
                 nextSlice();
                 return;
             }
@@ -261,7 +261,7 @@ void SyncCycle::noticeClosed() {
         return;
     guarded([&] {
         m_run->tx = std::make_unique<Transaction>(*m_db);
-        m_slice.restart();
+        m_slice.start();
         m_step = Step::Applying;
     });
 }
@@ -368,7 +368,7 @@ void SyncCycle::keepApplied() {
 void SyncCycle::nextSlice() {
     // Committed every few milliseconds: the window's connection sees the rows at once, a
     // crash loses at most one slice, and no write of the window waits long for the lock.
-    commitGroup();
+    m_slice.commit([&] { commitGroup(); });
     m_run->flagged.clear();
     m_host.sliceCommitted();
     if (m_stop && m_stop->load())
@@ -376,7 +376,7 @@ void SyncCycle::nextSlice() {
     if (m_db->logIsLong())
         m_db->letLogCatchUp();
     m_run->tx = std::make_unique<Transaction>(*m_db);
-    m_slice.restart();
+    m_slice.start();
 }
 
 bool SyncCycle::prepareHistory() {
@@ -390,7 +390,7 @@ bool SyncCycle::prepareHistory() {
         history.prune(
             run.now,
             [&] {
-                if (m_slice.elapsed() >= m_sliceMs)
+                if (m_slice.due())
                     nextSlice();
             },
             m_historySliceRows);
@@ -407,7 +407,7 @@ bool SyncCycle::prepareHistory() {
         if (history.fillSome(run.now, FlatHistory::fillChunkRows)) {
             run.historyFilling = false;
             m_db->setCacheKiB(Database::defaultCacheKiB);
-        } else if (m_slice.elapsed() >= FlatHistory::fillSliceMs) {
+        } else if (m_slice.due()) {
             nextSlice();
             return false;
         }
@@ -423,7 +423,7 @@ bool SyncCycle::prepareHistory() {
 bool SyncCycle::storePendingKeys() {
     FlatHistory& history = *m_run->history;
     while (!history.storePendingKeys(FlatHistory::storeChunkKeys)) {
-        if (m_slice.elapsed() >= m_sliceMs) {
+        if (m_slice.due()) {
             nextSlice();
             return false;
         }
@@ -471,7 +471,7 @@ void SyncCycle::applyRecord(const QString& line) {
                 // A big search goes a slice at a time, its listings first, so that it never
                 // holds the lock for long; the search itself goes last.
                 while (m_db->removeOffersOfQuery(r.id, removalChunkRows) > 0) {
-                    if (m_slice.elapsed() >= m_sliceMs)
+                    if (m_slice.due())
                         nextSlice();
                 }
                 m_db->removeQuery(r.id);

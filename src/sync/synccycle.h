@@ -2,9 +2,9 @@
 
 #include "core/error.h"
 #include "store/flathistory.h"
+#include "store/writeslice.h"
 #include "sync/httplimits.h"
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
@@ -87,11 +87,11 @@ class SyncCycle {
 public:
     // Listings of a removed search deleted at a time.
     static constexpr int removalChunkRows = 2000;
-    // How long one transaction of the sync applies the feed before it commits. A listing the
-    // user opens meanwhile waits for the lock at most this long; each commit writes again every
-    // page of the random-keyed indexes it touched, so shorter slices make a long sync slower
-    // (with a history of a million listings, 15 ms took a fifth longer than this).
-    static constexpr int defaultSliceMs = 40;
+    // How long one transaction of the sync lasts, its commit included (store/writeslice.h). A
+    // listing the user opens meanwhile waits for the lock at most this long; each commit writes
+    // again every page of the random-keyed indexes it touched, so shorter slices make a long
+    // sync slower (with a history of a million listings, 15 ms took a fifth longer).
+    static constexpr int defaultSliceMs = WriteSlice::defaultBudgetMs;
 
     enum class Step {
         Idle,             // no cycle
@@ -115,8 +115,8 @@ public:
     // Tests shorten these; the defaults give up after 30 s without a connection and 60 s
     // without a byte.
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
-    // How long applying the feed may go on before the records applied so far are committed.
-    void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
+    // How long a transaction of the cycle may last, its commit included.
+    void setSliceMilliseconds(int ms) { m_slice.setBudgetMs(ms); }
     // Rows of the history looked at in one slice of its daily prune.
     void setHistorySliceRows(int rows) { m_historySliceRows = rows; }
     // The history's size from which a sync stages the keys of its listings (FlatHistory).
@@ -184,7 +184,6 @@ private:
     Database* m_db = nullptr;
     std::optional<Error> m_dbFailure;
     TransferLimits m_limits;
-    int m_sliceMs = defaultSliceMs;
     int m_historySliceRows = 5000;
     qint64 m_stageKeysFrom = FlatHistory::stageFromRows;
     Step m_step = Step::Idle;
@@ -196,7 +195,7 @@ private:
     int m_uncommittedQuiet = 0;
     QString m_unloggedError;
     std::function<qint64()> m_clock;
-    QElapsedTimer m_slice;
+    WriteSlice m_slice{defaultSliceMs};
     const std::atomic<bool>* m_stop = nullptr;
 };
 

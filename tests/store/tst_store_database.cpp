@@ -5,6 +5,7 @@
 #include "store/database.h"
 #include "store/recovery.h"
 #include "store/statements.h"
+#include "store/writeslice.h"
 
 #include <QDir>
 #include <QFile>
@@ -738,6 +739,34 @@ private slots:
         QCOMPARE(raw.value(QStringLiteral("SELECT updated || '|' || unreaded FROM Queries "
                                           "WHERE id=2")),
                  QStringLiteral("1|1"));
+    }
+
+    void writeSliceCountsItsCommit_data() {
+        QTest::addColumn<QList<int>>("commitsMs"); // how long the earlier commits took
+        QTest::addColumn<int>("appliedMs");        // of the open transaction, budget 45 ms
+        QTest::addColumn<bool>("due");
+        QTest::newRow("no commit yet, budget left") << QList<int>{} << 44 << false;
+        QTest::newRow("no commit yet, budget spent") << QList<int>{} << 45 << true;
+        QTest::newRow("slow commit shortens the next") << QList<int>{20} << 25 << true;
+        QTest::newRow("short of a slow commit") << QList<int>{20} << 24 << false;
+        // 30 ms forgotten by an eighth per commit: 26.25, then 22.97, not 5.
+        QTest::newRow("one quick commit after a slow one") << QList<int>{30, 5} << 19 << true;
+        QTest::newRow("slow commit slowly forgotten") << QList<int>{30, 5, 5} << 22 << false;
+        QTest::newRow("slow commit slowly forgotten, spent") << QList<int>{30, 5, 5} << 23 << true;
+        QTest::newRow("latest commit the slowest") << QList<int>{5, 40} << 5 << true;
+    }
+    void writeSliceCountsItsCommit() {
+        QFETCH(QList<int>, commitsMs);
+        QFETCH(int, appliedMs);
+        QFETCH(bool, due);
+        qint64 nowNs = 0;
+        WriteSlice slice(45, [&] { return nowNs; });
+        for (const int ms : commitsMs) {
+            slice.commit([&] { nowNs += qint64(ms) * 1'000'000; });
+            slice.start();
+        }
+        nowNs += qint64(appliedMs) * 1'000'000;
+        QCOMPARE(slice.due(), due);
     }
 
     void readingTheLastUnreadOfferClearsTheSearch() {
