@@ -145,17 +145,16 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
                                          const flatkey::FlatFields& flat, QStringView price,
                                          double dt, qint64 now, bool opened, bool askOpened) {
     takeUpPending();
+    if (!m_knowsAllKeys) {
+        Statement::Use empty(statement(sql::historyIsEmpty.data()));
+        m_knowsAllKeys = empty.step() && empty.integer(0) != 0;
+    }
     Arrival arrival;
     flatkey::keys(flat, m_keys);
     std::optional<qint64> previous;
     for (const qint64 key : m_keys) {
-        {
-            Statement::Use latest(statement(sql::selectLatestOfKey.data()));
-            if (latest.bind(key).step() && !latest.isNull(0))
-                previous = std::max(previous.value_or(latest.integer(0)), latest.integer(0));
-        }
-        if (const auto staged = m_pendingLatest.find(key); staged != m_pendingLatest.end())
-            previous = std::max(previous.value_or(staged->second), staged->second);
+        if (const std::optional<qint64> latest = latestOfKey(key))
+            previous = std::max(previous.value_or(*latest), *latest);
     }
     // The rows still staged arrived in this sync, after the user last saw the listings: none of
     // them was opened, so only the stored keys are asked.
@@ -193,6 +192,16 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         return Arrival{true, false, false};
     }
     arrival.repost = previous.has_value();
+    if (*m_knowsAllKeys) {
+        if (m_ownLatest.size() + qsizetype(m_keys.size()) > ownKeysLimit) {
+            // The rows are all in the file: it answers from here on.
+            m_knowsAllKeys = false;
+            m_ownLatest = {};
+        } else {
+            for (const qint64 key : m_keys)
+                m_ownLatest.insert(key, *row);
+        }
+    }
     if (!m_staging) {
         // Further phones after the first (a plain loop: Clang 14 cannot use libstdc++ 12's
         // views).
@@ -209,6 +218,22 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         m_pendingLatest[key] = *row;
     }
     return arrival;
+}
+
+std::optional<qint64> FlatHistory::latestOfKey(qint64 key) {
+    if (*m_knowsAllKeys) {
+        const auto own = m_ownLatest.constFind(key);
+        return own == m_ownLatest.cend() ? std::nullopt : std::optional<qint64>(own.value());
+    }
+    std::optional<qint64> latest;
+    {
+        Statement::Use stored(statement(sql::selectLatestOfKey.data()));
+        if (stored.bind(key).step() && !stored.isNull(0))
+            latest = stored.integer(0);
+    }
+    if (const auto staged = m_pendingLatest.find(key); staged != m_pendingLatest.end())
+        latest = std::max(latest.value_or(staged->second), staged->second);
+    return latest;
 }
 
 void FlatHistory::takeUpPending() {
@@ -266,6 +291,9 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
         Statement::Use store(statement(sql::storeClientState.data()));
         store.bind(QStringView(u"historyPruned")).bind(now).step();
     }
+    // Rows this object recorded may go: the file answers for the keys again.
+    m_knowsAllKeys.reset();
+    m_ownLatest = {};
     const qint64 before = now - keepSeconds;
     // Only a row first stored before the limit can have been stored last before it. Rows go in
     // as the clock goes, so those are the rows before the first one stored since: a history

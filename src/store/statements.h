@@ -281,6 +281,9 @@ inline constexpr QLatin1String deleteOldFlatKeys{
 inline constexpr QLatin1String deleteOldHistory{
     "DELETE FROM FlatHistory WHERE rowid > ?2 AND rowid <= ?3 AND last_seen < ?1 "
     "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id)"};
+// Whether the history holds nothing yet: a history that starts empty knows every key it gets.
+inline constexpr QLatin1String historyIsEmpty{
+    "SELECT NOT EXISTS (SELECT 1 FROM FlatHistory) AND NOT EXISTS (SELECT 1 FROM FlatKeys)"};
 inline constexpr QLatin1String lastHistoryRowid{"SELECT IFNULL(MAX(rowid), 0) FROM FlatHistory"};
 // The first row from a rowid on, with when it was first stored: rows are stored in the order
 // of the clock, so the rows old enough to forget are found by halving, not by reading them all.

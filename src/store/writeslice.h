@@ -17,7 +17,8 @@ class WriteSlice {
 public:
     // Nanoseconds from any fixed point; the system's monotonic clock unless tests set another.
     using Clock = std::function<qint64()>;
-    // Every long write's budget: a click waits for the lock well under 50 ms.
+    // A long write's budget: a click waits for the lock less than 50 ms, but for the odd commit
+    // that the disk makes slower than the latest.
     static constexpr int defaultBudgetMs = 45;
 
     explicit WriteSlice(int budgetMs, Clock clock = {});
@@ -28,8 +29,6 @@ public:
     // Whether to commit now. At least one step goes into every transaction: the caller applies
     // before it asks.
     bool due() const { return m_clock() - m_startNs + m_commitNs >= m_budgetNs; }
-    // How long the open transaction has applied, in milliseconds.
-    qint64 elapsedMs() const { return (m_clock() - m_startNs) / 1'000'000; }
     // Runs the commit and learns from how long it took. The next commits are expected to take
     // as long as the longest of the latest, forgotten by an eighth per commit: the disk's pace
     // varies from one commit to the next, and one quick commit between slow ones must not let
@@ -40,7 +39,6 @@ public:
         const qint64 took = m_clock() - from;
         m_commitNs = std::max(took, m_commitNs - m_commitNs / 8);
     }
-    qint64 expectedCommitNs() const { return m_commitNs; }
 
 private:
     Clock m_clock;

@@ -707,6 +707,9 @@ private slots:
             u"40 000*/b1,x1/5:00,7:11/"_s + one);
         row("first fill beyond one chunk", {a1, u"forget"_s, u"stored 1500"_s, b1, c1}, u"c1"_s,
             u"35 000,40 000/"_s);
+        row("first fill, opened, counted read on",
+            {a1, u"open a1 5"_s, u"open x1 7"_s, u"forget"_s, b1}, u"b1"_s,
+            u"40 000*//5:00,7:00/"_s, true);
         row("staged: re-post in another search", {a1, b1}, u"b1"_s,
             u"40 000/a1,b1,x1/5:11,7:11/"_s + one, false, 0, true);
         row("staged: second phone of the earlier one",
