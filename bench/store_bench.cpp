@@ -204,7 +204,7 @@ void BM_MarkSearchRead(benchmark::State& state) {
     db.waitForCheckpoints();
 }
 BENCHMARK(BM_MarkSearchRead)
-    ->Arg(markReadSliceRows)
+    ->Arg(sliceRowsByTime)
     ->Arg(1'000'000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);

@@ -9,6 +9,7 @@
 #include "store/tablemodel.h"
 
 #include <QChar>
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -278,18 +279,27 @@ OfferCounts offerCounts(Database& db, qint32 qid) {
 void markQueryRead(Database& db, qint32 qid, int sliceRows,
                    const std::function<void()>& betweenSlices) {
     QSqlQuery slice = prepare(db.connection(), markOffersOfQueryRead);
-    for (int marked = sliceRows; marked >= sliceRows;) {
+    const bool timed = sliceRows <= sliceRowsByTime;
+    for (int rows = timed ? firstSliceRows : sliceRows;;) {
+        QElapsedTimer took;
+        took.start();
+        int marked = 0;
         {
             Transaction transaction(db);
             slice.bindValue(0, qid);
-            slice.bindValue(1, sliceRows);
+            slice.bindValue(1, rows);
             exec(slice);
             marked = slice.numRowsAffected();
             slice.finish();
             transaction.commit();
         }
+        const bool more = marked >= rows;
+        if (timed)
+            rows = nextSliceRows(rows, took.nsecsElapsed());
         if (betweenSlices)
             betweenSlices();
+        if (!more)
+            break;
     }
     Transaction transaction(db);
     QSqlQuery flags = prepare(db.connection(), clearQueryFlags);

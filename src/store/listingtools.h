@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/writeslice.h"
+
 #include <QElapsedTimer>
 #include <QLatin1String>
 #include <QString>
@@ -31,12 +33,12 @@ OfferCounts offerCounts(Database& db, qint32 qid);
 
 // The user has seen all of a search: every listing of it read, the search neither updated nor
 // unread. A search of hundreds of thousands of listings would hold the file for a long while:
-// the listings are marked sliceRows at a time, each slice a transaction of its own, with
-// betweenSlices called after each (to let other writers in, or to throw when the work is no
-// longer wanted), and the search's flags last. Throws domiva::Error; the slices committed
+// the listings are marked sliceRows at a time (sliceRowsByTime: as many as a transaction of
+// about WriteSlice::defaultBudgetMs takes, store/writeslice.h), each slice a transaction of its
+// own, with betweenSlices called after each (to let other writers in, or to throw when the work
+// is no longer wanted), and the search's flags last. Throws domiva::Error; the slices committed
 // before stay.
-inline constexpr int markReadSliceRows = 10'000;
-void markQueryRead(Database& db, qint32 qid, int sliceRows = markReadSliceRows,
+void markQueryRead(Database& db, qint32 qid, int sliceRows = sliceRowsByTime,
                    const std::function<void()>& betweenSlices = {});
 
 // The quick filter over a search's listings. A listing passes when the text occurs in its

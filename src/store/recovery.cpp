@@ -4,8 +4,10 @@
 #include "store/database.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
+#include "store/writeslice.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -222,16 +224,22 @@ int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows,
             const qint64 lastRowid = last.next() ? last.value(0).toLongLong() : 0;
             last.finish();
             QSqlQuery offers = prepare(connection, sql::carryOfferReadMarks);
-            for (qint64 from = 0; from < lastRowid; from += sliceRows) {
+            const bool timed = sliceRows <= sliceRowsByTime;
+            for (qint64 from = 0, rows = timed ? firstSliceRows : sliceRows; from < lastRowid;) {
+                QElapsedTimer took;
+                took.start();
                 {
                     Transaction transaction(db);
                     offers.bindValue(0, from);
-                    offers.bindValue(1, from + sliceRows);
+                    offers.bindValue(1, from + rows);
                     exec(offers);
                     carried += offers.numRowsAffected();
                     offers.finish();
                     transaction.commit();
                 }
+                from += rows;
+                if (timed)
+                    rows = nextSliceRows(int(rows), took.nsecsElapsed());
                 if (betweenSlices)
                     betweenSlices();
             }

@@ -47,4 +47,14 @@ private:
     qint64 m_commitNs = 0;
 };
 
+// A long write that changes its rows a statement at a time (marking a search read, carrying
+// read marks) learns how many rows a statement may take: the rows for the next statement, so
+// that its transaction, commit included, takes about budgetMs after `rows` took tookNs. Never
+// fewer than minSliceRows, and never more than twice the last: one quick statement must not
+// make the next one long.
+inline constexpr int sliceRowsByTime = 0; // as a slice size: learnt, from firstSliceRows
+inline constexpr int firstSliceRows = 2'000;
+inline constexpr int minSliceRows = 100;
+int nextSliceRows(int rows, qint64 tookNs, int budgetMs = WriteSlice::defaultBudgetMs);
+
 } // namespace domiva

@@ -242,7 +242,7 @@ private:
     std::deque<Waiting> m_waiting;
     TransferLimits m_limits;
     int m_sliceMs = SyncCycle::defaultSliceMs;
-    int m_writeSliceRows = markReadSliceRows;
+    int m_writeSliceRows = sliceRowsByTime;
     // Read marks of listings the user opened, being stored on the reading thread: a long write
     // lets them in between its slices.
     std::atomic<int> m_marksWaiting{0};

@@ -769,6 +769,25 @@ private slots:
         QCOMPARE(slice.due(), due);
     }
 
+    void sliceRowsFitTheBudget_data() {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("tookMs"); // budget 45 ms
+        QTest::addColumn<int>("next");
+        QTest::newRow("fits") << 2000 << 45 << 2000;
+        QTest::newRow("too long: fewer") << 10000 << 60 << 7500;
+        QTest::newRow("far too long: fewer still") << 2000 << 900 << 100;
+        QTest::newRow("quick: at most twice") << 2000 << 10 << 4000;
+        QTest::newRow("no time at all") << 2000 << 0 << 4000;
+        QTest::newRow("never below the least") << 100 << 1000 << 100;
+        QTest::newRow("never stuck at the least") << 100 << 1 << 200;
+    }
+    void sliceRowsFitTheBudget() {
+        QFETCH(int, rows);
+        QFETCH(int, tookMs);
+        QFETCH(int, next);
+        QCOMPARE(nextSliceRows(rows, qint64(tookMs) * 1'000'000, 45), next);
+    }
+
     void readingTheLastUnreadOfferClearsTheSearch() {
         auto db = freshDatabase();
         db->insertQuery(4, QStringLiteral("four"));
