@@ -9,7 +9,6 @@
 #include "store/tablemodel.h"
 
 #include <QChar>
-#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -279,27 +278,19 @@ OfferCounts offerCounts(Database& db, qint32 qid) {
 void markQueryRead(Database& db, qint32 qid, int sliceRows,
                    const std::function<void()>& betweenSlices) {
     QSqlQuery slice = prepare(db.connection(), markOffersOfQueryRead);
-    const bool timed = sliceRows <= sliceRowsByTime;
-    for (int rows = timed ? firstSliceRows : sliceRows;;) {
-        QElapsedTimer took;
-        took.start();
-        int marked = 0;
-        {
+    SliceRows slices(sliceRows);
+    for (bool more = true; more;) {
+        slices.run([&](int rows) {
             Transaction transaction(db);
             slice.bindValue(0, qid);
             slice.bindValue(1, rows);
             exec(slice);
-            marked = slice.numRowsAffected();
+            more = slice.numRowsAffected() >= rows;
             slice.finish();
             transaction.commit();
-        }
-        const bool more = marked >= rows;
-        if (timed)
-            rows = nextSliceRows(rows, took.nsecsElapsed());
+        });
         if (betweenSlices)
             betweenSlices();
-        if (!more)
-            break;
     }
     Transaction transaction(db);
     QSqlQuery flags = prepare(db.connection(), clearQueryFlags);

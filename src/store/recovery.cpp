@@ -4,10 +4,8 @@
 #include "store/database.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
-#include "store/writeslice.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -224,11 +222,9 @@ int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows,
             const qint64 lastRowid = last.next() ? last.value(0).toLongLong() : 0;
             last.finish();
             QSqlQuery offers = prepare(connection, sql::carryOfferReadMarks);
-            const bool timed = sliceRows <= sliceRowsByTime;
-            for (qint64 from = 0, rows = timed ? firstSliceRows : sliceRows; from < lastRowid;) {
-                QElapsedTimer took;
-                took.start();
-                {
+            SliceRows slices(sliceRows);
+            for (qint64 from = 0; from < lastRowid;) {
+                slices.run([&](int rows) {
                     Transaction transaction(db);
                     offers.bindValue(0, from);
                     offers.bindValue(1, from + rows);
@@ -236,10 +232,8 @@ int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows,
                     carried += offers.numRowsAffected();
                     offers.finish();
                     transaction.commit();
-                }
-                from += rows;
-                if (timed)
-                    rows = nextSliceRows(int(rows), took.nsecsElapsed());
+                    from += rows;
+                });
                 if (betweenSlices)
                     betweenSlices();
             }

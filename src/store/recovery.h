@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/writeslice.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -39,11 +41,11 @@ void pruneDamagedFiles(const QString& dbPath, int keep = keptDamagedFiles);
 // Marks read those listings of db that the damaged file at damagedPath holds as read, and
 // clears the flags of the searches left without unread listings. Reads what it can: a file too
 // damaged for it carries nothing. A million listings would hold the file a long while: they are
-// looked at sliceRows at a time (0: as many as a transaction of about 45 ms takes, see
-// store/writeslice.h), each slice a transaction of its own, with betweenSlices called after
+// looked at sliceRows at a time (sliceRowsByTime: as many as a transaction of about 45 ms
+// takes, store/writeslice.h), each slice a transaction of its own, with betweenSlices called after
 // each (it may throw to stop; what was committed stays). Returns how many listings were
 // marked; never throws.
-int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows = 0,
+int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows = sliceRowsByTime,
                    const std::function<void()>& betweenSlices = {}) noexcept;
 
 // What a program does about damage, once per run: the first damage is repaired, a second

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -48,13 +49,31 @@ private:
 };
 
 // A long write that changes its rows a statement at a time (marking a search read, carrying
-// read marks) learns how many rows a statement may take: the rows for the next statement, so
-// that its transaction, commit included, takes about budgetMs after `rows` took tookNs. Never
-// fewer than minSliceRows, and never more than twice the last: one quick statement must not
-// make the next one long.
-inline constexpr int sliceRowsByTime = 0; // as a slice size: learnt, from firstSliceRows
+// read marks) takes so many rows per statement, or with sliceRowsByTime learns how many: each
+// statement is given the rows that would make its transaction, commit included, last about
+// budgetMs, after `rows` took tookNs. Never fewer than minSliceRows, and never more than twice
+// the last: one quick statement must not make the next one long.
+inline constexpr int sliceRowsByTime = 0;
 inline constexpr int firstSliceRows = 2'000;
 inline constexpr int minSliceRows = 100;
 int nextSliceRows(int rows, qint64 tookNs, int budgetMs = WriteSlice::defaultBudgetMs);
+
+class SliceRows {
+public:
+    explicit SliceRows(int rows)
+        : m_timed(rows <= sliceRowsByTime), m_rows(m_timed ? firstSliceRows : rows) {}
+    // Runs one slice's transaction (slice(rows)), then sizes the next from how long it took.
+    template <typename Slice> void run(Slice&& slice) {
+        QElapsedTimer took;
+        took.start();
+        std::forward<Slice>(slice)(m_rows);
+        if (m_timed)
+            m_rows = nextSliceRows(m_rows, took.nsecsElapsed());
+    }
+
+private:
+    bool m_timed;
+    int m_rows;
+};
 
 } // namespace domiva
