@@ -2,6 +2,10 @@
 // searches. The database is built once (DOMIVA_STORE_BENCH_DB) and kept for later runs. A
 // second one (DOMIVA_LARGE_SEARCH_DB) holds one search of a million offers, all unread, and one
 // of a thousand, for the listings model at its largest and for marking read at both sizes.
+//
+// `store_bench --write-filled <file>` writes a copy of the file BM_FillHistory fills, with its
+// history filled in one transaction, for the comparison with the sqlite3 shell in
+// bench/compare-fill.
 
 #include "core/error.h"
 #include "store/database.h"
@@ -25,6 +29,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 using namespace domiva;
@@ -298,6 +303,22 @@ void BM_FillHistory(benchmark::State& state) {
         QFile::remove(copy + QLatin1String(suffix));
 }
 BENCHMARK(BM_FillHistory)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+int writeFilled(const QString& path) {
+    copyBigSearchDatabase(path);
+    bigDatabase.reset();
+    auto db = openDatabase(path);
+    db->setCacheKiB(FlatHistory::fillCacheKiB);
+    {
+        FlatHistory history(*db);
+        Transaction transaction(*db);
+        while (!history.fillSome(1'800'000'000, 100'000)) {
+        }
+        transaction.commit();
+    }
+    db->waitForCheckpoints();
+    return 0;
+}
 
 void BM_UnreadCounts(benchmark::State& state) {
     Database& db = bigSearchDatabase();
@@ -611,6 +632,15 @@ BENCHMARK(BM_MarkReadBySearchSize)
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--write-filled") == 0) {
+        QCoreApplication app(argc, argv);
+        try {
+            return writeFilled(QString::fromLocal8Bit(argv[2]));
+        } catch (const Error& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            return 1;
+        }
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
