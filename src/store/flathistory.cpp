@@ -149,24 +149,9 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         Statement::Use empty(statement(sql::historyIsEmpty.data()));
         m_knowsAllKeys = empty.step() && empty.integer(0) != 0;
     }
-    Arrival arrival;
     flatkey::keys(flat, m_keys);
-    std::optional<qint64> previous;
-    for (const qint64 key : m_keys) {
-        if (const std::optional<qint64> latest = latestOfKey(key))
-            previous = std::max(previous.value_or(*latest), *latest);
-    }
-    // The rows still staged arrived in this sync, after the user last saw the listings: none of
-    // them was opened, so only the stored keys are asked.
-    if (previous && askOpened) {
-        for (const qint64 key : m_keys) {
-            Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
-            if (anyOpened.bind(key).step()) {
-                arrival.flatOpened = true;
-                break;
-            }
-        }
-    }
+    const bool seen =
+        std::any_of(m_keys.begin(), m_keys.end(), [this](qint64 key) { return keyIsKnown(key); });
     std::optional<qint64> row;
     {
         Statement::Use insert(statement(sql::insertHistoryRow.data()));
@@ -177,10 +162,6 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         else
             insert.bindNull();
         insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(qint64(opened ? 1 : 0));
-        if (previous)
-            insert.bind(*previous);
-        else
-            insert.bindNull();
         insert.step();
         if (insert.changes() == 1)
             row = insert.lastRowid();
@@ -191,15 +172,30 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         touch.bind(qint64(qid)).bind(now).bind(id).step();
         return Arrival{true, false, false};
     }
-    arrival.repost = previous.has_value();
+    Arrival arrival;
+    arrival.repost = seen;
+    if (seen) {
+        linkFlatRows(*row, dt);
+        // The rows still staged arrived in this sync, after the user last saw the listings:
+        // none of them was opened, so only the stored keys are asked.
+        if (askOpened) {
+            for (const qint64 key : m_keys) {
+                Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
+                if (anyOpened.bind(key).step()) {
+                    arrival.flatOpened = true;
+                    break;
+                }
+            }
+        }
+    }
     if (*m_knowsAllKeys) {
-        if (m_ownLatest.size() + qsizetype(m_keys.size()) > ownKeysLimit) {
+        if (m_ownKeys.size() + qsizetype(m_keys.size()) > ownKeysLimit) {
             // The rows are all in the file: it answers from here on.
             m_knowsAllKeys = false;
-            m_ownLatest = {};
+            m_ownKeys = {};
         } else {
             for (const qint64 key : m_keys)
-                m_ownLatest.insert(key, *row);
+                m_ownKeys.insert(key);
         }
     }
     if (!m_staging) {
@@ -215,25 +211,60 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         Statement::Use stage(statement(sql::insertPendingKey.data()));
         stage.bind(*row).bind(key).step();
         m_pending.emplace_back(key, *row);
-        m_pendingLatest[key] = *row;
+        m_pendingRows.emplace(key, *row);
     }
     return arrival;
 }
 
-std::optional<qint64> FlatHistory::latestOfKey(qint64 key) {
-    if (*m_knowsAllKeys) {
-        const auto own = m_ownLatest.constFind(key);
-        return own == m_ownLatest.cend() ? std::nullopt : std::optional<qint64>(own.value());
+void FlatHistory::linkFlatRows(qint64 row, double dt) {
+    // Every other row of the flat, each once.
+    m_flatRows.clear();
+    for (const qint64 key : m_keys) {
+        Statement::Use stored(statement(sql::selectRowsOfKey.data()));
+        stored.bind(key);
+        while (stored.step())
+            m_flatRows.push_back({stored.integer(0), stored.real(1), stored.integer(2) != 0});
+        for (auto [staged, end] = m_pendingRows.equal_range(key); staged != end; ++staged) {
+            Statement::Use one(statement(sql::selectHistoryRowDate.data()));
+            if (one.bind(staged->second).step())
+                m_flatRows.push_back({staged->second, one.real(0), one.integer(1) != 0});
+        }
     }
-    std::optional<qint64> latest;
-    {
-        Statement::Use stored(statement(sql::selectLatestOfKey.data()));
-        if (stored.bind(key).step() && !stored.isNull(0))
-            latest = stored.integer(0);
+    std::sort(m_flatRows.begin(), m_flatRows.end(),
+              [](const FlatRow& a, const FlatRow& b) { return a.row < b.row; });
+    m_flatRows.erase(std::unique(m_flatRows.begin(), m_flatRows.end(),
+                                 [](const FlatRow& a, const FlatRow& b) { return a.row == b.row; }),
+                     m_flatRows.end());
+    // The listing's earlier appearances are the rows of its flat dated before it (of the same
+    // date, those stored before it), not those stored before it: a download lists the newest
+    // listings first, so the re-post comes before the listing it repeats, and a search added
+    // later brings listings older than some the history holds. The rows dated after it that
+    // had no earlier appearance now have one.
+    std::optional<FlatRow> latest;
+    for (const FlatRow& other : m_flatRows) {
+        if (other.row == row)
+            continue;
+        if (other.dt <= dt) {
+            if (!latest || std::pair(other.dt, other.row) > std::pair(latest->dt, latest->row))
+                latest = other;
+        } else if (!other.hasEarlier) {
+            Statement::Use link(statement(sql::linkHistoryRow.data()));
+            link.bind(row).bind(other.row).step();
+        }
     }
-    if (const auto staged = m_pendingLatest.find(key); staged != m_pendingLatest.end())
-        latest = std::max(latest.value_or(staged->second), staged->second);
-    return latest;
+    if (latest) {
+        Statement::Use link(statement(sql::linkHistoryRow.data()));
+        link.bind(latest->row).bind(row).step();
+    }
+}
+
+bool FlatHistory::keyIsKnown(qint64 key) {
+    if (*m_knowsAllKeys)
+        return m_ownKeys.contains(key);
+    if (m_pendingRows.count(key) > 0)
+        return true;
+    Statement::Use stored(statement(sql::selectLatestOfKey.data()));
+    return stored.bind(key).step() && !stored.isNull(0);
 }
 
 void FlatHistory::takeUpPending() {
@@ -245,8 +276,7 @@ void FlatHistory::takeUpPending() {
         const qint64 key = left.integer(0);
         const qint64 hid = left.integer(1);
         m_pending.emplace_back(key, hid);
-        qint64& latest = m_pendingLatest[key];
-        latest = std::max(latest, hid);
+        m_pendingRows.emplace(key, hid);
     }
 }
 
@@ -269,7 +299,7 @@ bool FlatHistory::storePendingKeys(int rows) {
     Statement::Use done(statement(sql::deletePendingKeys.data()));
     done.step();
     m_pending.clear();
-    m_pendingLatest.clear();
+    m_pendingRows.clear();
     m_pendingStored = 0;
     return true;
 }
@@ -293,7 +323,7 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
     }
     // Rows this object recorded may go: the file answers for the keys again.
     m_knowsAllKeys.reset();
-    m_ownLatest = {};
+    m_ownKeys = {};
     const qint64 before = now - keepSeconds;
     // Only a row first stored before the limit can have been stored last before it. Rows go in
     // as the clock goes, so those are the rows before the first one stored since: a history

@@ -2,7 +2,7 @@
 
 #include "store/flatkey.h"
 
-#include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -25,7 +25,8 @@ class Database;
 // stored for keepSeconds go once their listings are gone.
 //
 // A listing is a re-post when it arrives under an id the history has not seen and its flat
-// matches an earlier id in the history, in any search; its earlier appearances are those ids.
+// matches an earlier id in the history, in any search; its earlier appearances are the ids of
+// its flat dated before it (of the same date, stored before it).
 //
 // All of it runs on the connection of a Database, inside whatever transaction is open there;
 // the statements stay prepared for the life of the object, which must not outlive db. Failures
@@ -61,7 +62,7 @@ public:
     struct Arrival {
         bool known = false;      // the id was seen before: never a re-post
         bool repost = false;     // a new id of a flat seen before
-        bool flatOpened = false; // a re-post of a flat the user opened under an earlier id
+        bool flatOpened = false; // a re-post of a flat the user opened under another id
     };
     // A listing was stored at `now` (seconds since the epoch): a new id is remembered with the
     // keys of its flat, a known one is stored again. Whether a re-post's flat was opened is
@@ -79,10 +80,10 @@ public:
     void stageKeysFrom(qint64 rows);
     // Stores up to `rows` of the staged keys; returns whether none is left.
     bool storePendingKeys(int rows);
-    // An object that began to record into an empty history (a new file, the first fill) finds
-    // the latest row of each key in memory instead of the file, up to so many keys (about
-    // 25 MB); the first fill of a million listings spent a fifth of its time on looking up keys
-    // it had written itself, mostly to find nothing.
+    // An object that began to record into an empty history (a new file, the first fill) knows
+    // in memory which keys the file holds, up to so many keys (about 25 MB); the first fill of a
+    // million listings spent a fifth of its time on looking up keys it had written itself,
+    // mostly to find nothing.
     static constexpr qsizetype ownKeysLimit = 1'000'000;
 
     // The listing arrived read (a re-post of a flat the user opened, when such are counted
@@ -108,15 +109,17 @@ public:
         QString price;
         bool opened = false;
     };
-    // The ids of the listing's flat stored before it, newest first, at most `limit`.
+    // The ids of the listing's flat dated before it, newest first, at most `limit`.
     std::vector<Appearance> earlier(const QString& id, int limit);
 
 private:
     class Statement;
     Statement& statement(const char* text);
     void takeUpPending();
-    // The latest row of one key, before the listing being recorded.
-    std::optional<qint64> latestOfKey(qint64 key);
+    // Whether the history holds a row with the key, other than the listing's being recorded.
+    bool keyIsKnown(qint64 key);
+    // Links the new row of a flat seen before with the others of its flat (FlatHistory.prev).
+    void linkFlatRows(qint64 row, double dt);
     std::size_t pendingKeys() const { return m_pending.size() - m_pendingStored; }
 
     Database& m_db;
@@ -127,13 +130,19 @@ private:
     std::vector<qint64> m_keys; // the keys of the listing being recorded
     bool m_staging = false;
     bool m_pendingTakenUp = false;
-    std::vector<std::pair<qint64, qint64>> m_pending;   // staged (key, history rowid)
-    std::size_t m_pendingStored = 0;                    // of m_pending, sorted once begun
-    std::unordered_map<qint64, qint64> m_pendingLatest; // the latest staged row of each key
+    std::vector<std::pair<qint64, qint64>> m_pending;      // staged (key, history rowid)
+    std::size_t m_pendingStored = 0;                       // of m_pending, sorted once begun
+    std::unordered_multimap<qint64, qint64> m_pendingRows; // the staged rows of each key
     // Whether every row of the history came from this object since prune() last ran, as long
-    // as m_ownLatest holds the latest of each of their keys; unknown until the next record().
+    // as m_ownKeys holds each of their keys; unknown until the next record().
     std::optional<bool> m_knowsAllKeys;
-    QHash<qint64, qint64> m_ownLatest;
+    QSet<qint64> m_ownKeys;
+    struct FlatRow {
+        qint64 row = 0;
+        double dt = 0;
+        bool hasEarlier = false; // its prev is set
+    };
+    std::vector<FlatRow> m_flatRows; // linkFlatRows()'s, kept for its room
 };
 
 // The earlier appearances from the JSON array a statement reads them as

@@ -141,17 +141,22 @@ inline constexpr QLatin1String deleteAllOffers{"DELETE FROM Offers"};
 inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
 
 // The rowids of the history rows of the flat of the listing in history row h (picked by the
-// condition `which`) stored before it: those sharing one of its keys (its main key or a further
-// one), through the main key of theirs or a further one.
+// condition `which`) that came before it: those sharing one of its keys (its main key or a
+// further one), through the main key of theirs or a further one, dated before it or, at the
+// same date, stored before it.
+#define DOMIVA_BEFORE_H(x) "(" x ".dt<h.dt OR (" x ".dt=h.dt AND " x ".rowid<h.rowid))"
 #define DOMIVA_EARLIER_ROWIDS(which)                                                               \
-    "SELECT x.rowid FROM FlatHistory h JOIN FlatHistory x ON x.key=h.key AND x.rowid<h.rowid "     \
-    "WHERE " which " UNION ALL "                                                                   \
-    "SELECT x.rowid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                          \
-    "JOIN FlatHistory x ON x.key=f.key AND x.rowid<h.rowid WHERE " which " UNION ALL "             \
-    "SELECT y.hid FROM FlatHistory h JOIN FlatKeys y ON y.key=h.key AND y.hid<h.rowid "            \
-    "WHERE " which " UNION ALL "                                                                   \
-    "SELECT y.hid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                            \
-    "JOIN FlatKeys y ON y.key=f.key AND y.hid<h.rowid WHERE " which
+    "SELECT x.rowid FROM FlatHistory h JOIN FlatHistory x ON x.key=h.key AND " DOMIVA_BEFORE_H(    \
+        "x") " WHERE " which " UNION ALL "                                                         \
+             "SELECT x.rowid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                 \
+             "JOIN FlatHistory x ON x.key=f.key AND " DOMIVA_BEFORE_H(                             \
+                 "x") " WHERE " which " UNION ALL "                                                \
+                      "SELECT y.hid FROM FlatHistory h JOIN FlatKeys y ON y.key=h.key "            \
+                      "JOIN FlatHistory x ON x.rowid=y.hid AND " DOMIVA_BEFORE_H(                  \
+                          "x") " WHERE " which " UNION ALL "                                       \
+                               "SELECT y.hid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid " \
+                               "JOIN FlatKeys y ON y.key=f.key JOIN FlatHistory x ON "             \
+                               "x.rowid=y.hid AND " DOMIVA_BEFORE_H("x") " WHERE " which
 
 // The earlier appearances of the listing of the Offers row a statement reads, as a column: a
 // JSON array of [dt, price, opened] (store/flathistory.h), newest first, at most five; "[]" for
@@ -159,7 +164,7 @@ inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
 #define DOMIVA_EARLIER_APPEARANCES                                                                 \
     "(SELECT json_group_array(json_array(e.dt, e.price, e.opened)) FROM ("                         \
     "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN (" DOMIVA_EARLIER_ROWIDS(  \
-        "h.id=Offers.id") ") ORDER BY e.rowid DESC LIMIT 5) e)"
+        "h.id=Offers.id") ") ORDER BY e.dt DESC, e.rowid DESC LIMIT 5) e)"
 
 // The grids' reads. Queries is small and read whole, in the order its rows were stored.
 inline constexpr QLatin1String selectQueries{
@@ -207,8 +212,8 @@ inline constexpr QLatin1String clearFlagsOfReadQueries{
 // removed search, a cleared file) until it has not been stored for half a year. The row's
 // rowid is the order in which the client first stored the ids; key is the main key of its flat
 // (store/flatkey.h; null for a flat without one, and for a row whose keys were staged: those
-// are all in FlatKeys), and prev is the rowid of the latest earlier id of the same flat when
-// the listing arrived (null when the flat was new).
+// are all in FlatKeys), and prev is the rowid of the latest id of the same flat dated before
+// it, as the client found it when the two met (null while none is known).
 // clang-format off
 inline constexpr QLatin1String createFlatHistoryTable{
     "CREATE TABLE IF NOT EXISTS FlatHistory ("
@@ -259,11 +264,22 @@ inline constexpr QLatin1String anyOpenedOfKey{
     "SELECT 1 FROM FlatKeys JOIN FlatHistory ON FlatHistory.rowid=FlatKeys.hid "
     "WHERE FlatKeys.key=?1 AND FlatHistory.opened=1 LIMIT 1"};
 // A new id is remembered, a known one left as it is (no change): id, key (null: its keys are in
-// FlatKeys), qid, price, dt, the time it was stored, opened, and prev as the caller found it.
+// FlatKeys), qid, price, dt, the time it was stored, opened; prev comes with linkHistoryRow.
 inline constexpr QLatin1String insertHistoryRow{
-    "INSERT OR IGNORE INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened, "
-    "prev) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7, ?8)"};
+    "INSERT OR IGNORE INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7)"};
 #undef DOMIVA_LATEST_OF_KEY
+// The rows of one key of a flat (a row once for each way it has the key), each with its date
+// and whether a row of its flat dated before it is known.
+inline constexpr QLatin1String selectRowsOfKey{
+    "SELECT rowid, dt, prev IS NOT NULL FROM FlatHistory WHERE key=?1 UNION ALL "
+    "SELECT h.rowid, h.dt, h.prev IS NOT NULL FROM FlatKeys f "
+    "JOIN FlatHistory h ON h.rowid=f.hid WHERE f.key=?1"};
+inline constexpr QLatin1String selectHistoryRowDate{
+    "SELECT dt, prev IS NOT NULL FROM FlatHistory WHERE rowid=?"};
+// Row ?1 is the latest earlier appearance of row ?2 known when the two met.
+inline constexpr QLatin1String linkHistoryRow{
+    "UPDATE FlatHistory SET prev=?1 WHERE rowid=?2 AND prev IS NULL"};
 inline constexpr QLatin1String insertFlatKey{
     "INSERT OR IGNORE INTO FlatKeys (key, hid) VALUES (?, ?)"};
 inline constexpr QLatin1String markHistoryOpened{
@@ -301,6 +317,6 @@ inline constexpr QLatin1String countUnreadReposts{
 // The earlier ids of a listing's flat, newest first: date, price, opened.
 inline constexpr QLatin1String selectEarlierAppearances{
     "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN (" DOMIVA_EARLIER_ROWIDS(
-        "h.id=?1") ") ORDER BY e.rowid DESC LIMIT ?2"};
+        "h.id=?1") ") ORDER BY e.dt DESC, e.rowid DESC LIMIT ?2"};
 
 } // namespace domiva::sql

@@ -928,6 +928,8 @@ private slots:
             << QString(sql::countUnreadReposts) << "OffersUnreadByQuery";
         QTest::newRow("latest of a flat key") << QString(sql::selectLatestOfKey) << "";
         QTest::newRow("opened of a flat key") << QString(sql::anyOpenedOfKey) << "";
+        QTest::newRow("rows of a flat key") << QString(sql::selectRowsOfKey) << "";
+        QTest::newRow("link history rows") << QString(sql::linkHistoryRow) << "";
         QTest::newRow("history opened") << QString(sql::markHistoryOpened) << "";
         QTest::newRow("earlier appearances") << QString(sql::selectEarlierAppearances) << "";
     }
@@ -940,7 +942,11 @@ private slots:
         for (const QString& row : raw.rows(QStringLiteral("EXPLAIN QUERY PLAN ") + statement))
             lines << row.section(QLatin1Char('|'), 3);
         const QString text = lines.join(QLatin1Char('\n'));
-        QVERIFY2(!text.contains(QLatin1String("TEMP B-TREE")), qPrintable(text));
+        // Only the few earlier appearances of one flat may be sorted by their dates.
+        QString unsorted = text;
+        if (statement.contains(QLatin1String("ORDER BY e.dt DESC, e.rowid DESC LIMIT")))
+            unsorted.remove(QStringLiteral("USE TEMP B-TREE FOR ORDER BY"));
+        QVERIFY2(!unsorted.contains(QLatin1String("TEMP B-TREE")), qPrintable(text));
         // Reading back the few rows a subquery of its own produced (a co-routine) is no scan
         // of a table.
         QStringList coroutines;

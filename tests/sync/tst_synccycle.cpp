@@ -37,9 +37,10 @@ namespace {
 
 // A listing line of the feed with the fields that tell its flat, and its price.
 QString offerLine(const QString& id, const QString& address, const QString& floor,
-                  const QString& contact, const QString& price) {
-    return QStringLiteral("D#%1#5 мин#%2#2#8#%3#50%#%4#м/т#%5#текст#агент#06.12.26 14:05\r\n")
-        .arg(id, address, price, floor, contact);
+                  const QString& contact, const QString& price,
+                  const QString& date = QStringLiteral("06.12.26 14:05")) {
+    return QStringLiteral("D#%1#5 мин#%2#2#8#%3#50%#%4#м/т#%5#текст#агент#%6\r\n")
+        .arg(id, address, price, floor, contact, date);
 }
 
 HttpServer::Response ok(const QByteArray& body) {
@@ -669,6 +670,17 @@ private slots:
         row("re-post in another search", {a1, b1}, u"b1"_s, u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
         row("newest first", {a1, b1, c1}, u"c1"_s, u"35 000,40 000/a1,b1,c1,x1/5:11,7:11/"_s + one);
         row("first appearance has none", {a1, b1}, u"a1"_s, u"/a1,b1,x1/5:11,7:11/"_s + one);
+        // A download lists the newest first; a search added later brings older listings.
+        const QString a1older = a1 + u"|01.12.26 10:00"_s;
+        const QString three = u"3 новых объявлений"_s;
+        row("re-post listed before its original", {b1 + u'\n' + a1older}, u"b1"_s,
+            u"40 000/a1,b1,x1/5:11,7:11/"_s + three);
+        row("original listed after its re-post", {b1 + u'\n' + a1older}, u"a1"_s,
+            u"/a1,b1,x1/5:11,7:11/"_s + three);
+        row("original stored after its re-post", {b1, a1older}, u"b1"_s,
+            u"40 000/a1,b1,x1/5:11,7:11/2 новых объявлений"_s);
+        row("first fill, re-post stored before its original",
+            {b1 + u'\n' + a1older, u"forget"_s, c1}, u"b1"_s, u"40 000/"_s);
         row("another phone is another flat",
             {a1, u"7 b1 Зелёная ул., 5|3/9|8-916-765-43-21|35 000"_s}, u"b1"_s,
             u"/a1,b1,x1/5:11,7:11/"_s + one);
@@ -715,6 +727,8 @@ private slots:
         row("staged: second phone of the earlier one",
             {two, u"5 a1 Зелёная ул., 5|3/9|89161234567|30 000"_s, c1}, u"c1"_s,
             u"30 000,35 000/a1,b1,c1,x1/5:11,7:11/"_s + one, false, 0, true);
+        row("staged: re-post listed before its original", {b1 + u'\n' + a1older}, u"b1"_s,
+            u"40 000/a1,b1,x1/5:11,7:11/"_s + three, false, 0, true);
         row("staged: opened, counted read on", opened, u"b1"_s, u"40 000*//5:00,7:00/"_s, true, 0,
             true);
         row("staged: first fill beyond one chunk", {a1, u"forget"_s, u"stored 1500"_s, b1, c1},
@@ -774,12 +788,28 @@ private slots:
             } else if (words[0].startsWith(u"Q#")) {
                 sync(step + u"\r\n"_s);
             } else {
-                const QStringList f = step.section(u' ', 2).split(u'|');
-                sync(u"R#%1#s\r\n"_s.arg(words[0]) + offerLine(words[1], f[0], f[1], f[2], f[3]) +
-                     (words[0] == u"5" ? u"R#7#s\r\n"_s + offerLine(u"x1"_s, u"Арбат 1"_s, u"1/5"_s,
-                                                                    u"Инком"_s, u"50 000"_s)
-                                       : QString()));
+                // One download, a listing a line: search id address|floor|contact|price[|date].
+                QString feed;
+                for (const QString& listing : step.split(u'\n')) {
+                    const QString search = listing.section(u' ', 0, 0);
+                    const QStringList f =
+                        (listing.section(u' ', 2) + u"|06.12.26 14:05"_s).split(u'|');
+                    feed += u"R#%1#s\r\n"_s.arg(search) +
+                            offerLine(listing.section(u' ', 1, 1), f[0], f[1], f[2], f[3], f[4]);
+                    if (search == u"5")
+                        feed += u"R#7#s\r\n"_s +
+                                offerLine(u"x1"_s, u"Арбат 1"_s, u"1/5"_s, u"Инком"_s, u"50 000"_s);
+                }
+                sync(feed);
             }
+        }
+        // A listing counted as a re-post is one shown with earlier appearances.
+        QSqlQuery historyRows(m_db->connection());
+        QVERIFY(historyRows.exec(u"SELECT id, prev IS NOT NULL FROM FlatHistory"_s));
+        FlatHistory shown(*m_db);
+        while (historyRows.next()) {
+            const QString id = historyRows.value(0).toString();
+            QVERIFY2(shown.earlier(id, 1).empty() != historyRows.value(1).toBool(), qPrintable(id));
         }
         QStringList prices;
         for (const FlatHistory::Appearance& appearance : FlatHistory(*m_db).earlier(probe, 5))
