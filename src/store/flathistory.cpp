@@ -349,7 +349,17 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
         }
     }
     int forgotten = 0;
+    std::vector<qint64> later;
     for (qint64 from = 0; from < last; from += sliceRows) {
+        // A re-post whose earlier appearance is forgotten is counted as one only while another
+        // is left.
+        later.clear();
+        {
+            Statement::Use rows(statement(sql::selectLaterOfOldHistory.data()));
+            rows.bind(before).bind(from).bind(from + sliceRows);
+            while (rows.step())
+                later.push_back(rows.integer(0));
+        }
         {
             Statement::Use keys(statement(sql::deleteOldFlatKeys.data()));
             keys.bind(before).bind(from).bind(from + sliceRows).step();
@@ -358,6 +368,12 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
             Statement::Use rows(statement(sql::deleteOldHistory.data()));
             rows.bind(before).bind(from).bind(from + sliceRows).step();
             forgotten += rows.changes();
+        }
+        std::sort(later.begin(), later.end());
+        later.erase(std::unique(later.begin(), later.end()), later.end());
+        for (const qint64 row : later) {
+            Statement::Use relink(statement(sql::relinkHistoryRow.data()));
+            relink.bind(row).step();
         }
         if (betweenSlices)
             betweenSlices();

@@ -297,6 +297,32 @@ inline constexpr QLatin1String deleteOldFlatKeys{
 inline constexpr QLatin1String deleteOldHistory{
     "DELETE FROM FlatHistory WHERE rowid > ?2 AND rowid <= ?3 AND last_seen < ?1 "
     "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id)"};
+// Before those go: the rows of their flats that have one of them for their latest earlier
+// appearance (prev), through the keys of the rows that go (a row once for each way).
+#define DOMIVA_OLD_ROW(d)                                                                          \
+    d ".rowid > ?2 AND " d ".rowid <= ?3 AND " d ".last_seen < ?1 "                                \
+      "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=" d ".id)"
+inline constexpr QLatin1String selectLaterOfOldHistory{
+    "SELECT x.rowid FROM FlatHistory d JOIN FlatHistory x ON x.key=d.key AND x.prev=d.rowid "
+    "WHERE " DOMIVA_OLD_ROW(
+        "d") " UNION ALL "
+             "SELECT x.rowid FROM FlatHistory d JOIN FlatKeys f ON f.hid=d.rowid "
+             "JOIN FlatHistory x ON x.key=f.key AND x.prev=d.rowid WHERE " DOMIVA_OLD_ROW(
+                 "d") " UNION ALL "
+                      "SELECT y.hid FROM FlatHistory d JOIN FlatKeys y ON y.key=d.key "
+                      "JOIN FlatHistory x ON x.rowid=y.hid AND x.prev=d.rowid "
+                      "WHERE " DOMIVA_OLD_ROW(
+                          "d") " UNION ALL "
+                               "SELECT y.hid FROM FlatHistory d JOIN FlatKeys f ON f.hid=d.rowid "
+                               "JOIN FlatKeys y ON y.key=f.key "
+                               "JOIN FlatHistory x ON x.rowid=y.hid AND x.prev=d.rowid "
+                               "WHERE " DOMIVA_OLD_ROW("d")};
+#undef DOMIVA_OLD_ROW
+// Afterwards each of them gets the latest earlier appearance left (null when none is).
+inline constexpr QLatin1String relinkHistoryRow{
+    "UPDATE FlatHistory SET prev=(SELECT e.rowid FROM FlatHistory e WHERE e.rowid IN "
+    "(" DOMIVA_EARLIER_ROWIDS("h.rowid=?1") ") ORDER BY e.dt DESC, e.rowid DESC LIMIT 1) "
+                                            "WHERE rowid=?1"};
 // Whether the history holds nothing yet: a history that starts empty knows every key it gets.
 inline constexpr QLatin1String historyIsEmpty{
     "SELECT NOT EXISTS (SELECT 1 FROM FlatHistory) AND NOT EXISTS (SELECT 1 FROM FlatKeys)"};

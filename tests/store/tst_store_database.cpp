@@ -930,6 +930,9 @@ private slots:
         QTest::newRow("opened of a flat key") << QString(sql::anyOpenedOfKey) << "";
         QTest::newRow("rows of a flat key") << QString(sql::selectRowsOfKey) << "";
         QTest::newRow("link history rows") << QString(sql::linkHistoryRow) << "";
+        QTest::newRow("later rows of forgotten ones")
+            << QString(sql::selectLaterOfOldHistory) << "";
+        QTest::newRow("relink a history row") << QString(sql::relinkHistoryRow) << "";
         QTest::newRow("history opened") << QString(sql::markHistoryOpened) << "";
         QTest::newRow("earlier appearances") << QString(sql::selectEarlierAppearances) << "";
     }

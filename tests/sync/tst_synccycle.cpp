@@ -705,6 +705,12 @@ private slots:
             {a1, u"Q#5"_s, u"days 100"_s, u"7 d1 Арбат 9|2/5|Петр 8-903-111-22-33|60 000"_s,
              u"days 81"_s, b1},
             u"b1"_s, u"/b1,d1,x1/7:11/"_s + one);
+        row("re-post kept, its original forgotten", {a1, b1, u"Q#5"_s, u"days 181"_s, c1}, u"c1"_s,
+            u"35 000/b1,c1,x1/7:11/"_s + one);
+        row("re-post kept, one of its earlier ones forgotten",
+            {c1, a1, b1, u"Q#5"_s, u"days 181"_s,
+             u"7 d1 Арбат 9|2/5|Петр 8-903-111-22-33|60 000"_s},
+            u"b1"_s, u"45 000/b1,c1,d1,x1/7:11/"_s + one);
         row("kept while its listing is stored", {a1, u"days 181"_s, b1}, u"b1"_s,
             u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
         row("stored again, kept from then", {a1, u"days 100"_s, u"clear"_s, a1, u"days 100"_s, b1},
