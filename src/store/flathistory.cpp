@@ -455,8 +455,6 @@ RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appear
     if (earlier.empty())
         return marks;
     marks.repost = true;
-    marks.flatOpened = std::any_of(earlier.begin(), earlier.end(),
-                                   [](const FlatHistory::Appearance& a) { return a.opened; });
     const std::optional<int> order = flatkey::comparePrices(price, earlier.front().price);
     if (order && *order < 0)
         marks.trend = QStringLiteral("↓");

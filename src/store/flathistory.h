@@ -151,10 +151,9 @@ std::vector<FlatHistory::Appearance> appearancesFromJson(const QString& json);
 
 // What the grid shows of a listing's history, worked out once when its row is read.
 struct RepostMarks {
-    bool repost = false;     // earlier appearances there are
-    bool flatOpened = false; // the user opened one of them
-    QString trend;           // "↓" or "↑": the price against the latest earlier one
-    QString earlierText;     // earlierAppearancesText
+    bool repost = false; // earlier appearances there are
+    QString trend;       // "↓" or "↑": the price against the latest earlier one
+    QString earlierText; // earlierAppearancesText
 };
 RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appearance>& earlier);
 

@@ -25,6 +25,7 @@ namespace {
 constexpr int qidColumn = 1;
 constexpr int keyColumn = 15; // the row key after the fifteen columns of a page read
 constexpr int earlierColumn = 16;
+constexpr int openedElsewhereColumn = 17;
 constexpr int priceColumn = 7;
 // Where a row keeps the history's marks, after its fifteen columns.
 constexpr int repostValue = 15;
@@ -396,7 +397,7 @@ StoreTableModel::Row OffersModel::readOfferRow(const QSqlQuery& query) const {
     const RepostMarks marks =
         repostMarks(query.value(priceColumn).toString(),
                     appearancesFromJson(query.value(earlierColumn).toString()));
-    row.append(marks.repost ? (marks.flatOpened ? 2 : 1) : 0);
+    row.append(query.value(openedElsewhereColumn).toBool() ? 2 : marks.repost ? 1 : 0);
     row.append(marks.trend);
     row.append(marks.earlierText);
     return row;

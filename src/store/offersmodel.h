@@ -38,8 +38,8 @@ public:
 
     // What the listing's history (store/flathistory.h) adds to a row, on any of its cells.
     enum Role {
-        // int: 0 a flat seen for the first time, 1 a re-post, 2 a re-post of a flat the user
-        // opened under an earlier id.
+        // int: 0 a flat seen for the first time, 1 a re-post, 2 a flat the user opened under
+        // another id.
         RepostRole = Qt::UserRole + 1,
         // QString: "↓" when the price is lower than at the latest earlier appearance, "↑"
         // when higher, empty otherwise.

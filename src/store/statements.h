@@ -141,22 +141,26 @@ inline constexpr QLatin1String deleteAllOffers{"DELETE FROM Offers"};
 inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
 
 // The rowids of the history rows of the flat of the listing in history row h (picked by the
-// condition `which`) that came before it: those sharing one of its keys (its main key or a
-// further one), through the main key of theirs or a further one, dated before it or, at the
-// same date, stored before it.
+// condition `which`) that meet the condition `link` on x, each a row of the flat: those sharing
+// one of its keys (its main key or a further one), through the main key of theirs or a further
+// one (a row once for each way).
+// clang-format off
+#define DOMIVA_FLAT_ROWIDS(which, link)                                                            \
+    "SELECT x.rowid FROM FlatHistory h JOIN FlatHistory x ON x.key=h.key AND " link("x")           \
+    " WHERE " which " UNION ALL "                                                                  \
+    "SELECT x.rowid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                          \
+    "JOIN FlatHistory x ON x.key=f.key AND " link("x") " WHERE " which " UNION ALL "               \
+    "SELECT y.hid FROM FlatHistory h JOIN FlatKeys y ON y.key=h.key "                              \
+    "JOIN FlatHistory x ON x.rowid=y.hid AND " link("x") " WHERE " which " UNION ALL "             \
+    "SELECT y.hid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                            \
+    "JOIN FlatKeys y ON y.key=f.key JOIN FlatHistory x ON x.rowid=y.hid AND " link("x")            \
+    " WHERE " which
+// clang-format on
+// Those that came before it: dated before it or, at the same date, stored before it.
 #define DOMIVA_BEFORE_H(x) "(" x ".dt<h.dt OR (" x ".dt=h.dt AND " x ".rowid<h.rowid))"
-#define DOMIVA_EARLIER_ROWIDS(which)                                                               \
-    "SELECT x.rowid FROM FlatHistory h JOIN FlatHistory x ON x.key=h.key AND " DOMIVA_BEFORE_H(    \
-        "x") " WHERE " which " UNION ALL "                                                         \
-             "SELECT x.rowid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                 \
-             "JOIN FlatHistory x ON x.key=f.key AND " DOMIVA_BEFORE_H(                             \
-                 "x") " WHERE " which " UNION ALL "                                                \
-                      "SELECT y.hid FROM FlatHistory h JOIN FlatKeys y ON y.key=h.key "            \
-                      "JOIN FlatHistory x ON x.rowid=y.hid AND " DOMIVA_BEFORE_H(                  \
-                          "x") " WHERE " which " UNION ALL "                                       \
-                               "SELECT y.hid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid " \
-                               "JOIN FlatKeys y ON y.key=f.key JOIN FlatHistory x ON "             \
-                               "x.rowid=y.hid AND " DOMIVA_BEFORE_H("x") " WHERE " which
+#define DOMIVA_EARLIER_ROWIDS(which) DOMIVA_FLAT_ROWIDS(which, DOMIVA_BEFORE_H)
+// All the others, whatever their dates.
+#define DOMIVA_OTHER_THAN_H(x) x ".rowid<>h.rowid"
 
 // The earlier appearances of the listing of the Offers row a statement reads, as a column: a
 // JSON array of [dt, price, opened] (store/flathistory.h), newest first, at most five; "[]" for
@@ -165,6 +169,11 @@ inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
     "(SELECT json_group_array(json_array(e.dt, e.price, e.opened)) FROM ("                         \
     "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN (" DOMIVA_EARLIER_ROWIDS(  \
         "h.id=Offers.id") ") ORDER BY e.dt DESC, e.rowid DESC LIMIT 5) e)"
+// Whether the user opened the flat of the Offers row a statement reads under another id, of any
+// date (1 or 0): the flat was seen before, even where that listing is the newer one.
+#define DOMIVA_FLAT_OPENED_ELSEWHERE                                                               \
+    "EXISTS (SELECT 1 FROM FlatHistory e WHERE e.opened=1 AND e.rowid IN (" DOMIVA_FLAT_ROWIDS(    \
+        "h.id=Offers.id", DOMIVA_OTHER_THAN_H) "))"
 
 // The grids' reads. Queries is small and read whole, in the order its rows were stored.
 inline constexpr QLatin1String selectQueries{
@@ -180,15 +189,17 @@ inline constexpr QLatin1String selectOfferKeys{"SELECT rowid FROM Offers WHERE q
 inline constexpr QLatin1String offerKeysOrder{" ORDER BY dt_obj DESC, id DESC"};
 // The rows of a page, by their keys, given as one JSON array of numbers; the row key comes
 // last. The rows come back in whatever order the engine finds them.
-// After the row key, the listing's earlier appearances (DOMIVA_EARLIER_APPEARANCES).
+// After the row key, the listing's earlier appearances (DOMIVA_EARLIER_APPEARANCES) and whether
+// its flat was opened under another id (DOMIVA_FLAT_OPENED_ELSEWHERE).
 #define DOMIVA_OFFER_COLUMNS                                                                       \
     "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "     \
     "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj"
 inline constexpr QLatin1String selectOffersByKeys{
-    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES
+    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES ", " DOMIVA_FLAT_OPENED_ELSEWHERE
                          " FROM Offers WHERE rowid IN (SELECT value FROM json_each(?))"};
 inline constexpr QLatin1String selectOfferRow{
-    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES " FROM Offers WHERE id=?"};
+    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES ", " DOMIVA_FLAT_OPENED_ELSEWHERE
+                         " FROM Offers WHERE id=?"};
 #undef DOMIVA_OFFER_COLUMNS
 inline constexpr QLatin1String selectOfferKeyById{"SELECT rowid, qid FROM Offers WHERE id=?"};
 

@@ -258,7 +258,8 @@ private slots:
     }
 
     // A listing of search 10 whose flat appeared before under other ids in search 20, with
-    // these prices (oldest first, "*" when the user opened it): what the grid, the details
+    // these prices (oldest first, "*" when the user opened it, "+" when dated a day after the
+    // listing): what the grid, the details
     // panel (its prices, newest first, dates left out), the tooltip and the CSV export show.
     void repostMarks_data() {
         QTest::addColumn<QStringList>("before");
@@ -279,6 +280,10 @@ private slots:
                                      << u"↓/2/38 000; 40 000 (просмотрено)"_s;
         QTest::newRow("five shown of six")
             << u"1,2,3,4,5,6"_s.split(u',') << u"7"_s << u"↑/1/6; 5; 4; 3; 2"_s;
+        QTest::newRow("a later one is no earlier appearance")
+            << QStringList{u"30 000"_s, u"40 000+"_s} << u"35 000"_s << u"↑/1/30 000"_s;
+        QTest::newRow("opened flat, dated later")
+            << QStringList{u"40 000*+"_s} << u"35 000"_s << u"/2/"_s;
     }
     void repostMarks() {
         QFETCH(QStringList, before);
@@ -288,8 +293,10 @@ private slots:
         FlatHistory history(*f.db);
         const double date = at(2024, 3, 1, 10, 30);
         const auto store = [&](const QString& id, qint32 qid, QString price) {
+            const double dated = price.endsWith(u'+') ? date + 1 : date;
+            price.remove(u'+');
             const bool opened = price.endsWith(u'*');
-            OfferRow row = makeOffer(id, qid, date);
+            OfferRow row = makeOffer(id, qid, dated);
             row.texts = {{u""_s,
                           u"Тверская, 1"_s,
                           u"2"_s,
@@ -301,7 +308,7 @@ private slots:
                           u"8-916-123-45-67"_s}};
             QVERIFY(f.db->insertOffer(row));
             history.record(id, qid, {row.texts[1], row.texts[2], row.texts[6], row.texts[8]},
-                           row.texts[4], date, 1'800'000'000, opened);
+                           row.texts[4], dated, 1'800'000'000, opened);
         };
         for (qsizetype i = 0; i < before.size(); ++i)
             store(u"e%1"_s.arg(i), 20, before[i]);
@@ -323,7 +330,7 @@ private slots:
         // The tooltip counts the unread re-posts; the CSV export adds the text as a last column.
         QueriesModel queries(*f.db);
         QCOMPARE(queries.data(queries.index(2, 1), Qt::ToolTipRole).toString(),
-                 u"Непрочитанных: 1 из 1"_s + (before.isEmpty() ? u""_s : u", повторов: 1"_s));
+                 u"Непрочитанных: 1 из 1"_s + (prices.isEmpty() ? u""_s : u", повторов: 1"_s));
         QTemporaryDir out;
         OfferCsvExport csv(*f.db, 30, out.filePath(u"out.csv"_s), {u"Ранее"_s});
         while (csv.writeChunk(100)) {
