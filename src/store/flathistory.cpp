@@ -150,8 +150,13 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         m_knowsAllKeys = empty.step() && empty.integer(0) != 0;
     }
     flatkey::keys(flat, m_keys);
-    const bool seen =
-        std::any_of(m_keys.begin(), m_keys.end(), [this](qint64 key) { return keyIsKnown(key); });
+    std::optional<qint64> latest;
+    for (const qint64 key : m_keys) {
+        if (const std::optional<qint64> row = latestOfKey(key))
+            latest = std::max(latest.value_or(*row), *row);
+    }
+    const bool seen = latest.has_value();
+    const std::optional<qint64> previous = seen ? placeAmongFlat(*latest, dt) : std::nullopt;
     std::optional<qint64> row;
     {
         Statement::Use insert(statement(sql::insertHistoryRow.data()));
@@ -162,6 +167,10 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         else
             insert.bindNull();
         insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(qint64(opened ? 1 : 0));
+        if (previous)
+            insert.bind(*previous);
+        else
+            insert.bindNull();
         insert.step();
         if (insert.changes() == 1)
             row = insert.lastRowid();
@@ -175,7 +184,11 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
     Arrival arrival;
     arrival.repost = seen;
     if (seen) {
-        linkFlatRows(*row, dt);
+        // The rows dated after it that had no earlier appearance now have one.
+        for (const qint64 later : m_laterRows) {
+            Statement::Use link(statement(sql::linkHistoryRow.data()));
+            link.bind(*row).bind(later).step();
+        }
         // The rows still staged arrived in this sync, after the user last saw the listings:
         // none of them was opened, so only the stored keys are asked.
         if (askOpened) {
@@ -189,13 +202,13 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         }
     }
     if (*m_knowsAllKeys) {
-        if (m_ownKeys.size() + qsizetype(m_keys.size()) > ownKeysLimit) {
+        if (m_ownLatest.size() + qsizetype(m_keys.size()) > ownKeysLimit) {
             // The rows are all in the file: it answers from here on.
             m_knowsAllKeys = false;
-            m_ownKeys = {};
+            m_ownLatest = {};
         } else {
             for (const qint64 key : m_keys)
-                m_ownKeys.insert(key);
+                m_ownLatest.insert(key, *row);
         }
     }
     if (!m_staging) {
@@ -211,60 +224,84 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         Statement::Use stage(statement(sql::insertPendingKey.data()));
         stage.bind(*row).bind(key).step();
         m_pending.emplace_back(key, *row);
-        m_pendingRows.emplace(key, *row);
+        m_pendingRows[key].push_back(*row);
     }
     return arrival;
 }
 
-void FlatHistory::linkFlatRows(qint64 row, double dt) {
-    // Every other row of the flat, each once.
+void FlatHistory::latestRowsOfFlat(int limit) {
     m_flatRows.clear();
     for (const qint64 key : m_keys) {
-        Statement::Use stored(statement(sql::selectRowsOfKey.data()));
-        stored.bind(key);
+        Statement::Use stored(statement(sql::selectLatestRowsOfKey.data()));
+        stored.bind(key).bind(qint64(limit));
         while (stored.step())
-            m_flatRows.push_back({stored.integer(0), stored.real(1), stored.integer(2) != 0});
-        for (auto [staged, end] = m_pendingRows.equal_range(key); staged != end; ++staged) {
-            Statement::Use one(statement(sql::selectHistoryRowDate.data()));
-            if (one.bind(staged->second).step())
-                m_flatRows.push_back({staged->second, one.real(0), one.integer(1) != 0});
+            m_flatRows.push_back({stored.integer(0)});
+        if (const auto staged = m_pendingRows.find(key); staged != m_pendingRows.end()) {
+            const std::vector<qint64>& rows = staged->second;
+            for (std::size_t i = rows.size() - std::min(rows.size(), std::size_t(limit));
+                 i < rows.size(); ++i)
+                m_flatRows.push_back({rows[i]});
         }
     }
     std::sort(m_flatRows.begin(), m_flatRows.end(),
-              [](const FlatRow& a, const FlatRow& b) { return a.row < b.row; });
+              [](const FlatRow& a, const FlatRow& b) { return a.row > b.row; });
     m_flatRows.erase(std::unique(m_flatRows.begin(), m_flatRows.end(),
                                  [](const FlatRow& a, const FlatRow& b) { return a.row == b.row; }),
                      m_flatRows.end());
+    if (m_flatRows.size() > std::size_t(limit))
+        m_flatRows.resize(std::size_t(limit));
+    for (FlatRow& other : m_flatRows) {
+        Statement::Use one(statement(sql::selectHistoryRowDate.data()));
+        if (one.bind(other.row).step()) {
+            other.dt = one.real(0);
+            other.hasEarlier = one.integer(1) != 0;
+        }
+    }
+}
+
+std::optional<qint64> FlatHistory::placeAmongFlat(qint64 latestRow, double dt) {
+    m_laterRows.clear();
+    // Listings mostly come in the order of their dates: then the flat's latest row is an
+    // earlier appearance, and no row dated after this one can be without one (only the flat's
+    // earliest row is).
+    {
+        Statement::Use latest(statement(sql::selectHistoryRowDate.data()));
+        if (latest.bind(latestRow).step() && latest.real(0) <= dt)
+            return latestRow;
+    }
     // The listing's earlier appearances are the rows of its flat dated before it (of the same
     // date, those stored before it), not those stored before it: a download lists the newest
     // listings first, so the re-post comes before the listing it repeats, and a search added
-    // later brings listings older than some the history holds. The rows dated after it that
-    // had no earlier appearance now have one.
+    // later brings listings older than some the history holds. It is placed among the rows of
+    // its flat stored last: a flat posted a thousand times (or a feed that makes every listing
+    // one flat) costs no more than one posted a few times.
+    latestRowsOfFlat(flatWindowRows);
     std::optional<FlatRow> latest;
     for (const FlatRow& other : m_flatRows) {
-        if (other.row == row)
-            continue;
         if (other.dt <= dt) {
             if (!latest || std::pair(other.dt, other.row) > std::pair(latest->dt, latest->row))
                 latest = other;
         } else if (!other.hasEarlier) {
-            Statement::Use link(statement(sql::linkHistoryRow.data()));
-            link.bind(row).bind(other.row).step();
+            m_laterRows.push_back(other.row);
         }
     }
-    if (latest) {
-        Statement::Use link(statement(sql::linkHistoryRow.data()));
-        link.bind(latest->row).bind(row).step();
-    }
+    return latest ? std::optional<qint64>(latest->row) : std::nullopt;
 }
 
-bool FlatHistory::keyIsKnown(qint64 key) {
-    if (*m_knowsAllKeys)
-        return m_ownKeys.contains(key);
-    if (m_pendingRows.count(key) > 0)
-        return true;
-    Statement::Use stored(statement(sql::selectLatestOfKey.data()));
-    return stored.bind(key).step() && !stored.isNull(0);
+std::optional<qint64> FlatHistory::latestOfKey(qint64 key) {
+    if (*m_knowsAllKeys) {
+        const auto own = m_ownLatest.constFind(key);
+        return own == m_ownLatest.cend() ? std::nullopt : std::optional<qint64>(own.value());
+    }
+    std::optional<qint64> latest;
+    {
+        Statement::Use stored(statement(sql::selectLatestOfKey.data()));
+        if (stored.bind(key).step() && !stored.isNull(0))
+            latest = stored.integer(0);
+    }
+    if (const auto staged = m_pendingRows.find(key); staged != m_pendingRows.end())
+        latest = std::max(latest.value_or(staged->second.back()), staged->second.back());
+    return latest;
 }
 
 void FlatHistory::takeUpPending() {
@@ -276,7 +313,7 @@ void FlatHistory::takeUpPending() {
         const qint64 key = left.integer(0);
         const qint64 hid = left.integer(1);
         m_pending.emplace_back(key, hid);
-        m_pendingRows.emplace(key, hid);
+        m_pendingRows[key].push_back(hid);
     }
 }
 
@@ -323,7 +360,7 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
     }
     // Rows this object recorded may go: the file answers for the keys again.
     m_knowsAllKeys.reset();
-    m_ownKeys = {};
+    m_ownLatest = {};
     const qint64 before = now - keepSeconds;
     // Only a row first stored before the limit can have been stored last before it. Rows go in
     // as the clock goes, so those are the rows before the first one stored since: a history

@@ -2,7 +2,7 @@
 
 #include "store/flatkey.h"
 
-#include <QSet>
+#include <QHash>
 #include <QString>
 #include <QStringView>
 
@@ -80,11 +80,15 @@ public:
     void stageKeysFrom(qint64 rows);
     // Stores up to `rows` of the staged keys; returns whether none is left.
     bool storePendingKeys(int rows);
-    // An object that began to record into an empty history (a new file, the first fill) knows
-    // in memory which keys the file holds, up to so many keys (about 25 MB); the first fill of a
-    // million listings spent a fifth of its time on looking up keys it had written itself,
-    // mostly to find nothing.
+    // An object that began to record into an empty history (a new file, the first fill) finds
+    // the latest row of each key in memory instead of the file, up to so many keys (about
+    // 25 MB); the first fill of a million listings spent a fifth of its time on looking up keys
+    // it had written itself, mostly to find nothing.
     static constexpr qsizetype ownKeysLimit = 1'000'000;
+    // The rows of a flat that a listing is placed among by date: those stored nearest before it
+    // (and, shown, after it), at most so many by each way to the flat (as the window of
+    // DOMIVA_FLAT_WINDOW in store/statements.h).
+    static constexpr int flatWindowRows = 10;
 
     // The listing arrived read (a re-post of a flat the user opened, when such are counted
     // read): its Offers row is marked so.
@@ -116,10 +120,15 @@ private:
     class Statement;
     Statement& statement(const char* text);
     void takeUpPending();
-    // Whether the history holds a row with the key, other than the listing's being recorded.
-    bool keyIsKnown(qint64 key);
-    // Links the new row of a flat seen before with the others of its flat (FlatHistory.prev).
-    void linkFlatRows(qint64 row, double dt);
+    // The latest row of one key, before the listing being recorded.
+    std::optional<qint64> latestOfKey(qint64 key);
+    // Places a new listing of a flat seen before (latestRow its row stored last), dated dt,
+    // among the rows of its flat: returns its earlier appearance (FlatHistory.prev), and leaves
+    // in m_laterRows the rows dated after it that have none yet.
+    std::optional<qint64> placeAmongFlat(qint64 latestRow, double dt);
+    // The rows of the listing's flat stored last, the latest first, at most `limit`, with their
+    // dates (m_flatRows).
+    void latestRowsOfFlat(int limit);
     std::size_t pendingKeys() const { return m_pending.size() - m_pendingStored; }
 
     Database& m_db;
@@ -130,19 +139,21 @@ private:
     std::vector<qint64> m_keys; // the keys of the listing being recorded
     bool m_staging = false;
     bool m_pendingTakenUp = false;
-    std::vector<std::pair<qint64, qint64>> m_pending;      // staged (key, history rowid)
-    std::size_t m_pendingStored = 0;                       // of m_pending, sorted once begun
-    std::unordered_multimap<qint64, qint64> m_pendingRows; // the staged rows of each key
+    std::vector<std::pair<qint64, qint64>> m_pending; // staged (key, history rowid)
+    std::size_t m_pendingStored = 0;                  // of m_pending, sorted once begun
+    // The staged rows of each key, in the order they were stored.
+    std::unordered_map<qint64, std::vector<qint64>> m_pendingRows;
     // Whether every row of the history came from this object since prune() last ran, as long
-    // as m_ownKeys holds each of their keys; unknown until the next record().
+    // as m_ownLatest holds the latest of each of their keys; unknown until the next record().
     std::optional<bool> m_knowsAllKeys;
-    QSet<qint64> m_ownKeys;
+    QHash<qint64, qint64> m_ownLatest;
     struct FlatRow {
         qint64 row = 0;
         double dt = 0;
         bool hasEarlier = false; // its prev is set
     };
-    std::vector<FlatRow> m_flatRows; // linkFlatRows()'s, kept for its room
+    std::vector<FlatRow> m_flatRows; // placeAmongFlat()'s, kept for their room
+    std::vector<qint64> m_laterRows;
 };
 
 // The earlier appearances from the JSON array a statement reads them as

@@ -140,40 +140,43 @@ inline constexpr QLatin1String pragmaDataVersion{"PRAGMA data_version"};
 inline constexpr QLatin1String deleteAllOffers{"DELETE FROM Offers"};
 inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
 
-// The rowids of the history rows of the flat of the listing in history row h (picked by the
-// condition `which`) that meet the condition `link` on x, each a row of the flat: those sharing
-// one of its keys (its main key or a further one), through the main key of theirs or a further
-// one (a row once for each way).
+// The rowids of the rows of the flat of history row h (picked by the condition `which`) stored
+// nearest before it (cmp "<", order "DESC") or after it (">", "ASC"): those sharing one of its
+// keys (its main key or a further one), through the main key of theirs or a further one, at
+// most ten by each way (FlatHistory::flatWindowRows). A flat posted a thousand times is
+// placed by date among its neighbours, not by reading and sorting all its rows.
 // clang-format off
-#define DOMIVA_FLAT_ROWIDS(which, link)                                                            \
-    "SELECT x.rowid FROM FlatHistory h JOIN FlatHistory x ON x.key=h.key AND " link("x")           \
-    " WHERE " which " UNION ALL "                                                                  \
-    "SELECT x.rowid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                          \
-    "JOIN FlatHistory x ON x.key=f.key AND " link("x") " WHERE " which " UNION ALL "               \
-    "SELECT y.hid FROM FlatHistory h JOIN FlatKeys y ON y.key=h.key "                              \
-    "JOIN FlatHistory x ON x.rowid=y.hid AND " link("x") " WHERE " which " UNION ALL "             \
-    "SELECT y.hid FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "                            \
-    "JOIN FlatKeys y ON y.key=f.key JOIN FlatHistory x ON x.rowid=y.hid AND " link("x")            \
-    " WHERE " which
+#define DOMIVA_FLAT_NEAR(which, cmp, order)                                                        \
+    "SELECT r FROM (SELECT x.rowid AS r FROM FlatHistory h JOIN FlatHistory x ON x.key=h.key "     \
+    "AND x.rowid" cmp "h.rowid WHERE " which " ORDER BY x.rowid " order " LIMIT 10) UNION ALL "     \
+    "SELECT r FROM (SELECT x.rowid AS r FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "      \
+    "JOIN FlatHistory x ON x.key=f.key AND x.rowid" cmp "h.rowid WHERE " which                     \
+    " ORDER BY x.rowid " order " LIMIT 10) UNION ALL "                                             \
+    "SELECT r FROM (SELECT y.hid AS r FROM FlatHistory h JOIN FlatKeys y ON y.key=h.key "          \
+    "AND y.hid" cmp "h.rowid WHERE " which " ORDER BY y.hid " order " LIMIT 10) UNION ALL "        \
+    "SELECT r FROM (SELECT y.hid AS r FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "        \
+    "JOIN FlatKeys y ON y.key=f.key AND y.hid" cmp "h.rowid WHERE " which                          \
+    " ORDER BY y.hid " order " LIMIT 10)"
 // clang-format on
-// Those that came before it: dated before it or, at the same date, stored before it.
-#define DOMIVA_BEFORE_H(x) "(" x ".dt<h.dt OR (" x ".dt=h.dt AND " x ".rowid<h.rowid))"
-#define DOMIVA_EARLIER_ROWIDS(which) DOMIVA_FLAT_ROWIDS(which, DOMIVA_BEFORE_H)
-// All the others, whatever their dates.
-#define DOMIVA_OTHER_THAN_H(x) x ".rowid<>h.rowid"
+#define DOMIVA_FLAT_WINDOW(which)                                                                  \
+    DOMIVA_FLAT_NEAR(which, "<", "DESC") " UNION ALL " DOMIVA_FLAT_NEAR(which, ">", "ASC")
+// Of those, the ones that came before row o: dated before it or, at the same date, stored
+// before it.
+#define DOMIVA_BEFORE_O "(e.dt<o.dt OR (e.dt=o.dt AND e.rowid<o.rowid))"
 
 // The earlier appearances of the listing of the Offers row a statement reads, as a column: a
 // JSON array of [dt, price, opened] (store/flathistory.h), newest first, at most five; "[]" for
 // a flat seen for the first time or a listing the history does not hold.
 #define DOMIVA_EARLIER_APPEARANCES                                                                 \
     "(SELECT json_group_array(json_array(e.dt, e.price, e.opened)) FROM ("                         \
-    "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN (" DOMIVA_EARLIER_ROWIDS(  \
-        "h.id=Offers.id") ") ORDER BY e.dt DESC, e.rowid DESC LIMIT 5) e)"
+    "SELECT e.dt, e.price, e.opened FROM FlatHistory o, FlatHistory e WHERE o.id=Offers.id "       \
+    "AND e.rowid IN (" DOMIVA_FLAT_WINDOW(                                                         \
+        "h.id=Offers.id") ") AND " DOMIVA_BEFORE_O " ORDER BY e.dt DESC, e.rowid DESC LIMIT 5) e)"
 // Whether the user opened the flat of the Offers row a statement reads under another id, of any
 // date (1 or 0): the flat was seen before, even where that listing is the newer one.
 #define DOMIVA_FLAT_OPENED_ELSEWHERE                                                               \
-    "EXISTS (SELECT 1 FROM FlatHistory e WHERE e.opened=1 AND e.rowid IN (" DOMIVA_FLAT_ROWIDS(    \
-        "h.id=Offers.id", DOMIVA_OTHER_THAN_H) "))"
+    "EXISTS (SELECT 1 FROM FlatHistory e WHERE e.opened=1 AND e.rowid IN (" DOMIVA_FLAT_WINDOW(    \
+        "h.id=Offers.id") "))"
 
 // The grids' reads. Queries is small and read whole, in the order its rows were stored.
 inline constexpr QLatin1String selectQueries{
@@ -275,20 +278,20 @@ inline constexpr QLatin1String anyOpenedOfKey{
     "SELECT 1 FROM FlatKeys JOIN FlatHistory ON FlatHistory.rowid=FlatKeys.hid "
     "WHERE FlatKeys.key=?1 AND FlatHistory.opened=1 LIMIT 1"};
 // A new id is remembered, a known one left as it is (no change): id, key (null: its keys are in
-// FlatKeys), qid, price, dt, the time it was stored, opened; prev comes with linkHistoryRow.
+// FlatKeys), qid, price, dt, the time it was stored, opened, and prev as the caller found it.
 inline constexpr QLatin1String insertHistoryRow{
-    "INSERT OR IGNORE INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened) "
-    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7)"};
+    "INSERT OR IGNORE INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened, "
+    "prev) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7, ?8)"};
 #undef DOMIVA_LATEST_OF_KEY
-// The rows of one key of a flat (a row once for each way it has the key), each with its date
-// and whether a row of its flat dated before it is known.
-inline constexpr QLatin1String selectRowsOfKey{
-    "SELECT rowid, dt, prev IS NOT NULL FROM FlatHistory WHERE key=?1 UNION ALL "
-    "SELECT h.rowid, h.dt, h.prev IS NOT NULL FROM FlatKeys f "
-    "JOIN FlatHistory h ON h.rowid=f.hid WHERE f.key=?1"};
+// The rows of one key of a flat stored last, the latest first, at most ?2 by each way it has
+// the key.
+inline constexpr QLatin1String selectLatestRowsOfKey{
+    "SELECT r FROM (SELECT rowid AS r FROM FlatHistory WHERE key=?1 ORDER BY rowid DESC LIMIT ?2) "
+    "UNION ALL SELECT r FROM (SELECT hid AS r FROM FlatKeys WHERE key=?1 ORDER BY hid DESC "
+    "LIMIT ?2)"};
 inline constexpr QLatin1String selectHistoryRowDate{
     "SELECT dt, prev IS NOT NULL FROM FlatHistory WHERE rowid=?"};
-// Row ?1 is the latest earlier appearance of row ?2 known when the two met.
+// Row ?1 is an earlier appearance of row ?2.
 inline constexpr QLatin1String linkHistoryRow{
     "UPDATE FlatHistory SET prev=?1 WHERE rowid=?2 AND prev IS NULL"};
 inline constexpr QLatin1String insertFlatKey{
@@ -308,32 +311,18 @@ inline constexpr QLatin1String deleteOldFlatKeys{
 inline constexpr QLatin1String deleteOldHistory{
     "DELETE FROM FlatHistory WHERE rowid > ?2 AND rowid <= ?3 AND last_seen < ?1 "
     "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id)"};
-// Before those go: the rows of their flats that have one of them for their latest earlier
-// appearance (prev), through the keys of the rows that go (a row once for each way).
-#define DOMIVA_OLD_ROW(d)                                                                          \
-    d ".rowid > ?2 AND " d ".rowid <= ?3 AND " d ".last_seen < ?1 "                                \
-      "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=" d ".id)"
+// Before those go: the rows of their flats that have one of them for their earlier appearance
+// (prev), among the rows stored nearest them.
 inline constexpr QLatin1String selectLaterOfOldHistory{
-    "SELECT x.rowid FROM FlatHistory d JOIN FlatHistory x ON x.key=d.key AND x.prev=d.rowid "
-    "WHERE " DOMIVA_OLD_ROW(
-        "d") " UNION ALL "
-             "SELECT x.rowid FROM FlatHistory d JOIN FlatKeys f ON f.hid=d.rowid "
-             "JOIN FlatHistory x ON x.key=f.key AND x.prev=d.rowid WHERE " DOMIVA_OLD_ROW(
-                 "d") " UNION ALL "
-                      "SELECT y.hid FROM FlatHistory d JOIN FlatKeys y ON y.key=d.key "
-                      "JOIN FlatHistory x ON x.rowid=y.hid AND x.prev=d.rowid "
-                      "WHERE " DOMIVA_OLD_ROW(
-                          "d") " UNION ALL "
-                               "SELECT y.hid FROM FlatHistory d JOIN FlatKeys f ON f.hid=d.rowid "
-                               "JOIN FlatKeys y ON y.key=f.key "
-                               "JOIN FlatHistory x ON x.rowid=y.hid AND x.prev=d.rowid "
-                               "WHERE " DOMIVA_OLD_ROW("d")};
-#undef DOMIVA_OLD_ROW
+    "SELECT x.rowid FROM FlatHistory d, FlatHistory x WHERE d.rowid > ?2 AND d.rowid <= ?3 "
+    "AND d.last_seen < ?1 AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=d.id) "
+    "AND x.rowid IN (" DOMIVA_FLAT_WINDOW("h.rowid=d.rowid") ") AND x.prev=d.rowid"};
 // Afterwards each of them gets the latest earlier appearance left (null when none is).
 inline constexpr QLatin1String relinkHistoryRow{
-    "UPDATE FlatHistory SET prev=(SELECT e.rowid FROM FlatHistory e WHERE e.rowid IN "
-    "(" DOMIVA_EARLIER_ROWIDS("h.rowid=?1") ") ORDER BY e.dt DESC, e.rowid DESC LIMIT 1) "
-                                            "WHERE rowid=?1"};
+    "UPDATE FlatHistory SET prev=(SELECT e.rowid FROM FlatHistory o, FlatHistory e "
+    "WHERE o.rowid=?1 AND e.rowid IN (" DOMIVA_FLAT_WINDOW(
+        "h.rowid=?1") ") AND " DOMIVA_BEFORE_O
+                      " ORDER BY e.dt DESC, e.rowid DESC LIMIT 1) WHERE rowid=?1"};
 // Whether the history holds nothing yet: a history that starts empty knows every key it gets.
 inline constexpr QLatin1String historyIsEmpty{
     "SELECT NOT EXISTS (SELECT 1 FROM FlatHistory) AND NOT EXISTS (SELECT 1 FROM FlatKeys)"};
@@ -353,7 +342,8 @@ inline constexpr QLatin1String countUnreadReposts{
     "WHERE Offers.qid=? AND Offers.unreaded=TRUE AND FlatHistory.prev IS NOT NULL"};
 // The earlier ids of a listing's flat, newest first: date, price, opened.
 inline constexpr QLatin1String selectEarlierAppearances{
-    "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN (" DOMIVA_EARLIER_ROWIDS(
-        "h.id=?1") ") ORDER BY e.dt DESC, e.rowid DESC LIMIT ?2"};
+    "SELECT e.dt, e.price, e.opened FROM FlatHistory o, FlatHistory e WHERE o.id=?1 "
+    "AND e.rowid IN (" DOMIVA_FLAT_WINDOW("h.id=?1") ") AND " DOMIVA_BEFORE_O
+                                                     " ORDER BY e.dt DESC, e.rowid DESC LIMIT ?2"};
 
 } // namespace domiva::sql
