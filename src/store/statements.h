@@ -226,8 +226,9 @@ inline constexpr QLatin1String clearFlagsOfReadQueries{
 // removed search, a cleared file) until it has not been stored for half a year. The row's
 // rowid is the order in which the client first stored the ids; key is the main key of its flat
 // (store/flatkey.h; null for a flat without one, and for a row whose keys were staged: those
-// are all in FlatKeys), and prev is the rowid of the latest id of the same flat dated before
-// it, as the client found it when the two met (null while none is known).
+// are all in FlatKeys), and prev is the rowid of an id of the same flat dated before it, the
+// latest the client found when the two met (null while none is known): it counts the row as a
+// re-post.
 // clang-format off
 inline constexpr QLatin1String createFlatHistoryTable{
     "CREATE TABLE IF NOT EXISTS FlatHistory ("
