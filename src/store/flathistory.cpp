@@ -14,10 +14,26 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <string_view>
 
 namespace domiva {
 
 using namespace sqlutil;
+
+namespace {
+
+constexpr int digitsValue(std::string_view digits) {
+    int value = 0;
+    for (const char digit : digits)
+        value = value * 10 + (digit - '0');
+    return value;
+}
+
+// The rows of a flat a listing is placed among by date: those stored nearest before it (and,
+// shown, after it), at most so many by each way to the flat, as the grids read them.
+constexpr int flatWindowRows = digitsValue(DOMIVA_FLAT_WINDOW_ROWS);
+
+} // namespace
 
 // A statement of the engine's own, kept prepared: the history adds a few statements to every
 // listing a sync stores, too many for Qt's per-value binding. Each use resets it, so no read
@@ -156,7 +172,7 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
             latest = std::max(latest.value_or(*row), *row);
     }
     const bool seen = latest.has_value();
-    const std::optional<qint64> previous = seen ? placeAmongFlat(*latest, dt) : std::nullopt;
+    const Placement place = seen ? placeAmongFlat(*latest, dt) : Placement{};
     std::optional<qint64> row;
     {
         Statement::Use insert(statement(sql::insertHistoryRow.data()));
@@ -167,8 +183,8 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         else
             insert.bindNull();
         insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(qint64(opened ? 1 : 0));
-        if (previous)
-            insert.bind(*previous);
+        if (place.earlier)
+            insert.bind(*place.earlier);
         else
             insert.bindNull();
         insert.step();
@@ -185,7 +201,7 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
     arrival.repost = seen;
     if (seen) {
         // The rows dated after it that had no earlier appearance now have one.
-        for (const qint64 later : m_laterRows) {
+        for (const qint64 later : place.later) {
             Statement::Use link(statement(sql::linkHistoryRow.data()));
             link.bind(*row).bind(later).step();
         }
@@ -259,15 +275,14 @@ void FlatHistory::latestRowsOfFlat(int limit) {
     }
 }
 
-std::optional<qint64> FlatHistory::placeAmongFlat(qint64 latestRow, double dt) {
-    m_laterRows.clear();
+FlatHistory::Placement FlatHistory::placeAmongFlat(qint64 latestRow, double dt) {
     // Listings mostly come in the order of their dates: then the flat's latest row is an
     // earlier appearance, and no row dated after this one can be without one (only the flat's
     // earliest row is).
     {
         Statement::Use latest(statement(sql::selectHistoryRowDate.data()));
         if (latest.bind(latestRow).step() && latest.real(0) <= dt)
-            return latestRow;
+            return {latestRow, {}};
     }
     // The listing's earlier appearances are the rows of its flat dated before it (of the same
     // date, those stored before it), not those stored before it: a download lists the newest
@@ -276,16 +291,19 @@ std::optional<qint64> FlatHistory::placeAmongFlat(qint64 latestRow, double dt) {
     // its flat stored last: a flat posted a thousand times (or a feed that makes every listing
     // one flat) costs no more than one posted a few times.
     latestRowsOfFlat(flatWindowRows);
+    Placement place;
     std::optional<FlatRow> latest;
     for (const FlatRow& other : m_flatRows) {
         if (other.dt <= dt) {
             if (!latest || std::pair(other.dt, other.row) > std::pair(latest->dt, latest->row))
                 latest = other;
         } else if (!other.hasEarlier) {
-            m_laterRows.push_back(other.row);
+            place.later.push_back(other.row);
         }
     }
-    return latest ? std::optional<qint64>(latest->row) : std::nullopt;
+    if (latest)
+        place.earlier = latest->row;
+    return place;
 }
 
 std::optional<qint64> FlatHistory::latestOfKey(qint64 key) {

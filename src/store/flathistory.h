@@ -85,10 +85,6 @@ public:
     // 25 MB); the first fill of a million listings spent a fifth of its time on looking up keys
     // it had written itself, mostly to find nothing.
     static constexpr qsizetype ownKeysLimit = 1'000'000;
-    // The rows of a flat that a listing is placed among by date: those stored nearest before it
-    // (and, shown, after it), at most so many by each way to the flat (as the window of
-    // DOMIVA_FLAT_WINDOW in store/statements.h).
-    static constexpr int flatWindowRows = 10;
 
     // The listing arrived read (a re-post of a flat the user opened, when such are counted
     // read): its Offers row is marked so.
@@ -122,10 +118,14 @@ private:
     void takeUpPending();
     // The latest row of one key, before the listing being recorded.
     std::optional<qint64> latestOfKey(qint64 key);
-    // Places a new listing of a flat seen before (latestRow its row stored last), dated dt,
-    // among the rows of its flat: returns its earlier appearance (FlatHistory.prev), and leaves
-    // in m_laterRows the rows dated after it that have none yet.
-    std::optional<qint64> placeAmongFlat(qint64 latestRow, double dt);
+    // Where a new listing of a flat seen before goes among the rows of its flat: its earlier
+    // appearance (FlatHistory.prev) and the rows dated after it that have none yet.
+    struct Placement {
+        std::optional<qint64> earlier;
+        std::vector<qint64> later;
+    };
+    // latestRow: the flat's row stored last; dt: the listing's date.
+    Placement placeAmongFlat(qint64 latestRow, double dt);
     // The rows of the listing's flat stored last, the latest first, at most `limit`, with their
     // dates (m_flatRows).
     void latestRowsOfFlat(int limit);
@@ -152,8 +152,7 @@ private:
         double dt = 0;
         bool hasEarlier = false; // its prev is set
     };
-    std::vector<FlatRow> m_flatRows; // placeAmongFlat()'s, kept for their room
-    std::vector<qint64> m_laterRows;
+    std::vector<FlatRow> m_flatRows; // latestRowsOfFlat()'s, kept for their room
 };
 
 // The earlier appearances from the JSON array a statement reads them as

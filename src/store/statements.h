@@ -143,35 +143,40 @@ inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
 // The rowids of the rows of the flat of history row h (picked by the condition `which`) stored
 // nearest before it (cmp "<", order "DESC") or after it (">", "ASC"): those sharing one of its
 // keys (its main key or a further one), through the main key of theirs or a further one, at
-// most ten by each way (FlatHistory::flatWindowRows). A flat posted a thousand times is
-// placed by date among its neighbours, not by reading and sorting all its rows.
+// most DOMIVA_FLAT_WINDOW_ROWS by each way. A flat posted a thousand times is placed by date
+// among its neighbours, not by reading and sorting all its rows.
+#define DOMIVA_FLAT_WINDOW_ROWS "10"
+#define DOMIVA_FLAT_ORDER(by, order) " ORDER BY " by " " order " LIMIT " DOMIVA_FLAT_WINDOW_ROWS
 // clang-format off
 #define DOMIVA_FLAT_NEAR(which, cmp, order)                                                        \
     "SELECT r FROM (SELECT x.rowid AS r FROM FlatHistory h JOIN FlatHistory x ON x.key=h.key "     \
-    "AND x.rowid" cmp "h.rowid WHERE " which " ORDER BY x.rowid " order " LIMIT 10) UNION ALL "     \
+    "AND x.rowid" cmp "h.rowid WHERE " which DOMIVA_FLAT_ORDER("x.rowid", order) ") UNION ALL "    \
     "SELECT r FROM (SELECT x.rowid AS r FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "      \
     "JOIN FlatHistory x ON x.key=f.key AND x.rowid" cmp "h.rowid WHERE " which                     \
-    " ORDER BY x.rowid " order " LIMIT 10) UNION ALL "                                             \
+    DOMIVA_FLAT_ORDER("x.rowid", order) ") UNION ALL "                                             \
     "SELECT r FROM (SELECT y.hid AS r FROM FlatHistory h JOIN FlatKeys y ON y.key=h.key "          \
-    "AND y.hid" cmp "h.rowid WHERE " which " ORDER BY y.hid " order " LIMIT 10) UNION ALL "        \
+    "AND y.hid" cmp "h.rowid WHERE " which DOMIVA_FLAT_ORDER("y.hid", order) ") UNION ALL "        \
     "SELECT r FROM (SELECT y.hid AS r FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "        \
     "JOIN FlatKeys y ON y.key=f.key AND y.hid" cmp "h.rowid WHERE " which                          \
-    " ORDER BY y.hid " order " LIMIT 10)"
-// clang-format on
+    DOMIVA_FLAT_ORDER("y.hid", order) ")"
 #define DOMIVA_FLAT_WINDOW(which)                                                                  \
     DOMIVA_FLAT_NEAR(which, "<", "DESC") " UNION ALL " DOMIVA_FLAT_NEAR(which, ">", "ASC")
-// Of those, the ones that came before row o: dated before it or, at the same date, stored
-// before it.
-#define DOMIVA_BEFORE_O "(e.dt<o.dt OR (e.dt=o.dt AND e.rowid<o.rowid))"
+// The columns `columns` of the rows e of the flat of history row o (picked by `whichO`, and as
+// h by `whichH`) that came before it, newest first, at most `limit`: among its window, those
+// dated before it or, at the same date, stored before it.
+#define DOMIVA_EARLIER_ROWS(columns, whichO, whichH, limit)                                        \
+    "SELECT " columns " FROM FlatHistory o, FlatHistory e WHERE " whichO                           \
+    " AND e.rowid IN (" DOMIVA_FLAT_WINDOW(whichH) ") "                                            \
+    "AND (e.dt<o.dt OR (e.dt=o.dt AND e.rowid<o.rowid)) "                                          \
+    "ORDER BY e.dt DESC, e.rowid DESC LIMIT " limit
+// clang-format on
 
 // The earlier appearances of the listing of the Offers row a statement reads, as a column: a
 // JSON array of [dt, price, opened] (store/flathistory.h), newest first, at most five; "[]" for
 // a flat seen for the first time or a listing the history does not hold.
 #define DOMIVA_EARLIER_APPEARANCES                                                                 \
-    "(SELECT json_group_array(json_array(e.dt, e.price, e.opened)) FROM ("                         \
-    "SELECT e.dt, e.price, e.opened FROM FlatHistory o, FlatHistory e WHERE o.id=Offers.id "       \
-    "AND e.rowid IN (" DOMIVA_FLAT_WINDOW(                                                         \
-        "h.id=Offers.id") ") AND " DOMIVA_BEFORE_O " ORDER BY e.dt DESC, e.rowid DESC LIMIT 5) e)"
+    "(SELECT json_group_array(json_array(e.dt, e.price, e.opened)) FROM (" DOMIVA_EARLIER_ROWS(    \
+        "e.dt, e.price, e.opened", "o.id=Offers.id", "h.id=Offers.id", "5") ") e)"
 // Whether the user opened the flat of the Offers row a statement reads under another id, of any
 // date (1 or 0): the flat was seen before, even where that listing is the newer one.
 #define DOMIVA_FLAT_OPENED_ELSEWHERE                                                               \
@@ -319,11 +324,8 @@ inline constexpr QLatin1String selectLaterOfOldHistory{
     "AND d.last_seen < ?1 AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=d.id) "
     "AND x.rowid IN (" DOMIVA_FLAT_WINDOW("h.rowid=d.rowid") ") AND x.prev=d.rowid"};
 // Afterwards each of them gets the latest earlier appearance left (null when none is).
-inline constexpr QLatin1String relinkHistoryRow{
-    "UPDATE FlatHistory SET prev=(SELECT e.rowid FROM FlatHistory o, FlatHistory e "
-    "WHERE o.rowid=?1 AND e.rowid IN (" DOMIVA_FLAT_WINDOW(
-        "h.rowid=?1") ") AND " DOMIVA_BEFORE_O
-                      " ORDER BY e.dt DESC, e.rowid DESC LIMIT 1) WHERE rowid=?1"};
+inline constexpr QLatin1String relinkHistoryRow{"UPDATE FlatHistory SET prev=(" DOMIVA_EARLIER_ROWS(
+    "e.rowid", "o.rowid=?1", "h.rowid=?1", "1") ") WHERE rowid=?1"};
 // Whether the history holds nothing yet: a history that starts empty knows every key it gets.
 inline constexpr QLatin1String historyIsEmpty{
     "SELECT NOT EXISTS (SELECT 1 FROM FlatHistory) AND NOT EXISTS (SELECT 1 FROM FlatKeys)"};
@@ -343,8 +345,6 @@ inline constexpr QLatin1String countUnreadReposts{
     "WHERE Offers.qid=? AND Offers.unreaded=TRUE AND FlatHistory.prev IS NOT NULL"};
 // The earlier ids of a listing's flat, newest first: date, price, opened.
 inline constexpr QLatin1String selectEarlierAppearances{
-    "SELECT e.dt, e.price, e.opened FROM FlatHistory o, FlatHistory e WHERE o.id=?1 "
-    "AND e.rowid IN (" DOMIVA_FLAT_WINDOW("h.id=?1") ") AND " DOMIVA_BEFORE_O
-                                                     " ORDER BY e.dt DESC, e.rowid DESC LIMIT ?2"};
+    DOMIVA_EARLIER_ROWS("e.dt, e.price, e.opened", "o.id=?1", "h.id=?1", "?2")};
 
 } // namespace domiva::sql

@@ -947,7 +947,7 @@ private slots:
         const QString text = lines.join(QLatin1Char('\n'));
         // Only the rows of one flat stored near a listing may be sorted (DOMIVA_FLAT_WINDOW).
         QString unsorted = text;
-        if (statement.contains(QLatin1String(" LIMIT 10)")))
+        if (statement.contains(QLatin1String(" LIMIT " DOMIVA_FLAT_WINDOW_ROWS ")")))
             unsorted.remove(QStringLiteral("USE TEMP B-TREE FOR ORDER BY"));
         QVERIFY2(!unsorted.contains(QLatin1String("TEMP B-TREE")), qPrintable(text));
         // Reading back the few rows a subquery of its own produced (a co-routine) is no scan
