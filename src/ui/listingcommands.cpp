@@ -6,9 +6,10 @@
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
 #include "sync/datathread.h"
+#include "sync/storesession.h"
 #include "ui/datagrid.h"
 #include "ui/detailspanel.h"
-#include "ui/mainwindow.h"
+#include "ui/listingsview.h"
 #include "ui/messageboxes.h"
 
 #include <QAction>
@@ -74,10 +75,13 @@ struct ListingCommands::ExportRun {
     QPointer<QProgressDialog> progress;
 };
 
-ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(window) {
+ListingCommands::ListingCommands(ListingsView* view, StoreSession* session, Reporter reported,
+                                 QWidget* window)
+    : QObject(window), m_window(window), m_view(view), m_session(session),
+      m_reported(std::move(reported)) {
     setObjectName(QStringLiteral("listingCommands"));
-    DataGrid* queries = window->dbgQueries;
-    DataGrid* offers = window->dbgOffers;
+    DataGrid* queries = view->dbgQueries;
+    DataGrid* offers = view->dbgOffers;
 
     m_markRead = new QAction(QStringLiteral("Отметить все как прочитанные"), window);
     m_markRead->setObjectName(QStringLiteral("actMarkSearchRead"));
@@ -129,7 +133,7 @@ ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(w
     m_filterEdit->installEventFilter(this);
     barLayout->addWidget(m_filterEdit, 1);
     m_filterBar->hide();
-    if (auto* layout = qobject_cast<QVBoxLayout*>(window->pnlTop->layout()))
+    if (auto* layout = qobject_cast<QVBoxLayout*>(view->pnlTop->layout()))
         layout->insertWidget(0, m_filterBar);
 
     // A click or a key on the listings is the user's choice of row: no earlier one is put back.
@@ -158,7 +162,7 @@ ListingCommands::ListingCommands(TfrmMain* window) : QObject(window), m_window(w
 ListingCommands::~ListingCommands() = default;
 
 QVariant ListingCommands::targetQuery(int row) const {
-    const QueriesModel* model = m_window->queriesModel();
+    const QueriesModel* model = m_view->queriesModel();
     if (model == nullptr)
         return {};
     if (row >= 0 && row < model->rowCount())
@@ -166,16 +170,16 @@ QVariant ListingCommands::targetQuery(int row) const {
     // Kept by id: rows move under an open menu when a sync adds or removes searches.
     if (!m_menuQid.isNull())
         return m_menuQid;
-    return model->keyOfRow(m_window->dbgQueries->cursorRow());
+    return model->keyOfRow(m_view->dbgQueries->cursorRow());
 }
 
 void ListingCommands::showQueriesMenu(const QPoint& pos) {
-    const QModelIndex index = m_window->dbgQueries->indexAt(pos);
-    const QueriesModel* model = m_window->queriesModel();
+    const QModelIndex index = m_view->dbgQueries->indexAt(pos);
+    const QueriesModel* model = m_view->queriesModel();
     if (!index.isValid() || model == nullptr)
         return;
     // Shown without a loop of its own, so that nothing else (a sync) waits while it is open.
-    auto* menu = new QMenu(m_window->dbgQueries);
+    auto* menu = new QMenu(m_view->dbgQueries);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(m_markRead);
     menu->addAction(m_export);
@@ -185,39 +189,39 @@ void ListingCommands::showQueriesMenu(const QPoint& pos) {
         QMetaObject::invokeMethod(
             this, [this] { m_menuQid = QVariant(); }, Qt::QueuedConnection);
     });
-    menu->popup(m_window->dbgQueries->viewport()->mapToGlobal(pos));
+    menu->popup(m_view->dbgQueries->viewport()->mapToGlobal(pos));
 }
 
 void ListingCommands::showOffersMenu(const QPoint& pos) {
-    if (m_window->dbgOffers->cursorRow() < 0)
+    if (m_view->dbgOffers->cursorRow() < 0)
         return;
-    auto* menu = new QMenu(m_window->dbgOffers);
+    auto* menu = new QMenu(m_view->dbgOffers);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(m_copy);
-    menu->popup(m_window->dbgOffers->viewport()->mapToGlobal(pos));
+    menu->popup(m_view->dbgOffers->viewport()->mapToGlobal(pos));
 }
 
 void ListingCommands::markSearchRead(int row) {
-    m_window->reported([this, row] {
+    m_reported([this, row] {
         // A sync changes the same flags; the user is asked to wait as for clearing the data.
-        if (m_window->refuses(DataThread::Request::MarkSearchRead)) {
+        if (m_session->refuses(DataThread::Request::MarkSearchRead)) {
             messageBoxes().information(m_window, QStringLiteral("Дождитесь окончания обновления."));
             return;
         }
-        QueriesModel* queries = m_window->queriesModel();
-        Database* db = m_window->database();
+        QueriesModel* queries = m_view->queriesModel();
+        Database* db = m_session->database();
         const QVariant qid = targetQuery(row);
         // A search gone meanwhile is not stood in for by another.
         if (queries == nullptr || db == nullptr || qid.isNull() || queries->rowOfKey(qid) < 0)
             return;
         // Hundreds of thousands of listings take a while: the data thread does it, and the
         // window goes on meanwhile.
-        m_window->dataThread()->markSearchRead(m_window->dbPath(), qid.toInt());
+        m_session->dataThread()->markSearchRead(m_session->dbPath(), qid.toInt());
     });
 }
 
 void ListingCommands::searchMarkedRead(qint32 qid, const std::optional<Error>& failure) {
-    m_window->reported([this, qid, &failure] {
+    m_reported([this, qid, &failure] {
         if (failure)
             throw *failure;
         showSearchRead(qid);
@@ -225,23 +229,23 @@ void ListingCommands::searchMarkedRead(qint32 qid, const std::optional<Error>& f
 }
 
 void ListingCommands::showSearchRead(const QVariant& qid) {
-    if (QueriesModel* queries = m_window->queriesModel())
+    if (QueriesModel* queries = m_view->queriesModel())
         queries->refreshRow(qid);
-    OffersModel* offers = m_window->offersModel();
+    OffersModel* offers = m_view->offersModel();
     if (offers != nullptr && offers->queryId() == qid.toInt()) {
-        const QVariant key = offers->keyOfRow(m_window->dbgOffers->cursorRow());
+        const QVariant key = offers->keyOfRow(m_view->dbgOffers->cursorRow());
         offers->refresh();
         const int restored = key.isNull() ? -1 : offers->rowOfKey(key);
-        m_window->dbgOffers->placeCursor(restored >= 0 ? restored : 0);
+        m_view->dbgOffers->placeCursor(restored >= 0 ? restored : 0);
     }
 }
 
 void ListingCommands::exportSearch(int row) {
-    m_window->reported([this, row] {
-        QueriesModel* queries = m_window->queriesModel();
+    m_reported([this, row] {
+        QueriesModel* queries = m_view->queriesModel();
         const QVariant qid = targetQuery(row);
         const int target = queries == nullptr || qid.isNull() ? -1 : queries->rowOfKey(qid);
-        if (m_window->database() == nullptr || target < 0)
+        if (m_session->database() == nullptr || target < 0)
             return;
         const QVariantMap values = queries->rowValues(target, Qt::EditRole);
         const QString path =
@@ -258,8 +262,8 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
         return;
     }
     QStringList header;
-    QList<QLabel*> captions = m_window->pnlBottom->captionLabels();
-    captions.append(m_window->pnlBottom->lblEarlierCaption);
+    QList<QLabel*> captions = m_view->pnlBottom->captionLabels();
+    captions.append(m_view->pnlBottom->lblEarlierCaption);
     for (const QLabel* caption : std::as_const(captions)) {
         QString text = caption->text().trimmed();
         if (text.endsWith(QLatin1Char(':')))
@@ -293,10 +297,10 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
     reply.done = [this](const std::optional<Error>& failure) {
         m_exportRun.reset();
         if (failure)
-            m_window->reported([&failure] { throw *failure; });
+            m_reported([&failure] { throw *failure; });
     };
-    m_window->dataThread()->exportSearch(m_window->dbPath(), qid, path, header, exportChunkRows,
-                                         run.cancelled, this, std::move(reply));
+    m_session->dataThread()->exportSearch(m_session->dbPath(), qid, path, header, exportChunkRows,
+                                          run.cancelled, this, std::move(reply));
 }
 
 bool ListingCommands::exportRunning() const {
@@ -313,13 +317,13 @@ QString ListingCommands::exportPath() const {
 }
 
 void ListingCommands::copyListing() {
-    m_window->reported([this] {
-        const OffersModel* offers = m_window->offersModel();
-        const int row = m_window->dbgOffers->cursorRow();
+    m_reported([this] {
+        const OffersModel* offers = m_view->offersModel();
+        const int row = m_view->dbgOffers->cursorRow();
         if (offers == nullptr || row < 0)
             return;
         const QVariantMap shown = offers->rowValues(row, Qt::DisplayRole);
-        const QList<QLabel*> captions = m_window->pnlBottom->captionLabels();
+        const QList<QLabel*> captions = m_view->pnlBottom->captionLabels();
         QStringList lines;
         for (std::size_t i = 0; i < detailFields.size(); ++i) {
             const QString caption = captions.value(qsizetype(i)) != nullptr
@@ -327,7 +331,7 @@ void ListingCommands::copyListing() {
                                         : QString();
             lines.append(caption + shown.value(QLatin1String(detailFields[i])).toString());
         }
-        lines.append(m_window->pnlBottom->lblEarlierCaption->text() +
+        lines.append(m_view->pnlBottom->lblEarlierCaption->text() +
                      offers->data(offers->index(row, 0), OffersModel::EarlierRole).toString());
         QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
     });
@@ -344,7 +348,7 @@ void ListingCommands::closeFilter() {
     const bool wasFiltered = !m_filterEdit->text().isEmpty();
     m_filterEdit->clear();
     m_filterBar->hide();
-    m_window->dbgOffers->setFocus(Qt::OtherFocusReason);
+    m_view->dbgOffers->setFocus(Qt::OtherFocusReason);
     if (wasFiltered)
         applyFilter();
 }
@@ -358,7 +362,7 @@ void ListingCommands::resetFilter() {
 }
 
 void ListingCommands::watchOffers() {
-    OffersModel* offers = m_window->offersModel();
+    OffersModel* offers = m_view->offersModel();
     if (offers == nullptr)
         return;
     connect(offers, &QAbstractItemModel::modelAboutToBeReset, this,
@@ -374,58 +378,58 @@ void ListingCommands::watchOffers() {
 void ListingCommands::offersAboutToReset() {
     // Read anew (a sync, a search marked read): the keys arrive from the data thread, and the
     // listing under the cursor may only be among a later batch of the filter's matches.
-    const OffersModel* offers = m_window->offersModel();
-    const QModelIndex current = m_window->dbgOffers->currentIndex();
+    const OffersModel* offers = m_view->offersModel();
+    const QModelIndex current = m_view->dbgOffers->currentIndex();
     if (!m_applying && offers != nullptr && current.isValid())
         m_pendingKey = offers->keyOfRow(current.row());
 }
 
 void ListingCommands::offersReset() {
-    OffersModel* offers = m_window->offersModel();
+    OffersModel* offers = m_view->offersModel();
     if (offers == nullptr || offers->rowCount() == 0)
         return;
     placePendingCursor();
-    if (!m_window->dbgOffers->currentIndex().isValid())
-        m_window->dbgOffers->placeCursor(0);
+    if (!m_view->dbgOffers->currentIndex().isValid())
+        m_view->dbgOffers->placeCursor(0);
 }
 
 void ListingCommands::offersFound(const QModelIndex& parent, int) {
-    if (parent.isValid() || m_window->offersModel() == nullptr)
+    if (parent.isValid() || m_view->offersModel() == nullptr)
         return;
     placePendingCursor();
     // The first rows of a search or filter: the cursor starts on the first.
-    if (!m_window->dbgOffers->currentIndex().isValid())
-        m_window->dbgOffers->placeCursor(0);
+    if (!m_view->dbgOffers->currentIndex().isValid())
+        m_view->dbgOffers->placeCursor(0);
 }
 
 void ListingCommands::placePendingCursor() {
-    OffersModel* offers = m_window->offersModel();
+    OffersModel* offers = m_view->offersModel();
     if (m_pendingKey.isNull() || offers == nullptr)
         return;
     const int row = offers->rowOfKey(m_pendingKey);
     if (row >= 0)
-        m_window->dbgOffers->placeCursor(row);
+        m_view->dbgOffers->placeCursor(row);
     if (row >= 0 || !offers->readingKeys())
         m_pendingKey = QVariant();
 }
 
 void ListingCommands::offersScanFinished() {
     m_pendingKey = QVariant();
-    if (m_window->offersModel() != nullptr && m_window->offersModel()->rowCount() > 0 &&
-        !m_window->dbgOffers->currentIndex().isValid())
-        m_window->dbgOffers->placeCursor(0);
+    if (m_view->offersModel() != nullptr && m_view->offersModel()->rowCount() > 0 &&
+        !m_view->dbgOffers->currentIndex().isValid())
+        m_view->dbgOffers->placeCursor(0);
 }
 
 void ListingCommands::applyFilter() {
     m_filterDelay.stop();
-    m_window->reported([this] {
-        OffersModel* offers = m_window->offersModel();
+    m_reported([this] {
+        OffersModel* offers = m_view->offersModel();
         const QString text = m_filterEdit->text();
         if (offers == nullptr || offers->filter() == text)
             return;
         // Back among all listings, the cursor stays on the one the user found, now seen in
         // its place; a new filter starts from its first match.
-        const QModelIndex current = m_window->dbgOffers->currentIndex();
+        const QModelIndex current = m_view->dbgOffers->currentIndex();
         const QVariant found =
             text.isEmpty() && current.isValid() ? offers->keyOfRow(current.row()) : QVariant();
         {
@@ -444,7 +448,7 @@ bool ListingCommands::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::KeyPress)
         return QObject::eventFilter(watched, event);
     const bool onListings =
-        watched == m_window->dbgOffers || watched == m_window->dbgOffers->viewport();
+        watched == m_view->dbgOffers || watched == m_view->dbgOffers->viewport();
     if (onListings)
         m_pendingKey = QVariant();
     if (event->type() != QEvent::KeyPress)
@@ -453,7 +457,7 @@ bool ListingCommands::eventFilter(QObject* watched, QEvent* event) {
     // From the filter line, Tab and Down go on to the listings it narrowed.
     if (watched == m_filterEdit && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Down) &&
         key->modifiers() == Qt::NoModifier) {
-        m_window->dbgOffers->setFocus(Qt::TabFocusReason);
+        m_view->dbgOffers->setFocus(Qt::TabFocusReason);
         return true;
     }
     // Escape closes the filter from its line and from the listings it narrowed.

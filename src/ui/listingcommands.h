@@ -19,8 +19,8 @@ class QWidget;
 
 namespace domiva {
 
-class Database;
-class TfrmMain;
+class ListingsView;
+class StoreSession;
 
 // The commands for working through listings, beside the main menu: marking a whole search
 // read, saving a search's listings as CSV (both in the searches grid's context menu), copying
@@ -36,7 +36,12 @@ public:
     // and the next keystroke starts it over.
     static constexpr int filterDelayMs = 0;
 
-    explicit ListingCommands(TfrmMain* window);
+    // Runs a command's handler, reporting whatever error escapes it.
+    using Reporter = std::function<void(const std::function<void()>&)>;
+
+    // The commands act on the view's grids and the session's file; `window` holds their
+    // shortcuts and is the parent of their boxes and dialogs.
+    ListingCommands(ListingsView* view, StoreSession* session, Reporter reported, QWidget* window);
     ~ListingCommands() override;
 
     // Chooses the file the listings are saved to; an empty name cancels. The file dialog
@@ -98,7 +103,10 @@ private:
     // Puts the cursor on m_pendingKey once it is among the rows; forgets it once it cannot be.
     void placePendingCursor();
 
-    TfrmMain* m_window;
+    QWidget* m_window;
+    ListingsView* m_view;
+    StoreSession* m_session;
+    Reporter m_reported;
     QAction* m_markRead = nullptr;
     QAction* m_export = nullptr;
     QAction* m_copy = nullptr;

@@ -4,9 +4,8 @@
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/recovery.h"
-#include "sync/datathread.h"
-#include "sync/refreshtimer.h"
-#include "ui/datagrid.h"
+#include "sync/storesession.h"
+#include "ui/listingsview.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -31,14 +30,14 @@ class Error;
 class ListingCommands;
 class OffersModel;
 class QueriesModel;
-class StoreTableModel;
 class TrayIcon;
+class TrayPresence;
 
-// The main window: searches on the left, the listings of the selected search on the right
-// with the details of the selected listing below, the status bar with the sync's progress.
-// It owns everything that lives as long as the program (database, grid models, timer, sync
-// cycle, tray icon) and turns user actions into calls of the store, the sync cycle and the
-// dialogs; it holds no SQL and no network code of its own.
+// The main window: the menus, the status bar with the sync's progress, and the listings view
+// (searches, listings, details) in the middle. It holds the values start-up found and the
+// states from start-up to shut-down, and turns user actions into calls of the store session
+// (the file and its data thread), the listings view, the tray presence and the dialogs; it
+// holds no SQL and no network code of its own.
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 
@@ -47,12 +46,12 @@ public:
     static constexpr int outerWidth = 1045;
     static constexpr int outerHeight = 694;
     // The first sync follows start-up after this long.
-    static constexpr int initialRefreshInterval = 1500;
+    static constexpr int initialRefreshInterval = StoreSession::initialRefreshInterval;
 
     // The font of the window and everything in it: a sans-serif face 11 pixels high.
     static QFont windowFont();
     // The fields the listings grid shows, with their widths.
-    static QList<GridField> offerFields();
+    static QList<GridField> offerFields() { return ListingsView::offerFields(); }
 
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
@@ -76,15 +75,17 @@ public:
 
     // The open database and grid models; null while closed (before start-up got that far,
     // or after a failed reopening).
-    Database* database() const { return adoConn.get(); }
-    QueriesModel* queriesModel() const { return adoTblQueries.get(); }
-    OffersModel* offersModel() const { return adoDSOffers.get(); }
-    RefreshTimer& refreshTimer() { return tRefresh; }
-    DataThread* dataThread() const { return m_data.get(); }
-    TrayIcon* trayIcon() const { return m_tray; }
+    Database* database() const { return m_session->database(); }
+    QueriesModel* queriesModel() const { return m_view->queriesModel(); }
+    OffersModel* offersModel() const { return m_view->offersModel(); }
+    RefreshTimer& refreshTimer() { return m_session->refreshTimer(); }
+    DataThread* dataThread() const { return m_session->dataThread(); }
+    StoreSession* session() const { return m_session.get(); }
+    ListingsView* listingsView() const { return m_view; }
+    TrayIcon* trayIcon() const;
     ListingCommands* listingCommands() const { return m_listingCommands; }
     // Announces new listings where the desktop has no tray.
-    DesktopNotifier* desktopNotifier() const { return m_notifier; }
+    DesktopNotifier* desktopNotifier() const;
     // Tests listen to the sound instead of playing it.
     void setNewListingsSound(std::unique_ptr<NewListingsSound> sound);
 
@@ -94,16 +95,14 @@ public:
 
     // True while the data thread works (a sync, the database being cleared, a search being
     // marked read) or a damaged file waits to be set aside: commands wait for the next turn.
-    bool syncBusy() const;
-    // Whether the data thread would refuse the request now (or a damaged file waits for its
-    // repair): the command that asks for it says "try later".
-    bool refuses(DataThread::Request request) const;
+    bool syncBusy() const { return m_session->busy(); }
     // Whether the program has been asked to end and is waiting for the moment it can.
     bool terminationRequested() const { return m_lifecycle.terminationRequested(); }
     // The texts of the two status-bar panels.
     QString statusText(int panel) const;
 
-    // Widgets of the window, owned through the Qt parent tree.
+    // Widgets of the window, owned through the Qt parent tree (the panels, grids and splitters
+    // are the listings view's).
     QMenu* mnuFile = nullptr;
     QAction* mnuRefresh = nullptr;
     QAction* mnuClearDB = nullptr;
@@ -147,7 +146,7 @@ public slots:
     void dbgOffersColEnter();
 
     void tRefreshTimer();
-    void clearDetails();
+    void clearDetails() { m_view->clearDetails(); }
 
     // Shows the window again in the state it had before it was minimised or hidden, and brings
     // it forward: a click on the tray icon or on a notification, or a second start.
@@ -163,66 +162,37 @@ protected:
     virtual bool trayIconShown() const;
 
 private:
-    // Whether the data thread has a request under way.
-    bool dataBusy() const;
     // Ctrl+F2, or the clear that follows a change of account once what runs has ended.
     void clearDatabase(DataThread::Request kind);
-    void clearingStarts();
-    void buildLayout();
     void buildMenus();
     void buildStatusBar();
+    void connectSession();
     void startUp();
     void createDatabaseFile();
-
+    // The database and the two grids.
+    void openDatabase();
+    // What a sync needs of the window's settings and paths, as they are now.
+    void configureSession();
     // The sync: asks the data thread for one cycle (ignored while it works).
     void downloadAndParse(bool loadAll);
-    // What a sync needs of the window's settings and paths, as they are now.
-    SyncRequest syncRequest(bool loadAll) const;
-    void syncStarts();
     // The closing steps of a cycle, once the data thread has ended it.
     void syncDone(const SyncOutcome& outcome);
-    void connectDataThread();
     // The second half of clearing the database, once the tables are empty (or failed to be).
     void databaseCleared(const std::optional<Error>& failure);
+    void showReadFailure(const QString& message);
 
-    // The database and the two grid models.
-    void openDatabase();
-    void openQueries();
-    void openOffers();
-    void closeQueries();
-    void closeOffers();
-    void showModelFailure(const QString& message, bool damagedFile);
-    // The listings' model failed; when it failed to read the keys of a search just selected,
-    // the listings are closed as well.
-    void offersLoadFailed(const QString& message, bool damagedFile);
-    // The data thread's answer to opening a listing.
-    void offerMarkedRead(const QVariant& offerId, qint32 qid, const std::optional<Error>& failure);
-
-    // dbgOffersColEnter without its report of errors that escape the log.
-    void selectOffer();
-
-    // A damaged database file. Whoever finds the damage calls damageFound (true: the data
-    // thread repairs it, nothing more to report); the window lets go of the file when the
-    // repair starts, and shows what came of it.
-    bool damageFound(const Error& error);
-    bool damageFound(const QString& message);
-    void repairStarts();
+    // A damaged database file: the session hands it to the data thread (true: nothing more to
+    // report), and the window shows what came of the repair.
+    bool damageFound(const Error& error) { return m_session->damageFound(error); }
     void databaseRepaired(const DamageRecovery& recovery, const QString& kept,
                           const std::optional<Error>& failure);
     void diskFailing(const QString& message);
 
-    void applicationMinimize();
     // Moves the lifecycle on by one event and does what it says.
     void lifecycleEvent(Lifecycle::Event event);
 
-    // What the data thread's answers do to the window.
     void setStatusText(int panel, const QString& text);
     void setWaitCursor(bool on);
-    void showTrayBalloon(const QString& text);
-    void showNewVersionMessage(const QString& text);
-    void suspendGrids();
-    void resumeGrids();
-    void requeryOffers();
     // The data thread is idle again: an end asked for meanwhile is due.
     void syncFinished();
 
@@ -235,35 +205,17 @@ private:
     Settings m_settings;
     ServiceConfig m_service;
 
-    // Declared in the order they may be built; destroyed the other way round, so the models
-    // go before the database they read.
-    std::unique_ptr<Database> adoConn;
-    std::unique_ptr<QueriesModel> adoTblQueries;
-    std::unique_ptr<OffersModel> adoDSOffers;
-    // The search whose listings the offers grid shows ("the command text" of the offers):
-    // kept across closing and reopening the offers.
-    qint32 m_offersQueryId = 0;
-    // A search was selected and its listings' keys have not all arrived yet.
-    bool m_selectingSearch = false;
-
-    RefreshTimer tRefresh;
-    TrayIcon* m_tray = nullptr;            // child of this window
-    DesktopNotifier* m_notifier = nullptr; // child of this window
-    std::unique_ptr<NewListingsSound> m_sound;
+    // The file and its data thread; goes after the view (a child widget) whose models read it.
+    std::unique_ptr<StoreSession> m_session;
+    ListingsView* m_view = nullptr;               // the central widget
+    TrayPresence* m_presence = nullptr;           // child of this window
     ListingCommands* m_listingCommands = nullptr; // child of this window
 
     Lifecycle m_lifecycle;
     DialogCloser* m_dialogCloser = nullptr; // child of this window, once the system asks to end
 
-    bool m_minimizeHook = false;
-    // What the window was, apart from minimised, when it went to the tray.
-    Qt::WindowStates m_stateInTray;
-    // Brought back from the tray, and not yet shown by the window manager.
-    bool m_restoring = false;
     bool m_waitCursor = false;
     bool m_placed = false;
-    // Last: it goes first, before anything its answers would touch.
-    std::unique_ptr<DataThread> m_data;
 };
 
 } // namespace domiva

@@ -1,5 +1,6 @@
 #include "ui/setupdialog.h"
 
+#include "settings/integertext.h"
 #include "ui/screenplacement.h"
 #include "ui/uifont.h"
 
@@ -215,6 +216,28 @@ bool TfrmSetup::eventFilter(QObject* watched, QEvent* event) {
 void TfrmSetup::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     keepOnScreen(this);
+}
+
+void TfrmSetup::showSettings(const Settings& settings) {
+    setFields({settings.login, settings.password, settings.minimizeToTray, settings.playSound,
+               QString::number(settings.countQueries), settings.proxyServer,
+               QString::number(settings.proxyPort), settings.proxyLogin, settings.proxyPassword,
+               settings.proxyFromIE, settings.repostsRead});
+}
+
+void TfrmSetup::applyTo(Settings& settings) const {
+    const SetupFields shown = fields();
+    settings.login = shown.login;
+    settings.password = shown.password;
+    settings.minimizeToTray = shown.minimizeToTray;
+    settings.playSound = shown.playSound;
+    settings.countQueries = leadingInteger(shown.countQueries);
+    settings.proxyServer = shown.proxyServer;
+    settings.proxyPort = leadingInteger(shown.proxyPort);
+    settings.proxyLogin = shown.proxyLogin;
+    settings.proxyPassword = shown.proxyPassword;
+    settings.proxyFromIE = shown.proxyFromIE;
+    settings.repostsRead = shown.repostsRead;
 }
 
 } // namespace domiva

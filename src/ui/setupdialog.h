@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/settings.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -13,8 +15,8 @@ class QShowEvent;
 namespace domiva {
 
 // What the settings dialog shows, as the controls hold it. The record count and the proxy
-// port stay texts here: the window that owns the settings converts them both ways, so the
-// dialog never decides what a half-typed number means.
+// port stay texts here, so that a half-typed number means nothing until the dialog is saved
+// (applyTo).
 struct SetupFields {
     QString login;
     QString password;
@@ -42,6 +44,10 @@ public:
     // enabled exactly when it is not ticked.
     void setFields(const SetupFields& fields);
     SetupFields fields() const;
+    // The same from and into the settings: the two numbers go in as their texts and come back
+    // as the number their leading digits make.
+    void showSettings(const Settings& settings);
+    void applyTo(Settings& settings) const;
 
     // Owned by the dialog (Qt parent tree); the opener fills and reads them.
     QLabel* lblLogin = nullptr;
