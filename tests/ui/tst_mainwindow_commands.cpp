@@ -77,6 +77,14 @@ struct Fixture {
             beforeStart(sandbox.dbPath());
         window = startWindow();
     }
+    // A test that synced has the timer running for the next sync: it must not fire while the
+    // window goes.
+    ~Fixture() {
+        if (window)
+            window->refreshTimer().setEnabled(false);
+    }
+    Fixture(const Fixture&) = delete;
+    Fixture& operator=(const Fixture&) = delete;
 
     bool show() {
         window->show();
@@ -194,7 +202,6 @@ private slots:
         QCOMPARE(f.service.requestCount(), qsizetype(2));
         QCOMPARE(offersRead.count(), 1);
         QCOMPARE(f.window->dbgOffers->currentIndex().row(), 2);
-        f.window->refreshTimer().setEnabled(false);
     }
 
     void failedSyncShowsInTheStatusBar() {
@@ -208,7 +215,6 @@ private slots:
         QCOMPARE(f.window->statusText(0), QStringLiteral("Не удалось загрузить данные..."));
         QCOMPARE(f.sandbox.logMessages().size(), 4); // after the missing tray's
         QVERIFY(f.recorded.boxes.shown.isEmpty());
-        f.window->refreshTimer().setEnabled(false);
     }
 
     void newVersionMessage() {
@@ -221,7 +227,6 @@ private slots:
                                             "произвести обновление с сайта http://site.example/")});
         QCOMPARE(f.recorded.boxes.shown[0].kind, MessageRequest::Kind::Information);
         QCOMPARE(f.recorded.boxes.shown[0].title, QStringLiteral("Домива"));
-        f.window->refreshTimer().setEnabled(false);
     }
 
     void refreshDuringSyncIsIgnored() {
@@ -238,7 +243,6 @@ private slots:
         QVERIFY(busyThen);
         QCOMPARE(f.service.requestCount(), qsizetype(1));
         QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("4"));
-        f.window->refreshTimer().setEnabled(false);
     }
 
     // A dialog opened while a sync runs has a loop of its own; the sync goes on meanwhile.
@@ -258,7 +262,6 @@ private slots:
         f.window->mnuRefreshClick();
         QTRY_VERIFY(endedUnderDialog);
         QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("4"));
-        f.window->refreshTimer().setEnabled(false);
     }
 
     void clearDatabaseAnsweredNo_data() {
@@ -308,7 +311,6 @@ private slots:
         QVERIFY(f.window->refreshTimer().isRunning());
         QCOMPARE(f.window->offersModel()->rowCount(), 2);
         QCOMPARE(f.service.requestCount(), qsizetype(0));
-        f.window->refreshTimer().setEnabled(false);
     }
 
     void clearDatabaseAnsweredYes() {
@@ -342,7 +344,6 @@ private slots:
         QCOMPARE(f.window->pnlBottom->lblMetro_obj->text(), QString());
         QVERIFY(f.window->refreshTimer().isEnabled());
         QCOMPARE(f.window->refreshTimer().interval(), qint64(300'000));
-        f.window->refreshTimer().setEnabled(false);
     }
 
     // Commands during a sync: refused where they would change what the sync changes, the
@@ -405,7 +406,6 @@ private slots:
                  QStringLiteral("11"));
         QCOMPARE(f.service.lastRequest().target, lastRequest);
         QCOMPARE(f.service.requestCount(), qsizetype(lastRequest == get20 ? 1 : 2));
-        f.window->refreshTimer().setEnabled(false);
     }
 
     void clearDatabaseFailureIsReported() {
@@ -432,7 +432,6 @@ private slots:
         QVERIFY(f.synced());
         QCOMPARE(f.service.requestCount(), qsizetype(1));
         QVERIFY(f.window->refreshTimer().isEnabled());
-        f.window->refreshTimer().setEnabled(false);
     }
 
     // A damaged database file is set aside and downloaded anew, once, whoever finds the damage;
@@ -514,7 +513,6 @@ private slots:
         QCOMPARE(f.recorded.boxes.shown.last().kind,
                  again ? MessageRequest::Kind::Error : MessageRequest::Kind::Information);
         QVERIFY(again || f.stored(QStringLiteral("SELECT group_concat(id) FROM Offers")) == "n1");
-        f.window->refreshTimer().setEnabled(false);
     }
 
     void settingsDialog_data() {
