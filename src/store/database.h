@@ -32,7 +32,7 @@ struct OfferRow {
     // min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, flat_obj, info_obj,
     // cont_obj, owntxt_obj, publ_obj: the eleven listing texts in table order.
     std::array<QString, 11> texts;
-    double dt_obj = 0; // date-time value, see app/datetimevalue.h
+    double dt_obj = 0; // date-time value, see core/datetimevalue.h
 };
 
 // Owns a named Qt SQL connection and removes it again when destroyed.

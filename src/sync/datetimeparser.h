@@ -31,7 +31,7 @@ struct DateTimeContext {
 
 // Reads `text` under a pattern of letter tokens (DD, MM, YY, YYYY, HH, NN, SS, ZZZ, MMM,
 // MMMM, DDDD, AM/PM...; letters in any case, other characters are skipped one for one
-// without comparing them) and returns the date-time value (see app/datetimevalue.h).
+// without comparing them) and returns the date-time value (see core/datetimevalue.h).
 // Never throws: a text that does not give a valid date and time gives 0.
 double parseDateTime(QString pattern, QString text);
 double parseDateTime(const QString& pattern, const QString& text, const DateTimeContext& ctx);

@@ -24,8 +24,8 @@ class Transaction;
 class FlatHistory;
 class CurlTransfer;
 
-// What the sync cycle needs of the window. The window implements it; tests implement it
-// without one.
+// What the sync cycle needs of whoever drives it: the data thread passes the texts, the
+// balloon and the notice on to the window (DataSyncHost); tests implement it without one.
 class SyncHost {
 public:
     virtual ~SyncHost() = default;
@@ -100,8 +100,8 @@ public:
         WaitingForNotice, // noticeClosed() is next
     };
 
-    // The cycle stops and starts the timer when given one; on the data thread the window
-    // does that itself.
+    // The cycle stops and starts the timer when given one; on the data thread the store
+    // session does that itself.
     SyncCycle(SyncHost& host, RefreshTimer* timer, SyncContext context);
     ~SyncCycle();
     SyncCycle(const SyncCycle&) = delete;
