@@ -307,9 +307,11 @@ bool ListingCommands::exportRunning() const {
     return m_exportRun != nullptr;
 }
 
-void ListingCommands::cancelExport() {
-    if (m_exportRun)
-        *m_exportRun->cancelled = true;
+QString ListingCommands::cancelExport() {
+    if (!m_exportRun)
+        return {};
+    *m_exportRun->cancelled = true;
+    return m_exportRun->path;
 }
 
 QString ListingCommands::exportPath() const {

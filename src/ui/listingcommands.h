@@ -77,8 +77,9 @@ public:
     bool exportRunning() const;
     // The file it writes; empty when none runs.
     QString exportPath() const;
-    // Stops it at its next chunk, leaving no file (unless it was written whole by then).
-    void cancelExport();
+    // Stops it at its next chunk, leaving no file (unless it was written whole by then), and
+    // returns the file it was writing; empty when none ran.
+    QString cancelExport();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

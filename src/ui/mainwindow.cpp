@@ -311,10 +311,7 @@ void TfrmMain::formDestroy() {
         // An export cut short leaves no file behind, and the log says so; one that was done
         // by then is there whole. The data threads end first, so that nothing of theirs
         // follows "Shutdown".
-        const QString exported =
-            m_listingCommands != nullptr ? m_listingCommands->exportPath() : QString();
-        if (!exported.isEmpty())
-            m_listingCommands->cancelExport();
+        const QString exported = m_listingCommands->cancelExport();
         m_session->finish();
         if (!exported.isEmpty() && !QFileInfo::exists(exported) && !m_logPath.isEmpty())
             writeLog(
