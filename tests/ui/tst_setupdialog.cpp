@@ -67,9 +67,8 @@ private slots:
     void proxyTickSetDirectly();
     void fieldsRoundTrip();
     void focusOnLoginWhenShown();
-    void saveAccepts();
-    void closeRejects();
-    void escapeRejects();
+    void closing_data();
+    void closing();
     void enterInAnEditDoesNotSave();
     void centredOverParent();
 };
@@ -457,32 +456,34 @@ void TestSetupDialog::focusOnLoginWhenShown() {
     QVERIFY(dialog.ebLogin->hasFocus());
 }
 
-void TestSetupDialog::saveAccepts() {
+void TestSetupDialog::closing_data() {
+    QTest::addColumn<int>("how");
+    QTest::addColumn<int>("result");
+    QTest::newRow("Сохранить") << 0 << int(QDialog::Accepted);
+    QTest::newRow("title-bar button") << 1 << int(QDialog::Rejected);
+    QTest::newRow("Escape") << 2 << int(QDialog::Rejected);
+}
+
+void TestSetupDialog::closing() {
+    QFETCH(int, how);
+    QFETCH(int, result);
     TfrmSetup dialog;
     dialog.setFields(sampleFields());
-    bool clicked = false;
+    bool closed = false;
     QTimer::singleShot(0, &dialog, [&] {
-        clicked = true;
-        QTest::mouseClick(dialog.btnSave, Qt::LeftButton);
+        closed = true;
+        if (how == 0)
+            QTest::mouseClick(dialog.btnSave, Qt::LeftButton);
+        else if (how == 1)
+            dialog.close();
+        else
+            QTest::keyClick(dialog.ebLogin, Qt::Key_Escape);
     });
-    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-    QVERIFY(clicked);
+    QCOMPARE(dialog.exec(), result);
+    QVERIFY(closed);
     QVERIFY(!dialog.isVisible());
     // The opener reads the controls after exec(): they are still there.
     QCOMPARE(dialog.fields().login, sampleFields().login);
-}
-
-void TestSetupDialog::closeRejects() {
-    TfrmSetup dialog;
-    QTimer::singleShot(0, &dialog, [&] { dialog.close(); });
-    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-    QVERIFY(!dialog.isVisible());
-}
-
-void TestSetupDialog::escapeRejects() {
-    TfrmSetup dialog;
-    QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(dialog.ebLogin, Qt::Key_Escape); });
-    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
 }
 
 void TestSetupDialog::enterInAnEditDoesNotSave() {
