@@ -82,15 +82,32 @@ public:
         CarryReadMarks, // after the download that follows a repair
         Repair,         // a damaged file is set aside and emptied
     };
+    static constexpr int requestCount = 6;
+    // What the data thread is at when a request comes: a row of the table.
+    enum class State {
+        Idle,
+        Sync,
+        MarkSearchRead,
+        Clear,
+        ClearWhenFree,
+        CarryReadMarks,
+        Repair,
+        RepairWaiting, // a damaged file found: its repair waits for what runs to end
+        Ending,        // cancelAll(): nothing runs from now on
+    };
+    static constexpr int stateCount = 9;
     enum class Decision {
         Run,    // now
         Queue,  // once what runs and what waits before it have ended
         Merge,  // the same work runs or waits already: nothing more comes of this one
         Refuse, // nothing comes of it; the window says so where the user asked
     };
-    // The table: what becomes of `asked` while `running` runs (nullopt: nothing does).
-    static Decision decide(std::optional<Request> running, Request asked);
-    // What would become of `asked` now.
+    // The table: what becomes of `asked` in `state`.
+    static Decision decide(State state, Request asked);
+    // The row the data thread is at: what runs; nothing running, the request next in line,
+    // which runs at the next turn; a repair that waits ahead of everything but what runs.
+    State state() const;
+    // What would become of `asked` now: decide(state(), asked).
     Decision wouldDecide(Request asked) const;
 
     // --- Requests ---------------------------------------------------------------------------
@@ -171,6 +188,8 @@ public:
 
     // Whether a request runs or waits. A forgotten request still counts until it has ended.
     bool busy() const { return m_running.has_value() || !m_waiting.empty(); }
+    // Moves at the start and the end of every clear and repair (see countOffers()).
+    quint64 fileGeneration() const { return m_fileGeneration.load(); }
     // Tests shorten these; see SyncCycle.
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
@@ -199,23 +218,36 @@ signals:
                           const std::optional<domiva::Error>& failure);
     // The repaired file is damaged too: the disk seems to fail (message: the engine's words).
     void diskFailing(const QString& message);
-    void readMarksCarried(int carried);
+    // The read marks of the damaged file carried over: `carried` listings marked, all of them
+    // unless failure says why the carry stopped part-way or could not run (it is logged too,
+    // and not tried again).
+    void readMarksCarried(int carried, const std::optional<domiva::Error>& failure);
 
 private:
     friend class DataSyncHost;
     struct Waiting {
         Request kind;
         std::function<void(quint64)> work;
+        // Called on the window's thread when the request is dropped without running (the
+        // window went away, the program ends).
+        std::function<void()> dropped;
     };
     // Runs, queues or drops work as decide() says.
-    Decision start(Request kind, std::function<void(quint64)> work);
+    Decision start(Request kind, std::function<void(quint64)> work,
+                   std::function<void()> dropped = {});
+    // Work that follows what has just answered: first in line, ahead of what waits.
+    void follow(Waiting next);
+    // Drops every request that waits, telling those that want to know.
+    void dropWaiting();
     void run(Waiting request);
     // Runs the first request that waits, if nothing runs.
     void pump();
-    // After a clear or a repair: the full download, from the sync source, before anything that
-    // waits.
-    void followWithFullSync();
+    // After a clear or a repair that was done: the full download, from the sync source,
+    // before anything that waits; after one that failed, the sync it took, if any.
+    void followWithFullSync(bool done);
+    std::function<void(quint64)> syncWork(SyncRequest request);
     std::function<void(quint64)> repairWork(const QString& dbPath, DamageRecovery recovery);
+    Waiting carryWork(const QString& dbPath, const QString& damagedPath);
     // From the data thread: runs answer on the window's thread if its request is still the
     // current one; `last` marks the answer that ends the request.
     void answer(quint64 generation, std::function<void()> answer, bool last = false);
@@ -225,11 +257,20 @@ private:
     // Runs work on the reading thread; from there, deliver() hands an answer to the window's
     // thread, where it runs only if receiver is still there.
     void read(std::function<void()> work);
-    void deliver(QPointer<QObject> receiver, std::function<void()> answer);
+    // readOn: the file's generation the answer was read on, if it was read from the file.
+    void deliver(QPointer<QObject> receiver, std::function<void()> answer,
+                 std::optional<quint64> readOn = std::nullopt);
+    // From the data thread, between two transactions of a long write: read marks that wait
+    // for the lock are stored first.
+    void letMarksIn();
     void betweenWriteSlices();
-    void markOfferReadOnce(const QString& dbPath, const QString& offerId, qint32 qid,
-                           QPointer<QObject> receiver,
-                           std::function<void(const std::optional<Error>&)> done);
+    // On the reading thread: the read marks asked for, in order, until one finds the file
+    // held by another writer (tried again a little later) or let go of for a repair.
+    void storeMarks();
+    // On the reading thread, once the data thread has ended: the marks still waiting are
+    // stored within a bound, and those that cannot be are logged.
+    void storeMarksLeft(const QString& logPath);
+    QString logPath() const;
     struct KeyRead;
     struct ExportJob;
 
@@ -247,6 +288,12 @@ private:
     // lets them in between its slices.
     std::atomic<int> m_marksWaiting{0};
     std::atomic<bool> m_stop{false};
+    // Moves when a clear or a repair starts and ends: an answer read from the file before it
+    // never reaches the window after it.
+    std::atomic<quint64> m_fileGeneration{0};
+    // A sync taken by a clear or a repair, whose own download stands for it: run if that
+    // fails.
+    std::function<void(quint64)> m_syncTaken;
     std::function<SyncRequest()> m_syncSource;
     DamageRecovery m_recovery;
 

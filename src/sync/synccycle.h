@@ -168,7 +168,13 @@ private:
     // existed; false while there is more of it for the next slice.
     bool prepareHistory();
     void applyRecord(const QString& line);
-    // Commits the group and opens the next one.
+    // Opens the slice's transaction unless one is open.
+    void beginSlice();
+    // Commits the group; the next slice opens the next one. No transaction is open between
+    // two steps: the thread that drives the cycle may turn its event loop for long, and a
+    // click's read mark must never wait for that.
+    void endSlice();
+    // Commits the group and opens the next one, inside a step.
     void nextSlice();
     // Stores the history's staged keys, a slice at a time: whether all are stored.
     bool storePendingKeys();

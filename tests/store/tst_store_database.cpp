@@ -362,7 +362,7 @@ private slots:
         // A listing a slice: the same marks, the same flags; the one slice there is goes
         // through only where the damaged file still yields its listings.
         int slices = 0;
-        QCOMPARE(carryReadMarks(*fresh, setAside, 1, [&slices] { ++slices; }), carried);
+        QCOMPARE(carryReadMarks(*fresh, setAside, 1, [&slices] { ++slices; }).carried, carried);
         QCOMPARE(slices, carried);
         // A search left with no unread listing is no longer marked.
         QCOMPARE(raw.value(QStringLiteral("SELECT updated || unreaded FROM Queries")), flags);
