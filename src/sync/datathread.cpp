@@ -360,7 +360,8 @@ DataThread::Decision DataThread::start(Request kind, std::function<void(quint64)
         run({kind, std::move(work), std::move(dropped)});
     } else if (decision == Decision::Queue) {
         m_waiting.push_back({kind, std::move(work), std::move(dropped)});
-    } else if (decision == Decision::Merge && kind == Request::Sync && now != State::Sync) {
+    } else if (kind == Request::Sync && decide(now, kind) == Decision::Merge &&
+               now != State::Sync) {
         // Taken by a clear's or a repair's own download: kept in case that never comes.
         m_syncTaken = std::move(work);
     }
@@ -792,7 +793,9 @@ void DataThread::markOfferRead(const QString& dbPath, const QString& offerId, qi
 // meanwhile go in between; so is one asked for while a repair has the file. Once the program
 // ends the marks left wait for storeMarksLeft().
 void DataThread::storeMarks() {
-    constexpr int lockWaitMs = 100;
+    // Long enough for a slice of a long write to commit (WriteSlice::defaultBudgetMs), short
+    // enough for the reads that wait behind it.
+    constexpr int lockWaitMs = 50;
     constexpr int retryMs = 5;
     constexpr int usualWaitMs = 5000;
     while (!t_marks.empty()) {

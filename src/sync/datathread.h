@@ -59,9 +59,10 @@ struct SyncOutcome {
 // Reads that take long (the keys of a listings grid, a search's counts, a CSV export) run on a
 // reading thread beside it, with a connection of its own: a sync under way never delays them,
 // and in WAL mode they never wait for its writes. The read mark of one listing goes there too:
-// it must not wait for a whole sync either. They are never refused, and each answers the
-// object that asked, on the window's thread, unless that object is gone or no longer wants
-// the answer.
+// it must not wait for a whole sync either, and every long write lets it in between two of its
+// transactions. They are never refused, and each answers the object that asked, on the
+// window's thread, unless that object is gone or no longer wants the answer, or the answer was
+// read from the file before a clear or a repair began (fileGeneration()).
 class DataThread : public QObject {
     Q_OBJECT
 
@@ -155,14 +156,16 @@ public:
 
     // The user opened a listing: its read mark stored (Database::markOfferRead), then done with
     // the failure if there was one. Never refused, and never given up for a lock: it is tried
-    // again until the lock goes, with other reads in between.
+    // again until the lock goes, with other reads in between; asked for while a repair has the
+    // file, it is stored once the file is back. At the end (finish()) the marks still waiting
+    // are stored within a second, or logged.
     void markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid, QObject* receiver,
                        std::function<void(const std::optional<Error>&)> done);
     // Writes a search's listings to a CSV file (store/listingtools.h), a chunk of chunkRows per
     // turn of the reading thread: progress(written, total) after each chunk, then done, with
     // the failure if there was one. Once cancelled is set, the export stops at its next chunk,
-    // leaves no file and answers done without a failure. A file replaced under the export
-    // (repaired) fails it.
+    // leaves no file and answers done without a failure. A file cleared or replaced under the
+    // export (repaired) fails it.
     struct ExportReply {
         std::function<void(qint64 written, qint64 total)> progress;
         std::function<void(const std::optional<Error>& failure)> done;
@@ -178,12 +181,15 @@ public:
     // window went away).
     void forget();
     // The program ends: what runs ends at its next step (a transfer within a poll of its loop,
-    // a sync at its next commit, the wait for a notice at once), as failed; nothing waiting
-    // runs, and nothing asked for from now on.
+    // a hung name lookup left to itself, a sync at its next commit, a clear or a repair before
+    // it changes anything, the wait for a notice or for another program's lock at once), as
+    // failed; nothing waiting runs (a carry of read marks that never ran is logged), and
+    // nothing asked for from now on.
     void cancelAll();
 
     // cancelAll(), then waits for both threads to end (at once, but for a write between two of
-    // its steps): nothing of theirs happens afterwards, and nothing asked for later runs.
+    // its steps), storing the read marks still waiting: nothing of theirs happens afterwards,
+    // and nothing asked for later runs.
     void finish();
 
     // Whether a request runs or waits. A forgotten request still counts until it has ended.

@@ -229,7 +229,8 @@ private slots:
         row("carrying marks", "clear when free", D::Queue, QStringList{carried} + cleared);
         row("carrying marks", "carry", D::Merge, {carried});
         row("carrying marks", "repair", D::Queue, {carried, repaired});
-        row("carrying marks", "exit", D::Refuse, {carried});
+        // Stopped by the end: never reported as carried.
+        row("carrying marks", "exit", D::Refuse, {QStringLiteral("carried part-way")});
         // Damage found while a search is being marked read: the repair waits for it, ahead of
         // everything; its full download follows it.
         const QStringList repairedAfter{marked, repaired, done};
@@ -377,7 +378,9 @@ private slots:
             if (answer.startsWith(QLatin1String("done")))
                 got << QStringLiteral("done");
             else if (answer.startsWith(QLatin1String("carried")))
-                got << QStringLiteral("carried");
+                got << (answer.endsWith(QLatin1String("part-way"))
+                            ? QStringLiteral("carried part-way")
+                            : QStringLiteral("carried"));
             else if (QStringList{"marked", "clearing", "cleared", "repaired", "clear failed"}
                          .contains(answer))
                 got << answer;
