@@ -94,6 +94,15 @@ struct DataConnection {
 
 thread_local std::unique_ptr<DataConnection> t_connection;
 
+// What became of the read marks of a damaged file, when they were not all carried over.
+void logCarry(const QString& logPath, const QString& damagedPath, const QString& what) {
+    if (logPath.isEmpty())
+        return;
+    failureOf([&] {
+        writeLog(logPath, QStringLiteral("Read marks of %1 %2").arg(damagedPath, what), false);
+    });
+}
+
 // A listing the user opened, its read mark not stored yet. On the reading thread only.
 struct PendingMark {
     QString dbPath;
@@ -417,8 +426,12 @@ void DataThread::forget() {
 }
 
 void DataThread::cancelAll() {
-    m_stop = true;
+    const bool stopping = !m_stop.exchange(true);
     dropWaiting();
+    // The read marks of a repaired file, still waiting for a download that brings its listings
+    // back: given up.
+    if (const QString source = m_recovery.takeReadMarksSource(); stopping && !source.isEmpty())
+        logCarry(logPath(), source, QStringLiteral("not carried: the program ended first"));
     // A transfer sees the flag within a poll and a write at its next slice; a sync waiting for
     // the user's answer sees nothing: it is ended from its thread's event loop.
     if (m_context != nullptr)
@@ -652,13 +665,8 @@ DataThread::Decision DataThread::carryReadMarks(const QString& dbPath, const QSt
 }
 
 DataThread::Waiting DataThread::carryWork(const QString& dbPath, const QString& damagedPath) {
-    const QString log = logPath();
-    const auto logged = [log, damagedPath](const QString& what) {
-        if (log.isEmpty())
-            return;
-        failureOf([&] {
-            writeLog(log, QStringLiteral("Read marks of %1 %2").arg(damagedPath, what), false);
-        });
+    const auto logged = [log = logPath(), damagedPath](const QString& what) {
+        logCarry(log, damagedPath, what);
     };
     auto work = [this, dbPath, damagedPath, logged](quint64 generation) {
         answer(generation, [this] { emit gridsSuspended(); });

@@ -407,6 +407,11 @@ private slots:
                    QStringList{QStringLiteral("clearing"), QStringLiteral("cleared"), done};
         QTest::newRow("damage again")
             << QStringLiteral("damage again") << repaired + QStringList{QStringLiteral("disk")};
+        // The repair's download fails: the read marks wait for one that brings the listings
+        // back, and the end comes first. The log says they were not carried.
+        QTest::newRow("damage, its download failing, then the end")
+            << QStringLiteral("damage, the end")
+            << QStringList{QStringLiteral("repairing"), QStringLiteral("repaired"), done};
         // A sync taken by a clear or a repair stands for their own download: when that never
         // comes, the sync runs as asked.
         QTest::newRow("a sync taken by a clear that fails")
@@ -460,6 +465,11 @@ private slots:
             disconnect(answered);
             // Taken by the clear's own download.
             QCOMPARE(*asked, DataThread::Decision::Merge);
+        } else if (what == QLatin1String("damage, the end")) {
+            FakeService::Answer failing;
+            failing.status = 500;
+            m_service->setDefaultAnswer(failing);
+            QVERIFY(m_data->damageFound(QStringLiteral("malformed")));
         } else if (what == QLatin1String("damage during a sync")) {
             syncAnsweredAfter(300ms);
             m_data->clearDatabase(path, DataThread::Request::ClearWhenFree);
@@ -474,6 +484,12 @@ private slots:
             QVERIFY(m_data->damageFound(QStringLiteral("malformed")));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!m_data->busy(), 10'000);
+        if (what == QLatin1String("damage, the end")) {
+            m_data->cancelAll();
+            QFile log(request().logPath);
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            QVERIFY(QString::fromUtf8(log.readAll()).contains(QStringLiteral("not carried")));
+        }
         if (what == QLatin1String("damage again")) {
             QVERIFY(m_data->damageFound(QStringLiteral("malformed")));
             QTRY_VERIFY(m_answers.contains(QStringLiteral("disk")));
