@@ -32,7 +32,8 @@ public:
     // Panel 0 carries stage and failure texts, panel 1 the time of the last sync.
     virtual void setStatusText(int panel, const QString& text) = 0;
     virtual void setWaitCursor(bool on) = 0;
-    // A group of records was committed: other connections see it from now on.
+    // A group of records was committed: other connections see it from now on. No transaction
+    // of the cycle is open during the call: the host may let another writer in first.
     virtual void sliceCommitted() {}
     virtual void showTrayBalloon(const QString& text) = 0;
     // The box may stay open: the cycle waits (Step::WaitingForNotice) until its driver says
