@@ -224,7 +224,8 @@ void copyBigSearchDatabase(const QString& copy) {
 }
 
 // Ctrl+F2 on the million: 0 = the two deletions on the program's connection as they were,
-// 1 = clearDatabaseFile beside it (freed pages not zeroed, file and log cut back). Each
+// 1 = clearDatabaseFile beside it (freed pages not zeroed, the history kept and not copied,
+// the log cut back). Each
 // iteration empties a fresh copy of the file; the counters give the file and its log after.
 void BM_ClearDatabase(benchmark::State& state) {
     const QString copy = databasePath + QStringLiteral("-clear");

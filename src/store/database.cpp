@@ -152,12 +152,14 @@ void createDatabase(const QString& dbPath) {
 }
 
 Database::Database(const QString& dbPath)
-    : m_connection(newConnectionName(QLatin1String("store"))), m_path(dbPath) {
+    : m_lockWait(std::make_unique<LockWait>()),
+      m_connection(newConnectionName(QLatin1String("store"))), m_path(dbPath) {
     QSqlDatabase db = addConnection(m_connection.name());
     db.setDatabaseName(fileUri(dbPath) + QStringLiteral("?mode=rw"));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
     if (!db.open())
         throw engineError(db.lastError());
+    installLockWait(engineHandle(db), m_lockWait.get());
     // Nothing is written before the file has shown to be ours: an empty file or another
     // program's database fails here, as it was. Not a database at all fails at the first read.
     run(db, sql::checkQueriesTable);
@@ -487,7 +489,11 @@ bool Database::markOfferRead(const QString& offerId, qint32 qid) {
 }
 
 void Database::setBusyTimeout(int milliseconds) {
-    run(connection(), QStringLiteral("PRAGMA busy_timeout=%1").arg(milliseconds));
+    m_lockWait->timeoutMs = milliseconds;
+}
+
+void Database::setStopFlag(const std::atomic<bool>* stop) {
+    m_lockWait->stop = stop;
 }
 
 void Database::setCacheKiB(int kib) {
@@ -507,11 +513,12 @@ void Database::clearAll() {
     transaction.commit();
 }
 
-void clearDatabaseFile(const QString& dbPath) {
+void clearDatabaseFile(const QString& dbPath, const std::atomic<bool>* stop) {
     const QByteArray uri = sqlutil::fileUri(dbPath).toUtf8() + "?mode=rw";
     sqlite3* raw = nullptr;
     const int opened =
         sqlite3_open_v2(uri.constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr);
+    LockWait lockWait{5000, stop, 0};
     const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
     const auto run = [&db](QLatin1String text) {
         if (sqlite3_exec(db.get(), text.data(), nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -522,10 +529,10 @@ void clearDatabaseFile(const QString& dbPath) {
             throw sqlutil::engineError(raw);
         throw Error(QString::fromUtf8(sqlite3_errstr(opened)));
     }
-    sqlite3_busy_timeout(db.get(), 5000);
+    installLockWait(db.get(), &lockWait);
     // The engine would otherwise zero every freed page, writing the whole table once more into
-    // the log (hundreds of megabytes for a million listings); the pages are given back to the
-    // file system below instead.
+    // the log (hundreds of megabytes for a million listings). Deleting every row of a table
+    // only hands its pages to the free list.
     run(QLatin1String("PRAGMA secure_delete=OFF"));
     run(sql::beginImmediate);
     try {
@@ -536,18 +543,20 @@ void clearDatabaseFile(const QString& dbPath) {
         sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
-    // The tables are empty now, whatever follows. Rebuilding the emptied file costs a few
-    // pages, and the copy that follows cuts both the file and its log down to them; either may
-    // find the file busy, and the next copy of the log does the rest then.
-    sqlite3_exec(db.get(), "VACUUM", nullptr, nullptr, nullptr);
+    // No VACUUM: it would copy the history kept beside the listings through the log, taking
+    // time and room in proportion to the history, and twice the file's size on the disk. The
+    // free pages are the next download's.
     // The program's own checkpointer may be copying the log right now; this one then waits
     // for it a little (the engine's busy time-out does not cover another checkpoint). Another
     // program's reader may hold the log for as long as it likes: after about a second the log
     // is left to the checkpointer, which cuts it once that reader lets go.
-    sqlite3_busy_timeout(db.get(), 0);
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
-                                      nullptr) != SQLITE_BUSY)
+    lockWait.timeoutMs = 0;
+    for (int attempt = 0; attempt < 50 && !(stop != nullptr && stop->load()); ++attempt) {
+        const int copied = sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,
+                                                     nullptr, nullptr);
+        // The tables are empty whatever happens to the log (committed above): a copy that
+        // fails for another reason than a lock is the checkpointer's to try again.
+        if (copied != SQLITE_BUSY && copied != SQLITE_LOCKED)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -8,12 +8,17 @@
 #include <QStringView>
 
 #include <array>
+#include <atomic>
 #include <map>
 #include <memory>
 
 struct sqlite3;
 
 namespace domiva {
+
+namespace sqlutil {
+struct LockWait;
+}
 
 class BackgroundCheckpointer;
 
@@ -103,6 +108,9 @@ public:
     bool markOfferRead(const QString& offerId, qint32 qid);
     // How long a statement waits for another connection's lock before it fails as busy.
     void setBusyTimeout(int milliseconds);
+    // Once *stop is set, a statement no longer waits for another connection's lock: it fails
+    // as busy at once (the program ends). nullptr: always waits the whole time-out.
+    void setStopFlag(const std::atomic<bool>* stop);
     // How many KiB of the file's pages the connection keeps in memory.
     static constexpr int defaultCacheKiB = 2000; // the engine's own default
     void setCacheKiB(int kib);
@@ -145,6 +153,8 @@ private:
     // The engine's WAL hook: called after every commit with the log's length in pages.
     static int logGrew(void* database, sqlite3*, const char*, int pages);
 
+    // The connection's busy handler: destroyed after the connection is closed.
+    std::unique_ptr<sqlutil::LockWait> m_lockWait;
     SqlConnection m_connection;
     QString m_path;
     bool m_leaveLog = false;
@@ -165,9 +175,12 @@ private:
 
 // Deletes every listing and then every search of the file, in one transaction, through a
 // connection of its own, so that it may run on any thread while the program's connection stays
-// open (and idle). The file and its log are cut back to the few pages left. Throws
-// domiva::Error.
-void clearDatabaseFile(const QString& dbPath);
+// open (and idle). The file keeps its size: the pages freed are reused by the download that
+// follows, and the history kept beside the listings is never copied, so the clear costs the
+// same whatever the history holds. The log is cut back once nobody reads it. Once *stop is
+// set, a wait for another program's lock ends at once, as busy. Throws domiva::Error; nothing
+// is deleted then.
+void clearDatabaseFile(const QString& dbPath, const std::atomic<bool>* stop = nullptr);
 
 std::unique_ptr<Database> openDatabase(const QString& dbPath);
 

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -83,8 +84,17 @@ void removeWithJournals(const QString& path) {
         QFile::remove(path + QLatin1String(suffix));
 }
 
-// Copies the file's bytes to a new file private to the user. Throws domiva::Error.
-void copyBytes(const QString& from, const QString& to) {
+bool stopping(const std::atomic<bool>* stop) {
+    return stop != nullptr && stop->load();
+}
+
+QString repairStoppedMessage() {
+    return QStringLiteral("Восстановление базы данных прервано: программа завершается");
+}
+
+// Copies the file's bytes to a new file private to the user, a megabyte at a time, until
+// *stop is set. Throws domiva::Error.
+void copyBytes(const QString& from, const QString& to, const std::atomic<bool>* stop) {
     QFile in(from);
     QFile out(to);
     if (!in.open(QIODevice::ReadOnly))
@@ -94,6 +104,8 @@ void copyBytes(const QString& from, const QString& to) {
         throw Error(to + QStringLiteral(": ") + out.errorString());
     QByteArray chunk(1 << 20, Qt::Uninitialized);
     for (;;) {
+        if (stopping(stop))
+            throw Error(repairStoppedMessage());
         const qint64 got = in.read(chunk.data(), chunk.size());
         if (got < 0)
             throw Error(from + QStringLiteral(": ") + in.errorString());
@@ -108,13 +120,14 @@ void copyBytes(const QString& from, const QString& to) {
 
 // A copy of the damaged file and its journals under the next damaged name, the file itself
 // left where it is. Returns the copy's name; throws domiva::Error, leaving no copy behind.
-QString copyDamagedFileAside(const QString& dbPath, const QDateTime& when) {
+QString copyDamagedFileAside(const QString& dbPath, const QDateTime& when,
+                             const std::atomic<bool>* stop) {
     const QString target = nextDamagedName(dbPath, when);
     try {
-        copyBytes(dbPath, target);
+        copyBytes(dbPath, target, stop);
         for (const char* suffix : kJournalSuffixes) {
             if (QFileInfo::exists(dbPath + QLatin1String(suffix)))
-                copyBytes(dbPath + QLatin1String(suffix), target + QLatin1String(suffix));
+                copyBytes(dbPath + QLatin1String(suffix), target + QLatin1String(suffix), stop);
         }
     } catch (const Error&) {
         removeWithJournals(target);
@@ -135,14 +148,15 @@ struct BackupFinish {
 // the file sees the new one as any change of another writer. Its log and index stay the
 // file's own, and when it closes last what it removes by name is no other file's. False when
 // the engine cannot write to the file (its header is too damaged): nothing was changed then.
-bool emptyInPlace(const QString& dbPath) {
+bool emptyInPlace(const QString& dbPath, const std::atomic<bool>* stop) {
     sqlite3* opened = nullptr;
     const int rcOpen = sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &opened,
                                        SQLITE_OPEN_READWRITE, nullptr);
+    LockWait lockWait{5000, stop, 0};
     const std::unique_ptr<sqlite3, EngineClose> target(opened);
     if (rcOpen != SQLITE_OK)
         return false;
-    sqlite3_busy_timeout(target.get(), 5000);
+    installLockWait(target.get(), &lockWait);
     // The page size of a file in WAL mode cannot change: the empty one is built with the
     // damaged file's.
     sqlite3_stmt* statement = nullptr;
@@ -171,7 +185,13 @@ bool emptyInPlace(const QString& dbPath) {
 
     const std::unique_ptr<sqlite3_backup, BackupFinish> backup(
         sqlite3_backup_init(target.get(), "main", empty.get(), "main"));
-    return backup && sqlite3_backup_step(backup.get(), -1) == SQLITE_DONE;
+    if (!backup)
+        return false;
+    const int copied = sqlite3_backup_step(backup.get(), -1);
+    // Another program's lock held past the program's end is no damage: nothing was written.
+    if ((copied == SQLITE_BUSY || copied == SQLITE_LOCKED) && stopping(stop))
+        throw Error(repairStoppedMessage(), Error::Kind::Busy);
+    return copied == SQLITE_DONE;
 }
 
 } // namespace
@@ -204,8 +224,25 @@ void pruneDamagedFiles(const QString& dbPath, int keep) {
         removeWithJournals(files[i]);
 }
 
-int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows,
-                   const std::function<void()>& betweenSlices) noexcept {
+namespace {
+
+Error failureOf(const std::exception_ptr& thrown) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const Error& error) {
+        return error;
+    } catch (const std::exception& error) {
+        return Error(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+    }
+    return Error(QStringLiteral("Unknown failure"));
+}
+
+} // namespace
+
+CarriedReadMarks carryReadMarks(Database& db, const QString& damagedPath, int sliceRows,
+                                const std::function<void()>& betweenSlices) noexcept {
+    CarriedReadMarks result;
     try {
         const QSqlDatabase connection = db.connection();
         {
@@ -215,7 +252,6 @@ int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows,
             exec(attach);
             attach.finish();
         }
-        int carried = 0;
         try {
             QSqlQuery last = prepare(connection, sql::lastOfferRowid);
             exec(last);
@@ -229,9 +265,10 @@ int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows,
                     offers.bindValue(0, from);
                     offers.bindValue(1, from + rows);
                     exec(offers);
-                    carried += offers.numRowsAffected();
+                    const int marked = offers.numRowsAffected();
                     offers.finish();
                     transaction.commit();
+                    result.carried += marked;
                     from += rows;
                 });
                 if (betweenSlices)
@@ -242,13 +279,15 @@ int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows,
             transaction.commit();
         } catch (...) {
             // Stopped or failed: the slices committed keep their marks.
+            result.failure = failureOf(std::current_exception());
         }
         run(connection, sql::detachDamaged);
-        return carried;
     } catch (...) {
         // Too damaged to read, or not there: the marks are lost, the listings are not.
-        return 0;
+        if (!result.failure)
+            result.failure = failureOf(std::current_exception());
     }
+    return result;
 }
 
 DamageRecovery::Action DamageRecovery::notice(const QString& message) {
@@ -268,7 +307,8 @@ DamageRecovery::Action DamageRecovery::notice(const QString& message) {
     return Action::None;
 }
 
-QString DamageRecovery::rebuild(const QString& dbPath, const QDateTime& when) {
+QString DamageRecovery::rebuild(const QString& dbPath, const QDateTime& when,
+                                const std::atomic<bool>* stop) {
     if (m_state != State::Noticed)
         throw Error(QStringLiteral("No damage to repair"));
     // Given up unless it comes through: a rebuild that fails is not tried again.
@@ -277,10 +317,10 @@ QString DamageRecovery::rebuild(const QString& dbPath, const QDateTime& when) {
     // and is emptied through the engine, a copy of its bytes kept aside. Renamed instead, the
     // file would take that program's writes with it, and its last close would remove the log
     // and index of the new file by their names.
-    QString kept = copyDamagedFileAside(dbPath, when);
+    QString kept = copyDamagedFileAside(dbPath, when, stop);
     bool emptied = false;
     try {
-        emptied = emptyInPlace(dbPath);
+        emptied = emptyInPlace(dbPath, stop);
     } catch (const Error&) {
         removeWithJournals(kept);
         throw;

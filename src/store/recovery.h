@@ -1,12 +1,15 @@
 #pragma once
 
+#include "core/error.h"
 #include "store/writeslice.h"
 
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace domiva {
@@ -38,15 +41,23 @@ QStringList damagedFiles(const QString& dbPath);
 // Removes all but the `keep` last damaged files beside dbPath, with their journals.
 void pruneDamagedFiles(const QString& dbPath, int keep = keptDamagedFiles);
 
+// How a carry of read marks ended: how many listings it marked, and why it stopped short of
+// all of them (nullopt: it went through).
+struct CarriedReadMarks {
+    int carried = 0;
+    std::optional<Error> failure;
+};
+
 // Marks read those listings of db that the damaged file at damagedPath holds as read, and
-// clears the flags of the searches left without unread listings. Reads what it can: a file too
-// damaged for it carries nothing. A million listings would hold the file a long while: they are
-// looked at sliceRows at a time (sliceRowsByTime: as many as a transaction of about 45 ms
-// takes, store/writeslice.h), each slice a transaction of its own, with betweenSlices called after
-// each (it may throw to stop; what was committed stays). Returns how many listings were
-// marked; never throws.
-int carryReadMarks(Database& db, const QString& damagedPath, int sliceRows = sliceRowsByTime,
-                   const std::function<void()>& betweenSlices = {}) noexcept;
+// clears the flags of the searches left without unread listings. A file too damaged to be
+// read carries nothing, and says why. A million listings would hold the file a long while:
+// they are looked at sliceRows at a time (sliceRowsByTime: as many as a transaction of about
+// 45 ms takes, store/writeslice.h), each slice a transaction of its own, with betweenSlices
+// called after each (it may throw to stop; what was committed stays, and the failure says it
+// stopped). Never throws.
+CarriedReadMarks carryReadMarks(Database& db, const QString& damagedPath,
+                                int sliceRows = sliceRowsByTime,
+                                const std::function<void()>& betweenSlices = {}) noexcept;
 
 // What a program does about damage, once per run: the first damage is repaired, a second
 // one in the same run means the disk itself fails and is reported, never repaired in a loop.
@@ -71,8 +82,11 @@ public:
     // holds on it stays coherent, and keeps the newest damaged files. A file too damaged for the
     // engine to write is set aside by name instead and a fresh one made as a first start does.
     // Returns where the damaged copy went. The copy takes time in proportion to the file: not
-    // for the window's thread. Throws domiva::Error; the recovery is then given up.
-    QString rebuild(const QString& dbPath, const QDateTime& when = QDateTime::currentDateTime());
+    // for the window's thread. Once *stop is set, the copy stops at its next megabyte and a
+    // wait for another program's lock at once: the copy is removed, the file left as it was.
+    // Throws domiva::Error; the recovery is then given up.
+    QString rebuild(const QString& dbPath, const QDateTime& when = QDateTime::currentDateTime(),
+                    const std::atomic<bool>* stop = nullptr);
 
     // The file set aside by rebuild(), until takeReadMarksSource() hands it out once.
     QString takeReadMarksSource() { return std::exchange(m_readMarksSource, QString()); }

@@ -9,6 +9,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 namespace domiva::sqlutil {
 
 QString engineMessage(const QSqlError& error) {
@@ -94,6 +97,28 @@ QString fileUri(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     return QStringLiteral("file://") +
            QString::fromLatin1(QUrl::toPercentEncoding(absolute, QByteArrayLiteral("/")));
+}
+
+namespace {
+
+int waitForLock(void* data, int count) {
+    auto* wait = static_cast<LockWait*>(data);
+    const qint64 now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    if (count == 0)
+        wait->startedNs = now;
+    if ((wait->stop != nullptr && wait->stop->load()) ||
+        now - wait->startedNs >= qint64(wait->timeoutMs) * 1'000'000)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(count < 20 ? 1 : 2));
+    return 1;
+}
+
+} // namespace
+
+void installLockWait(sqlite3* handle, LockWait* wait) {
+    sqlite3_busy_handler(handle, &waitForLock, wait);
 }
 
 } // namespace domiva::sqlutil

@@ -5,6 +5,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+#include <atomic>
+
 class QSqlError;
 struct sqlite3;
 
@@ -47,5 +49,18 @@ sqlite3* engineHandle(const QSqlDatabase& db);
 // SQLite's URI form of a file name: "?" and "#" would otherwise start the query and the
 // fragment, and "%" an escape.
 QString fileUri(const QString& path);
+
+// How a connection waits for another one's lock: up to timeoutMs, looking again every
+// millisecond or two (the engine's own wait sleeps up to 100 ms at a time, which a click's mark
+// would wait out after the lock had gone), and not at all once *stop is set: the end of the
+// program never waits for another program's transaction.
+struct LockWait {
+    int timeoutMs = 5000;
+    const std::atomic<bool>* stop = nullptr;
+    qint64 startedNs = 0; // of the wait under way
+};
+// Installs wait as the connection's busy handler; it must outlive the connection or be
+// replaced first.
+void installLockWait(sqlite3* handle, LockWait* wait);
 
 } // namespace domiva::sqlutil

@@ -1,5 +1,6 @@
 #include "sync/datathread.h"
 
+#include "core/eventlog.h"
 #include "store/database.h"
 #include "store/listingtools.h"
 #include "store/recovery.h"
@@ -17,7 +18,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <deque>
 #include <memory>
 #include <utility>
 
@@ -53,6 +56,8 @@ struct DataConnection {
     // Which opening this is, unique in the program: work that spans several turns holds on to
     // the connection only as long as this stays the same.
     quint64 opening = 0;
+    // Set when the program ends: a wait for another program's lock gives up then.
+    const std::atomic<bool>* stop = nullptr;
     // The file let go of, about to be repaired: not opened again until admitted (repaired
     // where it is), since should it be set aside instead, closing a connection to it after it
     // moved would remove the log of the file now under its name.
@@ -67,6 +72,7 @@ struct DataConnection {
             db.reset();
             opening = ++openings;
             db = openDatabase(dbPath);
+            db->setStopFlag(stop);
             path = dbPath;
             fileId = id;
         }
@@ -74,12 +80,39 @@ struct DataConnection {
     }
 
     void release(const QString& dbPath) {
+        const std::atomic<bool>* const stopFlag = stop;
         *this = DataConnection{};
+        stop = stopFlag;
         released = fileIdOf(dbPath);
+    }
+
+    // Whether the file is let go of for a repair: what must not be lost waits for it.
+    bool isReleased(const QString& dbPath) const {
+        return released && fileIdOf(dbPath) == released;
     }
 };
 
 thread_local std::unique_ptr<DataConnection> t_connection;
+
+// What became of the read marks of a damaged file, when they were not all carried over.
+void logCarry(const QString& logPath, const QString& damagedPath, const QString& what) {
+    if (logPath.isEmpty())
+        return;
+    failureOf([&] {
+        writeLog(logPath, QStringLiteral("Read marks of %1 %2").arg(damagedPath, what), false);
+    });
+}
+
+// A listing the user opened, its read mark not stored yet. On the reading thread only.
+struct PendingMark {
+    QString dbPath;
+    QString offerId;
+    qint32 qid = 0;
+    QPointer<QObject> receiver; // read on the window's thread only
+    std::function<void(const std::optional<Error>&)> done;
+};
+thread_local std::deque<PendingMark> t_marks;
+thread_local bool t_marksRetrying = false;
 
 } // namespace
 
@@ -110,6 +143,9 @@ public:
         send([o = &m_owner] { emit o->offersChanged(); });
     }
     void databaseDamaged(const QString& message) override { damage = message; }
+    // Between two slices of the sync (the history's first fill included): the read marks the
+    // user asked for meanwhile are stored before the next slice takes the lock.
+    void sliceCommitted() override { m_owner.letMarksIn(); }
 
     QString damage;
 
@@ -142,15 +178,16 @@ namespace {
 thread_local std::unique_ptr<DataThread::SyncJob> t_sync;
 
 // Starts a thread with a connection slot of its own; returns the object its work is posted to.
-QObject* startWithConnection(QThread& thread, const QString& name) {
+QObject* startWithConnection(QThread& thread, const QString& name, const std::atomic<bool>* stop) {
     thread.setObjectName(name);
     auto* context = new QObject;
     context->moveToThread(&thread);
     // Set up and taken down on the thread itself: a connection belongs to its thread.
     QObject::connect(
         &thread, &QThread::started, context,
-        [] {
+        [stop] {
             t_connection = std::make_unique<DataConnection>();
+            t_connection->stop = stop;
             // On a busy machine the window's thread goes first: it has a frame to draw, the
             // data can wait a little. Linux gives each thread its own nice value.
             errno = 0;
@@ -163,6 +200,7 @@ QObject* startWithConnection(QThread& thread, const QString& name) {
         &thread, &QThread::finished, context,
         [context] {
             t_sync.reset();
+            t_marks.clear();
             if (t_connection && t_connection->db)
                 t_connection->db->leaveLogAtClose();
             t_connection.reset();
@@ -176,11 +214,11 @@ QObject* startWithConnection(QThread& thread, const QString& name) {
 } // namespace
 
 DataThread::DataThread(QObject* parent) : QObject(parent) {
-    m_context = startWithConnection(m_thread, QStringLiteral("data"));
+    m_context = startWithConnection(m_thread, QStringLiteral("data"), &m_stop);
     // A transfer of a sync ends within a poll once everything is cancelled.
     QMetaObject::invokeMethod(
         m_context, [this] { CurlTransfer::cancelOnThreadWhen(&m_stop); }, Qt::QueuedConnection);
-    m_readContext = startWithConnection(m_readThread, QStringLiteral("data-read"));
+    m_readContext = startWithConnection(m_readThread, QStringLiteral("data-read"), &m_stop);
 }
 
 DataThread::~DataThread() {
@@ -198,6 +236,12 @@ void DataThread::finish() {
             m_context, [this] { cancelSync(); }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
+    // The user's read marks are not dropped at the end: those still waiting (for another
+    // program's lock, or asked for during a repair) are stored now, or logged.
+    if (m_readContext != nullptr && m_readThread.isRunning())
+        QMetaObject::invokeMethod(
+            m_readContext, [this, log = logPath()] { storeMarksLeft(log); },
+            Qt::BlockingQueuedConnection);
     m_readThread.quit();
     m_readThread.wait();
     // Deleted with their threads; reads asked for from now on go nowhere.
@@ -205,52 +249,140 @@ void DataThread::finish() {
     m_readContext = nullptr;
 }
 
-DataThread::Decision DataThread::decide(std::optional<Request> running, Request asked) {
-    constexpr Decision run = Decision::Run, queue = Decision::Queue, merge = Decision::Merge,
-                       refuse = Decision::Refuse;
-    if (!running)
-        return run;
-    // Rows: what runs. Columns: what is asked for, in the order of Request:
-    //   Sync    MarkSearchRead  Clear    ClearWhenFree  CarryReadMarks  Repair
-    static constexpr Decision table[6][6] = {
-        // A sync: another would only repeat it; the user's changes wait for the next turn.
-        {merge, refuse, refuse, queue, queue, queue},
-        // Marking a search read.
-        {merge, queue, refuse, queue, queue, queue},
-        // Clearing: its own full download follows.
-        {merge, refuse, merge, merge, queue, queue},
-        // The account's clear, asked for while something ran, now running.
-        {merge, refuse, merge, merge, queue, queue},
-        // Carrying read marks after a repair's download.
-        {merge, queue, refuse, queue, merge, queue},
-        // Repairing a damaged file: a full download follows it.
-        {merge, refuse, refuse, queue, queue, merge},
-    };
-    return table[static_cast<int>(*running)][static_cast<int>(asked)];
+namespace {
+
+using Decision = DataThread::Decision;
+constexpr Decision run = Decision::Run, queue = Decision::Queue, merge = Decision::Merge,
+                   refuse = Decision::Refuse;
+
+// One row of the table: what becomes of each request in one state, by name.
+struct Row {
+    DataThread::State state;
+    Decision sync, markSearchRead, clear, clearWhenFree, carryReadMarks, repair;
+
+    constexpr Decision operator[](DataThread::Request asked) const {
+        using R = DataThread::Request;
+        switch (asked) {
+        case R::Sync:
+            return sync;
+        case R::MarkSearchRead:
+            return markSearchRead;
+        case R::Clear:
+            return clear;
+        case R::ClearWhenFree:
+            return clearWhenFree;
+        case R::CarryReadMarks:
+            return carryReadMarks;
+        case R::Repair:
+            return repair;
+        }
+        return refuse;
+    }
+};
+
+using S = DataThread::State;
+// Every rule of the order of requests. A sync is merged only into work whose own download
+// stands for it (a sync, a clear, a repair); the user's changes wait for a sync to end only
+// where they cannot act on a file about to go.
+// clang-format off
+constexpr std::array<Row, DataThread::stateCount> requestTable{{
+    //  state              sync    markRead clear   whenFree carry   repair
+    {S::Idle,              run,    run,     run,    run,     run,    run},
+    // Another sync would only repeat it; the user's changes wait for the next turn.
+    {S::Sync,              merge,  refuse,  refuse, queue,   queue,  queue},
+    // Marking a search read is no sync: one asked for runs after it.
+    {S::MarkSearchRead,    queue,  queue,   refuse, queue,   queue,  queue},
+    // Clearing: its own full download follows.
+    {S::Clear,             merge,  refuse,  merge,  merge,   queue,  queue},
+    // The account's clear, asked for while something ran, now running.
+    {S::ClearWhenFree,     merge,  refuse,  merge,  merge,   queue,  queue},
+    // Carrying read marks after a repair's download: no sync either.
+    {S::CarryReadMarks,    queue,  queue,   refuse, queue,   merge,  queue},
+    // Repairing a damaged file: a full download follows it.
+    {S::Repair,            merge,  refuse,  refuse, queue,   queue,  merge},
+    // A repair waits ahead of everything: a command now would act on the file about to go.
+    {S::RepairWaiting,     merge,  refuse,  refuse, queue,   queue,  merge},
+    // The program ends.
+    {S::Ending,            refuse, refuse,  refuse, refuse,  refuse, refuse},
+}};
+// clang-format on
+
+constexpr bool tableInOrder() {
+    for (int i = 0; i < DataThread::stateCount; ++i) {
+        if (static_cast<int>(requestTable[std::size_t(i)].state) != i)
+            return false;
+    }
+    return true;
+}
+static_assert(tableInOrder(), "one row per state, in the order of DataThread::State");
+static_assert(static_cast<int>(DataThread::State::Ending) + 1 == DataThread::stateCount);
+static_assert(static_cast<int>(DataThread::Request::Repair) + 1 == DataThread::requestCount);
+// A state for each request that runs, named as it is.
+static_assert(static_cast<int>(S::Sync) == static_cast<int>(DataThread::Request::Sync) + 1 &&
+              static_cast<int>(S::Repair) == static_cast<int>(DataThread::Request::Repair) + 1);
+
+DataThread::State runningState(DataThread::Request request) {
+    return static_cast<DataThread::State>(static_cast<int>(request) + 1);
+}
+
+} // namespace
+
+DataThread::Decision DataThread::decide(State state, Request asked) {
+    return requestTable[static_cast<std::size_t>(state)][asked];
+}
+
+DataThread::State DataThread::state() const {
+    if (m_stop)
+        return State::Ending;
+    if (m_running && *m_running == Request::Repair)
+        return State::Repair;
+    for (const Waiting& waiting : m_waiting) {
+        if (waiting.kind == Request::Repair)
+            return State::RepairWaiting;
+    }
+    if (m_running)
+        return runningState(*m_running);
+    // Nothing runs between an answer and the next turn: the request next in line runs then,
+    // and one asked for meanwhile (from a box the answer opened) does not go before it.
+    if (!m_waiting.empty())
+        return runningState(m_waiting.front().kind);
+    return State::Idle;
 }
 
 DataThread::Decision DataThread::wouldDecide(Request asked) const {
-    if (m_stop)
-        return Decision::Refuse;
-    for (const Waiting& waiting : m_waiting) {
-        // Work that waits already is not queued twice.
-        if (decide(waiting.kind, asked) == Decision::Merge && waiting.kind == asked)
-            return Decision::Merge;
-        // A repair that waits answers for the file as one that runs would: a command now
-        // would act on the file about to go.
-        if (waiting.kind == Request::Repair && decide(Request::Repair, asked) != Decision::Queue)
-            return decide(Request::Repair, asked);
+    const Decision decision = decide(state(), asked);
+    // Work that waits already is not queued twice, where it takes a request of its own kind.
+    if (decision == Decision::Queue && decide(runningState(asked), asked) == Decision::Merge) {
+        for (const Waiting& waiting : m_waiting) {
+            if (waiting.kind == asked)
+                return Decision::Merge;
+        }
     }
-    return decide(m_running, asked);
+    return decision;
 }
 
-DataThread::Decision DataThread::start(Request kind, std::function<void(quint64)> work) {
+DataThread::Decision DataThread::start(Request kind, std::function<void(quint64)> work,
+                                       std::function<void()> dropped) {
+    const State now = state();
     const Decision decision = wouldDecide(kind);
-    if (decision == Decision::Run)
-        run({kind, std::move(work)});
-    else if (decision == Decision::Queue)
-        m_waiting.push_back({kind, std::move(work)});
+    if (decision == Decision::Run) {
+        run({kind, std::move(work), std::move(dropped)});
+    } else if (decision == Decision::Queue) {
+        m_waiting.push_back({kind, std::move(work), std::move(dropped)});
+    } else if (kind == Request::Sync && decide(now, kind) == Decision::Merge &&
+               now != State::Sync) {
+        // Taken by a clear's or a repair's own download: kept in case that never comes.
+        m_syncTaken = std::move(work);
+    }
     return decision;
+}
+
+void DataThread::follow(Waiting next) {
+    if (m_stop)
+        return;
+    m_waiting.push_front(std::move(next));
+    // Called as what ran answers, when nothing runs: it starts before the answer goes on.
+    pump();
 }
 
 void DataThread::pump() {
@@ -269,20 +401,37 @@ void DataThread::run(Waiting request) {
         emit repairing();
     if (request.kind == Request::Sync)
         emit syncStarted();
+    if (request.kind == Request::Clear || request.kind == Request::ClearWhenFree ||
+        request.kind == Request::Repair)
+        ++m_fileGeneration;
     const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
         m_context, [work = std::move(request.work), generation] { work(generation); },
         Qt::QueuedConnection);
 }
 
+void DataThread::dropWaiting() {
+    std::deque<Waiting> dropped;
+    dropped.swap(m_waiting);
+    m_syncTaken = nullptr;
+    for (Waiting& waiting : dropped) {
+        if (waiting.dropped)
+            waiting.dropped();
+    }
+}
+
 void DataThread::forget() {
     ++m_generation;
-    m_waiting.clear();
+    dropWaiting();
 }
 
 void DataThread::cancelAll() {
-    m_waiting.clear();
-    m_stop = true;
+    const bool stopping = !m_stop.exchange(true);
+    dropWaiting();
+    // The read marks of a repaired file, still waiting for a download that brings its listings
+    // back: given up.
+    if (const QString source = m_recovery.takeReadMarksSource(); stopping && !source.isEmpty())
+        logCarry(logPath(), source, QStringLiteral("not carried: the program ended first"));
     // A transfer sees the flag within a poll and a write at its next slice; a sync waiting for
     // the user's answer sees nothing: it is ended from its thread's event loop.
     if (m_context != nullptr)
@@ -298,11 +447,16 @@ void DataThread::answer(quint64 generation, std::function<void()> answer, bool l
                 m_running.reset();
             if (generation == m_generation)
                 answer();
-            // The next in line, unless the answer has started something of its own.
+            // The next in line, unless the answer has started something of its own. Until
+            // then state() counts that one as running.
             if (last)
                 pump();
         },
         Qt::QueuedConnection);
+}
+
+QString DataThread::logPath() const {
+    return m_syncSource ? m_syncSource().logPath : QString();
 }
 
 void DataThread::versionNoticeClosed() {
@@ -320,8 +474,12 @@ void DataThread::versionNoticeClosed() {
 }
 
 DataThread::Decision DataThread::sync(SyncRequest request) {
-    return start(Request::Sync, [this, request = std::move(request), limits = m_limits,
-                                 sliceMs = m_sliceMs](quint64 generation) {
+    return start(Request::Sync, syncWork(std::move(request)));
+}
+
+std::function<void(quint64)> DataThread::syncWork(SyncRequest request) {
+    return [this, request = std::move(request), limits = m_limits,
+            sliceMs = m_sliceMs](quint64 generation) {
         t_sync = std::make_unique<SyncJob>(*this, generation, request);
         SyncCycle& cycle = t_sync->cycle;
         cycle.setTransferLimits(limits);
@@ -344,7 +502,7 @@ DataThread::Decision DataThread::sync(SyncRequest request) {
             return;
         }
         stepSync();
-    });
+    };
 }
 
 // On the data thread: the running sync's next step, then the one after it from the event
@@ -375,11 +533,11 @@ void DataThread::stepSync() {
         [this, outcome] {
             if (!outcome.damage.isEmpty()) {
                 damageFound(outcome.damage);
-            } else if (outcome.newOffers > 0 && m_syncSource) {
+            } else if (outcome.newOffers > 0 && m_syncSource && !m_stop) {
                 // The download after a repair brought the listings back: those read before
-                // are read again.
+                // are read again, before anything that waits.
                 if (const QString source = m_recovery.takeReadMarksSource(); !source.isEmpty())
-                    carryReadMarks(m_syncSource().dbPath, source);
+                    follow(carryWork(m_syncSource().dbPath, source));
             }
             emit syncDone(outcome);
         },
@@ -407,12 +565,12 @@ DataThread::Decision DataThread::markSearchRead(const QString& dbPath, qint32 qi
 
 DataThread::Decision DataThread::clearDatabase(const QString& dbPath, Request kind) {
     return start(kind, [this, dbPath](quint64 generation) {
-        const std::optional<Error> failure = failureOf([&] { clearDatabaseFile(dbPath); });
+        const std::optional<Error> failure = failureOf([&] { clearDatabaseFile(dbPath, &m_stop); });
+        ++m_fileGeneration;
         answer(
             generation,
             [this, failure] {
-                if (!failure)
-                    followWithFullSync();
+                followWithFullSync(!failure);
                 emit databaseCleared(failure);
             },
             true);
@@ -433,24 +591,38 @@ std::function<void(quint64)> DataThread::repairWork(const QString& dbPath,
         // The copy of the damaged bytes takes as long as the file is large: here, not on the
         // window's thread. The file is the same one afterwards, emptied: open to both again.
         QString kept;
-        const std::optional<Error> failure = failureOf([&] { kept = recovery.rebuild(dbPath); });
+        const std::optional<Error> failure = failureOf(
+            [&] { kept = recovery.rebuild(dbPath, QDateTime::currentDateTime(), &m_stop); });
+        ++m_fileGeneration;
         t_connection->released.reset();
+        // The read marks asked for meanwhile go to the file again.
         QMetaObject::invokeMethod(
-            m_readContext, [] { t_connection->released.reset(); }, Qt::BlockingQueuedConnection);
+            m_readContext,
+            [this] {
+                t_connection->released.reset();
+                storeMarks();
+            },
+            Qt::BlockingQueuedConnection);
         answer(
             generation,
             [this, recovery, kept, failure] {
                 m_recovery = recovery;
                 // The download first: whatever the window shows of the repair holds nothing up.
-                if (!failure)
-                    followWithFullSync();
+                followWithFullSync(!failure);
                 emit databaseRepaired(recovery, kept, failure);
             },
             true);
     };
 }
 
-void DataThread::followWithFullSync() {
+void DataThread::followWithFullSync(bool done) {
+    std::function<void(quint64)> taken = std::exchange(m_syncTaken, nullptr);
+    if (!done) {
+        // The sync the clear or the repair took still runs, as asked.
+        if (taken)
+            follow({Request::Sync, std::move(taken), {}});
+        return;
+    }
     if (!m_syncSource)
         return;
     SyncRequest request = m_syncSource();
@@ -458,8 +630,8 @@ void DataThread::followWithFullSync() {
     // Just cleared or made anew by the data thread: there is a file, whatever the window has
     // open by now.
     request.databaseOpen = true;
-    // Called as what ran answers, when nothing runs: the download goes before what waits.
-    sync(std::move(request));
+    // The download goes before what waits.
+    follow({Request::Sync, syncWork(std::move(request)), {}});
 }
 
 bool DataThread::damageFound(const QString& message) {
@@ -480,32 +652,56 @@ bool DataThread::damageFound(const QString& message) {
         return true;
     const QString dbPath = m_syncSource().dbPath;
     // Ahead of what waits, and run from the event loop: the window lets go of the file when
-    // it starts, which must not happen inside the read that found the damage.
-    m_waiting.push_front({Request::Repair, repairWork(dbPath, m_recovery)});
+    // it starts, which must not happen inside the read that found the damage. Meanwhile
+    // state() is RepairWaiting: nothing asked for goes before it.
+    m_waiting.push_front({Request::Repair, repairWork(dbPath, m_recovery), {}});
     QMetaObject::invokeMethod(this, &DataThread::pump, Qt::QueuedConnection);
     return true;
 }
 
 DataThread::Decision DataThread::carryReadMarks(const QString& dbPath, const QString& damagedPath) {
-    return start(Request::CarryReadMarks, [this, dbPath, damagedPath](quint64 generation) {
+    Waiting carry = carryWork(dbPath, damagedPath);
+    return start(Request::CarryReadMarks, std::move(carry.work), std::move(carry.dropped));
+}
+
+DataThread::Waiting DataThread::carryWork(const QString& dbPath, const QString& damagedPath) {
+    const auto logged = [log = logPath(), damagedPath](const QString& what) {
+        logCarry(log, damagedPath, what);
+    };
+    auto work = [this, dbPath, damagedPath, logged](quint64 generation) {
         answer(generation, [this] { emit gridsSuspended(); });
-        int carried = 0;
-        failureOf([&] {
-            carried = domiva::carryReadMarks(t_connection->open(dbPath), damagedPath,
-                                             m_writeSliceRows, [this] { betweenWriteSlices(); });
-        });
+        CarriedReadMarks carried;
+        if (const std::optional<Error> opening = failureOf([&] {
+                carried =
+                    domiva::carryReadMarks(t_connection->open(dbPath), damagedPath,
+                                           m_writeSliceRows, [this] { betweenWriteSlices(); });
+            }))
+            carried.failure = opening;
+        // Not tried again: what was committed stays, and the damaged file is kept for the user.
+        if (carried.failure)
+            logged(QStringLiteral("carried for %1 listings only, given up: %2")
+                       .arg(carried.carried)
+                       .arg(carried.failure->message()));
         answer(
-            generation, [this, carried] { emit readMarksCarried(carried); }, true);
-    });
+            generation,
+            [this, carried] { emit readMarksCarried(carried.carried, carried.failure); }, true);
+    };
+    return {Request::CarryReadMarks, std::move(work),
+            [logged] { logged(QStringLiteral("not carried: the carry did not run")); }};
 }
 
 // From the data thread, between two short transactions of a long write: a listing the user
-// opened meanwhile is marked first, and the end of the program stops the write here.
-void DataThread::betweenWriteSlices() {
+// opened meanwhile is marked first (its thread looks at the lock every millisecond or two).
+void DataThread::letMarksIn() {
     QElapsedTimer waited;
     waited.start();
     while (m_marksWaiting.load() > 0 && !m_stop && !waited.hasExpired(1000))
         QThread::msleep(1);
+}
+
+// The same, and the end of the program stops the write here.
+void DataThread::betweenWriteSlices() {
+    letMarksIn();
     if (m_stop)
         throw Error(QStringLiteral("Cancelled: the program ends"));
 }
@@ -515,10 +711,15 @@ void DataThread::read(std::function<void()> work) {
         QMetaObject::invokeMethod(m_readContext, std::move(work), Qt::QueuedConnection);
 }
 
-void DataThread::deliver(QPointer<QObject> receiver, std::function<void()> answer) {
+void DataThread::deliver(QPointer<QObject> receiver, std::function<void()> answer,
+                         std::optional<quint64> readOn) {
     QMetaObject::invokeMethod(
         this,
-        [receiver = std::move(receiver), answer = std::move(answer)] {
+        [this, receiver = std::move(receiver), answer = std::move(answer), readOn] {
+            // Read from the file before a clear or a repair: what the window shows now is not
+            // what it was read from.
+            if (readOn && *readOn != m_fileGeneration.load())
+                return;
             if (receiver)
                 answer();
         },
@@ -536,6 +737,7 @@ struct DataThread::KeyRead {
     static void slice(std::shared_ptr<KeyRead> read) {
         if (read->scan->cancelled())
             return;
+        const quint64 readOn = read->owner->m_fileGeneration.load();
         OfferKeyBatch batch;
         try {
             batch.finished = read->scan->next(t_connection->open(read->dbPath), batch.keys);
@@ -544,10 +746,13 @@ struct DataThread::KeyRead {
             batch.finished = true;
         }
         const bool finished = batch.finished;
-        read->owner->deliver(read->receiver, [read, batch = std::move(batch)]() mutable {
-            if (!read->scan->cancelled())
-                read->deliver(std::move(batch));
-        });
+        read->owner->deliver(
+            read->receiver,
+            [read, batch = std::move(batch)]() mutable {
+                if (!read->scan->cancelled())
+                    read->deliver(std::move(batch));
+            },
+            readOn);
         if (!finished)
             read->owner->read([read] { slice(read); });
     }
@@ -571,9 +776,11 @@ void DataThread::countOffers(const QString& dbPath, qint32 qid, QObject* receive
                              std::function<void(std::optional<OfferCounts>)> counted) {
     read([this, dbPath, qid, receiver = QPointer<QObject>(receiver),
           counted = std::move(counted)]() mutable {
+        const quint64 readOn = m_fileGeneration.load();
         std::optional<OfferCounts> counts;
         failureOf([&] { counts = offerCounts(t_connection->open(dbPath), qid); });
-        deliver(receiver, [counted = std::move(counted), counts] { counted(counts); });
+        deliver(
+            receiver, [counted = std::move(counted), counts] { counted(counts); }, readOn);
     });
 }
 
@@ -581,39 +788,75 @@ void DataThread::markOfferRead(const QString& dbPath, const QString& offerId, qi
                                QObject* receiver,
                                std::function<void(const std::optional<Error>&)> done) {
     ++m_marksWaiting;
-    read([this, dbPath, offerId, qid, receiver = QPointer<QObject>(receiver),
-          done = std::move(done)]() mutable {
-        markOfferReadOnce(dbPath, offerId, qid, std::move(receiver), std::move(done));
+    read([this, mark = PendingMark{dbPath, offerId, qid, QPointer<QObject>(receiver),
+                                   std::move(done)}]() mutable {
+        t_marks.push_back(std::move(mark));
+        storeMarks();
     });
 }
 
 // On the reading thread. The user's mark is never given up for a lock: another program's
-// transaction, or a long one of the data thread, ends some time. It is tried again a little
-// later, and the reads asked for meanwhile go in between.
-void DataThread::markOfferReadOnce(const QString& dbPath, const QString& offerId, qint32 qid,
-                                   QPointer<QObject> receiver,
-                                   std::function<void(const std::optional<Error>&)> done) {
-    constexpr int lockWaitMs = 100;
-    constexpr int retryMs = 200;
+// transaction ends some time, and the data thread lets marks in between two slices of its own.
+// A mark that finds the lock taken is tried again a little later, and the reads asked for
+// meanwhile go in between; so is one asked for while a repair has the file. Once the program
+// ends the marks left wait for storeMarksLeft().
+void DataThread::storeMarks() {
+    // Long enough for a slice of a long write to commit (WriteSlice::defaultBudgetMs), short
+    // enough for the reads that wait behind it.
+    constexpr int lockWaitMs = 50;
+    constexpr int retryMs = 5;
     constexpr int usualWaitMs = 5000;
-    const std::optional<Error> failure = failureOf([&] {
-        Database& db = t_connection->open(dbPath);
-        db.setBusyTimeout(lockWaitMs);
-        const auto restore =
-            qScopeGuard([&db] { failureOf([&db] { db.setBusyTimeout(usualWaitMs); }); });
-        db.markOfferRead(offerId, qid);
-    });
-    if (failure && failure->busy() && !m_stop) {
-        QTimer::singleShot(retryMs, m_readContext,
-                           [this, dbPath, offerId, qid, receiver = std::move(receiver),
-                            done = std::move(done)]() mutable {
-                               markOfferReadOnce(dbPath, offerId, qid, std::move(receiver),
-                                                 std::move(done));
-                           });
-        return;
+    while (!t_marks.empty()) {
+        PendingMark& mark = t_marks.front();
+        if (t_connection->isReleased(mark.dbPath))
+            return; // the repair stores them once the file is back
+        const std::optional<Error> failure = failureOf([&] {
+            Database& db = t_connection->open(mark.dbPath);
+            db.setBusyTimeout(lockWaitMs);
+            const auto restore = qScopeGuard([&db] { db.setBusyTimeout(usualWaitMs); });
+            db.markOfferRead(mark.offerId, mark.qid);
+        });
+        if (failure && failure->busy()) {
+            if (!m_stop && !t_marksRetrying) {
+                t_marksRetrying = true;
+                QTimer::singleShot(retryMs, m_readContext, [this] {
+                    t_marksRetrying = false;
+                    storeMarks();
+                });
+            }
+            return;
+        }
+        --m_marksWaiting;
+        deliver(mark.receiver, [done = std::move(mark.done), failure] { done(failure); });
+        t_marks.pop_front();
     }
-    --m_marksWaiting;
-    deliver(receiver, [done = std::move(done), failure] { done(failure); });
+}
+
+void DataThread::storeMarksLeft(const QString& logPath) {
+    // Within the program's bound for its end, whatever another program holds.
+    constexpr qint64 boundMs = 1000;
+    QElapsedTimer clock;
+    clock.start();
+    for (const PendingMark& mark : t_marks) {
+        const std::optional<Error> failure = failureOf([&] {
+            if (t_connection->isReleased(mark.dbPath))
+                throw Error(QStringLiteral("База данных не открыта"));
+            Database& db = t_connection->open(mark.dbPath);
+            db.setStopFlag(nullptr);
+            db.setBusyTimeout(int(std::max<qint64>(boundMs - clock.elapsed(), 0)));
+            db.markOfferRead(mark.offerId, mark.qid);
+        });
+        if (failure && !logPath.isEmpty()) {
+            failureOf([&] {
+                writeLog(logPath,
+                         QStringLiteral("Read mark of listing %1 not stored: %2")
+                             .arg(mark.offerId, failure->message()),
+                         false);
+            });
+        }
+        --m_marksWaiting;
+    }
+    t_marks.clear();
 }
 
 // A CSV export under way: a chunk a turn of the reading thread, so that other reads go in
@@ -631,6 +874,7 @@ struct DataThread::ExportJob {
     std::shared_ptr<ExportReply> reply;
     std::unique_ptr<OfferCsvExport> csv;
     quint64 opening = 0;
+    quint64 readOn = 0; // the file's generation when the export began
 
     static void step(std::shared_ptr<ExportJob> job) {
         bool finished = true;
@@ -641,11 +885,14 @@ struct DataThread::ExportJob {
             failure = failureOf([&] {
                 Database& db = t_connection->open(job->dbPath);
                 if (!job->csv) {
+                    job->readOn = job->owner->m_fileGeneration.load();
                     job->csv =
                         std::make_unique<OfferCsvExport>(db, job->qid, job->path, job->header);
                     job->opening = t_connection->opening;
-                } else if (t_connection->opening != job->opening) {
-                    // The file was set aside and replaced: its listings are gone from here.
+                } else if (t_connection->opening != job->opening ||
+                           job->owner->m_fileGeneration.load() != job->readOn) {
+                    // The file was cleared, or set aside and replaced: its listings are gone from
+                    // here.
                     throw Error(OfferCsvExport::searchChangedMessage());
                 }
                 finished = !job->csv->writeChunk(job->chunkRows);

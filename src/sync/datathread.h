@@ -59,9 +59,10 @@ struct SyncOutcome {
 // Reads that take long (the keys of a listings grid, a search's counts, a CSV export) run on a
 // reading thread beside it, with a connection of its own: a sync under way never delays them,
 // and in WAL mode they never wait for its writes. The read mark of one listing goes there too:
-// it must not wait for a whole sync either. They are never refused, and each answers the
-// object that asked, on the window's thread, unless that object is gone or no longer wants
-// the answer.
+// it must not wait for a whole sync either, and every long write lets it in between two of its
+// transactions. They are never refused, and each answers the object that asked, on the
+// window's thread, unless that object is gone or no longer wants the answer, or the answer was
+// read from the file before a clear or a repair began (fileGeneration()).
 class DataThread : public QObject {
     Q_OBJECT
 
@@ -82,15 +83,32 @@ public:
         CarryReadMarks, // after the download that follows a repair
         Repair,         // a damaged file is set aside and emptied
     };
+    static constexpr int requestCount = 6;
+    // What the data thread is at when a request comes: a row of the table.
+    enum class State {
+        Idle,
+        Sync,
+        MarkSearchRead,
+        Clear,
+        ClearWhenFree,
+        CarryReadMarks,
+        Repair,
+        RepairWaiting, // a damaged file found: its repair waits for what runs to end
+        Ending,        // cancelAll(): nothing runs from now on
+    };
+    static constexpr int stateCount = 9;
     enum class Decision {
         Run,    // now
         Queue,  // once what runs and what waits before it have ended
         Merge,  // the same work runs or waits already: nothing more comes of this one
         Refuse, // nothing comes of it; the window says so where the user asked
     };
-    // The table: what becomes of `asked` while `running` runs (nullopt: nothing does).
-    static Decision decide(std::optional<Request> running, Request asked);
-    // What would become of `asked` now.
+    // The table: what becomes of `asked` in `state`.
+    static Decision decide(State state, Request asked);
+    // The row the data thread is at: what runs; nothing running, the request next in line,
+    // which runs at the next turn; a repair that waits ahead of everything but what runs.
+    State state() const;
+    // What would become of `asked` now: decide(state(), asked).
     Decision wouldDecide(Request asked) const;
 
     // --- Requests ---------------------------------------------------------------------------
@@ -138,14 +156,16 @@ public:
 
     // The user opened a listing: its read mark stored (Database::markOfferRead), then done with
     // the failure if there was one. Never refused, and never given up for a lock: it is tried
-    // again until the lock goes, with other reads in between.
+    // again until the lock goes, with other reads in between; asked for while a repair has the
+    // file, it is stored once the file is back. At the end (finish()) the marks still waiting
+    // are stored within a second, or logged.
     void markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid, QObject* receiver,
                        std::function<void(const std::optional<Error>&)> done);
     // Writes a search's listings to a CSV file (store/listingtools.h), a chunk of chunkRows per
     // turn of the reading thread: progress(written, total) after each chunk, then done, with
     // the failure if there was one. Once cancelled is set, the export stops at its next chunk,
-    // leaves no file and answers done without a failure. A file replaced under the export
-    // (repaired) fails it.
+    // leaves no file and answers done without a failure. A file cleared or replaced under the
+    // export (repaired) fails it.
     struct ExportReply {
         std::function<void(qint64 written, qint64 total)> progress;
         std::function<void(const std::optional<Error>& failure)> done;
@@ -161,16 +181,21 @@ public:
     // window went away).
     void forget();
     // The program ends: what runs ends at its next step (a transfer within a poll of its loop,
-    // a sync at its next commit, the wait for a notice at once), as failed; nothing waiting
-    // runs, and nothing asked for from now on.
+    // a hung name lookup left to itself, a sync at its next commit, a clear or a repair before
+    // it changes anything, the wait for a notice or for another program's lock at once), as
+    // failed; nothing waiting runs (a carry of read marks that never ran is logged), and
+    // nothing asked for from now on.
     void cancelAll();
 
     // cancelAll(), then waits for both threads to end (at once, but for a write between two of
-    // its steps): nothing of theirs happens afterwards, and nothing asked for later runs.
+    // its steps), storing the read marks still waiting: nothing of theirs happens afterwards,
+    // and nothing asked for later runs.
     void finish();
 
     // Whether a request runs or waits. A forgotten request still counts until it has ended.
     bool busy() const { return m_running.has_value() || !m_waiting.empty(); }
+    // Moves at the start and the end of every clear and repair (see countOffers()).
+    quint64 fileGeneration() const { return m_fileGeneration.load(); }
     // Tests shorten these; see SyncCycle.
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
@@ -199,23 +224,36 @@ signals:
                           const std::optional<domiva::Error>& failure);
     // The repaired file is damaged too: the disk seems to fail (message: the engine's words).
     void diskFailing(const QString& message);
-    void readMarksCarried(int carried);
+    // The read marks of the damaged file carried over: `carried` listings marked, all of them
+    // unless failure says why the carry stopped part-way or could not run (it is logged too,
+    // and not tried again).
+    void readMarksCarried(int carried, const std::optional<domiva::Error>& failure);
 
 private:
     friend class DataSyncHost;
     struct Waiting {
         Request kind;
         std::function<void(quint64)> work;
+        // Called on the window's thread when the request is dropped without running (the
+        // window went away, the program ends).
+        std::function<void()> dropped;
     };
     // Runs, queues or drops work as decide() says.
-    Decision start(Request kind, std::function<void(quint64)> work);
+    Decision start(Request kind, std::function<void(quint64)> work,
+                   std::function<void()> dropped = {});
+    // Work that follows what has just answered: first in line, ahead of what waits.
+    void follow(Waiting next);
+    // Drops every request that waits, telling those that want to know.
+    void dropWaiting();
     void run(Waiting request);
     // Runs the first request that waits, if nothing runs.
     void pump();
-    // After a clear or a repair: the full download, from the sync source, before anything that
-    // waits.
-    void followWithFullSync();
+    // After a clear or a repair that was done: the full download, from the sync source,
+    // before anything that waits; after one that failed, the sync it took, if any.
+    void followWithFullSync(bool done);
+    std::function<void(quint64)> syncWork(SyncRequest request);
     std::function<void(quint64)> repairWork(const QString& dbPath, DamageRecovery recovery);
+    Waiting carryWork(const QString& dbPath, const QString& damagedPath);
     // From the data thread: runs answer on the window's thread if its request is still the
     // current one; `last` marks the answer that ends the request.
     void answer(quint64 generation, std::function<void()> answer, bool last = false);
@@ -225,11 +263,20 @@ private:
     // Runs work on the reading thread; from there, deliver() hands an answer to the window's
     // thread, where it runs only if receiver is still there.
     void read(std::function<void()> work);
-    void deliver(QPointer<QObject> receiver, std::function<void()> answer);
+    // readOn: the file's generation the answer was read on, if it was read from the file.
+    void deliver(QPointer<QObject> receiver, std::function<void()> answer,
+                 std::optional<quint64> readOn = std::nullopt);
+    // From the data thread, between two transactions of a long write: read marks that wait
+    // for the lock are stored first.
+    void letMarksIn();
     void betweenWriteSlices();
-    void markOfferReadOnce(const QString& dbPath, const QString& offerId, qint32 qid,
-                           QPointer<QObject> receiver,
-                           std::function<void(const std::optional<Error>&)> done);
+    // On the reading thread: the read marks asked for, in order, until one finds the file
+    // held by another writer (tried again a little later) or let go of for a repair.
+    void storeMarks();
+    // On the reading thread, once the data thread has ended: the marks still waiting are
+    // stored within a bound, and those that cannot be are logged.
+    void storeMarksLeft(const QString& logPath);
+    QString logPath() const;
     struct KeyRead;
     struct ExportJob;
 
@@ -247,6 +294,12 @@ private:
     // lets them in between its slices.
     std::atomic<int> m_marksWaiting{0};
     std::atomic<bool> m_stop{false};
+    // Moves when a clear or a repair starts and ends: an answer read from the file before it
+    // never reaches the window after it.
+    std::atomic<quint64> m_fileGeneration{0};
+    // A sync taken by a clear or a repair, whose own download stands for it: run if that
+    // fails.
+    std::function<void(quint64)> m_syncTaken;
     std::function<SyncRequest()> m_syncSource;
     DamageRecovery m_recovery;
 

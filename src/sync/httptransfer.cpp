@@ -52,6 +52,9 @@ CurlTransfer::CurlTransfer(const TransferLimits& limits, QObject* parent)
     }
 
     setOption(CURLOPT_NOSIGNAL, 1L);
+    // A name lookup that never answers is left to itself when the transfer goes: without this,
+    // removing the handle waits for the resolver's thread, and the end of the program with it.
+    setOption(CURLOPT_QUICK_EXIT, 1L);
     setOption(CURLOPT_ERRORBUFFER, m_errorBuffer);
     setOption(CURLOPT_WRITEFUNCTION, &CurlTransfer::writeCallback);
     setOption(CURLOPT_WRITEDATA, this);

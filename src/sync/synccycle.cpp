@@ -221,8 +221,8 @@ void SyncCycle::transferEnded() {
         run.history->stageKeysFrom(m_stageKeysFrom);
         run.now = m_clock();
         run.repostsRead = m_ctx.settings->repostsRead;
-        run.tx = std::make_unique<Transaction>(*m_db);
-        m_slice.start();
+        // The first slice opens its transaction itself: none stays open while the thread's
+        // event loop turns.
         m_step = Step::Applying;
     });
 }
@@ -231,6 +231,7 @@ void SyncCycle::applySlice() {
     if (m_step != Step::Applying)
         return;
     guarded([&] {
+        beginSlice();
         if (!prepareHistory())
             return;
         Run& run = *m_run;
@@ -239,7 +240,7 @@ void SyncCycle::applySlice() {
             if (m_step != Step::Applying)
                 return;
             if (m_slice.due()) {
-                nextSlice();
+                endSlice();
                 return;
             }
         }
@@ -259,11 +260,8 @@ void SyncCycle::applySlice() {
 void SyncCycle::noticeClosed() {
     if (m_step != Step::WaitingForNotice)
         return;
-    guarded([&] {
-        m_run->tx = std::make_unique<Transaction>(*m_db);
-        m_slice.start();
-        m_step = Step::Applying;
-    });
+    // The next slice opens its transaction itself.
+    m_step = Step::Applying;
 }
 
 void SyncCycle::cancel(const QString& reason) {
@@ -365,9 +363,17 @@ void SyncCycle::keepApplied() {
     }
 }
 
-void SyncCycle::nextSlice() {
+void SyncCycle::beginSlice() {
+    if (m_run->tx)
+        return;
+    m_run->tx = std::make_unique<Transaction>(*m_db);
+    m_slice.start();
+}
+
+void SyncCycle::endSlice() {
     // Committed every few milliseconds: the window's connection sees the rows at once, a
-    // crash loses at most one slice, and no write of the window waits long for the lock.
+    // crash loses at most one slice, and no write of the window waits long for the lock. The
+    // host lets the read marks waiting for the lock in before anything else is written.
     m_slice.commit([&] { commitGroup(); });
     m_run->flagged.clear();
     m_host.sliceCommitted();
@@ -375,8 +381,11 @@ void SyncCycle::nextSlice() {
         throw Error(QStringLiteral("Обновление прервано: программа завершается"));
     if (m_db->logIsLong())
         m_db->letLogCatchUp();
-    m_run->tx = std::make_unique<Transaction>(*m_db);
-    m_slice.start();
+}
+
+void SyncCycle::nextSlice() {
+    endSlice();
+    beginSlice();
 }
 
 bool SyncCycle::prepareHistory() {
@@ -408,7 +417,7 @@ bool SyncCycle::prepareHistory() {
             run.historyFilling = false;
             m_db->setCacheKiB(Database::defaultCacheKiB);
         } else if (m_slice.due()) {
-            nextSlice();
+            endSlice();
             return false;
         }
     }
@@ -424,7 +433,7 @@ bool SyncCycle::storePendingKeys() {
     FlatHistory& history = *m_run->history;
     while (!history.storePendingKeys(FlatHistory::storeChunkKeys)) {
         if (m_slice.due()) {
-            nextSlice();
+            endSlice();
             return false;
         }
     }

@@ -32,7 +32,8 @@ public:
     // Panel 0 carries stage and failure texts, panel 1 the time of the last sync.
     virtual void setStatusText(int panel, const QString& text) = 0;
     virtual void setWaitCursor(bool on) = 0;
-    // A group of records was committed: other connections see it from now on.
+    // A group of records was committed: other connections see it from now on. No transaction
+    // of the cycle is open during the call: the host may let another writer in first.
     virtual void sliceCommitted() {}
     virtual void showTrayBalloon(const QString& text) = 0;
     // The box may stay open: the cycle waits (Step::WaitingForNotice) until its driver says
@@ -168,7 +169,13 @@ private:
     // existed; false while there is more of it for the next slice.
     bool prepareHistory();
     void applyRecord(const QString& line);
-    // Commits the group and opens the next one.
+    // Opens the slice's transaction unless one is open.
+    void beginSlice();
+    // Commits the group; the next slice opens the next one. No transaction is open between
+    // two steps: the thread that drives the cycle may turn its event loop for long, and a
+    // click's read mark must never wait for that.
+    void endSlice();
+    // Commits the group and opens the next one, inside a step.
     void nextSlice();
     // Stores the history's staged keys, a slice at a time: whether all are stored.
     bool storePendingKeys();
