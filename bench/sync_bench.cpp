@@ -34,6 +34,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -166,11 +167,8 @@ private:
 };
 
 // A database whose history already holds `rows` listings of other flats, none of them stored
-// any more (as after months of use): built once per size, copied for each run.
-QString databaseWithHistory(const QString& dir, int rows) {
-    const QString path = QDir(dir).filePath(QStringLiteral("history-%1.db").arg(rows));
-    if (QFile::exists(path))
-        return path;
+// any more (as after months of use), written by `sync_bench --write-history <path> <rows>`.
+int writeHistory(const QString& path, int rows) {
     createDatabase(path);
     {
         auto db = openDatabase(path);
@@ -186,6 +184,18 @@ QString databaseWithHistory(const QString& dir, int rows) {
         history.storePendingKeys(rows);
         tx.commit();
     }
+    return 0;
+}
+
+// The file of writeHistory, built once per size and copied for each run. Built in a process of
+// its own: the memory building it took, kept by this process, would hide the sync's rise of
+// the peak.
+QString databaseWithHistory(const QString& dir, int rows) {
+    const QString path = QDir(dir).filePath(QStringLiteral("history-%1.db").arg(rows));
+    if (!QFile::exists(path) &&
+        QProcess::execute(QCoreApplication::applicationFilePath(),
+                          {QStringLiteral("--write-history"), path, QString::number(rows)}) != 0)
+        return {};
     return path;
 }
 
@@ -196,6 +206,12 @@ void BM_WholeCycle(benchmark::State& state) {
     ServiceProcess service;
     if (service.port() == 0) {
         state.SkipWithError("the service did not start");
+        return;
+    }
+    const QString historyFile =
+        historyRows > 0 ? databaseWithHistory(templates.path(), historyRows) : QString();
+    if (historyRows > 0 && historyFile.isEmpty()) {
+        state.SkipWithError("the history could not be written");
         return;
     }
     Settings settings;
@@ -213,8 +229,7 @@ void BM_WholeCycle(benchmark::State& state) {
         if (historyRows > 0) {
             for (const char* suffix : {"", "-wal", "-shm"})
                 QFile::remove(work + QStringLiteral("db") + QLatin1String(suffix));
-            QFile::copy(databaseWithHistory(templates.path(), historyRows),
-                        work + QStringLiteral("db"));
+            QFile::copy(historyFile, work + QStringLiteral("db"));
         } else {
             createDatabase(work + QStringLiteral("db"));
         }
@@ -297,6 +312,8 @@ int main(int argc, char** argv) {
         return writeInputs(QString::fromLocal8Bit(argv[2]));
     if (argc == 2 && std::strcmp(argv[1], "--serve") == 0)
         return serve();
+    if (argc == 4 && std::strcmp(argv[1], "--write-history") == 0)
+        return writeHistory(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
     constexpr std::string_view keepOption = "--keep-files=";
     if (argc > 1 && std::string_view(argv[1]).starts_with(keepOption)) {
         keepDir = QString::fromLocal8Bit(argv[1] + keepOption.size());
