@@ -9,15 +9,9 @@ namespace domiva::flatkey {
 
 namespace {
 
-// The value of the decimal digit at text[i], of any script ("５" and "٥" are 5), with the
-// UTF-16 units it takes in `units`; -1 when none stands there.
-int digitAt(QStringView text, qsizetype i, qsizetype& units) {
+// digitAt beyond the Latin and Cyrillic blocks: a look-up in the character tables.
+[[gnu::noinline]] int otherDigitAt(QStringView text, qsizetype i, qsizetype& units) {
     const char16_t c = text[i].unicode();
-    units = 1;
-    // No decimal digit stands between "9" and the Arabic-Indic digits: Latin and Cyrillic text
-    // needs no look-up.
-    if (c < 0x0660)
-        return c >= u'0' && c <= u'9' ? c - u'0' : -1;
     char32_t cp = c;
     if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
         QChar::isLowSurrogate(text[i + 1].unicode())) {
@@ -29,6 +23,18 @@ int digitAt(QStringView text, qsizetype i, qsizetype& units) {
         return -1;
     }
     return QChar::digitValue(cp);
+}
+
+// The value of the decimal digit at text[i], of any script ("５" and "٥" are 5), with the
+// UTF-16 units it takes in `units`; -1 when none stands there.
+inline int digitAt(QStringView text, qsizetype i, qsizetype& units) {
+    const char16_t c = text[i].unicode();
+    units = 1;
+    // No decimal digit stands between "9" and the Arabic-Indic digits: Latin and Cyrillic text
+    // needs no look-up.
+    if (c < 0x0660)
+        return c >= u'0' && c <= u'9' ? c - u'0' : -1;
+    return otherDigitAt(text, i, units);
 }
 
 // A blank: every space separator of Unicode (the non-breaking, thin and narrow no-break
