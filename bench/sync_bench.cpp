@@ -16,6 +16,7 @@
 #include "settings/settings.h"
 #include "store/database.h"
 #include "store/flathistory.h"
+#include "store/flatkey.h"
 #include "support/fakeservice.h"
 #include "support/netutil.h"
 #include "sync/refreshtimer.h"
@@ -40,6 +41,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using namespace domiva;
 
@@ -283,6 +285,36 @@ BENCHMARK(BM_WholeCycle)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
     ->UseRealTime();
+
+// The keys of a listing's flat, as the sync works them out for every listing it stores: the
+// listings of the feed above, written in Latin and Cyrillic (0), or with a non-breaking blank
+// in the address and full-width digits in the floor, which take the general way (1).
+void BM_FlatKeys(benchmark::State& state) {
+    const bool general = state.range(0) != 0;
+    struct Listing {
+        QString address, rooms, floor, contact;
+    };
+    std::vector<Listing> listings;
+    for (int o = 0; o < offersPerSearch; ++o) {
+        Listing l{QStringLiteral("м. Сокольники, ул. Садовая, д. %1").arg(1 + o % 90),
+                  QString::number(1 + o % 4), QStringLiteral("%1/9").arg(1 + o % 9),
+                  QStringLiteral("Ирина +7 495 %1-00-00").arg(100 + o % 900)};
+        if (general) {
+            l.address.replace(QLatin1Char(' '), QChar::Nbsp);
+            l.floor = QStringLiteral("%1／９").arg(QChar(0xFF11 + o % 9));
+        }
+        listings.push_back(std::move(l));
+    }
+    std::vector<qint64> keys;
+    for (auto _ : state) {
+        for (const Listing& l : listings) {
+            flatkey::keys({l.address, l.rooms, l.floor, l.contact}, keys);
+            benchmark::DoNotOptimize(keys.data());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * offersPerSearch);
+}
+BENCHMARK(BM_FlatKeys)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 int serve() {
     test::FakeService service;
