@@ -4,9 +4,11 @@
 // repaint) and how far the cycle raised the process's peak resident memory above what it
 // held before, next to the feed's size.
 //
-// `sync_bench --write-inputs <dir>` writes the same feed (feed.txt), its rows as
-// tab-separated text (offers.tsv) and the client's schema with its indexes (schema.sql) for
-// the comparison with curl and the sqlite3 shell, see bench/compare-sync.
+// `sync_bench --write-inputs <dir>` writes the same feed (feed.txt) for the comparison with
+// curl and the sqlite3 shell, see bench/compare-sync.
+// `sync_bench --keep-files=<dir> [benchmark options]` leaves in <dir>, for each history size
+// H, the file as the first run found it (before-H.db) and as the run left it (after-H.db), so
+// that bench/compare-sync can have the sqlite3 shell write the very rows the client wrote.
 // `sync_bench --serve` serves the feed and prints its port until its input closes.
 
 #include "core/error.h"
@@ -14,6 +16,7 @@
 #include "settings/settings.h"
 #include "store/database.h"
 #include "store/flathistory.h"
+#include "store/flatkey.h"
 #include "support/fakeservice.h"
 #include "support/netutil.h"
 #include "sync/refreshtimer.h"
@@ -32,27 +35,43 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 using namespace domiva;
 
 namespace {
+
+// Where --keep-files leaves the files of the first run of each size; empty: nowhere.
+QString keepDir; // NOLINT: set once by main
+
+// Copies a closed database file (its log checkpointed away on closing) into keepDir.
+void keepFile(const QString& path, const QString& name) {
+    if (keepDir.isEmpty())
+        return;
+    const QString target = QDir(keepDir).filePath(name);
+    if (QFile::exists(target))
+        return;
+    QFile::copy(path, target);
+    if (QFile::exists(path + QStringLiteral("-wal")))
+        QFile::copy(path + QStringLiteral("-wal"), target + QStringLiteral("-wal"));
+}
 
 constexpr int searches = 100;
 constexpr int offersPerSearch = 1000;
 
 struct Inputs {
     QByteArray feed; // Windows-1251, CR LF
-    QByteArray tsv;  // UTF-8, one offer per line
 };
 
 const Inputs& inputs() {
     static const Inputs built = [] {
         QString feed;
-        QString tsv;
         feed.reserve(searches * offersPerSearch * 130);
         for (int s = 1; s <= searches; ++s) {
             feed += QStringLiteral("R#%1#Поиск номер %1\r\n").arg(s);
@@ -76,18 +95,10 @@ const Inputs& inputs() {
                         .arg(o % 60, 2, 10, QLatin1Char('0'))};
                 feed +=
                     QStringLiteral("D#") + fields.join(QLatin1Char('#')) + QStringLiteral("\r\n");
-                // The date as the client stores it.
-                const QString stored = QStringLiteral("2026-11-%1 %2:%3:00.000")
-                                           .arg(1 + o % 28, 2, 10, QLatin1Char('0'))
-                                           .arg(o % 24, 2, 10, QLatin1Char('0'))
-                                           .arg(o % 60, 2, 10, QLatin1Char('0'));
-                tsv += fields.first() + QLatin1Char('\t') + QString::number(s) +
-                       QStringLiteral("\t1\t") + fields.mid(1, 11).join(QLatin1Char('\t')) +
-                       QLatin1Char('\t') + stored + QLatin1Char('\n');
             }
         }
         QStringEncoder enc("windows-1251");
-        return Inputs{enc.encode(feed), tsv.toUtf8()};
+        return Inputs{enc.encode(feed)};
     }();
     return built;
 }
@@ -158,11 +169,8 @@ private:
 };
 
 // A database whose history already holds `rows` listings of other flats, none of them stored
-// any more (as after months of use): built once per size, copied for each run.
-QString databaseWithHistory(const QString& dir, int rows) {
-    const QString path = QDir(dir).filePath(QStringLiteral("history-%1.db").arg(rows));
-    if (QFile::exists(path))
-        return path;
+// any more (as after months of use), written by `sync_bench --write-history <path> <rows>`.
+int writeHistory(const QString& path, int rows) {
     createDatabase(path);
     {
         auto db = openDatabase(path);
@@ -178,6 +186,18 @@ QString databaseWithHistory(const QString& dir, int rows) {
         history.storePendingKeys(rows);
         tx.commit();
     }
+    return 0;
+}
+
+// The file of writeHistory, built once per size and copied for each run. Built in a process of
+// its own: the memory building it took, kept by this process, would hide the sync's rise of
+// the peak.
+QString databaseWithHistory(const QString& dir, int rows) {
+    const QString path = QDir(dir).filePath(QStringLiteral("history-%1.db").arg(rows));
+    if (!QFile::exists(path) &&
+        QProcess::execute(QCoreApplication::applicationFilePath(),
+                          {QStringLiteral("--write-history"), path, QString::number(rows)}) != 0)
+        return {};
     return path;
 }
 
@@ -188,6 +208,12 @@ void BM_WholeCycle(benchmark::State& state) {
     ServiceProcess service;
     if (service.port() == 0) {
         state.SkipWithError("the service did not start");
+        return;
+    }
+    const QString historyFile =
+        historyRows > 0 ? databaseWithHistory(templates.path(), historyRows) : QString();
+    if (historyRows > 0 && historyFile.isEmpty()) {
+        state.SkipWithError("the history could not be written");
         return;
     }
     Settings settings;
@@ -205,11 +231,11 @@ void BM_WholeCycle(benchmark::State& state) {
         if (historyRows > 0) {
             for (const char* suffix : {"", "-wal", "-shm"})
                 QFile::remove(work + QStringLiteral("db") + QLatin1String(suffix));
-            QFile::copy(databaseWithHistory(templates.path(), historyRows),
-                        work + QStringLiteral("db"));
+            QFile::copy(historyFile, work + QStringLiteral("db"));
         } else {
             createDatabase(work + QStringLiteral("db"));
         }
+        keepFile(work + QStringLiteral("db"), QStringLiteral("before-%1.db").arg(historyRows));
         auto db = openDatabase(work + QStringLiteral("db"));
         TurnClock clock;
         Host host(clock);
@@ -235,8 +261,11 @@ void BM_WholeCycle(benchmark::State& state) {
         // the cycle, beside the window.
         cycle.reset();
 
+        db.reset(); // timed as before: closing the file checkpoints its log
+
         state.PauseTiming();
         peakRiseBytes = std::max(peakRiseBytes, residentBytes("VmHWM:") - residentBefore);
+        keepFile(work + QStringLiteral("db"), QStringLiteral("after-%1.db").arg(historyRows));
         if (stored != searches * offersPerSearch)
             state.SkipWithError("not every offer was stored");
         longestGapMs = std::max(longestGapMs, clock.longestNs / 1e6);
@@ -257,6 +286,36 @@ BENCHMARK(BM_WholeCycle)
     ->Iterations(3)
     ->UseRealTime();
 
+// The keys of a listing's flat, as the sync works them out for every listing it stores: the
+// listings of the feed above, written in Latin and Cyrillic (0), or with a non-breaking blank
+// in the address and full-width digits in the floor, which take the general way (1).
+void BM_FlatKeys(benchmark::State& state) {
+    const bool general = state.range(0) != 0;
+    struct Listing {
+        QString address, rooms, floor, contact;
+    };
+    std::vector<Listing> listings;
+    for (int o = 0; o < offersPerSearch; ++o) {
+        Listing l{QStringLiteral("м. Сокольники, ул. Садовая, д. %1").arg(1 + o % 90),
+                  QString::number(1 + o % 4), QStringLiteral("%1/9").arg(1 + o % 9),
+                  QStringLiteral("Ирина +7 495 %1-00-00").arg(100 + o % 900)};
+        if (general) {
+            l.address.replace(QLatin1Char(' '), QChar::Nbsp);
+            l.floor = QStringLiteral("%1／９").arg(QChar(0xFF11 + o % 9));
+        }
+        listings.push_back(std::move(l));
+    }
+    std::vector<qint64> keys;
+    for (auto _ : state) {
+        for (const Listing& l : listings) {
+            flatkey::keys({l.address, l.rooms, l.floor, l.contact}, keys);
+            benchmark::DoNotOptimize(keys.data());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * offersPerSearch);
+}
+BENCHMARK(BM_FlatKeys)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
 int serve() {
     test::FakeService service;
     HttpServer::Response answer;
@@ -269,34 +328,11 @@ int serve() {
     return 0;
 }
 
-// The client's own schema, indexes included, as the statements that make it.
-QByteArray clientSchema(const QString& dir) {
-    const QString path = QDir(dir).filePath(QStringLiteral("client-schema.db"));
-    QFile::remove(path);
-    createDatabase(path);
-    QByteArray schema;
-    {
-        auto db = openDatabase(path);
-        QSqlQuery query(db->connection());
-        query.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE sql IS NOT NULL "
-                                  "ORDER BY type DESC, name"));
-        while (query.next())
-            schema += query.value(0).toString().toUtf8() + ";\n";
-    }
-    for (const char* suffix : {"", "-wal", "-shm"})
-        QFile::remove(path + QLatin1String(suffix));
-    return schema;
-}
-
 int writeInputs(const QString& dir) {
     QDir().mkpath(dir);
-    for (const auto& [name, bytes] :
-         {std::pair{"feed.txt", inputs().feed}, std::pair{"offers.tsv", inputs().tsv},
-          std::pair{"schema.sql", clientSchema(dir)}}) {
-        QFile f(QDir(dir).filePath(QString::fromLatin1(name)));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return 1;
-    }
+    QFile f(QDir(dir).filePath(QStringLiteral("feed.txt")));
+    if (!f.open(QIODevice::WriteOnly) || f.write(inputs().feed) != inputs().feed.size())
+        return 1;
     return 0;
 }
 
@@ -308,6 +344,15 @@ int main(int argc, char** argv) {
         return writeInputs(QString::fromLocal8Bit(argv[2]));
     if (argc == 2 && std::strcmp(argv[1], "--serve") == 0)
         return serve();
+    if (argc == 4 && std::strcmp(argv[1], "--write-history") == 0)
+        return writeHistory(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
+    constexpr std::string_view keepOption = "--keep-files=";
+    if (argc > 1 && std::string_view(argv[1]).starts_with(keepOption)) {
+        keepDir = QString::fromLocal8Bit(argv[1] + keepOption.size());
+        QDir().mkpath(keepDir);
+        std::copy(argv + 2, argv + argc, argv + 1);
+        argv[--argc] = nullptr;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -9,14 +9,45 @@ namespace domiva::flatkey {
 
 namespace {
 
-bool isAsciiDigit(QChar c) {
-    return c >= u'0' && c <= u'9';
+// digitAt beyond the Latin and Cyrillic blocks: a look-up in the character tables.
+[[gnu::noinline]] int otherDigitAt(QStringView text, qsizetype i, qsizetype& units) {
+    const char16_t c = text[i].unicode();
+    char32_t cp = c;
+    if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+        QChar::isLowSurrogate(text[i + 1].unicode())) {
+        cp = QChar::surrogateToUcs4(c, text[i + 1].unicode());
+        units = 2;
+    }
+    if (QChar::category(cp) != QChar::Number_DecimalDigit) {
+        units = 1;
+        return -1;
+    }
+    return QChar::digitValue(cp);
+}
+
+// The value of the decimal digit at text[i], of any script ("５" and "٥" are 5), with the
+// UTF-16 units it takes in `units`; -1 when none stands there.
+inline int digitAt(QStringView text, qsizetype i, qsizetype& units) {
+    const char16_t c = text[i].unicode();
+    units = 1;
+    // No decimal digit stands between "9" and the Arabic-Indic digits: Latin and Cyrillic text
+    // needs no look-up.
+    if (c < 0x0660)
+        return c >= u'0' && c <= u'9' ? c - u'0' : -1;
+    return otherDigitAt(text, i, units);
+}
+
+// A blank: every space separator of Unicode (the non-breaking, thin and narrow no-break
+// spaces among them) and the tab.
+bool isBlank(QChar c) {
+    if (c.unicode() < 0x80)
+        return c == u' ' || c == u'\t';
+    return c.category() == QChar::Separator_Space;
 }
 
 // Characters a phone may carry between its digits.
 bool isPhoneSeparator(QChar c) {
-    return c == u' ' || c == u'-' || c == u'(' || c == u')' || c == u'.' || c == u'+' ||
-           c == QChar::Nbsp || c == u'\t';
+    return isBlank(c) || c == u'-' || c == u'(' || c == u')' || c == u'.' || c == u'+';
 }
 
 constexpr qsizetype kMinPhoneDigits = 7;
@@ -115,79 +146,139 @@ void hashRooms(QStringView rooms, StableHash& hash) {
         hash.add(plainLower(rooms[i].unicode()));
 }
 
+// Calls add(unit) for each unit of normalFloor(floor); whether it holds a digit. NFC is not
+// applied: composing never makes or takes away a digit or "/".
+template <typename Add> bool forEachFloorUnit(QStringView floor, Add&& add) {
+    bool anyDigit = false;
+    for (qsizetype i = 0; i < floor.size(); ++i) {
+        qsizetype units = 1;
+        if (const int digit = digitAt(floor, i, units); digit >= 0) {
+            add(char16_t(u'0' + digit));
+            anyDigit = true;
+            i += units - 1;
+        } else if (floor[i] == u'/') {
+            add(u'/');
+        }
+    }
+    return anyDigit;
+}
+
 // The digits of a price without leading zeros; empty when it has none but zeros, nullopt
 // when it has no digit at all.
 std::optional<QString> priceDigits(QStringView price) {
     QString digits;
     bool any = false;
-    for (const QChar c : price) {
-        if (!isAsciiDigit(c))
+    for (qsizetype i = 0; i < price.size(); ++i) {
+        qsizetype units = 1;
+        const int digit = digitAt(price, i, units);
+        i += units - 1;
+        if (digit < 0)
             continue;
         any = true;
-        if (c != u'0' || !digits.isEmpty())
-            digits.append(c);
+        if (digit != 0 || !digits.isEmpty())
+            digits.append(QChar(u'0' + digit));
     }
     if (!any)
         return std::nullopt;
     return digits;
 }
 
+// `text` with every decimal digit of another script as its ASCII digit.
+QString withAsciiDigits(const QString& text) {
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        qsizetype units = 1;
+        if (const int digit = digitAt(text, i, units); digit >= 0) {
+            result.append(QChar(u'0' + digit));
+            i += units - 1;
+        } else {
+            result.append(text[i]);
+        }
+    }
+    return result;
+}
+
 } // namespace
 
 QString normalAddress(QStringView address) {
+    // Composed first, so that "е" followed by a combining diaeresis is the "ё" it shows.
+    const QString text = address.toString().normalized(QString::NormalizationForm_C).toLower();
     QString result;
-    result.reserve(address.size());
+    result.reserve(text.size());
     bool gap = false;
-    for (const QChar c : address.toString().toLower()) {
-        if (c.isLetterOrNumber()) {
-            if (gap && !result.isEmpty())
-                result.append(u' ');
-            gap = false;
-            result.append(c == u'ё' ? QChar(u'е') : c);
-        } else {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        qsizetype units = 1;
+        const int digit = digitAt(text, i, units);
+        if (digit < 0 && !c.isLetterOrNumber()) {
             gap = true;
+            continue;
+        }
+        if (gap && !result.isEmpty())
+            result.append(u' ');
+        gap = false;
+        if (digit >= 0) {
+            result.append(QChar(u'0' + digit));
+            i += units - 1;
+        } else {
+            result.append(c == u'ё' ? QChar(u'е') : c);
         }
     }
     return result;
 }
 
 QString normalRooms(QStringView rooms) {
-    return rooms.trimmed().toString().toLower();
+    return withAsciiDigits(
+        rooms.toString().normalized(QString::NormalizationForm_C).trimmed().toLower());
 }
 
 QString normalFloor(QStringView floor) {
     QString result;
-    for (const QChar c : floor)
-        if (isAsciiDigit(c) || c == u'/')
-            result.append(c);
+    if (!forEachFloorUnit(floor, [&result](char16_t unit) { result.append(QChar(unit)); }))
+        return {};
     return result;
 }
 
 namespace {
 
-// Finds the phones of a contact: digit(c) for each digit of one, then phoneEnd(n) with the
-// number of its digits (a run shorter than a phone included; the caller tells).
+// The digits of a full phone number: 11 when it starts with 7 or 8 (the country's code or the
+// trunk prefix), 10 otherwise.
+qsizetype fullPhoneDigits(int firstDigit) {
+    return firstDigit == 7 || firstDigit == 8 ? 11 : 10;
+}
+
+// Finds the phones of a contact: digit(c) for each digit of one (as its ASCII digit), then
+// phoneEnd(n) with the number of its digits (a run shorter than a phone included; the caller
+// tells). NFC is not applied: composing never makes or takes away a digit or a separator.
 template <typename Digit, typename PhoneEnd>
 void scanPhones(QStringView contact, Digit&& digit, PhoneEnd&& phoneEnd) {
     const qsizetype size = contact.size();
     qsizetype i = 0;
+    qsizetype units = 1;
     while (i < size) {
-        if (!isAsciiDigit(contact[i])) {
+        const int first = digitAt(contact, i, units);
+        if (first < 0) {
             ++i;
             continue;
         }
+        const qsizetype full = fullPhoneDigits(first);
         qsizetype digits = 0;
         while (i < size) {
-            if (isAsciiDigit(contact[i])) {
-                digit(contact[i++]);
+            if (const int value = digitAt(contact, i, units); value >= 0) {
+                digit(QChar(u'0' + value));
+                i += units;
                 ++digits;
                 continue;
             }
+            // A full number ends at its first separator: what follows is another one.
+            if (digits >= full)
+                break;
             // Separators belong to the phone only when another digit follows them.
             qsizetype next = i;
             while (next < size && isPhoneSeparator(contact[next]))
                 ++next;
-            if (next == i || next == size || !isAsciiDigit(contact[next]))
+            if (next == i || next == size || digitAt(contact, next, units) < 0)
                 break;
             i = next;
         }
@@ -226,9 +317,8 @@ void keys(const FlatFields& flat, std::vector<qint64>& result) {
     base.add(u'\x1f');
     hashRooms(flat.rooms, base);
     base.add(u'\x1f');
-    for (const QChar c : flat.floor)
-        if (isAsciiDigit(c) || c == u'/')
-            base.add(c.unicode());
+    if (!forEachFloorUnit(flat.floor, [&base](char16_t unit) { base.add(unit); }))
+        return;
     base.add(u'\x1f');
 
     // The phones as phones() finds them, each hashed from its last kComparedPhoneDigits digits.

@@ -42,6 +42,24 @@ private slots:
         QTest::newRow("separator before a letter ends it")
             << u"123-45-67 - Ира, 765-43-21"_s << u"1234567,7654321"_s;
         QTest::newRow("no phone") << u"Агентство Этажи"_s << QString();
+        QTest::newRow("two phones apart by a blank")
+            << u"Ирина 8-916-123-45-67 8-926-765-43-21"_s << u"9161234567,9267654321"_s;
+        QTest::newRow("a year after a full number") << u"89161234567 2024"_s << one;
+        QTest::newRow("extension in brackets after a full number")
+            << u"+7 (916) 123-45-67 (9-21)"_s << one;
+        QTest::newRow("country code and groups by blanks") << u"7 916 123 45 67"_s << one;
+        QTest::newRow("ten digits not after 7 or 8 are full") << u"916 123 45 67 21-05"_s << one;
+        QTest::newRow("a group after a full number is a phone of its own")
+            << u"89161234567 123-45-67"_s << u"9161234567,1234567"_s;
+        QTest::newRow("short number goes on across blanks") << u"123 45 67 21"_s << u"123456721"_s;
+        QTest::newRow("thin spaces") << u"8\u2009916\u2009123\u200945\u200967"_s << one;
+        QTest::newRow("narrow no-break spaces")
+            << u"+7\u202f(916)\u202f123\u202f45\u202f67"_s << one;
+        QTest::newRow("ideographic space") << u"8\u3000916\u30001234567"_s << one;
+        QTest::newRow("full-width digits") << u"８-９１６-１２３-４５-６７"_s << one;
+        QTest::newRow("digits outside the basic plane")
+            << u"\U0001D7D6\U0001D7D7\U0001D7DF\U0001D7D7\U0001D7DA\U0001D7D8\U0001D7D9"_s
+            << u"8979201"_s;
     }
     void phones() {
         QFETCH(QString, contact);
@@ -91,6 +109,38 @@ private slots:
             << u"Арбат 1|1|2/5|Агентство Ёлка"_s << u"Арбат 1|1|2/5|агентство елка"_s << true;
         QTest::newRow("letter outside the basic plane is no letter")
             << u"Арбат 1 \U0001D400|1|2/5|89161234567"_s << u"Арбат 1|1|2/5|89161234567"_s << true;
+        QTest::newRow("second of two phones apart by a blank")
+            << u"Тверская ул., 12|2|5/9|Ирина 8-916-765-43-21 8-916-123-45-67"_s
+            << u"Тверская ул., 12|2|5/9|Ирина, +7 (916) 123-45-67"_s << true;
+        QTest::newRow("first of two phones apart by a blank")
+            << u"Тверская ул., 12|2|5/9|Ирина 8-916-123-45-67 8-926-765-43-21"_s
+            << u"Тверская ул., 12|2|5/9|Ирина, +7 (916) 123-45-67"_s << true;
+        QTest::newRow("a year after the phone")
+            << base << u"Тверская ул., 12|2|5/9|89161234567 2024"_s << true;
+        QTest::newRow("extension after the phone")
+            << base << u"Тверская ул., 12|2|5/9|+7 (916) 123-45-67 (9-21)"_s << true;
+        QTest::newRow("narrow no-break spaces in the phone")
+            << base << u"Тверская ул., 12|2|5/9|8\u202f916\u202f123\u202f45\u202f67"_s << true;
+        QTest::newRow("e and a combining diaeresis against ё")
+            << u"Семе\u0308новская ул., 3|1|2/5|89161234567"_s
+            << u"Семёновская ул. 3|1|2/5|89161234567"_s << true;
+        QTest::newRow("ё beside a non-breaking blank against е")
+            << u"Семёновская\u00a0ул., 3|1|2/5|89161234567"_s
+            << u"семеновская ул 3|1|2/5|89161234567"_s << true;
+        QTest::newRow("и and a combining breve against й in the contact text")
+            << u"Арбат 1|1|2/5|Агентство «Серге\u0438\u0306»"_s
+            << u"Арбат 1|1|2/5|агентство сергей"_s << true;
+        QTest::newRow("full-width floor against ASCII")
+            << u"Арбат 1|1|５/９|89161234567"_s << u"Арбат 1|1|5/9|89161234567"_s << true;
+        QTest::newRow("full-width floors of other numbers")
+            << u"Арбат 1|1|５/９|89161234567"_s << u"Арбат 1|1|７/８|89161234567"_s << false;
+        QTest::newRow("Arabic-Indic digits in the address and rooms")
+            << u"Арбат \u0661\u0662|\u0662|2/5|89161234567"_s << u"Арбат 12|2|2/5|89161234567"_s
+            << true;
+        QTest::newRow("empty floors match nothing")
+            << u"Арбат 1|1||89161234567"_s << u"Арбат 1|1||89161234567"_s << false;
+        QTest::newRow("floors without a digit match nothing")
+            << u"Арбат 1|1|эт./|89161234567"_s << u"Арбат 1|1| / |89161234567"_s << false;
         QTest::newRow("long run of digits, last ten compared")
             << u"Арбат 1|1|2/5|0079161234567"_s << u"Арбат 1|1|2/5|89161234567"_s << true;
     }
@@ -119,12 +169,14 @@ private slots:
             << QList<qint64>{-3359801440889139111, 6753604130516071574};
         QTest::newRow("contact without a phone")
             << u"Арбат 1|1|2/5|Агентство «Этажи»"_s << QList<qint64>{-2555808349192561645};
-        QTest::newRow("letters beyond Cyrillic") << u"ÄRBAT İstanbul \U0001D400 5|Студия||Straße"_s
-                                                 << QList<qint64>{7068326962511299704};
+        QTest::newRow("letters beyond Cyrillic")
+            << u"ÄRBAT İstanbul \U0001D400 5|Студия|1/2|Straße"_s
+            << QList<qint64>{-7670946169798485764};
         QTest::newRow("non-breaking blanks, a short phone and a long one")
             << u"  м. Сокольники,\u00a0ул. Садовая  |1\u00a0|3/9|тел 123-45-67 и 89161234567"_s
             << QList<qint64>{-7146712754173992581, 2980722137783715237};
         QTest::newRow("no address") << u"--|2|5/9|89161234567"_s << QList<qint64>{};
+        QTest::newRow("no floor") << u"Арбат 1|2|эт.|89161234567"_s << QList<qint64>{};
     }
     void keysAsStored() {
         QFETCH(QString, listing);
@@ -144,6 +196,7 @@ private slots:
         QTest::newRow("leading zeros") << u"0099"_s << u"100"_s << -1;
         QTest::newRow("longer than 64 bits")
             << u"123456789012345678901234567890"_s << u"123456789012345678901234567891"_s << -1;
+        QTest::newRow("full-width digits") << u"３５ ０００"_s << u"40000"_s << -1;
         QTest::newRow("no digits") << u"договорная"_s << u"35000"_s << 2;
         QTest::newRow("empty") << u"35000"_s << QString() << 2;
     }

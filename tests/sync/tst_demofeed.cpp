@@ -292,6 +292,71 @@ private slots:
         QVERIFY(rent > 100 && sale > 100);
     }
 
+    // A newcomer's first download shows the re-posts at once: a few cheaper and one dearer
+    // than the flat's latest earlier appearance, in more than one search, one of them with
+    // the phone written otherwise; found the way the client finds them, by the flat's keys.
+    void firstDownloadShowsReposts_data() {
+        QTest::addColumn<quint64>("seed");
+        QTest::addColumn<qint64>("later"); // seconds after init's time
+        QTest::newRow("default seed") << demoDefaultSeed << qint64(0);
+        QTest::newRow("default seed, a minute later") << demoDefaultSeed << qint64(60);
+        QTest::newRow("default seed, 17 minutes later") << demoDefaultSeed << qint64(1020);
+        QTest::newRow("default seed, a day later") << demoDefaultSeed << qint64(86400 + 450);
+        QTest::newRow("seed 1") << quint64(1) << qint64(0);
+        QTest::newRow("seed 1, an hour later") << quint64(1) << qint64(3600 + 33);
+        QTest::newRow("seed 987654321, 3 days later")
+            << quint64(987654321) << qint64(3 * 86400 + 7777);
+    }
+
+    void firstDownloadShowsReposts() {
+        QFETCH(quint64, seed);
+        QFETCH(qint64, later);
+        m_now = m_now.addSecs(later);
+        auto service = makeService(seed);
+        const DemoReply reply = service->handle(post("/db/demo/get20.txt", syncBody({})));
+        ParsedFeed feed;
+        const QString problem = parseFeed(reply.body, feed);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        struct Seen {
+            QDateTime published;
+            QStringList offer;
+            qint32 search = 0;
+        };
+        QList<Seen> offers;
+        for (const Section& section : std::as_const(feed.sections))
+            for (const QStringList& offer : section.offers)
+                offers.append(Seen{feedDate(offer[13]), offer, section.id});
+        // Oldest first; the latest earlier appearance of a flat is the last one met before.
+        std::stable_sort(offers.begin(), offers.end(),
+                         [](const Seen& a, const Seen& b) { return a.published < b.published; });
+        QHash<qint64, QStringList> latest;
+        int cheaper = 0, dearer = 0, phoneRewritten = 0;
+        QSet<qint32> searches;
+        for (const Seen& seen : std::as_const(offers)) {
+            const QStringList& offer = seen.offer;
+            const std::vector<qint64> keys =
+                flatkey::keys({offer[3], offer[4], offer[8], offer[10]});
+            std::optional<QStringList> before;
+            for (const qint64 key : keys)
+                if (const auto found = latest.constFind(key); found != latest.constEnd())
+                    before = *found;
+            for (const qint64 key : keys)
+                latest.insert(key, offer);
+            if (!before)
+                continue;
+            const int move = flatkey::comparePrices(offer[6], (*before)[6]).value_or(0);
+            cheaper += move < 0 ? 1 : 0;
+            dearer += move > 0 ? 1 : 0;
+            if (offer[10] != (*before)[10])
+                ++phoneRewritten;
+            searches.insert(seen.search);
+        }
+        QVERIFY2(cheaper >= 2, qPrintable(QString::number(cheaper)));
+        QVERIFY2(dearer >= 1, qPrintable(QString::number(dearer)));
+        QVERIFY2(searches.size() >= 2, qPrintable(QString::number(searches.size())));
+        QVERIFY2(phoneRewritten >= 1, qPrintable(QString::number(phoneRewritten)));
+    }
+
     void offerLineCarriesEveryField() {
         const DemoCatalogue catalogue;
         const qint64 serial = m_now.toSecsSinceEpoch() / demoSlotSeconds - 10;

@@ -49,12 +49,13 @@ enum Salt : quint64 {
     SaltTime = 2,
     SaltContent = 3,
     SaltRepost = 4,
-    SaltRepostForm = 5
+    SaltRepostForm = 5,
+    SaltRepostKind = 6
 };
 
 // Now and then a slot posts an earlier listing of its search again: same flat, new id, the
 // address or phone written another way, and often a lower price after a week without calls.
-constexpr int repostPercent = 12;
+constexpr int repostPercent = 6;
 constexpr int repostNearestSlots = 20;   // at least this far back ...
 constexpr int repostFarthestSlots = 600; // ... and at most about this far
 
@@ -177,6 +178,22 @@ constexpr int totalWeight() {
     for (const Profile& p : profiles)
         sum += p.weight;
     return sum;
+}
+
+// The slots come in blocks, each holding every search as often as its weight, in an order of
+// its own. So the newest 20 listings of even the rarest search lie within 20 blocks, and a
+// block can name a listing that posts again the flat of its search's listing just before it:
+// one search after the other, a block in each round of blocks does, and the first download
+// of a newcomer always shows re-posts, in every search.
+constexpr int blockSlots = totalWeight();
+constexpr int searchCount = static_cast<int>(profiles.size());
+
+constexpr qint64 floorDiv(qint64 a, qint64 b) {
+    return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
+}
+
+constexpr qint64 floorMod(qint64 a, qint64 b) {
+    return a - floorDiv(a, b) * b;
 }
 
 constexpr std::array<const char*, 6> kitchensSmall{"6", "7", "8", "8,5", "9", "10"};
@@ -336,13 +353,19 @@ DemoCatalogue::DemoCatalogue(quint64 seed) : m_seed(seed) {
 }
 
 int DemoCatalogue::searchOf(qint64 serial) const {
-    int roll = Rng(m_seed, serial, SaltSearch).below(totalWeight());
-    for (std::size_t i = 0; i < profiles.size(); ++i) {
-        roll -= profiles[i].weight;
-        if (roll < 0)
-            return static_cast<int>(i);
-    }
-    return 0;
+    const qint64 block = floorDiv(serial, blockSlots);
+    std::array<int, blockSlots> order{};
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < profiles.size(); ++i)
+        for (int n = 0; n < profiles[i].weight; ++n)
+            order[at++] = static_cast<int>(i);
+    Rng rng(m_seed, block, SaltSearch);
+    const auto wanted = static_cast<int>(floorMod(serial, blockSlots));
+    // A partial shuffle, as far as the slot wanted.
+    for (int i = 0; i <= wanted; ++i)
+        std::swap(order[static_cast<std::size_t>(i)],
+                  order[static_cast<std::size_t>(i + rng.below(blockSlots - i))]);
+    return order[static_cast<std::size_t>(wanted)];
 }
 
 qint64 DemoCatalogue::publishedSecs(qint64 serial) const {
@@ -388,22 +411,28 @@ DemoListing DemoCatalogue::listing(qint64 serial) const {
     l.owntxt = comment(rng, p, l.room);
     l.publ = u(rng.pick(authors));
 
-    if (const std::optional<qint64> earlier = repostOf(serial, l.search)) {
-        const DemoListing before = listing(*earlier);
-        Rng again(m_seed, serial, SaltRepostForm);
+    if (const std::optional<Repost> repost = repostOf(serial, l.search)) {
+        const DemoListing before = listing(repost->earlier);
         l.metro = before.metro;
         l.room = before.room;
         l.kitch = before.kitch;
         l.flat = before.flat;
         l.cont = before.cont;
-        switch (again.below(3)) {
-        case 0: // the address in other words: "м. Сокол ул. Алабяна д.12"
+        switch (repost->rewrite) {
+        case Rewrite::Address: // the address in other words: "м. Сокол ул. Алабяна д.12"
             l.metro.replace(u(", д. "), u(" д.")).replace(u(", "), u(" "));
             break;
-        case 1: // the phones with blanks: "8 916 123 45 67"
+        case Rewrite::PhoneBlanks: // the phones with blanks: "8 916 123 45 67"
             l.cont.replace(QLatin1Char('-'), QLatin1Char(' '));
             break;
-        default: // the address in capitals
+        case Rewrite::PhoneCountryCode: { // "+7 (916) 123-45-67"; "(495) ..." with blanks
+            static const QRegularExpression mobile(QStringLiteral("8-([0-9]{3})-"));
+            const QString written = QString(l.cont).replace(mobile, QStringLiteral("+7 (\\1) "));
+            l.cont =
+                written != l.cont ? written : l.cont.replace(QLatin1Char('-'), QLatin1Char(' '));
+            break;
+        }
+        case Rewrite::Capitals:
             l.metro = l.metro.toUpper();
             break;
         }
@@ -411,10 +440,15 @@ DemoListing DemoCatalogue::listing(qint64 serial) const {
         for (const QChar c : before.price)
             if (c.isDigit())
                 price = price * 10 + c.digitValue();
-        if (again.chance(70)) {
+        Rng again(m_seed, serial, SaltRepostForm);
+        if (repost->move == PriceMove::Lower) {
             // A few percent lower, rounded down to the search's step.
             price -= price * again.between(3, 12) / 100;
             price -= price % p.priceStep;
+        } else if (repost->move == PriceMove::Higher) {
+            qint64 raise = price * again.between(4, 10) / 100;
+            raise -= raise % p.priceStep;
+            price += std::max<qint64>(raise, p.priceStep);
         }
         l.price = p.sale ? groupedNumber(price) : groupedNumber(price) + u(" р.");
     }
@@ -425,14 +459,39 @@ DemoListing DemoCatalogue::listing(qint64 serial) const {
     return l;
 }
 
-std::optional<qint64> DemoCatalogue::repostOf(qint64 serial, int search) const {
+std::optional<DemoCatalogue::Repost> DemoCatalogue::repostOf(qint64 serial, int search) const {
+    // The block's shown re-post: the first listing in it of the search whose turn it is posts
+    // the flat of that search's listing before it again, in each round cheaper twice and dearer
+    // once, the phone written otherwise in every other round.
+    const qint64 block = floorDiv(serial, blockSlots);
+    const qint64 round = floorDiv(block, searchCount);
+    if (floorMod(block, searchCount) == search) {
+        bool first = true;
+        for (qint64 slot = block * blockSlots; slot < serial; ++slot)
+            first = first && searchOf(slot) != search;
+        if (first) {
+            qint64 earlier = serial - 1;
+            while (searchOf(earlier) != search)
+                --earlier;
+            const bool phone = floorMod(round, 2) == 0;
+            return Repost{
+                earlier, floorMod(round, 3) == 0 ? PriceMove::Higher : PriceMove::Lower,
+                phone ? (floorMod(round, 4) == 0 ? Rewrite::PhoneCountryCode : Rewrite::PhoneBlanks)
+                      : (floorMod(round, 4) == 1 ? Rewrite::Address : Rewrite::Capitals)};
+        }
+    }
     Rng rng(m_seed, serial, SaltRepost);
     if (!rng.chance(repostPercent))
         return std::nullopt;
     const qint64 back = rng.between(repostNearestSlots, repostFarthestSlots);
     for (qint64 earlier = serial - back; earlier > serial - back - repostFarthestSlots; --earlier) {
-        if (searchOf(earlier) == search)
-            return earlier;
+        if (searchOf(earlier) != search)
+            continue;
+        Rng form(m_seed, serial, SaltRepostKind);
+        constexpr std::array<Rewrite, 4> rewrites{Rewrite::Address, Rewrite::PhoneBlanks,
+                                                  Rewrite::PhoneCountryCode, Rewrite::Capitals};
+        return Repost{earlier, form.chance(70) ? PriceMove::Lower : PriceMove::Same,
+                      form.pick(rewrites)};
     }
     return std::nullopt;
 }

@@ -67,9 +67,17 @@ public:
     QList<DemoListing> listings(int search, const QDateTime& now, qint64 after, int limit) const;
 
 private:
+    enum class PriceMove { Same, Lower, Higher };
+    enum class Rewrite { Address, Capitals, PhoneBlanks, PhoneCountryCode };
+    struct Repost {
+        qint64 earlier = 0; // the earlier slot of the same search whose flat this slot posts
+        PriceMove move = PriceMove::Same;
+        Rewrite rewrite = Rewrite::Address;
+    };
+
     int searchOf(qint64 serial) const;
-    // The earlier slot of the same search whose flat this slot posts again, if it does.
-    std::optional<qint64> repostOf(qint64 serial, int search) const;
+    // How this slot posts an earlier flat of its search again, if it does.
+    std::optional<Repost> repostOf(qint64 serial, int search) const;
     qint64 publishedSecs(qint64 serial) const;
 
     quint64 m_seed;
