@@ -526,7 +526,7 @@ private slots:
         QFETCH(QString, write);
         QFETCH(QString, ends);
         const QString path = request().dbPath;
-        const int stored = write == QLatin1String("fill") ? 100'000 : 20'000;
+        const int stored = write == QLatin1String("fill") ? 200'000 : 20'000;
         {
             auto db = openDatabase(path);
             db->insertQuery(7, QStringLiteral("big"));
