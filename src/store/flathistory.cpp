@@ -598,13 +598,18 @@ RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appear
     if (earlier.empty())
         return marks;
     marks.repost = true;
-    const std::optional<int> order = flatkey::comparePrices(price, earlier.front().price);
-    if (order && *order < 0)
-        marks.trend = QStringLiteral("↓");
-    else if (order && *order > 0)
-        marks.trend = QStringLiteral("↑");
+    marks.trend = priceTrend(price, earlier.front().price);
     marks.earlierText = earlierAppearancesText(earlier);
     return marks;
+}
+
+QString priceTrend(QStringView price, QStringView latestEarlier) {
+    const std::optional<int> order = flatkey::comparePrices(price, latestEarlier);
+    if (order && *order < 0)
+        return QStringLiteral("↓");
+    if (order && *order > 0)
+        return QStringLiteral("↑");
+    return QString();
 }
 
 QString earlierAppearancesText(const std::vector<FlatHistory::Appearance>& earlier) {

@@ -189,6 +189,9 @@ struct RepostMarks {
     QString earlierText; // earlierAppearancesText
 };
 RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appearance>& earlier);
+// "↓" or "↑": a price lower or higher than the latest earlier one; empty when they are equal
+// or either has no digits.
+QString priceTrend(QStringView price, QStringView latestEarlier);
 
 // The earlier appearances as the details panel shows them ("Ранее: ..."): each as
 // "<date> — <price>", "(просмотрено)" after those the user opened, newest first; empty for a

@@ -164,32 +164,36 @@ template <std::size_t N> constexpr QLatin1String latin1(const std::array<char, N
     return QLatin1String(text.data(), qsizetype(N - 1));
 }
 
-// The listing's earlier appearances (store/flathistory.h) for the history row o of the
-// listing: the five latest rows dated before it (of the same date, stored before it) among
-// those sharing a key with it. Each of its keys k gives its own five latest before it, read
-// from FlatKeys' key-and-date order, so however many rows the flat has, a listing reads at
-// most five a key: the JSON array is how the engine lets a subquery with its own limit run
-// once per key. As a JSON array of [dt, price, opened], newest first; "[]" when there are none
-// or the history does not hold the listing.
-inline constexpr char earlierOfRow[] =
-    "(SELECT json_group_array(json_array(e.dt, e.price, e.opened)) FROM ("
-    "SELECT e.dt, e.price, e.opened FROM FlatHistory e WHERE e.rowid IN ("
-    "SELECT j.value FROM FlatKeys k, json_each((SELECT json_group_array(x.hid) FROM ("
-    "SELECT x.hid FROM FlatKeys x WHERE x.key=k.key AND (x.dt, x.hid) < (k.dt, k.hid) "
-    "ORDER BY x.dt DESC, x.hid DESC LIMIT 5) x)) j WHERE k.hid=o.rowid) "
-    "ORDER BY e.dt DESC, e.rowid DESC LIMIT 5) e)";
-// Whether the user opened another listing of the flat of history row o, of any date (1 or 0):
-// FlatKeys' opened rows by key answer it.
-inline constexpr char openedElsewhereOfRow[] =
-    "EXISTS (SELECT 1 FROM FlatKeys k CROSS JOIN FlatKeys x INDEXED BY FlatKeysOpened "
-    "WHERE k.hid=o.rowid "
-    "AND x.key=k.key AND x.opened=1 AND x.hid<>o.rowid)";
-// The same for the Offers row a statement reads, as columns of it.
-inline constexpr char earlierOfOffer[] = "(SELECT ";
-inline constexpr char ofOfferRow[] = " FROM FlatHistory o WHERE o.id=Offers.id)";
-inline constexpr auto earlierAppearances = join(earlierOfOffer, earlierOfRow, ofOfferRow);
-inline constexpr auto flatOpenedElsewhere =
-    join("IFNULL(", earlierOfOffer, openedElsewhereOfRow, ofOfferRow, ", 0)");
+// The listing's earlier appearances (store/flathistory.h), the listing's id between the two
+// parts: the five latest rows dated before it (of the same date, stored before it) among those
+// sharing a key with it. Each of its keys k gives its own five latest before it, read from
+// FlatKeys' key-and-date order, so however many rows the flat has, a listing reads at most
+// five a key: the JSON array is how the engine lets a subquery with its own limit run once per
+// key. As a JSON array of [dt, price, opened], newest first; "[]" when there are none or the
+// history does not hold the listing.
+inline constexpr char earlierOfId[] =
+    "(SELECT json_group_array(json_array(dt, price, opened)) FROM ("
+    "SELECT e.dt, e.price, e.opened FROM FlatHistory o CROSS JOIN FlatKeys k CROSS JOIN "
+    "json_each((SELECT json_group_array(x.hid) FROM (SELECT x.hid FROM FlatKeys x "
+    "WHERE x.key=k.key AND (x.dt, x.hid) < (k.dt, k.hid) ORDER BY x.dt DESC, x.hid DESC "
+    "LIMIT 5) x)) j CROSS JOIN FlatHistory e WHERE o.id=";
+inline constexpr char earlierOfIdEnd[] =
+    " AND k.hid=o.rowid AND e.rowid=j.value ORDER BY e.dt DESC, e.rowid DESC LIMIT 5))";
+// The same for the Offers row a statement reads, as a column of it.
+inline constexpr auto earlierAppearances = join(earlierOfId, "Offers.id", earlierOfIdEnd);
+// The price of the latest of them (null when there is none), which is all a grid row shows of
+// them: one row a key.
+inline constexpr char latestEarlierPrice[] =
+    "(SELECT e.price FROM FlatHistory o CROSS JOIN FlatKeys k CROSS JOIN FlatHistory e "
+    "WHERE o.id=Offers.id AND k.hid=o.rowid AND e.rowid=(SELECT x.hid FROM FlatKeys x "
+    "WHERE x.key=k.key AND (x.dt, x.hid) < (k.dt, k.hid) ORDER BY x.dt DESC, x.hid DESC "
+    "LIMIT 1) ORDER BY e.dt DESC, e.rowid DESC LIMIT 1)";
+// Whether the user opened another listing of the flat of the Offers row a statement reads, of
+// any date (1 or 0): FlatKeys' opened rows by key answer it.
+inline constexpr char flatOpenedElsewhere[] =
+    "EXISTS (SELECT 1 FROM FlatHistory o CROSS JOIN FlatKeys k CROSS JOIN FlatKeys x "
+    "INDEXED BY FlatKeysOpened WHERE o.id=Offers.id AND k.hid=o.rowid AND x.key=k.key "
+    "AND x.opened=1 AND x.hid<>o.rowid)";
 // The latest row of the flat of history row ?1 dated before it: one per key, the latest of
 // those.
 inline constexpr char latestEarlierOfRow[] =
@@ -216,14 +220,16 @@ inline constexpr QLatin1String selectOfferKeys{"SELECT rowid FROM Offers WHERE q
 inline constexpr QLatin1String offerKeysOrder{" ORDER BY dt_obj DESC, id DESC"};
 // The rows of a page, by their keys, given as one JSON array of numbers; the row key comes
 // last. The rows come back in whatever order the engine finds them.
-// After the row key, the listing's earlier appearances and whether its flat was opened under
-// another id (fragments::earlierAppearances, fragments::flatOpenedElsewhere).
+// After the row key, the price of the listing's latest earlier appearance and whether its
+// flat was opened under another id (fragments::latestEarlierPrice,
+// fragments::flatOpenedElsewhere); the details panel reads the appearances themselves when it
+// shows the listing (selectEarlierAppearances).
 inline constexpr auto selectOffersByKeysText = fragments::join(
-    fragments::offerColumns, ", rowid, ", fragments::earlierAppearances, ", ",
+    fragments::offerColumns, ", rowid, ", fragments::latestEarlierPrice, ", ",
     fragments::flatOpenedElsewhere, " FROM Offers WHERE rowid IN (SELECT value FROM json_each(?))");
 inline constexpr QLatin1String selectOffersByKeys = fragments::latin1(selectOffersByKeysText);
 inline constexpr auto selectOfferRowText =
-    fragments::join(fragments::offerColumns, ", rowid, ", fragments::earlierAppearances, ", ",
+    fragments::join(fragments::offerColumns, ", rowid, ", fragments::latestEarlierPrice, ", ",
                     fragments::flatOpenedElsewhere, " FROM Offers WHERE id=?");
 inline constexpr QLatin1String selectOfferRow = fragments::latin1(selectOfferRowText);
 inline constexpr QLatin1String selectOfferKeyById{"SELECT rowid, qid FROM Offers WHERE id=?"};
@@ -400,7 +406,7 @@ inline constexpr QLatin1String countUnreadReposts{
     "WHERE Offers.qid=? AND Offers.unreaded=TRUE AND FlatHistory.prev IS NOT NULL"};
 // The earlier appearances of a listing by its id, as the grid reads them.
 inline constexpr auto selectEarlierAppearancesText =
-    fragments::join("SELECT ", fragments::earlierOfRow, " FROM FlatHistory o WHERE o.id=?1");
+    fragments::join("SELECT ", fragments::earlierOfId, "?1", fragments::earlierOfIdEnd);
 inline constexpr QLatin1String selectEarlierAppearances =
     fragments::latin1(selectEarlierAppearancesText);
 

@@ -3,7 +3,8 @@
 #include "settings/settings.h"
 #include "store/database.h"
 #include "store/flathistory.h"
-#include "store/statements.h"
+#include "store/offersmodel.h"
+#include "store/tablemodel.h"
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"
 #include "support/netutil.h"
@@ -784,6 +785,15 @@ private slots:
             false, u"•"_s);
         row("a flat of 1,000: the latest", thousand, u"f1000"_s, u"999,998,997,996,995/"_s, false,
             0, false, u"•"_s);
+        QStringList unreadOfThousand;
+        for (int i = 2; i < 1000; ++i)
+            unreadOfThousand << u"f%1"_s.arg(i);
+        unreadOfThousand.sort();
+        row("a flat of 1,000 opened as its first, counted read on",
+            {series(999, u"6"_s, 2), u"open f1 6"_s,
+             posted(u"6"_s, u"f1000"_s, u"1000"_s, u"02.11.26 09:20"_s)},
+            u"f1000"_s, u"999,998,997,996,995/"_s + unreadOfThousand.join(u',') + u"/6:01/"_s, true,
+            0, false, u"◦"_s);
         // The first of eleven opened, the twelfth arrives: its flat was opened as another id.
         const QStringList openedFirst{series(11, u"6"_s, 24 * 60), u"open f1 6"_s,
                                       posted(u"6"_s, u"f12"_s, u"12"_s, u"13.11.26 00:00"_s)};
@@ -917,14 +927,19 @@ private slots:
         QVERIFY(m_host.requeries > 0);
         QFETCH(QString, mark);
         if (mark != u"-") {
-            // As the grid reads the probe's row.
-            QSqlQuery grid(m_db->connection());
-            QVERIFY(grid.prepare(QString(sql::selectOfferRow)));
-            grid.addBindValue(probe);
-            QVERIFY(grid.exec() && grid.next());
-            const bool opened = grid.value(17).toBool();
-            const bool repost = !appearancesFromJson(grid.value(16).toString()).empty();
-            QCOMPARE(opened ? u"◦"_s : repost ? u"•"_s : QString(), mark);
+            // As the grid shows the probe's row: its bullet, and the details panel's text.
+            OffersModel grid(*m_db);
+            grid.setQueryId(value(u"SELECT qid FROM Offers WHERE id='%1'"_s.arg(probe)).toInt());
+            const int idColumn = columnOf(&grid, u"id");
+            QModelIndex cell;
+            for (int row = 0; row < grid.rowCount() && !cell.isValid(); ++row)
+                if (grid.data(grid.index(row, idColumn)).toString() == probe)
+                    cell = grid.index(row, idColumn);
+            QVERIFY(cell.isValid());
+            const int bullet = grid.data(cell, OffersModel::RepostRole).toInt();
+            QCOMPARE(bullet == 2 ? u"◦"_s : bullet == 1 ? u"•"_s : QString(), mark);
+            QCOMPARE(grid.data(cell, OffersModel::EarlierRole).toString(),
+                     earlierAppearancesText(FlatHistory(*m_db).earlier(probe, 5)));
         }
     }
 
