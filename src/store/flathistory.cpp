@@ -144,10 +144,13 @@ QStringList columnNames(const QSqlDatabase& connection, QLatin1String text) {
 
 void FlatHistory::bringUpToDate(Database& db) {
     const QSqlDatabase connection = db.connection();
-    Transaction transaction(db);
-    // Read inside the transaction: another connection may have brought the file up to date
-    // while this one opened it.
     QSqlQuery shapeQuery = prepare(connection, sql::selectShape);
+    // A file of today's shape is opened without taking the write lock.
+    if (scalar(shapeQuery) >= currentShape)
+        return;
+    Transaction transaction(db);
+    // Read again inside the transaction: another connection may have brought the file up to
+    // date meanwhile.
     if (scalar(shapeQuery) >= currentShape)
         return;
     const QStringList historyColumns = columnNames(connection, sql::historyColumns);
@@ -206,30 +209,23 @@ void FlatHistory::storeClientState(QStringView name, qint64 value) {
     store.bind(name).bind(value).step();
 }
 
-namespace {
-// The savepoint of a line, nested in whatever transaction is open.
-constexpr char beginLine[] = "SAVEPOINT domiva_line";
-constexpr char endLine[] = "RELEASE domiva_line";
-constexpr char undoLine[] = "ROLLBACK TO domiva_line";
-} // namespace
-
 FlatHistory::Line::Line(FlatHistory& history) : m_history(history) {
-    Statement::Use(m_history.statement(beginLine)).step();
+    Statement::Use(m_history.statement(sql::beginLine.data())).step();
 }
 
 FlatHistory::Line::~Line() {
     if (!m_open)
         return;
     try {
-        Statement::Use(m_history.statement(undoLine)).step();
-        Statement::Use(m_history.statement(endLine)).step();
+        Statement::Use(m_history.statement(sql::undoLine.data())).step();
+        Statement::Use(m_history.statement(sql::endLine.data())).step();
     } catch (const Error&) {
         // The transaction around it is rolled back whole then.
     }
 }
 
 void FlatHistory::Line::commit() {
-    Statement::Use(m_history.statement(endLine)).step();
+    Statement::Use(m_history.statement(sql::endLine.data())).step();
     m_open = false;
 }
 

@@ -313,6 +313,11 @@ inline constexpr QLatin1String dropFlatHistoryByKeyIndex{"DROP INDEX IF EXISTS F
 inline constexpr QLatin1String dropFlatHistoryBySeenIndex{"DROP INDEX IF EXISTS FlatHistoryBySeen"};
 inline constexpr QLatin1String dropHistoryKeyColumn{"ALTER TABLE FlatHistory DROP COLUMN key"};
 
+// A line of a feed (a listing and its history), nested in whatever transaction is open.
+inline constexpr QLatin1String beginLine{"SAVEPOINT domiva_line"};
+inline constexpr QLatin1String endLine{"RELEASE domiva_line"};
+inline constexpr QLatin1String undoLine{"ROLLBACK TO domiva_line"};
+
 // A listing the history already knows is only stored again.
 inline constexpr QLatin1String touchHistoryRow{
     "UPDATE FlatHistory SET qid=?, last_seen=? WHERE id=?"};
