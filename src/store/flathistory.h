@@ -105,8 +105,8 @@ public:
         bool flatOpened = false; // a re-post of a flat the user opened under another id
     };
     // A listing was stored at `now` (seconds since the epoch): a new id is remembered with the
-    // keys of its flat, a known one is stored again. Whether a re-post's flat was opened is
-    // only looked up when askOpened is set: a flat posted many times has many rows to look at.
+    // keys of its flat, a known one is stored again. Whether a re-post's flat was opened (an
+    // opened row by one of its keys) is only looked up when askOpened is set.
     Arrival record(QStringView id, qint32 qid, const flatkey::FlatFields& flat, QStringView price,
                    double dt, qint64 now, bool opened = false, bool askOpened = true);
 
