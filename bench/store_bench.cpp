@@ -501,6 +501,59 @@ void showScreen(const OffersModel& model, int first) {
     }
 }
 
+// ---- A flat posted a thousand times ----
+
+// A file of two searches of 1000 listings each, the history recorded as a sync records it: in
+// search 1 every listing is one flat posted a thousand times, a day apart; in search 2 each is
+// a flat of its own.
+const QString& oneFlatDatabasePath() {
+    static const QString path = [] {
+        const QString built = databasePath + QStringLiteral("-one-flat");
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(built + QLatin1String(suffix));
+        createDatabase(built);
+        auto db = openDatabase(built);
+        FlatHistory history(*db);
+        Transaction tx(*db);
+        for (int search = 1; search <= 2; ++search) {
+            db->insertQuery(search, QStringLiteral("Поиск %1").arg(search));
+            for (int i = 0; i < 1000; ++i) {
+                const bool one = search == 1;
+                OfferRow row{QStringLiteral("%1-%2").arg(search).arg(i), search, {}, 46000.0 + i};
+                row.texts[1] = QStringLiteral("м. Сокольники, ул. Садовая, д. %1").arg(one ? 1 : i);
+                row.texts[2] = QStringLiteral("2");
+                row.texts[4] = QStringLiteral("%1 000").arg(30 + i % 70);
+                row.texts[6] = QStringLiteral("3/9");
+                row.texts[8] = QStringLiteral("Ирина +7 495 %1-00-00").arg(one ? 100 : 100 + i);
+                db->insertOffer(row);
+                history.record(row.id, search,
+                               {row.texts[1], row.texts[2], row.texts[6], row.texts[8]},
+                               row.texts[4], row.dt_obj, 1'800'000'000);
+            }
+        }
+        history.storePendingKeys(1'000'000);
+        tx.commit();
+        return built;
+    }();
+    return path;
+}
+
+// A page of the grid read from the middle of the search (rows, earlier appearances, marks): the
+// flat posted a thousand times (1) against distinct flats (0), within twice the time.
+void BM_OneFlatPage(benchmark::State& state) {
+    auto db = openDatabase(oneFlatDatabasePath());
+    const int search = state.range(0) == 1 ? 1 : 2;
+    for (auto _ : state) {
+        state.PauseTiming();
+        OffersModel model(*db);
+        model.setQueryId(search);
+        state.ResumeTiming();
+        showScreen(model, model.rowCount() / 2);
+    }
+    state.counters["one_flat"] = double(state.range(0));
+}
+BENCHMARK(BM_OneFlatPage)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
 // Selecting the search: its keys read, its first screenful shown. Memory after it, and after
 // every page of the search has been shown once, as the model counts it and as the process
 // holds it.

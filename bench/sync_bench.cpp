@@ -1,6 +1,7 @@
 // One whole sync cycle over loopback: a feed of 100,000 offers in 100 searches, served by the
-// fake service in a process of its own and applied to a fresh database. Reports the cycle's
-// time, the longest gap between two turns of the event loop (the time the window could not
+// fake service in a process of its own and applied to a fresh database; the same feed with
+// every listing one flat (an agency re-posting one flat, or a hostile feed) beside it. Reports the
+// cycle's time, the longest gap between two turns of the event loop (the time the window could not
 // repaint) and how far the cycle raised the process's peak resident memory above what it
 // held before, next to the feed's size.
 //
@@ -69,8 +70,8 @@ struct Inputs {
     QByteArray feed; // Windows-1251, CR LF
 };
 
-const Inputs& inputs() {
-    static const Inputs built = [] {
+const Inputs& inputs(bool oneFlat = false) {
+    const auto build = [oneFlat] {
         QString feed;
         feed.reserve(searches * offersPerSearch * 130);
         for (int s = 1; s <= searches; ++s) {
@@ -79,14 +80,15 @@ const Inputs& inputs() {
                 const QStringList fields{
                     QStringLiteral("%1-%2").arg(s).arg(o),
                     QStringLiteral("%1 п.").arg(5 + o % 15),
-                    QStringLiteral("м. Сокольники, ул. Садовая, д. %1").arg(1 + o % 90),
-                    QString::number(1 + o % 4),
+                    QStringLiteral("м. Сокольники, ул. Садовая, д. %1")
+                        .arg(oneFlat ? 1 : 1 + o % 90),
+                    QString::number(oneFlat ? 1 : 1 + o % 4),
                     QString::number(6 + o % 9),
                     QStringLiteral("%1 000").arg(30 + o % 70),
                     QStringLiteral("50%"),
-                    QStringLiteral("%1/9").arg(1 + o % 9),
+                    QStringLiteral("%1/9").arg(oneFlat ? 1 : 1 + o % 9),
                     QStringLiteral("м/т"),
-                    QStringLiteral("Ирина +7 495 %1-00-00").arg(100 + o % 900),
+                    QStringLiteral("Ирина +7 495 %1-00-00").arg(oneFlat ? 100 : 100 + o % 900),
                     QStringLiteral("Чисто, мебель, техника"),
                     QStringLiteral("агентство"),
                     QStringLiteral("%1.11.26 %2:%3")
@@ -99,7 +101,12 @@ const Inputs& inputs() {
         }
         QStringEncoder enc("windows-1251");
         return Inputs{enc.encode(feed)};
-    }();
+    };
+    if (oneFlat) {
+        static const Inputs oneFlatBuilt = build();
+        return oneFlatBuilt;
+    }
+    static const Inputs built = build();
     return built;
 }
 
@@ -151,8 +158,9 @@ void resetPeakResident() {
 // feed and its buffers do not count in this process's memory.
 class ServiceProcess {
 public:
-    ServiceProcess() {
-        m_process.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--serve")});
+    explicit ServiceProcess(bool oneFlat) {
+        m_process.start(QCoreApplication::applicationFilePath(),
+                        {oneFlat ? QStringLiteral("--serve-one-flat") : QStringLiteral("--serve")});
         if (m_process.waitForReadyRead(60'000))
             m_port = m_process.readLine().trimmed().toUShort();
     }
@@ -203,9 +211,10 @@ QString databaseWithHistory(const QString& dir, int rows) {
 
 void BM_WholeCycle(benchmark::State& state) {
     const int historyRows = static_cast<int>(state.range(0));
+    const bool oneFlat = state.range(1) != 0;
     QTemporaryDir templates;
     test::ProxyEnvironment noProxy;
-    ServiceProcess service;
+    ServiceProcess service(oneFlat);
     if (service.port() == 0) {
         state.SkipWithError("the service did not start");
         return;
@@ -274,14 +283,18 @@ void BM_WholeCycle(benchmark::State& state) {
     state.counters["cycle_ms"] = cycleMs;
     state.counters["offers"] = searches * offersPerSearch;
     state.counters["longest_gap_ms"] = longestGapMs;
-    state.counters["feed_MB"] = double(inputs().feed.size()) / (1024 * 1024);
+    state.counters["feed_MB"] = double(inputs(oneFlat).feed.size()) / (1024 * 1024);
     state.counters["peak_rss_rise_MB"] = double(peakRiseBytes) / (1024 * 1024);
     state.counters["history"] = historyRows;
+    state.counters["one_flat"] = oneFlat ? 1 : 0;
 }
 // With a history of a million listings first: the client after months of use.
+// Second argument 1: every listing of the feed is one flat; within three times the time of
+// distinct flats, since each listing reads a few rows of its flat by key and date.
 BENCHMARK(BM_WholeCycle)
-    ->Arg(1'000'000)
-    ->Arg(0)
+    ->Args({1'000'000, 0})
+    ->Args({0, 0})
+    ->Args({0, 1})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
     ->UseRealTime();
@@ -316,10 +329,10 @@ void BM_FlatKeys(benchmark::State& state) {
 }
 BENCHMARK(BM_FlatKeys)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
-int serve() {
+int serve(bool oneFlat) {
     test::FakeService service;
     HttpServer::Response answer;
-    answer.body = inputs().feed;
+    answer.body = inputs(oneFlat).feed;
     service.setDefaultAnswer(answer);
     std::cout << service.port() << std::endl;
     // Until the benchmark closes our input.
@@ -343,7 +356,9 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--write-inputs") == 0)
         return writeInputs(QString::fromLocal8Bit(argv[2]));
     if (argc == 2 && std::strcmp(argv[1], "--serve") == 0)
-        return serve();
+        return serve(false);
+    if (argc == 2 && std::strcmp(argv[1], "--serve-one-flat") == 0)
+        return serve(true);
     if (argc == 4 && std::strcmp(argv[1], "--write-history") == 0)
         return writeHistory(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
     constexpr std::string_view keepOption = "--keep-files=";

@@ -180,7 +180,7 @@ Database::Database(const QString& dbPath)
     run(db, sql::pragmaJournalSizeLimit);
     run(db, sql::createOffersByQueryIndex);
     run(db, sql::createOffersUnreadIndex);
-    FlatHistory::createTables(*this);
+    FlatHistory::bringUpToDate(*this);
     // Commits leave the log to the checkpointer's thread. Should its connection fail to open,
     // this one copies the log inside its own commits, so the log never grows without bound.
     m_checkpointer = std::make_unique<BackgroundCheckpointer>(dbPath);
@@ -470,6 +470,12 @@ bool Database::markOfferRead(const QString& offerId, qint32 qid) {
         FinishOnExit finish(opened);
         opened.bindValue(0, nonNull(offerId));
         exec(opened);
+    }
+    {
+        QSqlQuery& keys = statement(sql::markKeysOpened);
+        FinishOnExit finish(keys);
+        keys.bindValue(0, nonNull(offerId));
+        exec(keys);
     }
     {
         QSqlQuery& updated = statement(sql::clearQueryUpdated);

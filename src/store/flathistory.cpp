@@ -9,31 +9,19 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSqlQuery>
 #include <QStringEncoder>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 #include <string_view>
 
 namespace domiva {
 
 using namespace sqlutil;
-
-namespace {
-
-constexpr int digitsValue(std::string_view digits) {
-    int value = 0;
-    for (const char digit : digits)
-        value = value * 10 + (digit - '0');
-    return value;
-}
-
-// The rows of a flat a listing is placed among by date: those stored nearest before it (and,
-// shown, after it), at most so many by each way to the flat, as the grids read them.
-constexpr int flatWindowRows = digitsValue(DOMIVA_FLAT_WINDOW_ROWS);
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 // A statement of the engine's own, kept prepared: the history adds a few statements to every
 // listing a sync stores, too many for Qt's per-value binding. Each use resets it, so no read
@@ -101,6 +89,9 @@ public:
         bool isNull(int column) const {
             return sqlite3_column_type(m_s.m_stmt, column) == SQLITE_NULL;
         }
+        bool isText(int column) const {
+            return sqlite3_column_type(m_s.m_stmt, column) == SQLITE_TEXT;
+        }
         QString text(int column) const {
             const auto* data =
                 reinterpret_cast<const char*>(sqlite3_column_text(m_s.m_stmt, column));
@@ -138,13 +129,64 @@ FlatHistory::~FlatHistory() {
     }
 }
 
-void FlatHistory::createTables(Database& db) {
+namespace {
+
+QStringList columnNames(const QSqlDatabase& connection, QLatin1String text) {
+    QSqlQuery query = prepare(connection, text);
+    exec(query);
+    QStringList names;
+    while (query.next())
+        names << query.value(0).toString();
+    return names;
+}
+
+} // namespace
+
+void FlatHistory::bringUpToDate(Database& db) {
     const QSqlDatabase connection = db.connection();
+    QSqlQuery shapeQuery = prepare(connection, sql::selectShape);
+    // A file of today's shape is opened without taking the write lock.
+    if (scalar(shapeQuery) >= currentShape)
+        return;
+    Transaction transaction(db);
+    // Read again inside the transaction: another connection may have brought the file up to
+    // date meanwhile.
+    if (scalar(shapeQuery) >= currentShape)
+        return;
+    const QStringList historyColumns = columnNames(connection, sql::historyColumns);
+    // The keys of an earlier shape are set aside and copied into today's FlatKeys, which
+    // orders them by date; its indexes come with it.
+    const bool keysAside = !historyColumns.isEmpty() &&
+                           !columnNames(connection, sql::flatKeysColumns).contains(u"dt"_s);
+    if (keysAside) {
+        run(connection, sql::dropFlatKeysByHistoryIndex);
+        run(connection, sql::renameFlatKeysAside);
+    }
     for (const QLatin1String text :
          {sql::createFlatHistoryTable, sql::createFlatKeysTable, sql::createFlatKeysByHistoryIndex,
-          sql::createFlatHistoryByKeyIndex, sql::createFlatKeysPendingTable,
+          sql::createFlatKeysOpenedIndex, sql::createFlatKeysPendingTable,
           sql::createClientStateTable})
         run(connection, text);
+    if (keysAside) {
+        run(connection, sql::copyKeysSetAside);
+        run(connection, sql::dropKeysSetAside);
+    }
+    if (historyColumns.contains(u"key"_s)) {
+        run(connection, sql::copyKeysOfHistoryRows);
+        run(connection, sql::dropFlatHistoryByKeyIndex);
+        run(connection, sql::dropHistoryKeyColumn);
+    }
+    run(connection, sql::dropFlatHistoryBySeenIndex);
+    QSqlQuery keys = prepare(connection, sql::storeClientState);
+    keys.addBindValue(u"keysVersion"_s);
+    // An earlier shape linked a row to an earlier appearance by the order the rows were stored,
+    // or among the rows stored nearest it: the links are made again with the keys. A new
+    // history's keys are today's.
+    keys.addBindValue(historyColumns.isEmpty() ? keysVersion : 0);
+    exec(keys);
+    keys.finish();
+    run(connection, QString(sql::storeShape).arg(currentShape));
+    transaction.commit();
 }
 
 FlatHistory::Statement& FlatHistory::statement(const char* text) {
@@ -157,34 +199,87 @@ FlatHistory::Statement& FlatHistory::statement(const char* text) {
     return *found->second;
 }
 
+qint64 FlatHistory::clientState(QStringView name, qint64 otherwise) {
+    Statement::Use state(statement(sql::selectClientState.data()));
+    return state.bind(name).step() && !state.isNull(0) ? state.integer(0) : otherwise;
+}
+
+void FlatHistory::storeClientState(QStringView name, qint64 value) {
+    Statement::Use store(statement(sql::storeClientState.data()));
+    store.bind(name).bind(value).step();
+}
+
+FlatHistory::Line::Line(FlatHistory& history) : m_history(history) {
+    Statement::Use(m_history.statement(sql::beginLine.data())).step();
+}
+
+FlatHistory::Line::~Line() {
+    if (!m_open)
+        return;
+    try {
+        Statement::Use(m_history.statement(sql::undoLine.data())).step();
+        Statement::Use(m_history.statement(sql::endLine.data())).step();
+    } catch (const Error&) {
+        // The transaction around it is rolled back whole then.
+    }
+}
+
+void FlatHistory::Line::commit() {
+    Statement::Use(m_history.statement(sql::endLine.data())).step();
+    m_open = false;
+}
+
+void FlatHistory::neighboursOfKey(qint64 key, double dt, std::optional<FlatRow>& before,
+                                  std::optional<FlatRow>& after) {
+    {
+        Statement::Use stored(statement(sql::flatRowBefore.data()));
+        if (stored.bind(key).bind(dt).step()) {
+            const FlatRow found{stored.real(1), stored.integer(0)};
+            before = std::max(before.value_or(found), found);
+        }
+    }
+    {
+        Statement::Use stored(statement(sql::flatRowAfter.data()));
+        if (stored.bind(key).bind(dt).step())
+            after = FlatRow{stored.real(1), stored.integer(0)};
+    }
+    const auto staged = m_pendingRows.find(key);
+    if (staged == m_pendingRows.end())
+        return;
+    // The first staged row dated after dt; the one before it is dated up to dt.
+    const std::set<FlatRow>& rows = staged->second;
+    const auto next = rows.upper_bound({dt, std::numeric_limits<qint64>::max()});
+    if (next != rows.end())
+        after = std::min(after.value_or(*next), *next);
+    if (next != rows.begin())
+        before = std::max(before.value_or(*std::prev(next)), *std::prev(next));
+}
+
 FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
                                          const flatkey::FlatFields& flat, QStringView price,
                                          double dt, qint64 now, bool opened, bool askOpened) {
     takeUpPending();
-    if (!m_knowsAllKeys) {
-        Statement::Use empty(statement(sql::historyIsEmpty.data()));
-        m_knowsAllKeys = empty.step() && empty.integer(0) != 0;
-    }
     flatkey::keys(flat, m_keys);
-    std::optional<qint64> latest;
+    // The listing is stored last: of its flat's rows of the same date, all came before it.
+    std::optional<FlatRow> before;
+    m_after.clear();
     for (const qint64 key : m_keys) {
-        if (const std::optional<qint64> row = latestOfKey(key))
-            latest = std::max(latest.value_or(*row), *row);
+        std::optional<FlatRow> after;
+        neighboursOfKey(key, dt, before, after);
+        if (after)
+            m_after.push_back(*after);
     }
-    const bool seen = latest.has_value();
-    const Placement place = seen ? placeAmongFlat(*latest, dt) : Placement{};
     std::optional<qint64> row;
     {
         Statement::Use insert(statement(sql::insertHistoryRow.data()));
-        // Stored with the row unless the keys are staged: then every key goes to FlatKeys.
-        insert.bind(id);
-        if (!m_staging && !m_keys.empty())
-            insert.bind(m_keys.front());
-        else
-            insert.bindNull();
-        insert.bind(qint64(qid)).bind(price).bind(dt).bind(now).bind(qint64(opened ? 1 : 0));
-        if (place.earlier)
-            insert.bind(*place.earlier);
+        insert.bind(id)
+            .bind(qint64(qid))
+            .bind(price)
+            .bind(dt)
+            .bind(now)
+            .bind(qint64(opened ? 1 : 0));
+        if (before)
+            insert.bind(before->second);
         else
             insert.bindNull();
         insert.step();
@@ -198,41 +293,38 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         return Arrival{true, false, false};
     }
     Arrival arrival;
-    arrival.repost = seen;
-    if (seen) {
-        // The rows dated after it that had no earlier appearance now have one.
-        for (const qint64 later : place.later) {
-            Statement::Use link(statement(sql::linkHistoryRow.data()));
-            link.bind(*row).bind(later).step();
+    arrival.repost = before || !m_after.empty();
+    // The first row after it by a key has it for its latest earlier appearance unless it has a
+    // later one by another key; rows further on have a later one by that key.
+    const FlatRow self{dt, *row};
+    for (const FlatRow& later : m_after) {
+        std::optional<FlatRow> prev;
+        {
+            Statement::Use held(statement(sql::selectPrevOfRow.data()));
+            if (held.bind(later.second).step())
+                prev = FlatRow{held.real(1), held.integer(0)};
         }
-        // The rows still staged arrived in this sync, after the user last saw the listings:
-        // none of them was opened, so only the stored keys are asked.
-        if (askOpened) {
-            for (const qint64 key : m_keys) {
-                Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
-                if (anyOpened.bind(key).step()) {
-                    arrival.flatOpened = true;
-                    break;
-                }
+        if (!prev || *prev < self) {
+            Statement::Use link(statement(sql::linkHistoryRow.data()));
+            link.bind(*row).bind(later.second).step();
+        }
+    }
+    // The rows still staged arrived in this sync, after the user last saw the listings: none of
+    // them was opened, so only the stored keys are asked.
+    if (arrival.repost && askOpened) {
+        for (const qint64 key : m_keys) {
+            Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
+            if (anyOpened.bind(key).step()) {
+                arrival.flatOpened = true;
+                break;
             }
         }
     }
-    if (*m_knowsAllKeys) {
-        if (m_ownLatest.size() + qsizetype(m_keys.size()) > ownKeysLimit) {
-            // The rows are all in the file: it answers from here on.
-            m_knowsAllKeys = false;
-            m_ownLatest = {};
-        } else {
-            for (const qint64 key : m_keys)
-                m_ownLatest.insert(key, *row);
-        }
-    }
     if (!m_staging) {
-        // Further phones after the first (a plain loop: Clang 14 cannot use libstdc++ 12's
-        // views).
-        for (std::size_t i = 1; i < m_keys.size(); ++i) {
+        // A plain loop: Clang 14 cannot use libstdc++ 12's views.
+        for (const qint64 key : m_keys) {
             Statement::Use add(statement(sql::insertFlatKey.data()));
-            add.bind(m_keys[i]).bind(*row).step();
+            add.bind(key).bind(dt).bind(*row).bind(qint64(opened ? 1 : 0)).step();
         }
         return arrival;
     }
@@ -240,86 +332,9 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
         Statement::Use stage(statement(sql::insertPendingKey.data()));
         stage.bind(*row).bind(key).step();
         m_pending.emplace_back(key, *row);
-        m_pendingRows[key].push_back(*row);
+        m_pendingRows[key].insert(self);
     }
     return arrival;
-}
-
-void FlatHistory::latestRowsOfFlat(int limit) {
-    m_flatRows.clear();
-    for (const qint64 key : m_keys) {
-        Statement::Use stored(statement(sql::selectLatestRowsOfKey.data()));
-        stored.bind(key).bind(qint64(limit));
-        while (stored.step())
-            m_flatRows.push_back({stored.integer(0)});
-        if (const auto staged = m_pendingRows.find(key); staged != m_pendingRows.end()) {
-            const std::vector<qint64>& rows = staged->second;
-            for (std::size_t i = rows.size() - std::min(rows.size(), std::size_t(limit));
-                 i < rows.size(); ++i)
-                m_flatRows.push_back({rows[i]});
-        }
-    }
-    std::sort(m_flatRows.begin(), m_flatRows.end(),
-              [](const FlatRow& a, const FlatRow& b) { return a.row > b.row; });
-    m_flatRows.erase(std::unique(m_flatRows.begin(), m_flatRows.end(),
-                                 [](const FlatRow& a, const FlatRow& b) { return a.row == b.row; }),
-                     m_flatRows.end());
-    if (m_flatRows.size() > std::size_t(limit))
-        m_flatRows.resize(std::size_t(limit));
-    for (FlatRow& other : m_flatRows) {
-        Statement::Use one(statement(sql::selectHistoryRowDate.data()));
-        if (one.bind(other.row).step()) {
-            other.dt = one.real(0);
-            other.hasEarlier = one.integer(1) != 0;
-        }
-    }
-}
-
-FlatHistory::Placement FlatHistory::placeAmongFlat(qint64 latestRow, double dt) {
-    // Listings mostly come in the order of their dates: then the flat's latest row is an
-    // earlier appearance, and no row dated after this one can be without one (only the flat's
-    // earliest row is).
-    {
-        Statement::Use latest(statement(sql::selectHistoryRowDate.data()));
-        if (latest.bind(latestRow).step() && latest.real(0) <= dt)
-            return {latestRow, {}};
-    }
-    // The listing's earlier appearances are the rows of its flat dated before it (of the same
-    // date, those stored before it), not those stored before it: a download lists the newest
-    // listings first, so the re-post comes before the listing it repeats, and a search added
-    // later brings listings older than some the history holds. It is placed among the rows of
-    // its flat stored last: a flat posted a thousand times (or a feed that makes every listing
-    // one flat) costs no more than one posted a few times.
-    latestRowsOfFlat(flatWindowRows);
-    Placement place;
-    std::optional<FlatRow> latest;
-    for (const FlatRow& other : m_flatRows) {
-        if (other.dt <= dt) {
-            if (!latest || std::pair(other.dt, other.row) > std::pair(latest->dt, latest->row))
-                latest = other;
-        } else if (!other.hasEarlier) {
-            place.later.push_back(other.row);
-        }
-    }
-    if (latest)
-        place.earlier = latest->row;
-    return place;
-}
-
-std::optional<qint64> FlatHistory::latestOfKey(qint64 key) {
-    if (*m_knowsAllKeys) {
-        const auto own = m_ownLatest.constFind(key);
-        return own == m_ownLatest.cend() ? std::nullopt : std::optional<qint64>(own.value());
-    }
-    std::optional<qint64> latest;
-    {
-        Statement::Use stored(statement(sql::selectLatestOfKey.data()));
-        if (stored.bind(key).step() && !stored.isNull(0))
-            latest = stored.integer(0);
-    }
-    if (const auto staged = m_pendingRows.find(key); staged != m_pendingRows.end())
-        latest = std::max(latest.value_or(staged->second.back()), staged->second.back());
-    return latest;
 }
 
 void FlatHistory::takeUpPending() {
@@ -329,9 +344,9 @@ void FlatHistory::takeUpPending() {
     Statement::Use left(statement(sql::selectPendingKeys.data()));
     while (left.step()) {
         const qint64 key = left.integer(0);
-        const qint64 hid = left.integer(1);
+        const qint64 hid = left.integer(2);
         m_pending.emplace_back(key, hid);
-        m_pendingRows[key].push_back(hid);
+        m_pendingRows[key].insert({left.real(1), hid});
     }
 }
 
@@ -346,7 +361,7 @@ bool FlatHistory::storePendingKeys(int rows) {
     // pages once, however many transactions it takes.
     const std::size_t end = std::min(m_pending.size(), m_pendingStored + std::size_t(rows));
     for (; m_pendingStored < end; ++m_pendingStored) {
-        Statement::Use add(statement(sql::insertFlatKey.data()));
+        Statement::Use add(statement(sql::storeStagedKey.data()));
         add.bind(m_pending[m_pendingStored].first).bind(m_pending[m_pendingStored].second).step();
     }
     if (m_pendingStored < m_pending.size())
@@ -367,18 +382,11 @@ void FlatHistory::markArrivedRead(QStringView id) {
 int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, int sliceRows) {
     {
         // Once a day is enough for a limit of half a year; a clock set back prunes at once.
-        Statement::Use state(statement(sql::selectClientState.data()));
-        if (state.bind(QStringView(u"historyPruned")).step() && !state.isNull(0) &&
-            now >= state.integer(0) && now - state.integer(0) < pruneIntervalSeconds)
+        const qint64 pruned = clientState(u"historyPruned", -1);
+        if (pruned >= 0 && now >= pruned && now - pruned < pruneIntervalSeconds)
             return 0;
     }
-    {
-        Statement::Use store(statement(sql::storeClientState.data()));
-        store.bind(QStringView(u"historyPruned")).bind(now).step();
-    }
-    // Rows this object recorded may go: the file answers for the keys again.
-    m_knowsAllKeys.reset();
-    m_ownLatest = {};
+    storeClientState(u"historyPruned", now);
     const qint64 before = now - keepSeconds;
     // Only a row first stored before the limit can have been stored last before it. Rows go in
     // as the clock goes, so those are the rows before the first one stored since: a history
@@ -406,8 +414,11 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
     int forgotten = 0;
     std::vector<qint64> later;
     for (qint64 from = 0; from < last; from += sliceRows) {
-        // A re-post whose earlier appearance is forgotten is counted as one only while another
-        // is left.
+        {
+            Statement::Use stored(statement(sql::refreshStoredHistory.data()));
+            stored.bind(before).bind(from).bind(from + sliceRows).bind(now).step();
+        }
+        // A re-post whose earlier appearance is forgotten gets the next one left, or none.
         later.clear();
         {
             Statement::Use rows(statement(sql::selectLaterOfOldHistory.data()));
@@ -437,8 +448,7 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
 }
 
 bool FlatHistory::filled() {
-    Statement::Use state(statement(sql::selectClientState.data()));
-    return state.bind(QStringView(u"historyFilled")).step() && state.integer(0) == 1;
+    return clientState(u"historyFilled", 0) == 1;
 }
 
 bool FlatHistory::fillSome(qint64 now, int rows) {
@@ -452,8 +462,7 @@ bool FlatHistory::fillSome(qint64 now, int rows) {
     }
     if (!m_fillAfter) {
         // Resumed where an earlier fill stopped; the rows before were remembered by it.
-        Statement::Use state(statement(sql::selectClientState.data()));
-        m_fillAfter = state.bind(QStringView(u"historyFillAfter")).step() ? state.integer(0) : 0;
+        m_fillAfter = clientState(u"historyFillAfter", 0);
     }
     int done = 0;
     {
@@ -466,7 +475,10 @@ bool FlatHistory::fillSome(qint64 now, int rows) {
             const QString price = offers.text(6);
             const QString floor = offers.text(7);
             const QString contact = offers.text(8);
-            const double dt = offers.isNull(9) ? 0 : dateTimeValueFromText(offers.text(9));
+            // As the grid reads it: another program may have stored the date as a number.
+            const double dt = offers.isNull(9)   ? 0
+                              : offers.isText(9) ? dateTimeValueFromText(offers.text(9))
+                                                 : offers.real(9);
             record(id, qint32(offers.integer(2)), {address, rooms, floor, contact}, price, dt, now,
                    offers.integer(3) == 0, false);
             m_fillAfter = offers.integer(0);
@@ -474,23 +486,95 @@ bool FlatHistory::fillSome(qint64 now, int rows) {
         }
     }
     const bool complete = done < rows;
-    Statement::Use store(statement(sql::storeClientState.data()));
     if (complete)
-        store.bind(QStringView(u"historyFilled")).bind(qint64(1));
+        storeClientState(u"historyFilled", 1);
     else
-        store.bind(QStringView(u"historyFillAfter")).bind(*m_fillAfter);
-    store.step();
+        storeClientState(u"historyFillAfter", *m_fillAfter);
     m_fillComplete = complete;
     m_fillStoring = complete || pendingKeys() >= fillPendingKeys;
     return false;
 }
 
+bool FlatHistory::keyedNow() {
+    return clientState(u"keysVersion", 1) >= keysVersion;
+}
+
+bool FlatHistory::rekeySome(int rows) {
+    // First the keys of the rows whose listings are stored, then every row's link; each goes
+    // on after the last row done, noted in the file, should the program end between slices.
+    const qint64 rekeyed = clientState(u"rekeyAfter", 0);
+    if (rekeyed >= 0) {
+        qint64 after = rekeyed;
+        int done = 0;
+        {
+            Statement::Use listings(statement(sql::selectRowsToRekey.data()));
+            listings.bind(rekeyed).bind(qint64(rows));
+            while (listings.step()) {
+                ++done;
+                after = listings.integer(0);
+                const QString address = listings.text(3);
+                const QString roomsText = listings.text(4);
+                const QString floor = listings.text(5);
+                const QString contact = listings.text(6);
+                flatkey::keys({address, roomsText, floor, contact}, m_keys);
+                std::sort(m_keys.begin(), m_keys.end());
+                m_keys.erase(std::unique(m_keys.begin(), m_keys.end()), m_keys.end());
+                m_rowKeys.clear();
+                {
+                    Statement::Use stored(statement(sql::selectKeysOfRow.data()));
+                    stored.bind(after);
+                    while (stored.step())
+                        m_rowKeys.push_back(stored.integer(0));
+                }
+                std::sort(m_rowKeys.begin(), m_rowKeys.end());
+                if (m_rowKeys == m_keys)
+                    continue;
+                {
+                    Statement::Use drop(statement(sql::deleteKeysOfRow.data()));
+                    drop.bind(after).step();
+                }
+                for (const qint64 key : m_keys) {
+                    Statement::Use add(statement(sql::insertFlatKey.data()));
+                    add.bind(key).bind(listings.real(1)).bind(after).bind(listings.integer(2));
+                    add.step();
+                }
+            }
+        }
+        storeClientState(u"rekeyAfter", done < rows ? -1 : after);
+        return false;
+    }
+    const qint64 relinked = clientState(u"relinkAfter", 0);
+    qint64 after = relinked;
+    int done = 0;
+    {
+        Statement::Use rowids(statement(sql::selectRowidsAfter.data()));
+        rowids.bind(relinked).bind(qint64(rows));
+        while (rowids.step()) {
+            ++done;
+            after = rowids.integer(0);
+            Statement::Use relink(statement(sql::relinkHistoryRow.data()));
+            relink.bind(after).step();
+        }
+    }
+    if (done == rows) {
+        storeClientState(u"relinkAfter", after);
+        return false;
+    }
+    storeClientState(u"keysVersion", keysVersion);
+    storeClientState(u"rekeyAfter", 0);
+    storeClientState(u"relinkAfter", 0);
+    return true;
+}
+
 std::vector<FlatHistory::Appearance> FlatHistory::earlier(const QString& id, int limit) {
     std::vector<Appearance> result;
-    Statement::Use rows(statement(sql::selectEarlierAppearances.data()));
-    rows.bind(QStringView(id)).bind(qint64(limit));
-    while (rows.step())
-        result.push_back({rows.real(0), rows.text(1), rows.integer(2) != 0});
+    {
+        Statement::Use rows(statement(sql::selectEarlierAppearances.data()));
+        if (rows.bind(QStringView(id)).step())
+            result = appearancesFromJson(rows.text(0));
+    }
+    if (result.size() > std::size_t(std::max(limit, 0)))
+        result.resize(std::size_t(std::max(limit, 0)));
     return result;
 }
 
@@ -510,13 +594,18 @@ RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appear
     if (earlier.empty())
         return marks;
     marks.repost = true;
-    const std::optional<int> order = flatkey::comparePrices(price, earlier.front().price);
-    if (order && *order < 0)
-        marks.trend = QStringLiteral("↓");
-    else if (order && *order > 0)
-        marks.trend = QStringLiteral("↑");
+    marks.trend = priceTrend(price, earlier.front().price);
     marks.earlierText = earlierAppearancesText(earlier);
     return marks;
+}
+
+QString priceTrend(QStringView price, QStringView latestEarlier) {
+    const std::optional<int> order = flatkey::comparePrices(price, latestEarlier);
+    if (order && *order < 0)
+        return QStringLiteral("↓");
+    if (order && *order > 0)
+        return QStringLiteral("↑");
+    return QString();
 }
 
 QString earlierAppearancesText(const std::vector<FlatHistory::Appearance>& earlier) {

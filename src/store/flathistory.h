@@ -2,7 +2,6 @@
 
 #include "store/flatkey.h"
 
-#include <QHash>
 #include <QString>
 #include <QStringView>
 
@@ -10,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -18,20 +18,28 @@ namespace domiva {
 class Database;
 
 // The client's memory of the listings it has stored (tables FlatHistory and FlatKeys beside
-// Queries and Offers): one row per listing id with its flat's keys, its search, price and
-// date, when it was first and last stored and whether the user opened it. It is the client's
-// own knowledge, not the service's data: deleting listings (a removed search, a cleared file)
-// leaves it, so listings loaded again are not taken for re-posts of themselves. Rows not
-// stored for keepSeconds go once their listings are gone.
+// Queries and Offers): one row per listing id with its search, price and date, when it was
+// first and last stored and whether the user opened it, and the keys of its flat. It is the
+// client's own knowledge, not the service's data: deleting listings (a removed search, a
+// cleared file) leaves it, so listings loaded again are not taken for re-posts of themselves.
+// Rows not stored for keepSeconds go once their listings are gone; a row whose listing is
+// still stored counts as stored whenever the history is pruned.
 //
-// A listing is a re-post when it arrives under an id the history has not seen and its flat
-// matches an earlier id in the history, in any search; its earlier appearances are the ids of
-// its flat dated before it (of the same date, stored before it).
+// Where a flat's keys live (the invariants every statement relies on):
+// - every key of a history row is a FlatKeys row (key, the row's date, the row, whether it was
+//   opened), except while a sync stages them (FlatKeysPending, and this object's memory) until
+//   it ends; nothing else holds a key;
+// - two rows are of one flat when they share a key; a row's earlier appearances are the rows
+//   sharing one of its keys dated before it (of the same date, stored before it), and prev is
+//   the latest of them (null when there is none). Each is found by key and date in FlatKeys'
+//   order, a few rows a key, however many rows the flat has;
+// - the keys were made by flatkey::keys of keysVersion: a file whose keys are older has them
+//   made again (rekeySome) before the history records anything.
 //
 // All of it runs on the connection of a Database, inside whatever transaction is open there;
 // the statements stay prepared for the life of the object, which must not outlive db. Failures
-// throw domiva::Error. The object remembers what it recorded (staged keys, the keys of a history
-// that began empty): a transaction that rolls back what it recorded ends the object's use.
+// throw domiva::Error. The object remembers the keys it staged: a transaction that rolls back
+// what it recorded ends the object's use.
 class FlatHistory {
 public:
     static constexpr qint64 keepSeconds = 180LL * 24 * 60 * 60;
@@ -43,6 +51,8 @@ public:
     static constexpr std::size_t fillPendingKeys = 250'000;
     // Staged keys stored at a time between two looks at the clock.
     static constexpr int storeChunkKeys = 1000;
+    // History rows keyed again (rekeySome) between two looks at the clock.
+    static constexpr int rekeyChunkRows = 200;
     static constexpr int fillCacheKiB = 64 * 1024;
     // While an object records, the connection keeps at least so much of the file's pages in
     // memory: the index of the flats' keys is read and written at random places, and with the
@@ -55,8 +65,38 @@ public:
     FlatHistory(const FlatHistory&) = delete;
     FlatHistory& operator=(const FlatHistory&) = delete;
 
-    // Makes the client's tables and their indexes where they are missing.
-    static void createTables(Database& db);
+    // The shape of the client's own tables this build writes (PRAGMA user_version): 1 and 2
+    // were those of earlier builds (2: the flat's first key in FlatHistory.key; 1: no such
+    // column), 0 a file that never had them or did not note its shape.
+    static constexpr int currentShape = 3;
+    // The way flatkey::keys makes keys: raised whenever it gives other keys for a listing, so
+    // that files keyed before are keyed again.
+    static constexpr int keysVersion = 2;
+    // Makes the client's tables where they are missing and brings those of an earlier shape up
+    // to date, in one transaction; Queries and Offers stay as they are.
+    static void bringUpToDate(Database& db);
+
+    // Whether the keys are of keysVersion.
+    bool keyedNow();
+    // Makes the keys of up to `rows` more history rows whose listings are still stored again
+    // from their listings' fields, then links each row of the history to its latest earlier
+    // appearance again; returns whether all is done (and notes keysVersion in the file).
+    bool rekeySome(int rows);
+
+    // A line of a feed: the listing and what the history records of it are applied together
+    // or not at all. Undone unless committed.
+    class Line {
+    public:
+        explicit Line(FlatHistory& history);
+        ~Line();
+        Line(const Line&) = delete;
+        Line& operator=(const Line&) = delete;
+        void commit();
+
+    private:
+        FlatHistory& m_history;
+        bool m_open = true;
+    };
 
     // What the history knew of a listing when it was stored.
     struct Arrival {
@@ -65,8 +105,8 @@ public:
         bool flatOpened = false; // a re-post of a flat the user opened under another id
     };
     // A listing was stored at `now` (seconds since the epoch): a new id is remembered with the
-    // keys of its flat, a known one is stored again. Whether a re-post's flat was opened is
-    // only looked up when askOpened is set: a flat posted many times has many rows to look at.
+    // keys of its flat, a known one is stored again. Whether a re-post's flat was opened (an
+    // opened row by one of its keys) is only looked up when askOpened is set.
     Arrival record(QStringView id, qint32 qid, const flatkey::FlatFields& flat, QStringView price,
                    double dt, qint64 now, bool opened = false, bool askOpened = true);
 
@@ -80,11 +120,6 @@ public:
     void stageKeysFrom(qint64 rows);
     // Stores up to `rows` of the staged keys; returns whether none is left.
     bool storePendingKeys(int rows);
-    // An object that began to record into an empty history (a new file, the first fill) finds
-    // the latest row of each key in memory instead of the file, up to so many keys (about
-    // 25 MB); the first fill of a million listings spent a fifth of its time on looking up keys
-    // it had written itself, mostly to find nothing.
-    static constexpr qsizetype ownKeysLimit = 1'000'000;
 
     // The listing arrived read (a re-post of a flat the user opened, when such are counted
     // read): its Offers row is marked so.
@@ -109,54 +144,42 @@ public:
         QString price;
         bool opened = false;
     };
-    // The ids of the listing's flat dated before it, newest first, at most `limit`.
+    // The earlier appearances of a listing, newest first, at most `limit` (up to five), as the
+    // grid shows them.
     std::vector<Appearance> earlier(const QString& id, int limit);
 
 private:
     class Statement;
     Statement& statement(const char* text);
     void takeUpPending();
-    // The latest row of one key, before the listing being recorded.
-    std::optional<qint64> latestOfKey(qint64 key);
-    // Where a new listing of a flat seen before goes among the rows of its flat: its earlier
-    // appearance (FlatHistory.prev) and the rows dated after it that have none yet.
-    struct Placement {
-        std::optional<qint64> earlier;
-        std::vector<qint64> later;
-    };
-    // latestRow: the flat's row stored last; dt: the listing's date.
-    Placement placeAmongFlat(qint64 latestRow, double dt);
-    // The rows of the listing's flat stored last, the latest first, at most `limit`, with their
-    // dates (m_flatRows).
-    void latestRowsOfFlat(int limit);
+    // A row of the flat by one key: its date and rowid, the order of FlatKeys.
+    using FlatRow = std::pair<double, qint64>;
+    // The rows of key `key` next to a listing dated dt that is stored now: the latest dated up
+    // to it and the first dated after it, stored or staged.
+    void neighboursOfKey(qint64 key, double dt, std::optional<FlatRow>& before,
+                         std::optional<FlatRow>& after);
     std::size_t pendingKeys() const { return m_pending.size() - m_pendingStored; }
+    qint64 clientState(QStringView name, qint64 otherwise);
+    void storeClientState(QStringView name, qint64 value);
 
     Database& m_db;
     std::map<const char*, std::unique_ptr<Statement>> m_statements;
     std::optional<qint64> m_fillAfter; // the last Offers rowid remembered by the fill
     bool m_fillStoring = false;        // the fill stores its staged keys before it goes on
     bool m_fillComplete = false;
-    std::vector<qint64> m_keys; // the keys of the listing being recorded
+    std::vector<qint64> m_keys;    // the keys of the listing being recorded
+    std::vector<FlatRow> m_after;  // the rows of its flat that may now have it for their prev
+    std::vector<qint64> m_rowKeys; // rekeySome's stored keys of a row
     bool m_staging = false;
     bool m_pendingTakenUp = false;
     std::vector<std::pair<qint64, qint64>> m_pending; // staged (key, history rowid)
     std::size_t m_pendingStored = 0;                  // of m_pending, sorted once begun
-    // The staged rows of each key, in the order they were stored.
-    std::unordered_map<qint64, std::vector<qint64>> m_pendingRows;
-    // Whether every row of the history came from this object since prune() last ran, as long
-    // as m_ownLatest holds the latest of each of their keys; unknown until the next record().
-    std::optional<bool> m_knowsAllKeys;
-    QHash<qint64, qint64> m_ownLatest;
-    struct FlatRow {
-        qint64 row = 0;
-        double dt = 0;
-        bool hasEarlier = false; // its prev is set
-    };
-    std::vector<FlatRow> m_flatRows; // latestRowsOfFlat()'s, kept for their room
+    // The staged rows of each key, by date.
+    std::unordered_map<qint64, std::set<FlatRow>> m_pendingRows;
 };
 
 // The earlier appearances from the JSON array a statement reads them as
-// (DOMIVA_EARLIER_APPEARANCES in store/statements.h); none from anything else.
+// (sql::fragments::earlierAppearances); none from anything else.
 std::vector<FlatHistory::Appearance> appearancesFromJson(const QString& json);
 
 // What the grid shows of a listing's history, worked out once when its row is read.
@@ -166,6 +189,9 @@ struct RepostMarks {
     QString earlierText; // earlierAppearancesText
 };
 RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appearance>& earlier);
+// "↓" or "↑": a price lower or higher than the latest earlier one; empty when they are equal
+// or either has no digits.
+QString priceTrend(QStringView price, QStringView latestEarlier);
 
 // The earlier appearances as the details panel shows them ("Ранее: ..."): each as
 // "<date> — <price>", "(просмотрено)" after those the user opened, newest first; empty for a

@@ -39,19 +39,27 @@ constexpr QLatin1String clearQueryFlags{
 
 // The export reads in the grid's order, keyed on it: dated listings newest first, then those
 // without a date (a NULL never compares below a key, so they are a segment of their own).
-#define DOMIVA_EXPORT_COLUMNS                                                                      \
-    "SELECT min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, flat_obj, info_obj, "    \
-    "cont_obj, owntxt_obj, publ_obj, dt_obj, id, " DOMIVA_EARLIER_APPEARANCES " FROM Offers "
-constexpr QLatin1String exportDatedFirst{DOMIVA_EXPORT_COLUMNS
-    "WHERE qid=? AND dt_obj IS NOT NULL ORDER BY dt_obj DESC, id DESC LIMIT ?"};
-constexpr QLatin1String exportDatedNext{DOMIVA_EXPORT_COLUMNS
+constexpr char exportColumns[] =
+    "SELECT min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, flat_obj, info_obj, "
+    "cont_obj, owntxt_obj, publ_obj, dt_obj, id, ";
+constexpr char fromOffers[] = " FROM Offers ";
+constexpr auto exportDatedFirstText =
+    sql::fragments::join(exportColumns, sql::fragments::earlierAppearances, fromOffers,
+                         "WHERE qid=? AND dt_obj IS NOT NULL ORDER BY dt_obj DESC, id DESC LIMIT ?");
+constexpr auto exportDatedNextText = sql::fragments::join(
+    exportColumns, sql::fragments::earlierAppearances, fromOffers,
     "WHERE qid=? AND dt_obj IS NOT NULL AND (dt_obj, id) < (?, ?) "
-    "ORDER BY dt_obj DESC, id DESC LIMIT ?"};
-constexpr QLatin1String exportUndatedFirst{DOMIVA_EXPORT_COLUMNS
-    "WHERE qid=? AND dt_obj IS NULL ORDER BY id DESC LIMIT ?"};
-constexpr QLatin1String exportUndatedNext{DOMIVA_EXPORT_COLUMNS
-    "WHERE qid=? AND dt_obj IS NULL AND id < ? ORDER BY id DESC LIMIT ?"};
-#undef DOMIVA_EXPORT_COLUMNS
+    "ORDER BY dt_obj DESC, id DESC LIMIT ?");
+constexpr auto exportUndatedFirstText =
+    sql::fragments::join(exportColumns, sql::fragments::earlierAppearances, fromOffers,
+                         "WHERE qid=? AND dt_obj IS NULL ORDER BY id DESC LIMIT ?");
+constexpr auto exportUndatedNextText =
+    sql::fragments::join(exportColumns, sql::fragments::earlierAppearances, fromOffers,
+                         "WHERE qid=? AND dt_obj IS NULL AND id < ? ORDER BY id DESC LIMIT ?");
+constexpr QLatin1String exportDatedFirst = sql::fragments::latin1(exportDatedFirstText);
+constexpr QLatin1String exportDatedNext = sql::fragments::latin1(exportDatedNextText);
+constexpr QLatin1String exportUndatedFirst = sql::fragments::latin1(exportUndatedFirstText);
+constexpr QLatin1String exportUndatedNext = sql::fragments::latin1(exportUndatedNextText);
 constexpr QLatin1String countOffersOfQuery{"SELECT COUNT(*) FROM Offers WHERE qid=?"};
 
 constexpr QLatin1String filterFunctionName{"domiva_contains"};

@@ -24,13 +24,13 @@ namespace {
 
 constexpr int qidColumn = 1;
 constexpr int keyColumn = 15; // the row key after the fifteen columns of a page read
-constexpr int earlierColumn = 16;
+constexpr int latestEarlierColumn = 16;
 constexpr int openedElsewhereColumn = 17;
 constexpr int priceColumn = 7;
 // Where a row keeps the history's marks, after its fifteen columns.
 constexpr int repostValue = 15;
 constexpr int trendValue = 16;
-constexpr int earlierValue = 17;
+constexpr int earlierValue = 17; // not kept: read when asked for (earlierText)
 
 // Offer ids are compared as the engine's NOCASE does: ASCII letters folded, nothing else.
 QString asciiFolded(const QString& text) {
@@ -394,13 +394,29 @@ std::optional<StoreTableModel::Row> OffersModel::loadRow(const QVariant& key) {
 
 StoreTableModel::Row OffersModel::readOfferRow(const QSqlQuery& query) const {
     Row row = readRow(query);
-    const RepostMarks marks =
-        repostMarks(query.value(priceColumn).toString(),
-                    appearancesFromJson(query.value(earlierColumn).toString()));
-    row.append(query.value(openedElsewhereColumn).toBool() ? 2 : marks.repost ? 1 : 0);
-    row.append(marks.trend);
-    row.append(marks.earlierText);
+    const QVariant latest = query.value(latestEarlierColumn);
+    row.append(query.value(openedElsewhereColumn).toBool() ? 2 : latest.isNull() ? 0 : 1);
+    row.append(latest.isNull()
+                   ? QString()
+                   : priceTrend(query.value(priceColumn).toString(), latest.toString()));
     return row;
+}
+
+QString OffersModel::earlierText(const QString& id) const {
+    // One listing's, when the details panel or a copy shows it: a few rows by key and date. A
+    // page of the grid reads only the latest one's price: the dates of five, formatted by the
+    // locale for every row, took a page of a flat posted many times twice as long.
+    try {
+        QSqlQuery query = prepare(database().connection(), sql::selectEarlierAppearances);
+        query.addBindValue(id);
+        exec(query);
+        const QString json = query.next() ? query.value(0).toString() : QString();
+        query.finish();
+        return earlierAppearancesText(appearancesFromJson(json));
+    } catch (const Error&) {
+        // Shown without them; the grids report a failing file when they read it next.
+        return QString();
+    }
 }
 
 QVariant OffersModel::data(const QModelIndex& index, int role) const {
@@ -421,7 +437,12 @@ QVariant OffersModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.model() != this)
         return {};
     const Row* row = storedRow(index.row());
-    return row != nullptr ? row->value(value) : QVariant();
+    if (row == nullptr)
+        return {};
+    if (value == earlierValue)
+        return row->value(repostValue).toInt() != 0 ? earlierText(row->value(0).toString())
+                                                    : QString();
+    return row->value(value);
 }
 
 bool OffersModel::sameKey(const QVariant& a, const QVariant& b) const {

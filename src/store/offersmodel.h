@@ -126,6 +126,8 @@ private:
     const Page* page(int index) const;
     // A row as a statement of selectOffersByKeys' columns reads it, history marks included.
     Row readOfferRow(const QSqlQuery& query) const;
+    // The details panel's text of the listing's earlier appearances (earlierAppearancesText).
+    QString earlierText(const QString& id) const;
     Page readPage(int index) const;
     void dropPages();
 

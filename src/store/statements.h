@@ -3,6 +3,8 @@
 #include <QLatin1String>
 
 #include <array>
+#include <cstddef>
+#include <iterator>
 
 // Every statement this program sends to the listing database, in one place. Values always
 // travel as bound parameters ("?"), never inside the text.
@@ -140,48 +142,69 @@ inline constexpr QLatin1String pragmaDataVersion{"PRAGMA data_version"};
 inline constexpr QLatin1String deleteAllOffers{"DELETE FROM Offers"};
 inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
 
-// The rowids of the rows of the flat of history row h (picked by the condition `which`) stored
-// nearest before it (cmp "<", order "DESC") or after it (">", "ASC"): those sharing one of its
-// keys (its main key or a further one), through the main key of theirs or a further one, at
-// most DOMIVA_FLAT_WINDOW_ROWS by each way. A flat posted a thousand times is placed by date
-// among its neighbours, not by reading and sorting all its rows.
-#define DOMIVA_FLAT_WINDOW_ROWS "10"
-#define DOMIVA_FLAT_ORDER(by, order) " ORDER BY " by " " order " LIMIT " DOMIVA_FLAT_WINDOW_ROWS
-// clang-format off
-#define DOMIVA_FLAT_NEAR(which, cmp, order)                                                        \
-    "SELECT r FROM (SELECT x.rowid AS r FROM FlatHistory h JOIN FlatHistory x ON x.key=h.key "     \
-    "AND x.rowid" cmp "h.rowid WHERE " which DOMIVA_FLAT_ORDER("x.rowid", order) ") UNION ALL "    \
-    "SELECT r FROM (SELECT x.rowid AS r FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "      \
-    "JOIN FlatHistory x ON x.key=f.key AND x.rowid" cmp "h.rowid WHERE " which                     \
-    DOMIVA_FLAT_ORDER("x.rowid", order) ") UNION ALL "                                             \
-    "SELECT r FROM (SELECT y.hid AS r FROM FlatHistory h JOIN FlatKeys y ON y.key=h.key "          \
-    "AND y.hid" cmp "h.rowid WHERE " which DOMIVA_FLAT_ORDER("y.hid", order) ") UNION ALL "        \
-    "SELECT r FROM (SELECT y.hid AS r FROM FlatHistory h JOIN FlatKeys f ON f.hid=h.rowid "        \
-    "JOIN FlatKeys y ON y.key=f.key AND y.hid" cmp "h.rowid WHERE " which                          \
-    DOMIVA_FLAT_ORDER("y.hid", order) ")"
-#define DOMIVA_FLAT_WINDOW(which)                                                                  \
-    DOMIVA_FLAT_NEAR(which, "<", "DESC") " UNION ALL " DOMIVA_FLAT_NEAR(which, ">", "ASC")
-// The columns `columns` of the rows e of the flat of history row o (picked by `whichO`, and as
-// h by `whichH`) that came before it, newest first, at most `limit`: among its window, those
-// dated before it or, at the same date, stored before it.
-#define DOMIVA_EARLIER_ROWS(columns, whichO, whichH, limit)                                        \
-    "SELECT " columns " FROM FlatHistory o, FlatHistory e WHERE " whichO                           \
-    " AND e.rowid IN (" DOMIVA_FLAT_WINDOW(whichH) ") "                                            \
-    "AND (e.dt<o.dt OR (e.dt=o.dt AND e.rowid<o.rowid)) "                                          \
-    "ORDER BY e.dt DESC, e.rowid DESC LIMIT " limit
-// clang-format on
+// Statements made of fragments: each fragment is a plain character array, the statement one
+// array joined from them when the program is compiled.
+namespace fragments {
+// How long a part is, without its terminating zero.
+template <typename Part> constexpr std::size_t partSize = 0;
+template <std::size_t N> constexpr std::size_t partSize<char[N]> = N - 1;
+template <std::size_t N> constexpr std::size_t partSize<std::array<char, N>> = N - 1;
+template <typename... Parts> constexpr auto join(const Parts&... parts) {
+    std::array<char, (partSize<Parts> + ...) + 1> text{};
+    std::size_t at = 0;
+    const auto add = [&](const char* part, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i)
+            text[at++] = part[i];
+    };
+    (add(std::data(parts), partSize<Parts>), ...);
+    return text;
+}
+// The joined text as the catalogue's other statements are given.
+template <std::size_t N> constexpr QLatin1String latin1(const std::array<char, N>& text) {
+    return QLatin1String(text.data(), qsizetype(N - 1));
+}
 
-// The earlier appearances of the listing of the Offers row a statement reads, as a column: a
-// JSON array of [dt, price, opened] (store/flathistory.h), newest first, at most five; "[]" for
-// a flat seen for the first time or a listing the history does not hold.
-#define DOMIVA_EARLIER_APPEARANCES                                                                 \
-    "(SELECT json_group_array(json_array(e.dt, e.price, e.opened)) FROM (" DOMIVA_EARLIER_ROWS(    \
-        "e.dt, e.price, e.opened", "o.id=Offers.id", "h.id=Offers.id", "5") ") e)"
-// Whether the user opened the flat of the Offers row a statement reads under another id, of any
-// date (1 or 0): the flat was seen before, even where that listing is the newer one.
-#define DOMIVA_FLAT_OPENED_ELSEWHERE                                                               \
-    "EXISTS (SELECT 1 FROM FlatHistory e WHERE e.opened=1 AND e.rowid IN (" DOMIVA_FLAT_WINDOW(    \
-        "h.id=Offers.id") "))"
+// The listing's earlier appearances (store/flathistory.h), the listing's id between the two
+// parts: the five latest rows dated before it (of the same date, stored before it) among those
+// sharing a key with it. Each of its keys k gives its own five latest before it, read from
+// FlatKeys' key-and-date order, so however many rows the flat has, a listing reads at most
+// five a key: the JSON array is how the engine lets a subquery with its own limit run once per
+// key. As a JSON array of [dt, price, opened], newest first; "[]" when there are none or the
+// history does not hold the listing.
+inline constexpr char earlierOfId[] =
+    "(SELECT json_group_array(json_array(dt, price, opened)) FROM ("
+    "SELECT e.dt, e.price, e.opened FROM FlatHistory o CROSS JOIN FlatKeys k CROSS JOIN "
+    "json_each((SELECT json_group_array(x.hid) FROM (SELECT x.hid FROM FlatKeys x "
+    "WHERE x.key=k.key AND (x.dt, x.hid) < (k.dt, k.hid) ORDER BY x.dt DESC, x.hid DESC "
+    "LIMIT 5) x)) j CROSS JOIN FlatHistory e WHERE o.id=";
+inline constexpr char earlierOfIdEnd[] =
+    " AND k.hid=o.rowid AND e.rowid=j.value ORDER BY e.dt DESC, e.rowid DESC LIMIT 5))";
+// The same for the Offers row a statement reads, as a column of it.
+inline constexpr auto earlierAppearances = join(earlierOfId, "Offers.id", earlierOfIdEnd);
+// The price of the latest of them (null when there is none), which is all a grid row shows of
+// them: one row a key.
+inline constexpr char latestEarlierPrice[] =
+    "(SELECT e.price FROM FlatHistory o CROSS JOIN FlatKeys k CROSS JOIN FlatHistory e "
+    "WHERE o.id=Offers.id AND k.hid=o.rowid AND e.rowid=(SELECT x.hid FROM FlatKeys x "
+    "WHERE x.key=k.key AND (x.dt, x.hid) < (k.dt, k.hid) ORDER BY x.dt DESC, x.hid DESC "
+    "LIMIT 1) ORDER BY e.dt DESC, e.rowid DESC LIMIT 1)";
+// Whether the user opened another listing of the flat of the Offers row a statement reads, of
+// any date (1 or 0): FlatKeys' opened rows by key answer it.
+inline constexpr char flatOpenedElsewhere[] =
+    "EXISTS (SELECT 1 FROM FlatHistory o CROSS JOIN FlatKeys k CROSS JOIN FlatKeys x "
+    "INDEXED BY FlatKeysOpened WHERE o.id=Offers.id AND k.hid=o.rowid AND x.key=k.key "
+    "AND x.opened=1 AND x.hid<>o.rowid)";
+// The latest row of the flat of history row ?1 dated before it: one per key, the latest of
+// those.
+inline constexpr char latestEarlierOfRow[] =
+    "(SELECT e.rowid FROM FlatHistory e WHERE e.rowid IN (SELECT (SELECT x.hid FROM FlatKeys x "
+    "WHERE x.key=k.key AND (x.dt, x.hid) < (k.dt, k.hid) ORDER BY x.dt DESC, x.hid DESC LIMIT 1) "
+    "FROM FlatKeys k WHERE k.hid=?1) ORDER BY e.dt DESC, e.rowid DESC LIMIT 1)";
+// The grids' columns of a listing.
+inline constexpr char offerColumns[] =
+    "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "
+    "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj";
+} // namespace fragments
 
 // The grids' reads. Queries is small and read whole, in the order its rows were stored.
 inline constexpr QLatin1String selectQueries{
@@ -197,18 +220,18 @@ inline constexpr QLatin1String selectOfferKeys{"SELECT rowid FROM Offers WHERE q
 inline constexpr QLatin1String offerKeysOrder{" ORDER BY dt_obj DESC, id DESC"};
 // The rows of a page, by their keys, given as one JSON array of numbers; the row key comes
 // last. The rows come back in whatever order the engine finds them.
-// After the row key, the listing's earlier appearances (DOMIVA_EARLIER_APPEARANCES) and whether
-// its flat was opened under another id (DOMIVA_FLAT_OPENED_ELSEWHERE).
-#define DOMIVA_OFFER_COLUMNS                                                                       \
-    "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "     \
-    "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj"
-inline constexpr QLatin1String selectOffersByKeys{
-    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES ", " DOMIVA_FLAT_OPENED_ELSEWHERE
-                         " FROM Offers WHERE rowid IN (SELECT value FROM json_each(?))"};
-inline constexpr QLatin1String selectOfferRow{
-    DOMIVA_OFFER_COLUMNS ", rowid, " DOMIVA_EARLIER_APPEARANCES ", " DOMIVA_FLAT_OPENED_ELSEWHERE
-                         " FROM Offers WHERE id=?"};
-#undef DOMIVA_OFFER_COLUMNS
+// After the row key, the price of the listing's latest earlier appearance and whether its
+// flat was opened under another id (fragments::latestEarlierPrice,
+// fragments::flatOpenedElsewhere); the details panel reads the appearances themselves when it
+// shows the listing (selectEarlierAppearances).
+inline constexpr auto selectOffersByKeysText = fragments::join(
+    fragments::offerColumns, ", rowid, ", fragments::latestEarlierPrice, ", ",
+    fragments::flatOpenedElsewhere, " FROM Offers WHERE rowid IN (SELECT value FROM json_each(?))");
+inline constexpr QLatin1String selectOffersByKeys = fragments::latin1(selectOffersByKeysText);
+inline constexpr auto selectOfferRowText =
+    fragments::join(fragments::offerColumns, ", rowid, ", fragments::latestEarlierPrice, ", ",
+                    fragments::flatOpenedElsewhere, " FROM Offers WHERE id=?");
+inline constexpr QLatin1String selectOfferRow = fragments::latin1(selectOfferRowText);
 inline constexpr QLatin1String selectOfferKeyById{"SELECT rowid, qid FROM Offers WHERE id=?"};
 
 // Carrying the read marks from a damaged file that was set aside, attached read-only under
@@ -229,22 +252,21 @@ inline constexpr QLatin1String clearFlagsOfReadQueries{
 // The client's memory of the listings it has stored, beside the two tables of the service's
 // data, which stay as they are: one row per listing id, kept when its listing is deleted (a
 // removed search, a cleared file) until it has not been stored for half a year. The row's
-// rowid is the order in which the client first stored the ids; key is the main key of its flat
-// (store/flatkey.h; null for a flat without one, and for a row whose keys were staged: those
-// are all in FlatKeys), and prev is the rowid of an id of the same flat dated before it, the
-// latest the client found when the two met (null while none is known): it counts the row as a
-// re-post.
+// rowid is the order in which the client first stored the ids; prev is the rowid of the latest
+// row of its flat dated before it (null when there is none): it counts the row as a re-post.
 // clang-format off
 inline constexpr QLatin1String createFlatHistoryTable{
     "CREATE TABLE IF NOT EXISTS FlatHistory ("
-    "id TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, key INT, qid INT, price TEXT, dt REAL, "
+    "id TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, qid INT, price TEXT, dt REAL, "
     "first_seen INT, last_seen INT, opened INT NOT NULL DEFAULT 0, prev INT)"};
-// The keys of a flat by the rowid of its history row: every key of a row whose keys were
-// staged (below), and the further keys (second phones) of the others, whose main key is in
-// FlatHistory.key.
+// Where the keys of a flat live (store/flatkey.h): every key of every history row is a row
+// here, with the history row's date and whether it was opened, in the order of the keys and
+// then the dates, except the keys a sync stages (FlatKeysPending) until it ends. Rows share a
+// flat when they share a key here; what a listing's flat holds before or after it is read
+// from this order, a few rows a key, however many rows the flat has.
 inline constexpr QLatin1String createFlatKeysTable{
-    "CREATE TABLE IF NOT EXISTS FlatKeys (key INT NOT NULL, hid INT NOT NULL, "
-    "PRIMARY KEY (key, hid)) WITHOUT ROWID"};
+    "CREATE TABLE IF NOT EXISTS FlatKeys (key INT NOT NULL, dt REAL NOT NULL, hid INT NOT NULL, "
+    "opened INT NOT NULL DEFAULT 0, PRIMARY KEY (key, dt, hid)) WITHOUT ROWID"};
 // The keys of the rows a sync stores, kept in the order the rows arrive until the sync ends and
 // puts them into FlatKeys in the order of the keys. Added at random places, a sync's keys
 // rewrote most pages of a million-row index at every commit: 500 MB written for 100,000
@@ -252,15 +274,13 @@ inline constexpr QLatin1String createFlatKeysTable{
 inline constexpr QLatin1String createFlatKeysPendingTable{
     "CREATE TABLE IF NOT EXISTS FlatKeysPending (hid INT NOT NULL, key INT NOT NULL, "
     "PRIMARY KEY (hid, key)) WITHOUT ROWID"};
-inline constexpr QLatin1String insertPendingKey{
-    "INSERT OR IGNORE INTO FlatKeysPending (hid, key) VALUES (?, ?)"};
-inline constexpr QLatin1String selectPendingKeys{"SELECT key, hid FROM FlatKeysPending"};
-inline constexpr QLatin1String deletePendingKeys{"DELETE FROM FlatKeysPending"};
 // clang-format on
-inline constexpr QLatin1String createFlatHistoryByKeyIndex{
-    "CREATE INDEX IF NOT EXISTS FlatHistoryByKey ON FlatHistory (key)"};
+// The keys of a history row, for opening it and forgetting it.
 inline constexpr QLatin1String createFlatKeysByHistoryIndex{
     "CREATE INDEX IF NOT EXISTS FlatKeysByHistory ON FlatKeys (hid)"};
+// The opened rows of a key: whether the user opened the flat under another id.
+inline constexpr QLatin1String createFlatKeysOpenedIndex{
+    "CREATE INDEX IF NOT EXISTS FlatKeysOpened ON FlatKeys (key) WHERE opened=1"};
 // A few named values of the client's own, such as whether the history has been filled from
 // the listings a file held before it had one.
 inline constexpr QLatin1String createClientStateTable{
@@ -270,65 +290,102 @@ inline constexpr QLatin1String storeClientState{
     "INSERT INTO ClientState (name, value) VALUES (?, ?) "
     "ON CONFLICT(name) DO UPDATE SET value=excluded.value"};
 
+// The shape of the client's own tables the file holds (0 for a file of a build that did not
+// note it), and the names it is told from.
+inline constexpr QLatin1String selectShape{"PRAGMA user_version"};
+// "%1" is the shape, a number.
+inline constexpr QLatin1String storeShape{"PRAGMA user_version=%1"};
+inline constexpr QLatin1String historyColumns{"SELECT name FROM pragma_table_info('FlatHistory')"};
+inline constexpr QLatin1String flatKeysColumns{"SELECT name FROM pragma_table_info('FlatKeys')"};
+// Bringing an earlier shape up to date: its keys move into a FlatKeys of today's shape, with
+// the dates and opened marks of their rows; the main key a row once held itself goes with its
+// column and index.
+inline constexpr QLatin1String renameFlatKeysAside{"ALTER TABLE FlatKeys RENAME TO FlatKeysBefore"};
+inline constexpr QLatin1String dropFlatKeysByHistoryIndex{"DROP INDEX IF EXISTS FlatKeysByHistory"};
+inline constexpr QLatin1String copyKeysSetAside{
+    "INSERT OR IGNORE INTO FlatKeys (key, dt, hid, opened) SELECT b.key, IFNULL(h.dt, 0), "
+    "b.hid, h.opened FROM FlatKeysBefore b JOIN FlatHistory h ON h.rowid=b.hid"};
+inline constexpr QLatin1String dropKeysSetAside{"DROP TABLE FlatKeysBefore"};
+inline constexpr QLatin1String copyKeysOfHistoryRows{
+    "INSERT OR IGNORE INTO FlatKeys (key, dt, hid, opened) SELECT key, IFNULL(dt, 0), rowid, "
+    "opened FROM FlatHistory WHERE key IS NOT NULL"};
+inline constexpr QLatin1String dropFlatHistoryByKeyIndex{"DROP INDEX IF EXISTS FlatHistoryByKey"};
+inline constexpr QLatin1String dropFlatHistoryBySeenIndex{"DROP INDEX IF EXISTS FlatHistoryBySeen"};
+inline constexpr QLatin1String dropHistoryKeyColumn{"ALTER TABLE FlatHistory DROP COLUMN key"};
+
+// A line of a feed (a listing and its history), nested in whatever transaction is open.
+inline constexpr QLatin1String beginLine{"SAVEPOINT domiva_line"};
+inline constexpr QLatin1String endLine{"RELEASE domiva_line"};
+inline constexpr QLatin1String undoLine{"ROLLBACK TO domiva_line"};
+
 // A listing the history already knows is only stored again.
 inline constexpr QLatin1String touchHistoryRow{
     "UPDATE FlatHistory SET qid=?, last_seen=? WHERE id=?"};
-// The latest id stored with one key of a flat (one row, null when there is none), and whether
-// the user opened any of them.
-#define DOMIVA_LATEST_OF_KEY(key)                                                                  \
-    "SELECT MAX(latest) FROM (SELECT MAX(rowid) AS latest FROM FlatHistory WHERE key=" key         \
-    " UNION ALL SELECT MAX(hid) FROM FlatKeys WHERE key=" key ")"
-inline constexpr QLatin1String selectLatestOfKey{DOMIVA_LATEST_OF_KEY("?1")};
-inline constexpr QLatin1String anyOpenedOfKey{
-    "SELECT 1 FROM FlatHistory WHERE key=?1 AND opened=1 UNION ALL "
-    "SELECT 1 FROM FlatKeys JOIN FlatHistory ON FlatHistory.rowid=FlatKeys.hid "
-    "WHERE FlatKeys.key=?1 AND FlatHistory.opened=1 LIMIT 1"};
-// A new id is remembered, a known one left as it is (no change): id, key (null: its keys are in
-// FlatKeys), qid, price, dt, the time it was stored, opened, and prev as the caller found it.
+// A new id is remembered, a known one left as it is (no change): id, qid, price, dt, the time it
+// was stored, opened, and prev as the caller found it.
 inline constexpr QLatin1String insertHistoryRow{
-    "INSERT OR IGNORE INTO FlatHistory (id, key, qid, price, dt, first_seen, last_seen, opened, "
-    "prev) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6, ?7, ?8)"};
-#undef DOMIVA_LATEST_OF_KEY
-// The rows of one key of a flat stored last, the latest first, at most ?2 by each way it has
-// the key.
-inline constexpr QLatin1String selectLatestRowsOfKey{
-    "SELECT r FROM (SELECT rowid AS r FROM FlatHistory WHERE key=?1 ORDER BY rowid DESC LIMIT ?2) "
-    "UNION ALL SELECT r FROM (SELECT hid AS r FROM FlatKeys WHERE key=?1 ORDER BY hid DESC "
-    "LIMIT ?2)"};
-inline constexpr QLatin1String selectHistoryRowDate{
-    "SELECT dt, prev IS NOT NULL FROM FlatHistory WHERE rowid=?"};
-// Row ?1 is an earlier appearance of row ?2.
-inline constexpr QLatin1String linkHistoryRow{
-    "UPDATE FlatHistory SET prev=?1 WHERE rowid=?2 AND prev IS NULL"};
+    "INSERT OR IGNORE INTO FlatHistory (id, qid, price, dt, first_seen, last_seen, opened, "
+    "prev) VALUES (?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7)"};
 inline constexpr QLatin1String insertFlatKey{
-    "INSERT OR IGNORE INTO FlatKeys (key, hid) VALUES (?, ?)"};
+    "INSERT OR IGNORE INTO FlatKeys (key, dt, hid, opened) VALUES (?, ?, ?, ?)"};
+// A staged key stored: key ?1 of history row ?2, with the row's date and opened mark as they
+// are now.
+inline constexpr QLatin1String storeStagedKey{
+    "INSERT OR IGNORE INTO FlatKeys (key, dt, hid, opened) SELECT ?1, IFNULL(dt, 0), rowid, "
+    "opened FROM FlatHistory WHERE rowid=?2"};
+inline constexpr QLatin1String insertPendingKey{
+    "INSERT OR IGNORE INTO FlatKeysPending (hid, key) VALUES (?, ?)"};
+inline constexpr QLatin1String selectPendingKeys{
+    "SELECT p.key, IFNULL(h.dt, 0), p.hid FROM FlatKeysPending p JOIN FlatHistory h "
+    "ON h.rowid=p.hid"};
+inline constexpr QLatin1String deletePendingKeys{"DELETE FROM FlatKeysPending"};
+// The stored row of key ?1 dated last up to ?2 (of the same date, stored last) and the one
+// dated first after it: a new listing dated ?2 goes between them.
+inline constexpr QLatin1String flatRowBefore{
+    "SELECT hid, dt FROM FlatKeys WHERE key=?1 AND dt<=?2 ORDER BY dt DESC, hid DESC LIMIT 1"};
+inline constexpr QLatin1String flatRowAfter{
+    "SELECT hid, dt FROM FlatKeys WHERE key=?1 AND dt>?2 ORDER BY dt, hid LIMIT 1"};
+// The earlier appearance a row holds now, with its date (none: no row).
+inline constexpr QLatin1String selectPrevOfRow{
+    "SELECT p.rowid, p.dt FROM FlatHistory h JOIN FlatHistory p ON p.rowid=h.prev "
+    "WHERE h.rowid=?"};
+// Row ?1 is the latest earlier appearance of row ?2.
+inline constexpr QLatin1String linkHistoryRow{"UPDATE FlatHistory SET prev=?1 WHERE rowid=?2"};
+// Whether the user opened a row of key ?1 (a row or none).
+inline constexpr QLatin1String anyOpenedOfKey{
+    "SELECT 1 FROM FlatKeys INDEXED BY FlatKeysOpened WHERE key=?1 AND opened=1 LIMIT 1"};
 inline constexpr QLatin1String markHistoryOpened{
     "UPDATE FlatHistory SET opened=1 WHERE id=? AND opened=0"};
+inline constexpr QLatin1String markKeysOpened{
+    "UPDATE FlatKeys SET opened=1 WHERE hid=(SELECT rowid FROM FlatHistory WHERE id=?) "
+    "AND opened=0"};
 // A re-post of a flat the user opened that is to arrive read.
 inline constexpr QLatin1String markArrivedRead{"UPDATE Offers SET unreaded=0 WHERE id=?"};
-// Forgetting what was not stored for long, unless its listing is still there: the further keys
-// first, by the rows they belong to. These read the rows first stored before the limit, which
-// no index of its own keeps small enough to be worth its room: they run at most once a day.
-// A slice of the history by rowid (?2 < rowid <= ?3) at a time.
+// Forgetting what was not stored for long, unless its listing is still there. These read the
+// rows first stored before the limit ?1, a slice of the history by rowid (?2 < rowid <= ?3) at a
+// time, which no index of its own keeps small enough to be worth its room: they run at most
+// once a day. A row whose listing is still stored counts as stored at ?4 (now): a listing kept
+// for years is not forgotten the day it is deleted.
+inline constexpr QLatin1String refreshStoredHistory{
+    "UPDATE FlatHistory SET last_seen=?4 WHERE rowid > ?2 AND rowid <= ?3 AND last_seen < ?1 "
+    "AND EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id)"};
 inline constexpr QLatin1String deleteOldFlatKeys{
     "DELETE FROM FlatKeys WHERE hid IN (SELECT rowid FROM FlatHistory WHERE rowid > ?2 "
-    "AND rowid <= ?3 AND last_seen < ?1 "
-    "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id))"};
+    "AND rowid <= ?3 AND last_seen < ?1)"};
 inline constexpr QLatin1String deleteOldHistory{
-    "DELETE FROM FlatHistory WHERE rowid > ?2 AND rowid <= ?3 AND last_seen < ?1 "
-    "AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=FlatHistory.id)"};
-// Before those go: the rows of their flats that have one of them for their earlier appearance
-// (prev), among the rows stored nearest them.
+    "DELETE FROM FlatHistory WHERE rowid > ?2 AND rowid <= ?3 AND last_seen < ?1"};
+// Before those go: the rows that have one of them for their earlier appearance. Such a row is
+// the next one after it by one of its keys (any row between would be later).
 inline constexpr QLatin1String selectLaterOfOldHistory{
-    "SELECT x.rowid FROM FlatHistory d, FlatHistory x WHERE d.rowid > ?2 AND d.rowid <= ?3 "
-    "AND d.last_seen < ?1 AND NOT EXISTS (SELECT 1 FROM Offers WHERE Offers.id=d.id) "
-    "AND x.rowid IN (" DOMIVA_FLAT_WINDOW("h.rowid=d.rowid") ") AND x.prev=d.rowid"};
-// Afterwards each of them gets the latest earlier appearance left (null when none is).
-inline constexpr QLatin1String relinkHistoryRow{"UPDATE FlatHistory SET prev=(" DOMIVA_EARLIER_ROWS(
-    "e.rowid", "o.rowid=?1", "h.rowid=?1", "1") ") WHERE rowid=?1"};
-// Whether the history holds nothing yet: a history that starts empty knows every key it gets.
-inline constexpr QLatin1String historyIsEmpty{
-    "SELECT NOT EXISTS (SELECT 1 FROM FlatHistory) AND NOT EXISTS (SELECT 1 FROM FlatKeys)"};
+    "SELECT h.rowid FROM FlatHistory d CROSS JOIN FlatKeys k CROSS JOIN FlatHistory h "
+    "WHERE d.rowid > ?2 AND d.rowid <= ?3 AND d.last_seen < ?1 AND k.hid=d.rowid "
+    "AND h.rowid=(SELECT x.hid FROM FlatKeys x WHERE x.key=k.key AND (x.dt, x.hid) > (k.dt, k.hid) "
+    "ORDER BY x.dt, x.hid LIMIT 1) AND h.prev=d.rowid"};
+// Afterwards each of them gets the latest earlier appearance left (null when none is); so does
+// every row once its keys were made again.
+inline constexpr auto relinkHistoryRowText = fragments::join(
+    "UPDATE FlatHistory SET prev=", fragments::latestEarlierOfRow, " WHERE rowid=?1");
+inline constexpr QLatin1String relinkHistoryRow = fragments::latin1(relinkHistoryRowText);
 inline constexpr QLatin1String lastHistoryRowid{"SELECT IFNULL(MAX(rowid), 0) FROM FlatHistory"};
 // The first row from a rowid on, with when it was first stored: rows are stored in the order
 // of the clock, so the rows old enough to forget are found by halving, not by reading them all.
@@ -339,12 +396,23 @@ inline constexpr QLatin1String historyRowFrom{
 inline constexpr QLatin1String selectOffersToRemember{
     "SELECT rowid, id, qid, unreaded, metro_obj, room_obj, price_obj, flat_obj, cont_obj, dt_obj "
     "FROM Offers WHERE rowid > ? ORDER BY rowid LIMIT ?"};
+// Making the keys again (when flatkey::keys changed): the history rows after rowid ?1 whose
+// listing is still stored, with the fields of their flat, at most ?2; and the keys a row holds.
+inline constexpr QLatin1String selectRowsToRekey{
+    "SELECT h.rowid, IFNULL(h.dt, 0), h.opened, o.metro_obj, o.room_obj, o.flat_obj, o.cont_obj "
+    "FROM FlatHistory h JOIN Offers o ON o.id=h.id WHERE h.rowid > ?1 ORDER BY h.rowid LIMIT ?2"};
+inline constexpr QLatin1String selectKeysOfRow{"SELECT key FROM FlatKeys WHERE hid=?"};
+inline constexpr QLatin1String deleteKeysOfRow{"DELETE FROM FlatKeys WHERE hid=?"};
+inline constexpr QLatin1String selectRowidsAfter{
+    "SELECT rowid FROM FlatHistory WHERE rowid > ?1 ORDER BY rowid LIMIT ?2"};
 // The unread listings of a search that are re-posts of a flat seen before.
 inline constexpr QLatin1String countUnreadReposts{
     "SELECT COUNT(*) FROM Offers JOIN FlatHistory ON FlatHistory.id=Offers.id "
     "WHERE Offers.qid=? AND Offers.unreaded=TRUE AND FlatHistory.prev IS NOT NULL"};
-// The earlier ids of a listing's flat, newest first: date, price, opened.
-inline constexpr QLatin1String selectEarlierAppearances{
-    DOMIVA_EARLIER_ROWS("e.dt, e.price, e.opened", "o.id=?1", "h.id=?1", "?2")};
+// The earlier appearances of a listing by its id, as the grid reads them.
+inline constexpr auto selectEarlierAppearancesText =
+    fragments::join("SELECT ", fragments::earlierOfId, "?1", fragments::earlierOfIdEnd);
+inline constexpr QLatin1String selectEarlierAppearances =
+    fragments::latin1(selectEarlierAppearancesText);
 
 } // namespace domiva::sql

@@ -81,9 +81,10 @@ struct SyncCycle::Run {
     std::unique_ptr<FlatHistory> history;
     qint64 now = 0;
     bool repostsRead = false;
+    bool historyKeyed = false;
     bool historyPruned = false;
     bool historyFilling = false;
-    bool historyReady = false; // pruned, filled, nothing staged before the feed
+    bool historyReady = false; // pruned, filled, nothing staged, keyed before the feed
     std::unique_ptr<Transaction> tx;
 };
 
@@ -425,6 +426,15 @@ bool SyncCycle::prepareHistory() {
     // its re-posts look for opened flats among the stored keys only.
     if (!storePendingKeys())
         return false;
+    // Keys made by an earlier way of making them are made again first, a slice at a time.
+    while (!run.historyKeyed) {
+        if (history.keyedNow() || history.rekeySome(FlatHistory::rekeyChunkRows)) {
+            run.historyKeyed = true;
+        } else if (m_slice.due()) {
+            nextSlice();
+            return false;
+        }
+    }
     run.historyReady = true;
     return true;
 }
@@ -459,6 +469,8 @@ void SyncCycle::applyRecord(const QString& line) {
                 }
                 const qint32 qid = *run.currentQuery;
                 const double date = r.dateText ? offerDate(r, 0, run.dates) : dateTimeNow();
+                // The listing and its history are applied together or not at all.
+                FlatHistory::Line applied(*run.history);
                 if (m_db->insertOffer(r.id, qid, r.fields, date)) {
                     const FlatHistory::Arrival arrival = run.history->record(
                         r.id, qid,
@@ -467,6 +479,7 @@ void SyncCycle::applyRecord(const QString& line) {
                         r.fields[PriceObj], date, run.now, false, run.repostsRead);
                     if (run.repostsRead && arrival.flatOpened) {
                         run.history->markArrivedRead(r.id);
+                        applied.commit();
                         ++m_uncommittedQuiet;
                         return;
                     }
@@ -474,7 +487,10 @@ void SyncCycle::applyRecord(const QString& line) {
                         m_db->markQueryUnread(qid);
                         run.flagged.insert(qid);
                     }
+                    applied.commit();
                     ++m_uncommittedOffers;
+                } else {
+                    applied.commit();
                 }
             } else if constexpr (std::is_same_v<T, RemovalRecord>) {
                 // A big search goes a slice at a time, its listings first, so that it never

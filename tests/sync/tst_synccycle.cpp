@@ -1,7 +1,10 @@
+#include "core/datetimevalue.h"
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/database.h"
 #include "store/flathistory.h"
+#include "store/offersmodel.h"
+#include "store/tablemodel.h"
 #include "support/fakeservice.h"
 #include "support/httphelpers.h"
 #include "support/netutil.h"
@@ -522,9 +525,15 @@ private slots:
         QTest::newRow("query with end separator only") << QByteArray("R#9#");
         QTest::newRow("query id not a number") << QByteArray("R#x1#name");
         QTest::newRow("query id out of range") << QByteArray("Q#2147483648");
+        // The listing is stored, then the engine refuses its history: none of the line stays.
+        QTest::newRow("history of a listing refused") << QByteArray("D#9");
     }
     void failingLineKeepsEarlierLines() {
         QFETCH(QByteArray, badLine);
+        if (badLine == "D#9")
+            QVERIFY(QSqlQuery(m_db->connection())
+                        .exec(u"CREATE TRIGGER refuse BEFORE INSERT ON FlatHistory "
+                              "WHEN NEW.id='9' BEGIN SELECT RAISE(ABORT, 'refused'); END"_s));
         m_service->setDefaultAnswer(
             ok("R#5#a\r\nD#1\r\nD#2\r\n" + badLine + "\r\nR#6#b\r\nD#3\r\n"));
         run();
@@ -656,15 +665,17 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<int>("historySliceRows"); // 0: as the program prunes
         QTest::addColumn<bool>("staged");          // keys staged whatever the history's size
+        QTest::addColumn<QString>("mark"); // the grid's bullet of the probe, "-" not looked at
         const QString a1 = u"5 a1 Зелёная ул., 5|3/9|Ольга 8-916-123-45-67|40 000"_s;
         const QString b1 = u"7 b1 зеленая  УЛ. 5|3 / 9|+7 (916) 123 45 67|35 000"_s;
         const QString c1 = u"7 c1 Зеленая ул 5|3/9|89161234567|45 000"_s;
         const QString two = u"7 b1 Зелёная ул., 5|3/9|8-495-111-22-33, 8-916-123-45-67|35 000"_s;
         const auto row = [](const char* name, const QStringList& steps, const QString& probe,
                             const QString& expected, bool repostsRead = false,
-                            int historySliceRows = 0, bool staged = false) {
+                            int historySliceRows = 0, bool staged = false,
+                            const QString& mark = u"-"_s) {
             QTest::newRow(name) << repostsRead << steps << probe << expected << historySliceRows
-                                << staged;
+                                << staged << mark;
         };
         const QString one = u"1 новых объявлений"_s;
         row("re-post in another search", {a1, b1}, u"b1"_s, u"40 000/a1,b1,x1/5:11,7:11/"_s + one);
@@ -739,6 +750,67 @@ private slots:
             true);
         row("staged: first fill beyond one chunk", {a1, u"forget"_s, u"stored 1500"_s, b1, c1},
             u"c1"_s, u"35 000,40 000/"_s, false, 0, true);
+        // A flat posted many times: "<search> <id> <price>|<date>" of each listing, one download.
+        const auto posted = [](const QString& search, const QString& id, const QString& price,
+                               const QString& date) {
+            return search + u' ' + id + u" Зелёная ул., 5|3/9|8-916-123-45-67|"_s + price + u'|' +
+                   date;
+        };
+        const auto series = [&](int count, const QString& search, int minutesApart) {
+            QStringList listings;
+            for (int i = 1; i <= count; ++i)
+                listings << posted(search, u"f%1"_s.arg(i), QString::number(i),
+                                   QDateTime(QDate(2026, 11, 1), QTime(0, 0))
+                                       .addSecs(qint64(i) * minutesApart * 60)
+                                       .toString(u"dd.MM.yy hh:mm"_s));
+            return listings.join(u'\n');
+        };
+        // Twelve listings a day apart, then one of a search added later, dated between the
+        // first two.
+        const QStringList twelve{series(12, u"6"_s, 24 * 60),
+                                 posted(u"8"_s, u"late"_s, u"15"_s, u"02.11.26 12:00"_s)};
+        row("a flat of twelve: the late listing", twelve, u"late"_s, u"1/"_s, false, 0, false,
+            u"•"_s);
+        row("a flat of twelve: the next one lists it", twelve, u"f2"_s, u"15,1/"_s, false, 0, false,
+            u"•"_s);
+        row("a flat of twelve: the latest", twelve, u"f12"_s, u"11,10,9,8,7/"_s, false, 0, false,
+            u"•"_s);
+        row("a flat of twelve, staged: the next one lists it", twelve, u"f2"_s, u"15,1/"_s, false,
+            0, true, u"•"_s);
+        const QStringList thousand{series(1000, u"6"_s, 2),
+                                   posted(u"8"_s, u"late"_s, u"15"_s, u"01.11.26 00:03"_s)};
+        row("a flat of 1,000: the late listing", thousand, u"late"_s, u"1/"_s, false, 0, false,
+            u"•"_s);
+        row("a flat of 1,000: the next one lists it", thousand, u"f2"_s, u"15,1/"_s, false, 0,
+            false, u"•"_s);
+        row("a flat of 1,000: the latest", thousand, u"f1000"_s, u"999,998,997,996,995/"_s, false,
+            0, false, u"•"_s);
+        QStringList unreadOfThousand;
+        for (int i = 2; i < 1000; ++i)
+            unreadOfThousand << u"f%1"_s.arg(i);
+        unreadOfThousand.sort();
+        row("a flat of 1,000 opened as its first, counted read on",
+            {series(999, u"6"_s, 2), u"open f1 6"_s,
+             posted(u"6"_s, u"f1000"_s, u"1000"_s, u"02.11.26 09:20"_s)},
+            u"f1000"_s, u"999,998,997,996,995/"_s + unreadOfThousand.join(u',') + u"/6:01/"_s, true,
+            0, false, u"◦"_s);
+        // The first of eleven opened, the twelfth arrives: its flat was opened as another id.
+        const QStringList openedFirst{series(11, u"6"_s, 24 * 60), u"open f1 6"_s,
+                                      posted(u"6"_s, u"f12"_s, u"12"_s, u"13.11.26 00:00"_s)};
+        row("a flat of twelve opened as its first, counted read off", openedFirst, u"f12"_s,
+            u"11,10,9,8,7/f10,f11,f12,f2,f3,f4,f5,f6,f7,f8,f9/6:11/"_s + one, false, 0, false,
+            u"◦"_s);
+        row("a flat of twelve opened as its first, counted read on", openedFirst, u"f12"_s,
+            u"11,10,9,8,7/f10,f11,f2,f3,f4,f5,f6,f7,f8,f9/6:01/"_s, true, 0, false, u"◦"_s);
+        row("an older listing of a flat opened as a newer one",
+            {series(11, u"6"_s, 24 * 60), u"open f11 6"_s}, u"f1"_s, u"/"_s, false, 0, false,
+            u"◦"_s);
+        row("first fill of dates stored as numbers",
+            {b1 + u'\n' + a1older, u"forget"_s, u"numbers"_s, c1}, u"b1"_s, u"40 000/"_s);
+        row("kept while stored, forgotten only from its deletion on",
+            {a1, u"days 181"_s, u"7 d1 Арбат 9|2/5|Петр 8-903-111-22-33|60 000"_s, u"clear"_s,
+             u"days 1"_s, b1},
+            u"b1"_s, u"40 000/b1/7:11/"_s + one);
         row("staged keys a sync left are taken up", {u"unstored "_s + a1, b1}, u"b1"_s,
             u"40 000/b1/7:11/"_s + one, false, 0, true);
     }
@@ -773,6 +845,23 @@ private slots:
             } else if (words[0] == u"forget") {
                 for (const char* table : {"FlatKeys", "FlatHistory", "ClientState"})
                     QSqlQuery(m_db->connection()).exec(u"DELETE FROM %1"_s.arg(table));
+            } else if (words[0] == u"numbers") {
+                // Dates as another program may store them: numbers, not texts.
+                QSqlQuery texts(m_db->connection());
+                QVERIFY(texts.exec(u"SELECT id, dt_obj FROM Offers"_s));
+                QList<std::pair<QString, double>> dates;
+                while (texts.next())
+                    dates.append({texts.value(0).toString(),
+                                  dateTimeValueFromText(texts.value(1).toString())});
+                for (const auto& [id, date] : dates) {
+                    QSqlQuery number(m_db->connection());
+                    number.prepare(u"UPDATE Offers SET dt_obj=? WHERE id=?"_s);
+                    number.addBindValue(date);
+                    number.addBindValue(id);
+                    QVERIFY(number.exec());
+                }
+                QCOMPARE(count("SELECT COUNT(*) FROM Offers WHERE typeof(dt_obj)='real'"),
+                         dates.size());
             } else if (words[0] == u"stored") {
                 Transaction tx(*m_db);
                 for (int i = 0; i < words[1].toInt(); ++i) {
@@ -836,6 +925,22 @@ private slots:
         }
         QCOMPARE(actual.join(u'/'), expected);
         QVERIFY(m_host.requeries > 0);
+        QFETCH(QString, mark);
+        if (mark != u"-") {
+            // As the grid shows the probe's row: its bullet, and the details panel's text.
+            OffersModel grid(*m_db);
+            grid.setQueryId(value(u"SELECT qid FROM Offers WHERE id='%1'"_s.arg(probe)).toInt());
+            const int idColumn = columnOf(&grid, u"id");
+            QModelIndex cell;
+            for (int row = 0; row < grid.rowCount() && !cell.isValid(); ++row)
+                if (grid.data(grid.index(row, idColumn)).toString() == probe)
+                    cell = grid.index(row, idColumn);
+            QVERIFY(cell.isValid());
+            const int bullet = grid.data(cell, OffersModel::RepostRole).toInt();
+            QCOMPARE(bullet == 2 ? u"◦"_s : bullet == 1 ? u"•"_s : QString(), mark);
+            QCOMPARE(grid.data(cell, OffersModel::EarlierRole).toString(),
+                     earlierAppearancesText(FlatHistory(*m_db).earlier(probe, 5)));
+        }
     }
 
     void stageTextsInOrder() {
