@@ -264,29 +264,38 @@ private slots:
         QCOMPARE(f.stored(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("4"));
     }
 
-    void clearDatabaseAnsweredNo_data() {
+    // Ctrl+F2 and the menu ask first; No leaves the file, the grids, the details and the timer
+    // as they were, Yes empties the tables and downloads everything anew.
+    void clearDatabaseAnswered_data() {
         QTest::addColumn<bool>("byKey");
-        QTest::newRow("Ctrl+F2") << true;
-        QTest::newRow("menu") << false;
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("Ctrl+F2, No") << true << false;
+        QTest::newRow("menu, No") << false << false;
+        QTest::newRow("Ctrl+F2, Yes") << true << true;
+        QTest::newRow("menu, Yes") << false << true;
     }
-    void clearDatabaseAnsweredNo() {
+    void clearDatabaseAnswered() {
         QFETCH(bool, byKey);
+        QFETCH(bool, yes);
         Fixture f;
         QVERIFY(f.show());
         f.selectSearch(0);
         f.selectListing(0);
-        const QStringList details = [&] {
+        const auto detailTexts = [&] {
             QStringList texts;
             for (const QLabel* label : f.window->pnlBottom->valueLabels())
                 texts.append(label->text());
             return texts;
-        }();
-        const QStringList before = f.storedRows(
+        };
+        const QStringList details = detailTexts();
+        const QString everything =
             QStringLiteral("SELECT id, qid, unreaded FROM Offers UNION ALL "
-                           "SELECT id, qname, updated || unreaded FROM Queries ORDER BY 1"));
+                           "SELECT id, qname, updated || unreaded FROM Queries ORDER BY 1");
+        const QStringList before = f.storedRows(everything);
         f.window->refreshTimer().setInterval(600'000);
         f.window->refreshTimer().setEnabled(true);
-        f.recorded.boxes.answers = {false};
+        f.service.setDefaultAnswer(feed(newListingFeed));
+        f.recorded.boxes.answers = {yes};
 
         if (byKey)
             QTest::keyClick(f.window.get(), Qt::Key_F2, Qt::ControlModifier);
@@ -299,29 +308,15 @@ private slots:
         QCOMPARE(question.title, QStringLiteral("Подтверждение"));
         QCOMPARE(question.text, QStringLiteral("Вы уверены?"));
         QVERIFY(question.defaultNo);
-        QCOMPARE(f.storedRows(QStringLiteral(
-                     "SELECT id, qid, unreaded FROM Offers UNION ALL "
-                     "SELECT id, qname, updated || unreaded FROM Queries ORDER BY 1")),
-                 before);
-        QStringList after;
-        for (const QLabel* label : f.window->pnlBottom->valueLabels())
-            after.append(label->text());
-        QCOMPARE(after, details);
-        QVERIFY(!details.first().isEmpty());
-        QVERIFY(f.window->refreshTimer().isRunning());
-        QCOMPARE(f.window->offersModel()->rowCount(), 2);
-        QCOMPARE(f.service.requestCount(), qsizetype(0));
-    }
-
-    void clearDatabaseAnsweredYes() {
-        Fixture f;
-        QVERIFY(f.show());
-        f.selectSearch(0);
-        f.selectListing(0);
-        f.service.setDefaultAnswer(feed(newListingFeed));
-        f.recorded.boxes.answers = {true};
-
-        f.window->mnuClearDBClick();
+        if (!yes) {
+            QCOMPARE(f.storedRows(everything), before);
+            QCOMPARE(detailTexts(), details);
+            QVERIFY(!details.first().isEmpty());
+            QVERIFY(f.window->refreshTimer().isRunning());
+            QCOMPARE(f.window->offersModel()->rowCount(), 2);
+            QCOMPARE(f.service.requestCount(), qsizetype(0));
+            return;
+        }
         // The tables are emptied beside the window, which counts as busy until the full
         // download that follows has ended.
         QVERIFY(f.window->syncBusy());
@@ -343,6 +338,7 @@ private slots:
         QCOMPARE(f.window->dbgOffers->model(), f.window->offersModel());
         QCOMPARE(f.window->pnlBottom->lblMetro_obj->text(), QString());
         QVERIFY(f.window->refreshTimer().isEnabled());
+        // The interval the full download set again, not the one the test set before.
         QCOMPARE(f.window->refreshTimer().interval(), qint64(300'000));
     }
 
