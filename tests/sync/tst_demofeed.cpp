@@ -332,8 +332,25 @@ private slots:
         QHash<qint64, QStringList> latest;
         int cheaper = 0, dearer = 0, phoneRewritten = 0;
         QSet<qint32> searches;
+        // Of each phone: the flats it stands on, the searches and the ways it is written.
+        struct Reach {
+            QSet<QString> flats, writings;
+            QSet<qint32> searches;
+        };
+        QHash<QString, Reach> reach;
+        static const QRegularExpression phoneWriting(QStringLiteral("[+0-9][-+0-9() ]{6,}[0-9]"));
         for (const Seen& seen : std::as_const(offers)) {
             const QStringList& offer = seen.offer;
+            const QStringList phones = flatkey::phones(offer[10]);
+            for (const QString& phone : phones) {
+                Reach& r = reach[phone];
+                r.flats.insert(flatkey::normalAddress(offer[3]) + QLatin1Char('|') +
+                               flatkey::normalRooms(offer[4]) + QLatin1Char('|') +
+                               flatkey::normalFloor(offer[8]));
+                r.searches.insert(seen.search);
+                if (phones.size() == 1)
+                    r.writings.insert(phoneWriting.match(offer[10]).captured());
+            }
             const std::vector<qint64> keys =
                 flatkey::keys({offer[3], offer[4], offer[8], offer[10]});
             std::optional<QStringList> before;
@@ -355,6 +372,11 @@ private slots:
         QVERIFY2(dearer >= 1, qPrintable(QString::number(dearer)));
         QVERIFY2(searches.size() >= 2, qPrintable(QString::number(searches.size())));
         QVERIFY2(phoneRewritten >= 1, qPrintable(QString::number(phoneRewritten)));
+        // An agent: one phone on flats of several searches, written in more than one way.
+        const bool agentSeen = std::any_of(reach.cbegin(), reach.cend(), [](const Reach& r) {
+            return r.flats.size() >= 3 && r.searches.size() >= 2 && r.writings.size() >= 2;
+        });
+        QVERIFY(agentSeen);
     }
 
     void offerLineCarriesEveryField() {

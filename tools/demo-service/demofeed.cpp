@@ -411,6 +411,11 @@ DemoListing DemoCatalogue::listing(qint64 serial) const {
     l.owntxt = comment(rng, p, l.room);
     l.publ = u(rng.pick(authors));
 
+    // An agent who posts flats of every search under a name of the day, one phone written in
+    // several ways: the reach of a phone shows at once.
+    if (const std::optional<QString> agentPhone = agentPhoneOf(serial, l.search))
+        l.cont = u(rng.pick(contactNames)) + u(", ") + *agentPhone;
+
     if (const std::optional<Repost> repost = repostOf(serial, l.search)) {
         const DemoListing before = listing(repost->earlier);
         l.metro = before.metro;
@@ -459,6 +464,24 @@ DemoListing DemoCatalogue::listing(qint64 serial) const {
     return l;
 }
 
+bool DemoCatalogue::firstOfSearchInBlock(qint64 serial, int search) const {
+    bool first = true;
+    for (qint64 slot = floorDiv(serial, blockSlots) * blockSlots; slot < serial; ++slot)
+        first = first && searchOf(slot) != search;
+    return first;
+}
+
+std::optional<QString> DemoCatalogue::agentPhoneOf(qint64 serial, int search) const {
+    // The first listing in a block of the search two turns after the re-post's: every search
+    // gets one in each round of blocks, so the newest twenty of each hold some.
+    const qint64 block = floorDiv(serial, blockSlots);
+    if (floorMod(block + 2, searchCount) != search || !firstOfSearchInBlock(serial, search))
+        return std::nullopt;
+    static constexpr std::array<const char*, 3> forms{"8-925-611-40-17", "+7 (925) 611-40-17",
+                                                      "8 925 6114017"};
+    return u(forms[static_cast<std::size_t>(floorMod(block, std::ssize(forms)))]);
+}
+
 std::optional<DemoCatalogue::Repost> DemoCatalogue::repostOf(qint64 serial, int search) const {
     // The block's shown re-post: the first listing in it of the search whose turn it is posts
     // the flat of that search's listing before it again, in each round cheaper twice and dearer
@@ -466,10 +489,7 @@ std::optional<DemoCatalogue::Repost> DemoCatalogue::repostOf(qint64 serial, int 
     const qint64 block = floorDiv(serial, blockSlots);
     const qint64 round = floorDiv(block, searchCount);
     if (floorMod(block, searchCount) == search) {
-        bool first = true;
-        for (qint64 slot = block * blockSlots; slot < serial; ++slot)
-            first = first && searchOf(slot) != search;
-        if (first) {
+        if (firstOfSearchInBlock(serial, search)) {
             qint64 earlier = serial - 1;
             while (searchOf(earlier) != search)
                 --earlier;

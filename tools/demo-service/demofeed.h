@@ -78,6 +78,10 @@ private:
     int searchOf(qint64 serial) const;
     // How this slot posts an earlier flat of its search again, if it does.
     std::optional<Repost> repostOf(qint64 serial, int search) const;
+    // The agent's phone, as this listing writes it, when the agent posted it.
+    std::optional<QString> agentPhoneOf(qint64 serial, int search) const;
+    // Whether no earlier slot of the serial's block belongs to the search.
+    bool firstOfSearchInBlock(qint64 serial, int search) const;
     qint64 publishedSecs(qint64 serial) const;
 
     quint64 m_seed;
