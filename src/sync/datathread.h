@@ -7,6 +7,8 @@
 #include "store/offerkeys.h"
 #include "store/recovery.h"
 #include "sync/httplimits.h"
+#include "sync/readingthread.h"
+#include "sync/requestorder.h"
 #include "sync/synccycle.h"
 
 #include <QObject>
@@ -74,37 +76,16 @@ public:
     DataThread(const DataThread&) = delete;
     DataThread& operator=(const DataThread&) = delete;
 
-    // --- The order of requests ----------------------------------------------------------------
-    enum class Request {
-        Sync,           // the timer, F5, the full download after a clear or a repair
-        MarkSearchRead, // the user's command
-        Clear,          // Ctrl+F2 answered Yes: refused while the data is being changed
-        ClearWhenFree,  // the account changed: after whatever runs
-        CarryReadMarks, // after the download that follows a repair
-        Repair,         // a damaged file is set aside and emptied
-    };
-    static constexpr int requestCount = 6;
-    // What the data thread is at when a request comes: a row of the table.
-    enum class State {
-        Idle,
-        Sync,
-        MarkSearchRead,
-        Clear,
-        ClearWhenFree,
-        CarryReadMarks,
-        Repair,
-        RepairWaiting, // a damaged file found: its repair waits for what runs to end
-        Ending,        // cancelAll(): nothing runs from now on
-    };
-    static constexpr int stateCount = 9;
-    enum class Decision {
-        Run,    // now
-        Queue,  // once what runs and what waits before it have ended
-        Merge,  // the same work runs or waits already: nothing more comes of this one
-        Refuse, // nothing comes of it; the window says so where the user asked
-    };
+    // --- The order of requests (sync/requestorder.h) ------------------------------------------
+    using Request = requestorder::Request;
+    using State = requestorder::State;
+    using Decision = requestorder::Decision;
+    static constexpr int requestCount = requestorder::requestCount;
+    static constexpr int stateCount = requestorder::stateCount;
     // The table: what becomes of `asked` in `state`.
-    static Decision decide(State state, Request asked);
+    static Decision decide(State state, Request asked) {
+        return requestorder::decide(state, asked);
+    }
     // The row the data thread is at: what runs; nothing running, the request next in line,
     // which runs at the next turn; a repair that waits ahead of everything but what runs.
     State state() const;
@@ -166,10 +147,7 @@ public:
     // the failure if there was one. Once cancelled is set, the export stops at its next chunk,
     // leaves no file and answers done without a failure. A file cleared or replaced under the
     // export (repaired) fails it.
-    struct ExportReply {
-        std::function<void(qint64 written, qint64 total)> progress;
-        std::function<void(const std::optional<Error>& failure)> done;
-    };
+    using ExportReply = domiva::ExportReply;
     void exportSearch(const QString& dbPath, qint32 qid, const QString& path,
                       const QStringList& header, int chunkRows,
                       std::shared_ptr<std::atomic<bool>> cancelled, QObject* receiver,
@@ -195,7 +173,7 @@ public:
     // Whether a request runs or waits. A forgotten request still counts until it has ended.
     bool busy() const { return m_running.has_value() || !m_waiting.empty(); }
     // Moves at the start and the end of every clear and repair (see countOffers()).
-    quint64 fileGeneration() const { return m_fileGeneration.load(); }
+    quint64 fileGeneration() const { return m_reads.fileGeneration(); }
     // Tests shorten these; see SyncCycle.
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
@@ -230,7 +208,6 @@ signals:
     void readMarksCarried(int carried, const std::optional<domiva::Error>& failure);
 
 private:
-    friend class DataSyncHost;
     struct Waiting {
         Request kind;
         std::function<void(quint64)> work;
@@ -260,51 +237,28 @@ private:
     // On the data thread: the running sync's next step, and its end.
     void stepSync();
     void cancelSync();
-    // Runs work on the reading thread; from there, deliver() hands an answer to the window's
-    // thread, where it runs only if receiver is still there.
-    void read(std::function<void()> work);
-    // readOn: the file's generation the answer was read on, if it was read from the file.
-    void deliver(QPointer<QObject> receiver, std::function<void()> answer,
-                 std::optional<quint64> readOn = std::nullopt);
     // From the data thread, between two transactions of a long write: read marks that wait
-    // for the lock are stored first.
-    void letMarksIn();
+    // for the lock are stored first, and the end of the program stops the write here.
     void betweenWriteSlices();
-    // On the reading thread: the read marks asked for, in order, until one finds the file
-    // held by another writer (tried again a little later) or let go of for a repair.
-    void storeMarks();
-    // On the reading thread, once the data thread has ended: the marks still waiting are
-    // stored within a bound, and those that cannot be are logged.
-    void storeMarksLeft(const QString& logPath);
     QString logPath() const;
-    struct KeyRead;
-    struct ExportJob;
 
+    // First: the threads see it until they have ended.
+    std::atomic<bool> m_stop{false};
     QThread m_thread;
     QObject* m_context = nullptr; // lives on m_thread; deleted with it
-    QThread m_readThread;
-    QObject* m_readContext = nullptr; // lives on m_readThread; deleted with it
+    // The reads beside the data thread, with the file's generation and the read marks waiting.
+    ReadingThread m_reads{&m_stop};
     quint64 m_generation = 0;
     std::optional<Request> m_running;
     std::deque<Waiting> m_waiting;
     TransferLimits m_limits;
     int m_sliceMs = SyncCycle::defaultSliceMs;
     int m_writeSliceRows = sliceRowsByTime;
-    // Read marks of listings the user opened, being stored on the reading thread: a long write
-    // lets them in between its slices.
-    std::atomic<int> m_marksWaiting{0};
-    std::atomic<bool> m_stop{false};
-    // Moves when a clear or a repair starts and ends: an answer read from the file before it
-    // never reaches the window after it.
-    std::atomic<quint64> m_fileGeneration{0};
     // A sync taken by a clear or a repair, whose own download stands for it: run if that
     // fails.
     std::function<void(quint64)> m_syncTaken;
     std::function<SyncRequest()> m_syncSource;
     DamageRecovery m_recovery;
-
-public:
-    struct SyncJob; // on the data thread only
 };
 
 } // namespace domiva
