@@ -34,7 +34,7 @@ void DataSyncHost::requeryOffers() {
 
 SyncJob::SyncJob(quint64 generation, SyncRequest request, DataSyncHost host)
     : generation(generation), request(std::move(request)), host(std::move(host)),
-      cycle(this->host, nullptr,
+      cycle(this->host,
             SyncContext{&this->request.settings, &this->request.environment, &this->request.service,
                         this->request.workDir, this->request.logPath}) {}
 

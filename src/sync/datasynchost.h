@@ -20,8 +20,6 @@ public:
                  std::function<void()> betweenSlices);
 
     void setStatusText(int panel, const QString& text) override;
-    // The window shows its own wait cursor for as long as it counts as busy.
-    void setWaitCursor(bool) override {}
     void showTrayBalloon(const QString& text) override;
     void showNewVersionMessage(const QString& text) override;
     void suspendGrids() override;
