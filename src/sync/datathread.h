@@ -12,7 +12,6 @@
 #include "sync/synccycle.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QThread>
 
@@ -51,18 +50,18 @@ struct SyncOutcome {
 // own; the window keeps its reading connection and never waits.
 //
 // Requests may come at any moment and return at once; the data thread keeps their order
-// itself, by one table (decide()): each request asked for runs now, waits for what runs and
-// what waits before it, is taken by the request that runs (asked twice, done once), or is
-// refused. The window shows what the answer means; it needs busy() for no decision of its own.
-// Requests run one at a time; answers arrive on the window's thread as signals, in the order
+// itself, by one table (decide(), sync/requestorder.h): each request asked for runs now, waits for
+// what runs and what waits before it, is taken by the request that runs (asked twice, done once),
+// or is refused. The window shows what the answer means; it needs busy() for no decision of its
+// own. Requests run one at a time; answers arrive on the window's thread as signals, in the order
 // the data thread gave them. forget() drops every answer of what runs and every request that
 // waits (the window went away); cancelAll() ends what runs at its next step (the program ends).
 //
 // Reads that take long (the keys of a listings grid, a search's counts, a CSV export) run on a
-// reading thread beside it, with a connection of its own: a sync under way never delays them,
-// and in WAL mode they never wait for its writes. The read mark of one listing goes there too:
-// it must not wait for a whole sync either, and every long write lets it in between two of its
-// transactions. They are never refused, and each answers the object that asked, on the
+// reading thread beside it (sync/readingthread.h), with a connection of its own: a sync under way
+// never delays them, and in WAL mode they never wait for its writes. The read mark of one listing
+// goes there too: it must not wait for a whole sync either, and every long write lets it in between
+// two of its transactions. They are never refused, and each answers the object that asked, on the
 // window's thread, unless that object is gone or no longer wants the answer, or the answer was
 // read from the file before a clear or a repair began (fileGeneration()).
 class DataThread : public QObject {
@@ -70,8 +69,7 @@ class DataThread : public QObject {
 
 public:
     explicit DataThread(QObject* parent = nullptr);
-    // Asks the running request to stop at its next step (a sync ends at its next commit, a
-    // transfer within its limits), lets it end and stops the thread. No answer follows.
+    // finish(): no answer follows.
     ~DataThread() override;
     DataThread(const DataThread&) = delete;
     DataThread& operator=(const DataThread&) = delete;
@@ -99,8 +97,9 @@ public:
     Decision sync(SyncRequest request);
     // Every listing of the search read, the search no longer marked: searchMarkedRead.
     Decision markSearchRead(const QString& dbPath, qint32 qid);
-    // Every listing and search deleted, the file cut back: clearing just before it starts
-    // (the window lets go of what it shows), databaseCleared once done.
+    // Every listing and search deleted (the file keeps its size and the history, see
+    // clearDatabaseFile()): clearing just before it starts (the window lets go of what it
+    // shows), databaseCleared once done.
     Decision clearDatabase(const QString& dbPath, Request kind = Request::Clear);
     // After the download that follows a repair: the read marks the damaged file still holds,
     // carried over to the new one (store/recovery.h): readMarksCarried.
@@ -172,9 +171,10 @@ public:
 
     // Whether a request runs or waits. A forgotten request still counts until it has ended.
     bool busy() const { return m_running.has_value() || !m_waiting.empty(); }
-    // Moves at the start and the end of every clear and repair (see countOffers()).
+    // Moves at the start and the end of every clear and repair: an answer read before it
+    // never reaches the window.
     quint64 fileGeneration() const { return m_reads.fileGeneration(); }
-    // Tests shorten these; see SyncCycle.
+    // Tests shorten these; see SyncCycle::setTransferLimits() and setSliceMilliseconds().
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
     // Listings marked read in one transaction of a long write.

@@ -45,7 +45,8 @@ public:
     void openDatabase();
     // Start-up is done: the first sync follows shortly.
     void startRefreshing();
-    // One sync (ignored while the data thread works on one: it is taken by what runs).
+    // One sync, as the data thread's order of requests has it: taken by a sync, a clear or a
+    // repair that runs (their own download stands for it), after other work that runs.
     void sync(bool loadAll);
     // Ctrl+F2, or the clear after a change of account (throws when the file is not open).
     void clear(DataThread::Request kind);
