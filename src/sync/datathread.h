@@ -138,9 +138,12 @@ public:
     // the failure if there was one. Never refused, and never given up for a lock: it is tried
     // again until the lock goes, with other reads in between; asked for while a repair has the
     // file, it is stored once the file is back. At the end (finish()) the marks still waiting
-    // are stored within a second, or logged.
+    // are stored within a second, or kept beside the file for the next start and logged.
     void markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid, QObject* receiver,
                        std::function<void(const std::optional<Error>&)> done);
+    // The read marks of dbPath that the last end could not store (kept beside the file), stored
+    // now as if the user had just asked for them.
+    void storeKeptMarks(const QString& dbPath) { m_reads.storeKeptMarks(dbPath); }
     // Writes a search's listings to a CSV file (store/listingtools.h), a chunk of chunkRows per
     // turn of the reading thread: progress(written, total) after each chunk, then done, with
     // the failure if there was one. Once cancelled is set, the export stops at its next chunk,
@@ -165,8 +168,8 @@ public:
     void cancelAll();
 
     // cancelAll(), then waits for both threads to end (at once, but for a write between two of
-    // its steps), storing the read marks still waiting: nothing of theirs happens afterwards,
-    // and nothing asked for later runs.
+    // its steps), storing the read marks still waiting (or keeping them): nothing of theirs happens
+    // afterwards, and nothing asked for later runs.
     void finish();
 
     // Whether a request runs or waits. A forgotten request still counts until it has ended.

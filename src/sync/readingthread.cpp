@@ -5,11 +5,13 @@
 #include "sync/dataconnection.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
 #include <deque>
+#include <iterator>
 #include <utility>
 
 namespace domiva {
@@ -26,6 +28,38 @@ struct PendingMark {
 };
 thread_local std::deque<PendingMark> t_marks;
 thread_local bool t_marksRetrying = false;
+
+// A line of the file of kept marks: the search, a tab, the listing's id percent-encoded (an id
+// is the service's text and may hold any character).
+QByteArray keptMarkLine(const PendingMark& mark) {
+    return QByteArray::number(mark.qid) + '\t' + mark.offerId.toUtf8().toPercentEncoding() + '\n';
+}
+
+// Adds the mark to the file of kept marks; false when it could not be written.
+bool keepMark(const PendingMark& mark) {
+    QFile file(ReadingThread::keptMarksPath(mark.dbPath));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append,
+                   QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return false;
+    const QByteArray line = keptMarkLine(mark);
+    return file.write(line) == line.size() && file.flush();
+}
+
+// The marks of a file of kept marks; lines that do not read as one are passed over.
+std::deque<PendingMark> keptMarks(const QString& dbPath, const QByteArray& text) {
+    std::deque<PendingMark> marks;
+    for (const QByteArray& line : text.split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 2)
+            continue;
+        bool isNumber = false;
+        const qint32 qid = fields[0].toInt(&isNumber);
+        const QString offerId = QString::fromUtf8(QByteArray::fromPercentEncoding(fields[1]));
+        if (isNumber && !offerId.isEmpty())
+            marks.push_back(PendingMark{dbPath, offerId, qid, {}, {}});
+    }
+    return marks;
+}
 
 } // namespace
 
@@ -189,9 +223,32 @@ void ReadingThread::storeMarks() {
             return;
         }
         --m_marksWaiting;
-        deliver(mark.receiver, [done = std::move(mark.done), failure] { done(failure); });
+        // A mark kept from the last end has nobody to answer.
+        if (mark.done)
+            deliver(mark.receiver, [done = std::move(mark.done), failure] { done(failure); });
         t_marks.pop_front();
     }
+}
+
+QString ReadingThread::keptMarksPath(const QString& dbPath) {
+    return dbPath + QStringLiteral(".marks");
+}
+
+void ReadingThread::storeKeptMarks(const QString& dbPath) {
+    read([this, dbPath] {
+        QFile file(keptMarksPath(dbPath));
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        // A few lines at most; a file grown beyond any end's marks is not the client's.
+        constexpr qint64 longest = 1 << 20;
+        std::deque<PendingMark> marks = keptMarks(dbPath, file.read(longest));
+        file.close();
+        // Gone before they are stored: should the program end first, the end keeps them again.
+        QFile::remove(file.fileName());
+        m_marksWaiting += int(marks.size());
+        std::move(marks.begin(), marks.end(), std::back_inserter(t_marks));
+        storeMarks();
+    });
 }
 
 void ReadingThread::storeMarksLeft(const QString& logPath) {
@@ -208,13 +265,19 @@ void ReadingThread::storeMarksLeft(const QString& logPath) {
             db.setBusyTimeout(int(std::max<qint64>(boundMs - clock.elapsed(), 0)));
             db.markOfferRead(mark.offerId, mark.qid);
         });
-        if (failure && !logPath.isEmpty()) {
-            failureOf([&] {
-                writeLog(logPath,
-                         QStringLiteral("Read mark of listing %1 not stored: %2")
-                             .arg(mark.offerId, failure->message()),
-                         false);
-            });
+        if (failure) {
+            // Not dropped: stored at the next start.
+            const bool kept = keepMark(mark);
+            if (!logPath.isEmpty()) {
+                failureOf([&] {
+                    writeLog(
+                        logPath,
+                        QStringLiteral("Read mark of listing %1 not stored: %2%3")
+                            .arg(printableText(mark.offerId), failure->message(),
+                                 kept ? QStringLiteral("; kept for the next start") : QString()),
+                        false);
+                });
+            }
         }
         --m_marksWaiting;
     }

@@ -49,6 +49,8 @@ public:
     // The listing's read mark stored, never given up for a lock (see DataThread::markOfferRead).
     void markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid, QObject* receiver,
                        std::function<void(const std::optional<Error>&)> done);
+    // The read marks kept at the last end (storeMarksLeft()) stored now, as if asked for again.
+    void storeKeptMarks(const QString& dbPath);
     // A search's listings written to a CSV file, chunkRows a turn (see DataThread::exportSearch).
     void exportSearch(const QString& dbPath, qint32 qid, const QString& path,
                       const QStringList& header, int chunkRows,
@@ -69,9 +71,13 @@ public:
     // The repaired file is the reading thread's again: the marks that waited are stored.
     void admit();
     // Ends the thread once the data thread has ended: the read marks still waiting are stored
-    // within a bound, and those that cannot be are logged (logPath, unless empty). Reads asked
-    // for afterwards go nowhere.
+    // within a bound; those that cannot be are kept for the next start (keptMarksPath()) and
+    // logged (logPath, unless empty). Reads asked for afterwards go nowhere.
     void finish(const QString& logPath);
+
+    // Where the read marks of dbPath that could not be stored at the end wait for the next
+    // start: a file of the client's own beside it, readable by the user alone.
+    static QString keptMarksPath(const QString& dbPath);
 
 private:
     // Runs work on the reading thread.

@@ -65,6 +65,10 @@ void StoreSession::openDatabase() {
     m_db = domiva::openDatabase(m_context.dbPath);
     // The data threads write; the window only reads, and in WAL mode never waits for them.
     m_db->refuseWrites();
+    // The listings the user opened just before the last end, if their marks could not be
+    // stored then.
+    if (m_data)
+        m_data->storeKeptMarks(m_context.dbPath);
 }
 
 void StoreSession::startRefreshing() {

@@ -41,7 +41,8 @@ public:
     DataThread* dataThread() const { return m_data.get(); }
     RefreshTimer& refreshTimer() { return m_timer; }
 
-    // Opens the configured file for reading (throws Error).
+    // Opens the configured file for reading (throws Error); the read marks the last end kept
+    // are stored by the data threads.
     void openDatabase();
     // Start-up is done: the first sync follows shortly.
     void startRefreshing();
