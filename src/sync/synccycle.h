@@ -136,7 +136,6 @@ public:
     void cancel(const QString& reason);
     Step step() const { return m_step; }
 
-    bool syncBusy() const { return m_step != Step::Idle; }
     // The number of new offers the last cycle stored, not counting re-posts that arrived read.
     int lastNewOfferCount() const { return m_newOffers; }
     // The failure the last cycle could not write to the log; empty when none.

@@ -557,7 +557,7 @@ private slots:
         }
         QCOMPARE(count("SELECT COUNT(*) FROM Queries"), 0);
         // The closing steps run whatever happened.
-        QVERIFY(!m_cycle->syncBusy());
+        QVERIFY(m_cycle->step() == SyncCycle::Step::Idle);
         QCOMPARE(m_host.closings, 1);
         QVERIFY(m_host.panel1.startsWith(QStringLiteral("Последнее обновление: ")));
         // No feed file is left (the folder in its place stays).
@@ -590,7 +590,7 @@ private slots:
         QCOMPARE(m_host.suspended, 1);
         QCOMPARE(m_host.resumed, 1);
         QCOMPARE(logLines().size(), 1);
-        QVERIFY(!m_cycle->syncBusy());
+        QVERIFY(m_cycle->step() == SyncCycle::Step::Idle);
         // However the cycle ended, the connection leaves the copying of its log to the
         // database's checkpointer.
         QCOMPARE(count("PRAGMA wal_autocheckpoint"), 0);
@@ -632,7 +632,7 @@ private slots:
         m_cycle->setSliceMilliseconds(0); // a commit after each record
         int nested = 0;
         m_host.onSlice = [&] {
-            QVERIFY(m_cycle->syncBusy());
+            QVERIFY(m_cycle->step() != SyncCycle::Step::Idle);
             ++nested;
             QVERIFY(m_cycle->begin(false) == nullptr);
         };
