@@ -7,10 +7,11 @@
 #include "store/offerkeys.h"
 #include "store/recovery.h"
 #include "sync/httplimits.h"
+#include "sync/readingthread.h"
+#include "sync/requestorder.h"
 #include "sync/synccycle.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QThread>
 
@@ -49,18 +50,18 @@ struct SyncOutcome {
 // own; the window keeps its reading connection and never waits.
 //
 // Requests may come at any moment and return at once; the data thread keeps their order
-// itself, by one table (decide()): each request asked for runs now, waits for what runs and
-// what waits before it, is taken by the request that runs (asked twice, done once), or is
-// refused. The window shows what the answer means; it needs busy() for no decision of its own.
-// Requests run one at a time; answers arrive on the window's thread as signals, in the order
+// itself, by one table (decide(), sync/requestorder.h): each request asked for runs now, waits for
+// what runs and what waits before it, is taken by the request that runs (asked twice, done once),
+// or is refused. The window shows what the answer means; it needs busy() for no decision of its
+// own. Requests run one at a time; answers arrive on the window's thread as signals, in the order
 // the data thread gave them. forget() drops every answer of what runs and every request that
 // waits (the window went away); cancelAll() ends what runs at its next step (the program ends).
 //
 // Reads that take long (the keys of a listings grid, a search's counts, a CSV export) run on a
-// reading thread beside it, with a connection of its own: a sync under way never delays them,
-// and in WAL mode they never wait for its writes. The read mark of one listing goes there too:
-// it must not wait for a whole sync either, and every long write lets it in between two of its
-// transactions. They are never refused, and each answers the object that asked, on the
+// reading thread beside it (sync/readingthread.h), with a connection of its own: a sync under way
+// never delays them, and in WAL mode they never wait for its writes. The read mark of one listing
+// goes there too: it must not wait for a whole sync either, and every long write lets it in between
+// two of its transactions. They are never refused, and each answers the object that asked, on the
 // window's thread, unless that object is gone or no longer wants the answer, or the answer was
 // read from the file before a clear or a repair began (fileGeneration()).
 class DataThread : public QObject {
@@ -68,43 +69,21 @@ class DataThread : public QObject {
 
 public:
     explicit DataThread(QObject* parent = nullptr);
-    // Asks the running request to stop at its next step (a sync ends at its next commit, a
-    // transfer within its limits), lets it end and stops the thread. No answer follows.
+    // finish(): no answer follows.
     ~DataThread() override;
     DataThread(const DataThread&) = delete;
     DataThread& operator=(const DataThread&) = delete;
 
-    // --- The order of requests ----------------------------------------------------------------
-    enum class Request {
-        Sync,           // the timer, F5, the full download after a clear or a repair
-        MarkSearchRead, // the user's command
-        Clear,          // Ctrl+F2 answered Yes: refused while the data is being changed
-        ClearWhenFree,  // the account changed: after whatever runs
-        CarryReadMarks, // after the download that follows a repair
-        Repair,         // a damaged file is set aside and emptied
-    };
-    static constexpr int requestCount = 6;
-    // What the data thread is at when a request comes: a row of the table.
-    enum class State {
-        Idle,
-        Sync,
-        MarkSearchRead,
-        Clear,
-        ClearWhenFree,
-        CarryReadMarks,
-        Repair,
-        RepairWaiting, // a damaged file found: its repair waits for what runs to end
-        Ending,        // cancelAll(): nothing runs from now on
-    };
-    static constexpr int stateCount = 9;
-    enum class Decision {
-        Run,    // now
-        Queue,  // once what runs and what waits before it have ended
-        Merge,  // the same work runs or waits already: nothing more comes of this one
-        Refuse, // nothing comes of it; the window says so where the user asked
-    };
+    // --- The order of requests (sync/requestorder.h) ------------------------------------------
+    using Request = requestorder::Request;
+    using State = requestorder::State;
+    using Decision = requestorder::Decision;
+    static constexpr int requestCount = requestorder::requestCount;
+    static constexpr int stateCount = requestorder::stateCount;
     // The table: what becomes of `asked` in `state`.
-    static Decision decide(State state, Request asked);
+    static Decision decide(State state, Request asked) {
+        return requestorder::decide(state, asked);
+    }
     // The row the data thread is at: what runs; nothing running, the request next in line,
     // which runs at the next turn; a repair that waits ahead of everything but what runs.
     State state() const;
@@ -118,8 +97,9 @@ public:
     Decision sync(SyncRequest request);
     // Every listing of the search read, the search no longer marked: searchMarkedRead.
     Decision markSearchRead(const QString& dbPath, qint32 qid);
-    // Every listing and search deleted, the file cut back: clearing just before it starts
-    // (the window lets go of what it shows), databaseCleared once done.
+    // Every listing and search deleted (the file keeps its size and the history, see
+    // clearDatabaseFile()): clearing just before it starts (the window lets go of what it
+    // shows), databaseCleared once done.
     Decision clearDatabase(const QString& dbPath, Request kind = Request::Clear);
     // After the download that follows a repair: the read marks the damaged file still holds,
     // carried over to the new one (store/recovery.h): readMarksCarried.
@@ -158,18 +138,18 @@ public:
     // the failure if there was one. Never refused, and never given up for a lock: it is tried
     // again until the lock goes, with other reads in between; asked for while a repair has the
     // file, it is stored once the file is back. At the end (finish()) the marks still waiting
-    // are stored within a second, or logged.
+    // are stored within a second, or kept beside the file for the next start and logged.
     void markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid, QObject* receiver,
                        std::function<void(const std::optional<Error>&)> done);
+    // The read marks of dbPath that the last end could not store (kept beside the file), stored
+    // now as if the user had just asked for them.
+    void storeKeptMarks(const QString& dbPath) { m_reads.storeKeptMarks(dbPath); }
     // Writes a search's listings to a CSV file (store/listingtools.h), a chunk of chunkRows per
     // turn of the reading thread: progress(written, total) after each chunk, then done, with
     // the failure if there was one. Once cancelled is set, the export stops at its next chunk,
     // leaves no file and answers done without a failure. A file cleared or replaced under the
     // export (repaired) fails it.
-    struct ExportReply {
-        std::function<void(qint64 written, qint64 total)> progress;
-        std::function<void(const std::optional<Error>& failure)> done;
-    };
+    using ExportReply = domiva::ExportReply;
     void exportSearch(const QString& dbPath, qint32 qid, const QString& path,
                       const QStringList& header, int chunkRows,
                       std::shared_ptr<std::atomic<bool>> cancelled, QObject* receiver,
@@ -188,15 +168,16 @@ public:
     void cancelAll();
 
     // cancelAll(), then waits for both threads to end (at once, but for a write between two of
-    // its steps), storing the read marks still waiting: nothing of theirs happens afterwards,
-    // and nothing asked for later runs.
+    // its steps), storing the read marks still waiting (or keeping them): nothing of theirs happens
+    // afterwards, and nothing asked for later runs.
     void finish();
 
     // Whether a request runs or waits. A forgotten request still counts until it has ended.
     bool busy() const { return m_running.has_value() || !m_waiting.empty(); }
-    // Moves at the start and the end of every clear and repair (see countOffers()).
-    quint64 fileGeneration() const { return m_fileGeneration.load(); }
-    // Tests shorten these; see SyncCycle.
+    // Moves at the start and the end of every clear and repair: an answer read before it
+    // never reaches the window.
+    quint64 fileGeneration() const { return m_reads.fileGeneration(); }
+    // Tests shorten these; see SyncCycle::setTransferLimits() and setSliceMilliseconds().
     void setTransferLimits(const TransferLimits& limits) { m_limits = limits; }
     void setSliceMilliseconds(int ms) { m_sliceMs = ms; }
     // Listings marked read in one transaction of a long write.
@@ -230,7 +211,6 @@ signals:
     void readMarksCarried(int carried, const std::optional<domiva::Error>& failure);
 
 private:
-    friend class DataSyncHost;
     struct Waiting {
         Request kind;
         std::function<void(quint64)> work;
@@ -260,51 +240,28 @@ private:
     // On the data thread: the running sync's next step, and its end.
     void stepSync();
     void cancelSync();
-    // Runs work on the reading thread; from there, deliver() hands an answer to the window's
-    // thread, where it runs only if receiver is still there.
-    void read(std::function<void()> work);
-    // readOn: the file's generation the answer was read on, if it was read from the file.
-    void deliver(QPointer<QObject> receiver, std::function<void()> answer,
-                 std::optional<quint64> readOn = std::nullopt);
     // From the data thread, between two transactions of a long write: read marks that wait
-    // for the lock are stored first.
-    void letMarksIn();
+    // for the lock are stored first, and the end of the program stops the write here.
     void betweenWriteSlices();
-    // On the reading thread: the read marks asked for, in order, until one finds the file
-    // held by another writer (tried again a little later) or let go of for a repair.
-    void storeMarks();
-    // On the reading thread, once the data thread has ended: the marks still waiting are
-    // stored within a bound, and those that cannot be are logged.
-    void storeMarksLeft(const QString& logPath);
     QString logPath() const;
-    struct KeyRead;
-    struct ExportJob;
 
+    // First: the threads see it until they have ended.
+    std::atomic<bool> m_stop{false};
     QThread m_thread;
     QObject* m_context = nullptr; // lives on m_thread; deleted with it
-    QThread m_readThread;
-    QObject* m_readContext = nullptr; // lives on m_readThread; deleted with it
+    // The reads beside the data thread, with the file's generation and the read marks waiting.
+    ReadingThread m_reads{&m_stop};
     quint64 m_generation = 0;
     std::optional<Request> m_running;
     std::deque<Waiting> m_waiting;
     TransferLimits m_limits;
     int m_sliceMs = SyncCycle::defaultSliceMs;
     int m_writeSliceRows = sliceRowsByTime;
-    // Read marks of listings the user opened, being stored on the reading thread: a long write
-    // lets them in between its slices.
-    std::atomic<int> m_marksWaiting{0};
-    std::atomic<bool> m_stop{false};
-    // Moves when a clear or a repair starts and ends: an answer read from the file before it
-    // never reaches the window after it.
-    std::atomic<quint64> m_fileGeneration{0};
     // A sync taken by a clear or a repair, whose own download stands for it: run if that
     // fails.
     std::function<void(quint64)> m_syncTaken;
     std::function<SyncRequest()> m_syncSource;
     DamageRecovery m_recovery;
-
-public:
-    struct SyncJob; // on the data thread only
 };
 
 } // namespace domiva

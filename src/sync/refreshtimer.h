@@ -5,9 +5,11 @@
 
 namespace domiva {
 
-// The refresh timer of the sync. A QTimer with interval 0 fires on every event-loop turn;
-// this one with interval 0 (or below) never fires, so a refresh time of 0 means "no automatic
-// sync". Intervals beyond what QTimer takes are held at its maximum.
+// The refresh timer of the sync (StoreSession's `tRefresh`, which stops it while a sync, a clear
+// or a repair runs and starts it again at the settings' refresh time once a sync ends). A QTimer
+// with interval 0 fires on every event-loop turn; this one with interval 0 (or below) never fires,
+// so a refresh time of 0 means "no automatic sync". Intervals beyond what QTimer takes are held at
+// its maximum.
 class RefreshTimer : public QObject {
     Q_OBJECT
 public:

@@ -65,6 +65,10 @@ void StoreSession::openDatabase() {
     m_db = domiva::openDatabase(m_context.dbPath);
     // The data threads write; the window only reads, and in WAL mode never waits for them.
     m_db->refuseWrites();
+    // The listings the user opened just before the last end, if their marks could not be
+    // stored then.
+    if (m_data)
+        m_data->storeKeptMarks(m_context.dbPath);
 }
 
 void StoreSession::startRefreshing() {
@@ -73,9 +77,9 @@ void StoreSession::startRefreshing() {
 }
 
 void StoreSession::sync(bool loadAll) {
-    // Not before start-up has its log. While the data thread works, the request is taken by
-    // what runs: there is never a second sync, and clearing or a repair starts its own full
-    // download once it is done.
+    // Not before start-up has its log. There is never a second sync: one asked for while a
+    // sync, a clear or a repair runs is taken by it (those two start their own full download
+    // once done).
     if (m_context.logPath.isEmpty() || !m_data)
         return;
     m_data->sync(request(loadAll));

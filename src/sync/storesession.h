@@ -41,11 +41,13 @@ public:
     DataThread* dataThread() const { return m_data.get(); }
     RefreshTimer& refreshTimer() { return m_timer; }
 
-    // Opens the configured file for reading (throws Error).
+    // Opens the configured file for reading (throws Error); the read marks the last end kept
+    // are stored by the data threads.
     void openDatabase();
     // Start-up is done: the first sync follows shortly.
     void startRefreshing();
-    // One sync (ignored while the data thread works on one: it is taken by what runs).
+    // One sync, as the data thread's order of requests has it: taken by a sync, a clear or a
+    // repair that runs (their own download stands for it), after other work that runs.
     void sync(bool loadAll);
     // Ctrl+F2, or the clear after a change of account (throws when the file is not open).
     void clear(DataThread::Request kind);

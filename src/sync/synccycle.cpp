@@ -13,7 +13,6 @@
 #include "sync/formencoding.h"
 #include "sync/httptransfer.h"
 #include "sync/postform.h"
-#include "sync/refreshtimer.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -45,8 +44,8 @@ QString newVersionText(const QString& site) {
 
 } // namespace
 
-SyncCycle::SyncCycle(SyncHost& host, RefreshTimer* timer, SyncContext context)
-    : m_host(host), m_timer(timer), m_ctx(std::move(context)),
+SyncCycle::SyncCycle(SyncHost& host, SyncContext context)
+    : m_host(host), m_ctx(std::move(context)),
       m_clock([] { return QDateTime::currentSecsSinceEpoch(); }) {}
 
 SyncCycle::~SyncCycle() = default;
@@ -88,23 +87,6 @@ struct SyncCycle::Run {
     std::unique_ptr<Transaction> tx;
 };
 
-void SyncCycle::downloadAndParse(bool loadAll) {
-    if (m_step != Step::Idle)
-        return;
-    if (CurlTransfer* transfer = begin(loadAll)) {
-        transfer->run();
-        transferEnded();
-    }
-    while (m_step != Step::Idle) {
-        if (m_step == Step::WaitingForNotice)
-            noticeClosed();
-        else
-            applySlice();
-    }
-    if (!m_unloggedError.isEmpty())
-        throw Error(m_unloggedError);
-}
-
 template <typename Work> void SyncCycle::guarded(Work&& work) {
     try {
         work();
@@ -122,9 +104,6 @@ template <typename Work> void SyncCycle::guarded(Work&& work) {
 CurlTransfer* SyncCycle::begin(bool loadAll) {
     if (m_step != Step::Idle)
         return nullptr;
-    m_host.setWaitCursor(true);
-    if (m_timer)
-        m_timer->setEnabled(false);
     m_step = Step::Transferring;
     m_run = std::make_unique<Run>();
     m_newOffers = 0;
@@ -314,15 +293,9 @@ void SyncCycle::end(const QString& damage) {
     } else if (m_quietOffers > 0) {
         m_host.requeryOffers();
     }
-    if (m_timer)
-        m_timer->setInterval(RefreshTimer::intervalFromSeconds(m_ctx.settings->refreshTime));
     m_step = Step::Idle;
-    if (m_timer)
-        m_timer->setEnabled(true);
-    m_host.setWaitCursor(false);
     if (!damage.isEmpty())
         m_host.databaseDamaged(damage);
-    m_host.syncFinished();
 }
 
 void SyncCycle::logSkipped() {

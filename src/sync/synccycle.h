@@ -18,20 +18,19 @@ namespace domiva {
 struct Settings;
 struct EnvironmentReport;
 struct ServiceConfig;
-class RefreshTimer;
 class Database;
 class Transaction;
 class FlatHistory;
 class CurlTransfer;
 
-// What the sync cycle needs of whoever drives it: the data thread passes the texts, the
-// balloon and the notice on to the window (DataSyncHost); tests implement it without one.
+// What the sync cycle needs of whoever drives it: on the data thread, DataSyncHost
+// (sync/datasynchost.h) passes every call on to the window as one of DataThread's answers;
+// tests implement it without a window.
 class SyncHost {
 public:
     virtual ~SyncHost() = default;
     // Panel 0 carries stage and failure texts, panel 1 the time of the last sync.
     virtual void setStatusText(int panel, const QString& text) = 0;
-    virtual void setWaitCursor(bool on) = 0;
     // A group of records was committed: other connections see it from now on. No transaction
     // of the cycle is open during the call: the host may let another writer in first.
     virtual void sliceCommitted() {}
@@ -45,11 +44,9 @@ public:
     virtual void resumeGrids() = 0;
     // The offers grid runs its query again (new offers were stored).
     virtual void requeryOffers() = 0;
-    // The cycle failed because the database file is damaged. Called once it has ended, with
-    // no transaction open and the busy flag cleared, just before syncFinished.
+    // The cycle failed because the database file is damaged. Called last, once it has ended:
+    // no transaction is open and the cycle is Idle again.
     virtual void databaseDamaged(const QString& message) { Q_UNUSED(message); }
-    // Called last, after the cycle has cleared its busy flag.
-    virtual void syncFinished() {}
 };
 
 // Everything a cycle reads, owned by the caller for the life of the process.
@@ -83,7 +80,7 @@ inline constexpr auto kFeedFileName = u"quInet.txt";
 //   cancel()         any step: the cycle ends as failed at once
 //
 // A cycle that ends (done, failed or cancelled) does its closing steps (status, log, balloon,
-// host calls) and is Idle again. downloadAndParse() drives all steps on the calling thread.
+// host calls) and is Idle again.
 class SyncCycle {
 public:
     // Listings of a removed search deleted at a time.
@@ -101,9 +98,7 @@ public:
         WaitingForNotice, // noticeClosed() is next
     };
 
-    // The cycle stops and starts the timer when given one; on the data thread the store
-    // session does that itself.
-    SyncCycle(SyncHost& host, RefreshTimer* timer, SyncContext context);
+    SyncCycle(SyncHost& host, SyncContext context);
     ~SyncCycle();
     SyncCycle(const SyncCycle&) = delete;
     SyncCycle& operator=(const SyncCycle&) = delete;
@@ -128,11 +123,6 @@ public:
     // epoch; the system's clock unless tests set another.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
-    // Runs one whole cycle on the calling thread: the transfer run to its end, a new-version
-    // box taken as closed once the host has shown it. A call while a cycle runs is ignored:
-    // there is never a nested cycle.
-    void downloadAndParse(bool loadAll);
-
     // --- The steps (see above) -------------------------------------------------------------
     // Starts a cycle (ignored unless Idle). Returns the transfer to drive, owned by the cycle:
     // run() it, or start() it and wait for its finished(); nullptr when the cycle has ended
@@ -146,11 +136,8 @@ public:
     void cancel(const QString& reason);
     Step step() const { return m_step; }
 
-    bool syncBusy() const { return m_step != Step::Idle; }
     // The number of new offers the last cycle stored, not counting re-posts that arrived read.
     int lastNewOfferCount() const { return m_newOffers; }
-    // The re-posts of flats the user opened that the last cycle stored read.
-    int lastQuietOfferCount() const { return m_quietOffers; }
     // The failure the last cycle could not write to the log; empty when none.
     const QString& lastUnloggedError() const { return m_unloggedError; }
 
@@ -186,7 +173,6 @@ private:
     void logSkipped();
 
     SyncHost& m_host;
-    RefreshTimer* m_timer;
     SyncContext m_ctx;
     Database* m_db = nullptr;
     std::optional<Error> m_dbFailure;

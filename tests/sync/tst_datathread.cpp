@@ -3,6 +3,7 @@
 // while a sync waits for its transfer; a click's read mark stored between two slices of any
 // long write; the end of the program in every state.
 
+#include "core/eventlog.h"
 #include "store/database.h"
 #include "store/storetestsupport.h"
 #include "support/fakeservice.h"
@@ -792,31 +793,39 @@ private slots:
 
     // The end of the program in every state: gone within its bound, whatever the server, the
     // name server or another program does; what was committed stays, nothing is left half
-    // written, and a listing the user opened just before is marked, or the log says it is not.
+    // written, and a listing the user opened just before is marked, or kept beside the file for
+    // the next start, which marks it, and the log says so.
     void theEndInEveryState_data() {
         QTest::addColumn<QString>("state");
         QTest::addColumn<int>("writerLetsGoMs"); // after the end began; -1: holds on
-        QTest::addColumn<bool>("markStored");
-        QTest::newRow("a transfer runs") << QStringLiteral("transfer") << 0 << true;
-        QTest::newRow("a name lookup hangs") << QStringLiteral("lookup") << 0 << true;
-        QTest::newRow("a sync waits for another writer") << QStringLiteral("sync") << 300 << true;
-        QTest::newRow("a clear waits for another writer") << QStringLiteral("clear") << 300 << true;
+        QTest::addColumn<bool>("markStored");    // before the end
+        QTest::addColumn<QString>("offerId");    // of the listing the user opened
+        const QString x1 = QStringLiteral("x1");
+        QTest::newRow("a transfer runs") << QStringLiteral("transfer") << 0 << true << x1;
+        QTest::newRow("a name lookup hangs") << QStringLiteral("lookup") << 0 << true << x1;
+        QTest::newRow("a sync waits for another writer")
+            << QStringLiteral("sync") << 300 << true << x1;
+        QTest::newRow("a clear waits for another writer")
+            << QStringLiteral("clear") << 300 << true << x1;
         QTest::newRow("a repair waits for another writer, the mark for the repair")
-            << QStringLiteral("repair") << 300 << true;
+            << QStringLiteral("repair") << 300 << true << x1;
         QTest::newRow("marking read waits for another writer")
-            << QStringLiteral("mark") << 300 << true;
+            << QStringLiteral("mark") << 300 << true << x1;
         QTest::newRow("another writer holds on past the end")
-            << QStringLiteral("mark") << -1 << false;
+            << QStringLiteral("mark") << -1 << false << x1;
+        QTest::newRow("another writer holds on past the end, an id of any characters")
+            << QStringLiteral("mark") << -1 << false << QStringLiteral("x\t1\n%2 ю");
     }
     void theEndInEveryState() {
         QFETCH(QString, state);
         QFETCH(int, writerLetsGoMs);
         QFETCH(bool, markStored);
+        QFETCH(QString, offerId);
         const QString path = request().dbPath;
         {
             auto db = openDatabase(path);
             db->insertQuery(5, QStringLiteral("a"));
-            db->insertOffer(OfferRow{QStringLiteral("x1"), 5, {}, 45000});
+            db->insertOffer(OfferRow{offerId, 5, {}, 45000});
             db->insertOffer(OfferRow{QStringLiteral("x2"), 5, {}, 45000});
         }
         // Where the log is.
@@ -859,8 +868,7 @@ private slots:
             m_data->markSearchRead(path, 5);
         }
         QTest::qWait(100);
-        m_data->markOfferRead(path, QStringLiteral("x1"), 5, this,
-                              [](const std::optional<Error>&) {});
+        m_data->markOfferRead(path, offerId, 5, this, [](const std::optional<Error>&) {});
         QTest::qWait(50);
         std::thread writer;
         if (other && writerLetsGoMs >= 0) {
@@ -883,13 +891,29 @@ private slots:
         QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Offers")), QStringLiteral("2"));
         QCOMPARE(raw.value(QStringLiteral("SELECT COUNT(*) FROM Queries")), QStringLiteral("1"));
         QCOMPARE(damagedFiles(path).size(), 0);
-        QCOMPARE(raw.value(QStringLiteral("SELECT unreaded FROM Offers WHERE id = 'x1'")),
-                 markStored ? QStringLiteral("0") : QStringLiteral("1"));
+        const auto unread = [&raw] {
+            return raw.value(QStringLiteral("SELECT unreaded FROM Offers WHERE qid = 5 AND id <> "
+                                            "'x2'"));
+        };
+        QCOMPARE(unread(), markStored ? QStringLiteral("0") : QStringLiteral("1"));
         QFile log(request().logPath);
         const QString logged =
             log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
-        QCOMPARE(logged.contains(QStringLiteral("Read mark of listing x1 not stored")),
-                 !markStored);
+        QCOMPARE(
+            logged.contains(
+                QStringLiteral("Read mark of listing %1 not stored").arg(printableText(offerId))),
+            !markStored);
+        QCOMPARE(logged.contains(QStringLiteral("kept for the next start")), !markStored);
+        // Kept for the user alone, and stored at the next start.
+        const QString kept = ReadingThread::keptMarksPath(path);
+        QCOMPARE(QFile::exists(kept), !markStored);
+        if (!markStored)
+            QCOMPARE(QFile::permissions(kept), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ReadUser | QFileDevice::WriteUser);
+        DataThread next;
+        next.storeKeptMarks(path);
+        QTRY_COMPARE(unread(), QStringLiteral("0"));
+        QVERIFY(!QFile::exists(kept));
     }
 };
 
