@@ -10,9 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlQuery>
-#include <QStringEncoder>
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <limits>
@@ -23,101 +20,12 @@ namespace domiva {
 using namespace sqlutil;
 using namespace Qt::StringLiterals;
 
-// A statement of the engine's own, kept prepared: the history adds a few statements to every
-// listing a sync stores, too many for Qt's per-value binding. Each use resets it, so no read
-// snapshot outlives the operation.
-class FlatHistory::Statement {
-public:
-    Statement(sqlite3* db, const char* text) : m_db(db) {
-        if (sqlite3_prepare_v3(db, text, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr) !=
-            SQLITE_OK)
-            throw engineError(db);
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    // Binds the values in order, from position 1.
-    class Use {
-    public:
-        explicit Use(Statement& s) : m_s(s) {}
-        ~Use() {
-            sqlite3_reset(m_s.m_stmt);
-            sqlite3_clear_bindings(m_s.m_stmt);
-        }
-        Use(const Use&) = delete;
-        Use& operator=(const Use&) = delete;
-
-        Use& bind(qint64 value) {
-            sqlite3_bind_int64(m_s.m_stmt, ++m_position, value);
-            return *this;
-        }
-        Use& bind(double value) {
-            sqlite3_bind_double(m_s.m_stmt, ++m_position, value);
-            return *this;
-        }
-        // Encoded into the statement's own buffer of the position, which keeps its room from
-        // one use to the next, and bound in place: the engine neither copies nor converts it.
-        Use& bind(QStringView text) {
-            const int position = ++m_position;
-            if (m_s.m_texts.size() < std::size_t(position))
-                m_s.m_texts.resize(std::size_t(position));
-            QByteArray& buffer = m_s.m_texts[std::size_t(position - 1)];
-            const qsizetype room = m_s.m_utf8.requiredSpace(text.size());
-            if (buffer.size() < room)
-                buffer.resize(room);
-            const char* const end = m_s.m_utf8.appendToBuffer(buffer.data(), text);
-            sqlite3_bind_text(m_s.m_stmt, position, buffer.constData(),
-                              int(end - buffer.constData()), SQLITE_STATIC);
-            return *this;
-        }
-        Use& bindNull() {
-            sqlite3_bind_null(m_s.m_stmt, ++m_position);
-            return *this;
-        }
-        // Steps once: whether a row came.
-        bool step() {
-            const int rc = sqlite3_step(m_s.m_stmt);
-            if (rc == SQLITE_ROW)
-                return true;
-            if (rc != SQLITE_DONE)
-                throw engineError(m_s.m_db);
-            return false;
-        }
-        qint64 integer(int column) const { return sqlite3_column_int64(m_s.m_stmt, column); }
-        double real(int column) const { return sqlite3_column_double(m_s.m_stmt, column); }
-        bool isNull(int column) const {
-            return sqlite3_column_type(m_s.m_stmt, column) == SQLITE_NULL;
-        }
-        bool isText(int column) const {
-            return sqlite3_column_type(m_s.m_stmt, column) == SQLITE_TEXT;
-        }
-        QString text(int column) const {
-            const auto* data =
-                reinterpret_cast<const char*>(sqlite3_column_text(m_s.m_stmt, column));
-            return QString::fromUtf8(data, sqlite3_column_bytes(m_s.m_stmt, column));
-        }
-        int changes() const { return sqlite3_changes(m_s.m_db); }
-        qint64 lastRowid() const { return sqlite3_last_insert_rowid(m_s.m_db); }
-
-    private:
-        Statement& m_s;
-        int m_position = 0;
-    };
-
-private:
-    sqlite3* m_db;
-    sqlite3_stmt* m_stmt = nullptr;
-    QStringEncoder m_utf8{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
-    std::vector<QByteArray> m_texts; // by position, from 1
-};
-
-FlatHistory::FlatHistory(Database& db) : m_db(db) {
+FlatHistory::FlatHistory(Database& db) : m_db(db), m_statements(engineHandle(db.connection())) {
     m_db.setCacheFloorKiB(recordCacheKiB);
 }
 
 void FlatHistory::stageKeysFrom(qint64 rows) {
-    Statement::Use last(statement(sql::lastHistoryRowid.data()));
+    EngineStatement::Use last(m_statements(sql::lastHistoryRowid));
     m_staging = last.step() && last.integer(0) >= rows;
 }
 
@@ -189,57 +97,47 @@ void FlatHistory::bringUpToDate(Database& db) {
     transaction.commit();
 }
 
-FlatHistory::Statement& FlatHistory::statement(const char* text) {
-    auto found = m_statements.find(text);
-    if (found == m_statements.end())
-        found =
-            m_statements
-                .emplace(text, std::make_unique<Statement>(engineHandle(m_db.connection()), text))
-                .first;
-    return *found->second;
-}
-
 qint64 FlatHistory::clientState(QStringView name, qint64 otherwise) {
-    Statement::Use state(statement(sql::selectClientState.data()));
+    EngineStatement::Use state(m_statements(sql::selectClientState));
     return state.bind(name).step() && !state.isNull(0) ? state.integer(0) : otherwise;
 }
 
 void FlatHistory::storeClientState(QStringView name, qint64 value) {
-    Statement::Use store(statement(sql::storeClientState.data()));
+    EngineStatement::Use store(m_statements(sql::storeClientState));
     store.bind(name).bind(value).step();
 }
 
 FlatHistory::Line::Line(FlatHistory& history) : m_history(history) {
-    Statement::Use(m_history.statement(sql::beginLine.data())).step();
+    EngineStatement::Use(m_history.m_statements(sql::beginLine)).step();
 }
 
 FlatHistory::Line::~Line() {
     if (!m_open)
         return;
     try {
-        Statement::Use(m_history.statement(sql::undoLine.data())).step();
-        Statement::Use(m_history.statement(sql::endLine.data())).step();
+        EngineStatement::Use(m_history.m_statements(sql::undoLine)).step();
+        EngineStatement::Use(m_history.m_statements(sql::endLine)).step();
     } catch (const Error&) {
         // The transaction around it is rolled back whole then.
     }
 }
 
 void FlatHistory::Line::commit() {
-    Statement::Use(m_history.statement(sql::endLine.data())).step();
+    EngineStatement::Use(m_history.m_statements(sql::endLine)).step();
     m_open = false;
 }
 
 void FlatHistory::neighboursOfKey(qint64 key, double dt, std::optional<FlatRow>& before,
                                   std::optional<FlatRow>& after) {
     {
-        Statement::Use stored(statement(sql::flatRowBefore.data()));
+        EngineStatement::Use stored(m_statements(sql::flatRowBefore));
         if (stored.bind(key).bind(dt).step()) {
             const FlatRow found{stored.real(1), stored.integer(0)};
             before = std::max(before.value_or(found), found);
         }
     }
     {
-        Statement::Use stored(statement(sql::flatRowAfter.data()));
+        EngineStatement::Use stored(m_statements(sql::flatRowAfter));
         if (stored.bind(key).bind(dt).step())
             after = FlatRow{stored.real(1), stored.integer(0)};
     }
@@ -271,7 +169,7 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
     }
     std::optional<qint64> row;
     {
-        Statement::Use insert(statement(sql::insertHistoryRow.data()));
+        EngineStatement::Use insert(m_statements(sql::insertHistoryRow));
         insert.bind(id)
             .bind(qint64(qid))
             .bind(price)
@@ -288,7 +186,7 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
     }
     if (!row) {
         // Seen before: never a re-post, whatever its flat.
-        Statement::Use touch(statement(sql::touchHistoryRow.data()));
+        EngineStatement::Use touch(m_statements(sql::touchHistoryRow));
         touch.bind(qint64(qid)).bind(now).bind(id).step();
         return Arrival{true, false, false};
     }
@@ -300,12 +198,12 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
     for (const FlatRow& later : m_after) {
         std::optional<FlatRow> prev;
         {
-            Statement::Use held(statement(sql::selectPrevOfRow.data()));
+            EngineStatement::Use held(m_statements(sql::selectPrevOfRow));
             if (held.bind(later.second).step())
                 prev = FlatRow{held.real(1), held.integer(0)};
         }
         if (!prev || *prev < self) {
-            Statement::Use link(statement(sql::linkHistoryRow.data()));
+            EngineStatement::Use link(m_statements(sql::linkHistoryRow));
             link.bind(*row).bind(later.second).step();
         }
     }
@@ -313,7 +211,7 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
     // them was opened, so only the stored keys are asked.
     if (arrival.repost && askOpened) {
         for (const qint64 key : m_keys) {
-            Statement::Use anyOpened(statement(sql::anyOpenedOfKey.data()));
+            EngineStatement::Use anyOpened(m_statements(sql::anyOpenedOfKey));
             if (anyOpened.bind(key).step()) {
                 arrival.flatOpened = true;
                 break;
@@ -323,13 +221,13 @@ FlatHistory::Arrival FlatHistory::record(QStringView id, qint32 qid,
     if (!m_staging) {
         // A plain loop: Clang 14 cannot use libstdc++ 12's views.
         for (const qint64 key : m_keys) {
-            Statement::Use add(statement(sql::insertFlatKey.data()));
+            EngineStatement::Use add(m_statements(sql::insertFlatKey));
             add.bind(key).bind(dt).bind(*row).bind(qint64(opened ? 1 : 0)).step();
         }
         return arrival;
     }
     for (const qint64 key : m_keys) {
-        Statement::Use stage(statement(sql::insertPendingKey.data()));
+        EngineStatement::Use stage(m_statements(sql::insertPendingKey));
         stage.bind(*row).bind(key).step();
         m_pending.emplace_back(key, *row);
         m_pendingRows[key].insert(self);
@@ -341,7 +239,7 @@ void FlatHistory::takeUpPending() {
     if (m_pendingTakenUp)
         return;
     m_pendingTakenUp = true;
-    Statement::Use left(statement(sql::selectPendingKeys.data()));
+    EngineStatement::Use left(m_statements(sql::selectPendingKeys));
     while (left.step()) {
         const qint64 key = left.integer(0);
         const qint64 hid = left.integer(2);
@@ -361,12 +259,12 @@ bool FlatHistory::storePendingKeys(int rows) {
     // pages once, however many transactions it takes.
     const std::size_t end = std::min(m_pending.size(), m_pendingStored + std::size_t(rows));
     for (; m_pendingStored < end; ++m_pendingStored) {
-        Statement::Use add(statement(sql::storeStagedKey.data()));
+        EngineStatement::Use add(m_statements(sql::storeStagedKey));
         add.bind(m_pending[m_pendingStored].first).bind(m_pending[m_pendingStored].second).step();
     }
     if (m_pendingStored < m_pending.size())
         return false;
-    Statement::Use done(statement(sql::deletePendingKeys.data()));
+    EngineStatement::Use done(m_statements(sql::deletePendingKeys));
     done.step();
     m_pending.clear();
     m_pendingRows.clear();
@@ -375,7 +273,7 @@ bool FlatHistory::storePendingKeys(int rows) {
 }
 
 void FlatHistory::markArrivedRead(QStringView id) {
-    Statement::Use mark(statement(sql::markArrivedRead.data()));
+    EngineStatement::Use mark(m_statements(sql::markOfferRead));
     mark.bind(id).step();
 }
 
@@ -394,7 +292,7 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
     // sync. (A clock set back leaves a few rows for a later day.)
     qint64 last = 0;
     {
-        Statement::Use rowids(statement(sql::lastHistoryRowid.data()));
+        EngineStatement::Use rowids(m_statements(sql::lastHistoryRowid));
         if (rowids.step())
             last = rowids.integer(0);
     }
@@ -402,7 +300,7 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
         // Invariant: every row before `low` was first stored before the limit; the row at `last`
         // (if any) was not.
         const qint64 middle = low + (last - low) / 2;
-        Statement::Use row(statement(sql::historyRowFrom.data()));
+        EngineStatement::Use row(m_statements(sql::historyRowFrom));
         if (!row.bind(middle + 1).step() || row.integer(0) > last) {
             last = middle;
         } else if (!row.isNull(1) && row.integer(1) >= before) {
@@ -415,30 +313,30 @@ int FlatHistory::prune(qint64 now, const std::function<void()>& betweenSlices, i
     std::vector<qint64> later;
     for (qint64 from = 0; from < last; from += sliceRows) {
         {
-            Statement::Use stored(statement(sql::refreshStoredHistory.data()));
+            EngineStatement::Use stored(m_statements(sql::refreshStoredHistory));
             stored.bind(before).bind(from).bind(from + sliceRows).bind(now).step();
         }
         // A re-post whose earlier appearance is forgotten gets the next one left, or none.
         later.clear();
         {
-            Statement::Use rows(statement(sql::selectLaterOfOldHistory.data()));
+            EngineStatement::Use rows(m_statements(sql::selectLaterOfOldHistory));
             rows.bind(before).bind(from).bind(from + sliceRows);
             while (rows.step())
                 later.push_back(rows.integer(0));
         }
         {
-            Statement::Use keys(statement(sql::deleteOldFlatKeys.data()));
+            EngineStatement::Use keys(m_statements(sql::deleteOldFlatKeys));
             keys.bind(before).bind(from).bind(from + sliceRows).step();
         }
         {
-            Statement::Use rows(statement(sql::deleteOldHistory.data()));
+            EngineStatement::Use rows(m_statements(sql::deleteOldHistory));
             rows.bind(before).bind(from).bind(from + sliceRows).step();
             forgotten += rows.changes();
         }
         std::sort(later.begin(), later.end());
         later.erase(std::unique(later.begin(), later.end()), later.end());
         for (const qint64 row : later) {
-            Statement::Use relink(statement(sql::relinkHistoryRow.data()));
+            EngineStatement::Use relink(m_statements(sql::relinkHistoryRow));
             relink.bind(row).step();
         }
         if (betweenSlices)
@@ -466,7 +364,7 @@ bool FlatHistory::fillSome(qint64 now, int rows) {
     }
     int done = 0;
     {
-        Statement::Use offers(statement(sql::selectOffersToRemember.data()));
+        EngineStatement::Use offers(m_statements(sql::selectOffersToRemember));
         offers.bind(*m_fillAfter).bind(qint64(rows));
         while (offers.step()) {
             const QString id = offers.text(1);
@@ -507,7 +405,7 @@ bool FlatHistory::rekeySome(int rows) {
         qint64 after = rekeyed;
         int done = 0;
         {
-            Statement::Use listings(statement(sql::selectRowsToRekey.data()));
+            EngineStatement::Use listings(m_statements(sql::selectRowsToRekey));
             listings.bind(rekeyed).bind(qint64(rows));
             while (listings.step()) {
                 ++done;
@@ -521,7 +419,7 @@ bool FlatHistory::rekeySome(int rows) {
                 m_keys.erase(std::unique(m_keys.begin(), m_keys.end()), m_keys.end());
                 m_rowKeys.clear();
                 {
-                    Statement::Use stored(statement(sql::selectKeysOfRow.data()));
+                    EngineStatement::Use stored(m_statements(sql::selectKeysOfRow));
                     stored.bind(after);
                     while (stored.step())
                         m_rowKeys.push_back(stored.integer(0));
@@ -530,11 +428,11 @@ bool FlatHistory::rekeySome(int rows) {
                 if (m_rowKeys == m_keys)
                     continue;
                 {
-                    Statement::Use drop(statement(sql::deleteKeysOfRow.data()));
+                    EngineStatement::Use drop(m_statements(sql::deleteKeysOfRow));
                     drop.bind(after).step();
                 }
                 for (const qint64 key : m_keys) {
-                    Statement::Use add(statement(sql::insertFlatKey.data()));
+                    EngineStatement::Use add(m_statements(sql::insertFlatKey));
                     add.bind(key).bind(listings.real(1)).bind(after).bind(listings.integer(2));
                     add.step();
                 }
@@ -547,12 +445,12 @@ bool FlatHistory::rekeySome(int rows) {
     qint64 after = relinked;
     int done = 0;
     {
-        Statement::Use rowids(statement(sql::selectRowidsAfter.data()));
+        EngineStatement::Use rowids(m_statements(sql::selectRowidsAfter));
         rowids.bind(relinked).bind(qint64(rows));
         while (rowids.step()) {
             ++done;
             after = rowids.integer(0);
-            Statement::Use relink(statement(sql::relinkHistoryRow.data()));
+            EngineStatement::Use relink(m_statements(sql::relinkHistoryRow));
             relink.bind(after).step();
         }
     }
@@ -569,7 +467,7 @@ bool FlatHistory::rekeySome(int rows) {
 std::vector<FlatHistory::Appearance> FlatHistory::earlier(const QString& id, int limit) {
     std::vector<Appearance> result;
     {
-        Statement::Use rows(statement(sql::selectEarlierAppearances.data()));
+        EngineStatement::Use rows(m_statements(sql::selectEarlierAppearances));
         if (rows.bind(QStringView(id)).step())
             result = appearancesFromJson(rows.text(0));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/enginestatement.h"
 #include "store/flatkey.h"
 
 #include <QString>
@@ -144,13 +145,11 @@ public:
         QString price;
         bool opened = false;
     };
-    // The earlier appearances of a listing, newest first, at most `limit` (up to five), as the
-    // grid shows them.
+    // The earlier appearances of a listing, newest first, at most `limit` (up to sql::earlierRows),
+    // as the grid shows them.
     std::vector<Appearance> earlier(const QString& id, int limit);
 
 private:
-    class Statement;
-    Statement& statement(const char* text);
     void takeUpPending();
     // A row of the flat by one key: its date and rowid, the order of FlatKeys.
     using FlatRow = std::pair<double, qint64>;
@@ -163,7 +162,7 @@ private:
     void storeClientState(QStringView name, qint64 value);
 
     Database& m_db;
-    std::map<const char*, std::unique_ptr<Statement>> m_statements;
+    sqlutil::EngineStatements m_statements;
     std::optional<qint64> m_fillAfter; // the last Offers rowid remembered by the fill
     bool m_fillStoring = false;        // the fill stores its staged keys before it goes on
     bool m_fillComplete = false;

@@ -3,6 +3,7 @@
 #include "core/datetimevalue.h"
 #include "core/error.h"
 #include "store/database.h"
+#include "store/enginestatement.h"
 #include "store/flathistory.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
@@ -27,54 +28,6 @@ namespace domiva {
 using namespace sqlutil;
 
 namespace {
-
-// clang-format off
-constexpr QLatin1String countOffers{
-    "SELECT COUNT(*), COUNT(CASE WHEN unreaded=TRUE THEN 1 END) FROM Offers WHERE qid=?"};
-constexpr QLatin1String markOffersOfQueryRead{
-    "UPDATE Offers SET unreaded=0 WHERE rowid IN "
-    "(SELECT rowid FROM Offers WHERE qid=?1 AND (unreaded>0 OR unreaded<0) LIMIT ?2)"};
-constexpr QLatin1String clearQueryFlags{
-    "UPDATE Queries SET updated=0, unreaded=0 WHERE id=?"};
-
-// The export reads in the grid's order, keyed on it: dated listings newest first, then those
-// without a date (a NULL never compares below a key, so they are a segment of their own).
-constexpr char exportColumns[] =
-    "SELECT min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, flat_obj, info_obj, "
-    "cont_obj, owntxt_obj, publ_obj, dt_obj, id, ";
-constexpr char fromOffers[] = " FROM Offers ";
-constexpr auto exportDatedFirstText =
-    sql::fragments::join(exportColumns, sql::fragments::earlierAppearances, fromOffers,
-                         "WHERE qid=? AND dt_obj IS NOT NULL ORDER BY dt_obj DESC, id DESC LIMIT ?");
-constexpr auto exportDatedNextText = sql::fragments::join(
-    exportColumns, sql::fragments::earlierAppearances, fromOffers,
-    "WHERE qid=? AND dt_obj IS NOT NULL AND (dt_obj, id) < (?, ?) "
-    "ORDER BY dt_obj DESC, id DESC LIMIT ?");
-constexpr auto exportUndatedFirstText =
-    sql::fragments::join(exportColumns, sql::fragments::earlierAppearances, fromOffers,
-                         "WHERE qid=? AND dt_obj IS NULL ORDER BY id DESC LIMIT ?");
-constexpr auto exportUndatedNextText =
-    sql::fragments::join(exportColumns, sql::fragments::earlierAppearances, fromOffers,
-                         "WHERE qid=? AND dt_obj IS NULL AND id < ? ORDER BY id DESC LIMIT ?");
-constexpr QLatin1String exportDatedFirst = sql::fragments::latin1(exportDatedFirstText);
-constexpr QLatin1String exportDatedNext = sql::fragments::latin1(exportDatedNextText);
-constexpr QLatin1String exportUndatedFirst = sql::fragments::latin1(exportUndatedFirstText);
-constexpr QLatin1String exportUndatedNext = sql::fragments::latin1(exportUndatedNextText);
-constexpr QLatin1String countOffersOfQuery{"SELECT COUNT(*) FROM Offers WHERE qid=?"};
-
-constexpr QLatin1String filterFunctionName{"domiva_contains"};
-constexpr QLatin1String filterCondition{
-    "domiva_contains(?, min_obj, metro_obj, price_obj, perc_obj, flat_obj, cont_obj, "
-    "owntxt_obj, publ_obj)"};
-constexpr QLatin1String sliceFunctionName{"domiva_slice"};
-constexpr QLatin1String sliceFilterCondition{
-    "domiva_slice(?, ?, min_obj, metro_obj, price_obj, perc_obj, flat_obj, cont_obj, "
-    "owntxt_obj, publ_obj)"};
-// clang-format on
-
-constexpr int exportDateColumn = 11;
-constexpr int exportIdColumn = 12;
-constexpr int exportEarlierColumn = 13;
 
 // ---------------------------------------------------------------------------------------------
 // Case folding on UTF-8, the same for the typed text and the stored one. Cyrillic and ASCII,
@@ -263,7 +216,7 @@ QString nonNull(const QString& text) {
 } // namespace
 
 OfferCounts offerCounts(Database& db, qint32 qid) {
-    QSqlQuery query = prepare(db.connection(), countOffers);
+    QSqlQuery query = prepare(db.connection(), sql::countOffersAndUnread);
     query.addBindValue(qid);
     exec(query);
     OfferCounts counts;
@@ -285,7 +238,7 @@ OfferCounts offerCounts(Database& db, qint32 qid) {
 
 void markQueryRead(Database& db, qint32 qid, int sliceRows,
                    const std::function<void()>& betweenSlices) {
-    QSqlQuery slice = prepare(db.connection(), markOffersOfQueryRead);
+    QSqlQuery slice = prepare(db.connection(), sql::markSomeOffersOfQueryRead);
     SliceRows slices(sliceRows);
     for (bool more = true; more;) {
         slices.run([&](int rows) {
@@ -301,7 +254,7 @@ void markQueryRead(Database& db, qint32 qid, int sliceRows,
             betweenSlices();
     }
     Transaction transaction(db);
-    QSqlQuery flags = prepare(db.connection(), clearQueryFlags);
+    QSqlQuery flags = prepare(db.connection(), sql::clearQueryFlags);
     flags.addBindValue(qid);
     exec(flags);
     flags.finish();
@@ -323,28 +276,22 @@ QByteArray folded(QStringView text) {
 
 void install(Database& db) {
     sqlite3* handle = engineHandle(db.connection());
-    const QByteArray name(filterFunctionName.data(), filterFunctionName.size());
-    const QByteArray sliceName(sliceFunctionName.data(), sliceFunctionName.size());
-    if (sqlite3_create_function_v2(handle, name.constData(), -1,
+    if (sqlite3_create_function_v2(handle, sql::fragments::filterFunction, -1,
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
                                    &containsFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
         // Counts what it is called for: only our own statements may use it.
-        sqlite3_create_function_v2(handle, sliceName.constData(), -1,
+        sqlite3_create_function_v2(handle, sql::fragments::sliceFunction, -1,
                                    SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, &sliceFunction,
                                    nullptr, nullptr, nullptr) != SQLITE_OK)
         throw engineError(handle);
 }
 
 QLatin1String condition() {
-    return filterCondition;
+    return sql::filterCondition;
 }
 
-QLatin1String sliceCondition() {
-    return sliceFilterCondition;
-}
-
-void bindProbe(sqlite3_stmt* statement, int position, SliceProbe& probe) {
-    sqlite3_bind_pointer(statement, position, &probe, SliceProbe::typeName, nullptr);
+void bindProbe(sqlutil::EngineStatement& statement, int position, SliceProbe& probe) {
+    statement.bindPointer(position, &probe, SliceProbe::typeName);
 }
 
 QVariant bindValue(const QString& text) {
@@ -384,7 +331,7 @@ OfferCsvExport::OfferCsvExport(Database& db, qint32 qid, const QString& path,
                                const QStringList& header)
     : m_db(db), m_qid(qid), m_file(path) {
     {
-        QSqlQuery count = prepare(db.connection(), countOffersOfQuery);
+        QSqlQuery count = prepare(db.connection(), sql::countOffersOfQuery);
         count.addBindValue(qid);
         m_total = scalar(count);
     }
@@ -407,8 +354,9 @@ bool OfferCsvExport::writeChunk(int rows) {
     QStringList fields;
     while (left > 0 && m_phase != Phase::End) {
         const bool dated = m_phase == Phase::Dated;
-        QSqlQuery query = prepare(db, dated ? (m_anyRead ? exportDatedNext : exportDatedFirst)
-                                            : (m_anyRead ? exportUndatedNext : exportUndatedFirst));
+        QSqlQuery query =
+            prepare(db, dated ? (m_anyRead ? sql::exportDatedAfter : sql::exportDated)
+                              : (m_anyRead ? sql::exportUndatedAfter : sql::exportUndated));
         query.addBindValue(m_qid);
         if (m_anyRead) {
             if (dated)
@@ -420,19 +368,19 @@ bool OfferCsvExport::writeChunk(int rows) {
         int got = 0;
         while (query.next()) {
             fields.clear();
-            for (int column = 0; column < exportDateColumn; ++column)
+            for (int column = 0; column < sql::exportDateColumn; ++column)
                 fields.append(query.value(column).toString());
-            const QVariant date = query.value(exportDateColumn);
+            const QVariant date = query.value(sql::exportDateColumn);
             fields.append(date.isNull()
                               ? QString()
                               : dateTimeDisplayText(date.typeId() == QMetaType::QString
                                                         ? dateTimeValueFromText(date.toString())
                                                         : date.toDouble()));
             fields.append(earlierAppearancesText(
-                appearancesFromJson(query.value(exportEarlierColumn).toString())));
+                appearancesFromJson(query.value(sql::exportEarlierColumn).toString())));
             writeLine(fields);
             m_lastDate = date;
-            m_lastId = nonNull(query.value(exportIdColumn).toString());
+            m_lastId = nonNull(query.value(sql::exportIdColumn).toString());
             m_anyRead = true;
             ++got;
         }

@@ -14,9 +14,11 @@
 #include <cstdint>
 #include <functional>
 
-struct sqlite3_stmt;
-
 namespace domiva {
+
+namespace sqlutil {
+class EngineStatement;
+}
 
 class Database;
 
@@ -68,11 +70,10 @@ struct SliceProbe {
     bool over = false; // the last listing looked at ends the slice
     bool lastMatched = false;
 };
-// The condition for a statement that scans a slice: it holds for the listings that match and
-// for the one at which the slice is over (the probe tells them apart); the statement is done
-// with then. It takes two bound values: bindProbe, then folded(text) as UTF-8 text.
-QLatin1String sliceCondition();
-void bindProbe(sqlite3_stmt* statement, int position, SliceProbe& probe);
+// A statement that scans a slice (sql::scanDated ...) holds for the listings that match and for
+// the one at which the slice is over (the probe tells them apart); the statement is done with
+// then. It takes two bound values: bindProbe, then folded(text) as UTF-8 text.
+void bindProbe(sqlutil::EngineStatement& statement, int position, SliceProbe& probe);
 
 } // namespace offerfilter
 

@@ -72,9 +72,6 @@ public:
     // milliseconds (whichever ends first). 0 rows reads every match in one statement, holding
     // the window until it is done. Takes effect with the next filter or refresh.
     void setFilterSlice(int rows, int ms);
-    // Runs the command again (after new offers arrived).
-    void requery() { refresh(); }
-
     // Rows per page, and pages held at most. Changing either drops the pages held.
     void setPageSize(int rows);
     int pageSize() const noexcept { return m_pageSize; }

@@ -79,6 +79,22 @@ public:
         return all.isEmpty() ? QString() : all.first();
     }
 
+    // Returns once what was committed is in the file as far as the readers let it be, as a
+    // program's checkpointer left alone would have it: a copy under way (the program's own
+    // checkpointer) is waited for, and a passive copy of this connection's takes what is left.
+    // The connection must hold no transaction of its own.
+    void waitForLogCopied() {
+        for (;;) {
+            const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                                     nullptr, nullptr);
+            if (rc == SQLITE_OK)
+                return;
+            if (rc != SQLITE_BUSY)
+                throw Error(QString::fromUtf8(sqlite3_errmsg(m_db)));
+            QTest::qSleep(5);
+        }
+    }
+
 private:
     sqlite3* m_db = nullptr;
 };

@@ -29,7 +29,7 @@ struct Fixture {
         createDatabase(dir.filePath(u"db"_s));
         db = openDatabase(dir.filePath(u"db"_s));
         for (const qint32 qid : {10, 20, 30})
-            db->insertQuery(qid, QString::number(qid));
+            db->storeQuery(qid, QString::number(qid));
         for (const auto& [id, qid, dt] : {std::tuple{u"a1"_s, 10, at(2024, 3, 1, 10, 30)},
                                           {u"a2"_s, 10, at(2024, 3, 2)},
                                           {u"a3"_s, 10, at(2024, 3, 3, 9, 5)},
