@@ -8,10 +8,13 @@
 // bench/compare-fill.
 
 #include "core/error.h"
+#include "store/csvexport.h"
 #include "store/database.h"
 #include "store/flathistory.h"
-#include "store/listingtools.h"
+#include "store/offercounts.h"
+#include "store/offerfilter.h"
 #include "store/offersmodel.h"
+#include "store/readmarks.h"
 #include "store/statements.h"
 #include "store/writeslice.h"
 

@@ -177,24 +177,4 @@ private:
     std::unordered_map<qint64, std::set<FlatRow>> m_pendingRows;
 };
 
-// The earlier appearances from the JSON array a statement reads them as
-// (sql::fragments::earlierAppearances); none from anything else.
-std::vector<FlatHistory::Appearance> appearancesFromJson(const QString& json);
-
-// What the grid shows of a listing's history, worked out once when its row is read.
-struct RepostMarks {
-    bool repost = false; // earlier appearances there are
-    QString trend;       // "↓" or "↑": the price against the latest earlier one
-    QString earlierText; // earlierAppearancesText
-};
-RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appearance>& earlier);
-// "↓" or "↑": a price lower or higher than the latest earlier one; empty when they are equal
-// or either has no digits.
-QString priceTrend(QStringView price, QStringView latestEarlier);
-
-// The earlier appearances as the details panel shows them ("Ранее: ..."): each as
-// "<date> — <price>", "(просмотрено)" after those the user opened, newest first; empty for a
-// flat seen for the first time.
-QString earlierAppearancesText(const std::vector<FlatHistory::Appearance>& earlier);
-
 } // namespace domiva

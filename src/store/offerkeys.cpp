@@ -2,7 +2,7 @@
 
 #include "store/database.h"
 #include "store/enginestatement.h"
-#include "store/listingtools.h"
+#include "store/offerfilter.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 

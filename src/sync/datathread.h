@@ -3,7 +3,7 @@
 #include "core/error.h"
 #include "env/environment.h"
 #include "settings/settings.h"
-#include "store/listingtools.h"
+#include "store/offercounts.h"
 #include "store/offerkeys.h"
 #include "store/recovery.h"
 #include "sync/httplimits.h"
@@ -161,7 +161,7 @@ public:
     // are stored within a second, or logged.
     void markOfferRead(const QString& dbPath, const QString& offerId, qint32 qid, QObject* receiver,
                        std::function<void(const std::optional<Error>&)> done);
-    // Writes a search's listings to a CSV file (store/listingtools.h), a chunk of chunkRows per
+    // Writes a search's listings to a CSV file (store/csvexport.h), a chunk of chunkRows per
     // turn of the reading thread: progress(written, total) after each chunk, then done, with
     // the failure if there was one. Once cancelled is set, the export stops at its next chunk,
     // leaves no file and answers done without a failure. A file cleared or replaced under the

@@ -3,6 +3,7 @@
 // while a sync waits for its transfer; a click's read mark stored between two slices of any
 // long write; the end of the program in every state.
 
+#include "store/csvexport.h"
 #include "store/database.h"
 #include "store/storetestsupport.h"
 #include "support/fakeservice.h"

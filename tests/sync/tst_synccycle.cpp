@@ -2,6 +2,7 @@
 #include "env/environment.h"
 #include "settings/settings.h"
 #include "store/database.h"
+#include "store/earlierappearances.h"
 #include "store/flathistory.h"
 #include "store/offersmodel.h"
 #include "store/tablemodel.h"

@@ -1,17 +1,12 @@
-#include "store/listingtools.h"
+#include "store/offerfilter.h"
 
-#include "core/datetimevalue.h"
 #include "core/error.h"
 #include "store/database.h"
 #include "store/enginestatement.h"
-#include "store/flathistory.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
-#include "store/tablemodel.h"
 
 #include <QChar>
-#include <QSqlError>
-#include <QSqlQuery>
 
 #include <sqlite3.h>
 
@@ -29,7 +24,6 @@ using namespace sqlutil;
 
 namespace {
 
-// ---------------------------------------------------------------------------------------------
 // Case folding on UTF-8, the same for the typed text and the stored one. Cyrillic and ASCII,
 // which make up nearly every listing, take a short path; everything else goes through Qt's
 // Unicode tables.
@@ -209,57 +203,7 @@ void sliceFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
     sqlite3_result_int(context, probe->lastMatched || probe->over ? 1 : 0);
 }
 
-QString nonNull(const QString& text) {
-    return text.isNull() ? QStringLiteral("") : text;
-}
-
 } // namespace
-
-OfferCounts offerCounts(Database& db, qint32 qid) {
-    QSqlQuery query = prepare(db.connection(), sql::countOffersAndUnread);
-    query.addBindValue(qid);
-    exec(query);
-    OfferCounts counts;
-    if (query.next()) {
-        counts.total = query.value(0).toLongLong();
-        counts.unread = query.value(1).toLongLong();
-    }
-    const QSqlError error = query.lastError();
-    query.finish();
-    if (error.isValid())
-        throw engineError(error);
-    if (counts.unread > 0) {
-        QSqlQuery reposts = prepare(db.connection(), sql::countUnreadReposts);
-        reposts.addBindValue(qid);
-        counts.unreadReposts = scalar(reposts);
-    }
-    return counts;
-}
-
-void markQueryRead(Database& db, qint32 qid, int sliceRows,
-                   const std::function<void()>& betweenSlices) {
-    QSqlQuery slice = prepare(db.connection(), sql::markSomeOffersOfQueryRead);
-    SliceRows slices(sliceRows);
-    for (bool more = true; more;) {
-        slices.run([&](int rows) {
-            Transaction transaction(db);
-            slice.bindValue(0, qid);
-            slice.bindValue(1, rows);
-            exec(slice);
-            more = slice.numRowsAffected() >= rows;
-            slice.finish();
-            transaction.commit();
-        });
-        if (betweenSlices)
-            betweenSlices();
-    }
-    Transaction transaction(db);
-    QSqlQuery flags = prepare(db.connection(), sql::clearQueryFlags);
-    flags.addBindValue(qid);
-    exec(flags);
-    flags.finish();
-    transaction.commit();
-}
 
 namespace offerfilter {
 
@@ -299,140 +243,5 @@ QVariant bindValue(const QString& text) {
 }
 
 } // namespace offerfilter
-
-// ---------------------------------------------------------------------------------------------
-// CSV export
-
-QString csvRecord(const QStringList& fields) {
-    QString line;
-    for (qsizetype i = 0; i < fields.size(); ++i) {
-        if (i > 0)
-            line += QLatin1Char(',');
-        const QString& field = fields[i];
-        const bool quoted = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
-                            field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'));
-        if (!quoted) {
-            line += field;
-            continue;
-        }
-        line += QLatin1Char('"');
-        for (const QChar c : field) {
-            if (c == QLatin1Char('"'))
-                line += QLatin1Char('"');
-            line += c;
-        }
-        line += QLatin1Char('"');
-    }
-    line += QLatin1String("\r\n");
-    return line;
-}
-
-OfferCsvExport::OfferCsvExport(Database& db, qint32 qid, const QString& path,
-                               const QStringList& header)
-    : m_db(db), m_qid(qid), m_file(path) {
-    {
-        QSqlQuery count = prepare(db.connection(), sql::countOffersOfQuery);
-        count.addBindValue(qid);
-        m_total = scalar(count);
-    }
-    if (!m_file.open(QIODevice::WriteOnly))
-        throw Error(m_file.errorString());
-    m_buffer = QByteArrayLiteral("\xEF\xBB\xBF") + csvRecord(header).toUtf8();
-}
-
-OfferCsvExport::~OfferCsvExport() {
-    cancel();
-}
-
-void OfferCsvExport::writeLine(const QStringList& fields) {
-    m_buffer += csvRecord(fields).toUtf8();
-}
-
-bool OfferCsvExport::writeChunk(int rows) {
-    const QSqlDatabase db = m_db.connection();
-    int left = std::max(rows, 1);
-    QStringList fields;
-    while (left > 0 && m_phase != Phase::End) {
-        const bool dated = m_phase == Phase::Dated;
-        QSqlQuery query =
-            prepare(db, dated ? (m_anyRead ? sql::exportDatedAfter : sql::exportDated)
-                              : (m_anyRead ? sql::exportUndatedAfter : sql::exportUndated));
-        query.addBindValue(m_qid);
-        if (m_anyRead) {
-            if (dated)
-                query.addBindValue(m_lastDate);
-            query.addBindValue(m_lastId);
-        }
-        query.addBindValue(left);
-        exec(query);
-        int got = 0;
-        while (query.next()) {
-            fields.clear();
-            for (int column = 0; column < sql::exportDateColumn; ++column)
-                fields.append(query.value(column).toString());
-            const QVariant date = query.value(sql::exportDateColumn);
-            fields.append(date.isNull()
-                              ? QString()
-                              : dateTimeDisplayText(date.typeId() == QMetaType::QString
-                                                        ? dateTimeValueFromText(date.toString())
-                                                        : date.toDouble()));
-            fields.append(earlierAppearancesText(
-                appearancesFromJson(query.value(sql::exportEarlierColumn).toString())));
-            writeLine(fields);
-            m_lastDate = date;
-            m_lastId = nonNull(query.value(sql::exportIdColumn).toString());
-            m_anyRead = true;
-            ++got;
-        }
-        const QSqlError error = query.lastError();
-        query.finish();
-        if (error.isValid())
-            throw engineError(error);
-        m_written += got;
-        if (got < left) {
-            m_phase = dated ? Phase::Undated : Phase::End;
-            m_anyRead = false;
-        }
-        left -= got;
-    }
-    if (m_file.write(m_buffer) != m_buffer.size())
-        throw Error(m_file.errorString());
-    m_buffer.clear();
-    return m_phase != Phase::End;
-}
-
-void OfferCsvExport::commit() {
-    // A search removed or emptied meanwhile (a sync, the database cleared) would leave a file
-    // that looks complete and is not: nothing is kept then.
-    bool searchKept = false;
-    {
-        QSqlQuery search = prepare(m_db.connection(), sql::selectQueryById);
-        search.addBindValue(m_qid);
-        exec(search);
-        searchKept = search.next();
-        search.finish();
-    }
-    if (!searchKept || m_written < m_total) {
-        cancel();
-        throw Error(searchChangedMessage());
-    }
-    if (!m_buffer.isEmpty() && m_file.write(m_buffer) != m_buffer.size())
-        throw Error(m_file.errorString());
-    m_buffer.clear();
-    if (!m_file.commit())
-        throw Error(m_file.errorString());
-}
-
-QString OfferCsvExport::searchChangedMessage() {
-    return QStringLiteral("Поиск изменился во время сохранения, файл не записан.");
-}
-
-void OfferCsvExport::cancel() {
-    // A cancelled commit removes the temporary file at once.
-    if (m_file.isOpen()) {
-        m_file.cancelWriting();
-        m_file.commit();
-    }
-}
 
 } // namespace domiva

@@ -1,10 +1,12 @@
 // Working through a search's listings on a real database file: marking it read, its counts,
 // the quick filter and the CSV export.
 
+#include "store/csvexport.h"
 #include "store/flathistory.h"
-#include "store/listingtools.h"
+#include "store/offercounts.h"
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
+#include "store/readmarks.h"
 #include "store/storetestsupport.h"
 #include "store/tablemodel.h"
 
@@ -89,7 +91,7 @@ QList<QStringList> parseCsv(const QString& text) {
 
 } // namespace
 
-class TestStoreListingTools : public QObject {
+class TestStoreSearches : public QObject {
     Q_OBJECT
 
 private slots:
@@ -342,5 +344,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStoreListingTools)
-#include "tst_store_listingtools.moc"
+QTEST_GUILESS_MAIN(TestStoreSearches)
+#include "tst_store_searches.moc"
