@@ -270,12 +270,12 @@ private slots:
             QCOMPARE(model.keyOfRow(0).toString(), expected.first()); // a dropped page again
     }
 
-    void keysFollowChangesOnRequery_data() {
+    void keysFollowChangesOnRefresh_data() {
         QTest::addColumn<bool>("elsewhere");
         QTest::newRow("keys read here") << false;
         QTest::newRow("keys read elsewhere") << true;
     }
-    void keysFollowChangesOnRequery() {
+    void keysFollowChangesOnRefresh() {
         QFETCH(bool, elsewhere);
         addOffers(1, 10);
         OffersModel model(*m_db);
