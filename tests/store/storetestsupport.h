@@ -15,7 +15,9 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace domiva::test {
 
@@ -98,6 +100,16 @@ public:
 private:
     sqlite3* m_db = nullptr;
 };
+
+// The message of the domiva::Error that f throws; nullopt when it throws none.
+inline std::optional<QString> errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& error) {
+        return error.message();
+    }
+    return std::nullopt;
+}
 
 inline OfferRow makeOffer(const QString& id, qint32 qid, double dt, const QString& prefix = {}) {
     OfferRow offer;
