@@ -41,6 +41,11 @@ class Database;
 // the statements stay prepared for the life of the object, which must not outlive db. Failures
 // throw domiva::Error. The object remembers the keys it staged: a transaction that rolls back
 // what it recorded ends the object's use.
+//
+// One class, its jobs in files of their own: recording and staging keys (flathistory.cpp),
+// bringing the tables up to date (historyshape.cpp), the first fill and keying again
+// (historyfill.cpp), forgetting (historyprune.cpp); earlierappearances.h words what earlier()
+// returns.
 class FlatHistory {
 public:
     static constexpr qint64 keepSeconds = 180LL * 24 * 60 * 60;
