@@ -5,9 +5,12 @@
 
 #include "core/error.h"
 #include "store/database.h"
+#include "store/enginestatement.h"
+#include "store/sqlutil.h"
 #include "store/statements.h"
 #include "store/writeslice.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -420,6 +423,119 @@ private slots:
         db->storeQuery(1, QStringLiteral("still works"));
         QCOMPARE(raw.value(QStringLiteral("SELECT qname FROM Queries")),
                  QStringLiteral("still works"));
+    }
+
+    // The one way of the store to the engine: each kind of value comes back as it was bound,
+    // however often the statement runs, and a text it binds stays the statement's own.
+    void engineStatementRoundTrip_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("stored"); // typeof|the value as the engine gives it back
+        QTest::newRow("text") << "text" << u"Тверская ул. 🏠"_s << u"text|Тверская ул. 🏠"_s;
+        QTest::newRow("null text, stored empty") << "text" << QString() << u"text|"_s;
+        QTest::newRow("zero byte")
+            << "text" << QStringLiteral("a") + QChar(0) + QStringLiteral("b") << u"text|3"_s;
+        QTest::newRow("int64") << "int64" << u"-9223372036854775808"_s
+                               << u"integer|-9223372036854775808"_s;
+        QTest::newRow("int") << "int" << u"2147483647"_s << u"integer|2147483647"_s;
+        QTest::newRow("double") << "double" << u"45123.75"_s << u"real|45123.75"_s;
+        QTest::newRow("null") << "null" << QString() << u"null|<null>"_s;
+    }
+    void engineStatementRoundTrip() {
+        QFETCH(QString, kind);
+        QFETCH(QString, value);
+        QFETCH(QString, stored);
+        sqlutil::EngineConnection db(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        db.exec(QLatin1String("CREATE TABLE t (v)"));
+        sqlutil::EngineStatement insert(db.get(), QLatin1String("INSERT INTO t (v) VALUES (?)"));
+        // Twice, the second time after a longer text: the buffer of the position is reused.
+        for (const QString& bound : {QString(200, u'x'), value}) {
+            sqlutil::EngineStatement::Use use(insert);
+            if (kind == u"text")
+                insert.bindText(1, bound);
+            else if (kind == u"int64")
+                insert.bindInt64(1, value.toLongLong());
+            else if (kind == u"int")
+                insert.bindInt(1, value.toInt());
+            else if (kind == u"double")
+                insert.bindDouble(1, value.toDouble());
+            else
+                insert.bindNull(1);
+            QVERIFY(!insert.step());
+            QCOMPARE(insert.changes(), 1);
+        }
+        sqlutil::EngineStatement read(
+            db.get(), QLatin1String("SELECT typeof(v), v, length(CAST(v AS BLOB)) FROM t "
+                                    "ORDER BY rowid DESC LIMIT 1"));
+        QVERIFY(read.step());
+        const QString got = read.isNull(1)             ? u"<null>"_s
+                            : value.contains(QChar(0)) ? QString::number(read.integer(2))
+                            : read.isText(1)           ? read.text(1)
+                            : kind == u"double"        ? QString::number(read.real(1), 'f', 2)
+                                                       : QString::number(read.integer(1));
+        QCOMPARE(read.text(0) + u'|' + got, stored);
+        QVERIFY(!read.step());
+    }
+
+    // A failure of the engine becomes the program's Error, in the engine's words and of the
+    // kind the program acts on.
+    void engineFailures_data() {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("statement refused")
+            << "prepare"
+            << "near \"SELEKT\": syntax error" << int(Error::Kind::General);
+        QTest::newRow("step fails") << "step"
+                                    << "UNIQUE constraint failed: t.v" << int(Error::Kind::General);
+        QTest::newRow("file locked") << "busy"
+                                     << "database is locked" << int(Error::Kind::Busy);
+        QTest::newRow("no such file")
+            << "open"
+            << "unable to open database file" << int(Error::Kind::General);
+        QTest::newRow("not a database")
+            << "garbage"
+            << "file is not a database" << int(Error::Kind::DamagedFile);
+    }
+    void engineFailures() {
+        QFETCH(QString, failure);
+        QFETCH(QString, message);
+        QFETCH(int, kind);
+        const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI;
+        const QByteArray uri = sqlutil::fileUri(m_path).toUtf8() + "?mode=rw";
+        std::optional<Error> caught;
+        try {
+            if (failure == u"open")
+                sqlutil::EngineConnection(uri, flags);
+            if (failure == u"garbage") {
+                QFile file(m_path);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(QByteArray(4096, 'x'));
+                file.close();
+                sqlutil::EngineConnection db(uri, flags);
+                db.exec(QLatin1String("SELECT 1 FROM sqlite_master"));
+            }
+            auto database = freshDatabase();
+            sqlutil::EngineConnection db(uri, flags);
+            db.exec(QLatin1String("CREATE TABLE t (v UNIQUE)"));
+            if (failure == u"prepare")
+                sqlutil::EngineStatement(db.get(), QLatin1String("SELEKT 1"));
+            sqlutil::EngineStatement insert(db.get(), QLatin1String("INSERT INTO t VALUES (1)"));
+            insert.step();
+            insert.reset();
+            if (failure == u"busy") {
+                RawConnection other(m_path);
+                sqlite3_busy_timeout(db.get(), 0);
+                other.exec(u"BEGIN IMMEDIATE"_s);
+                db.exec(QLatin1String("BEGIN IMMEDIATE"));
+            }
+            insert.step();
+        } catch (const Error& error) {
+            caught = error;
+        }
+        QVERIFY(caught.has_value());
+        QCOMPARE(caught->message(), message);
+        QCOMPARE(int(caught->kind()), kind);
     }
 
     // The everyday statements find their rows through an index, never by reading the table
