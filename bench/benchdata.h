@@ -73,7 +73,7 @@ inline void buildDatabase(const QString& path, const std::vector<std::pair<int, 
         auto db = openDatabase(building);
         Transaction transaction(*db);
         for (const auto& [search, count] : searches) {
-            db->insertQuery(search, QStringLiteral("Поиск %1").arg(search));
+            db->storeQuery(search, QStringLiteral("Поиск %1").arg(search));
             for (int offer = 0; offer < count; ++offer) {
                 if (!db->insertOffer(makeOffer(search, offer)))
                     throw Error(QStringLiteral("duplicate offer id"));

@@ -8,14 +8,18 @@
 // bench/compare-fill.
 
 #include "core/error.h"
+#include "store/csvexport.h"
 #include "store/database.h"
 #include "store/flathistory.h"
-#include "store/listingtools.h"
+#include "store/offercounts.h"
+#include "store/offerfilter.h"
 #include "store/offersmodel.h"
+#include "store/readmarks.h"
 #include "store/statements.h"
 #include "store/writeslice.h"
 
 #include "benchdata.h"
+#include "logcopy.h"
 #include "rss.h"
 
 #include <QCoreApplication>
@@ -155,9 +159,9 @@ Database& bigSearchDatabase() {
         {
             auto db = openDatabase(building);
             Transaction transaction(*db);
-            db->insertQuery(bigSearch, QStringLiteral("Большой поиск"));
+            db->storeQuery(bigSearch, QStringLiteral("Большой поиск"));
             for (int search = 2; search <= otherSearches + 1; ++search)
-                db->insertQuery(search, QStringLiteral("Поиск %1").arg(search));
+                db->storeQuery(search, QStringLiteral("Поиск %1").arg(search));
             // As the syncs store them: in the order they appeared, every fifth one of the big
             // search, a minute apart.
             const double start = toDateTimeValue(QDate(2023, 1, 1), QTime(0, 0));
@@ -198,7 +202,7 @@ void BM_MarkSearchRead(benchmark::State& state) {
         runOrThrow(db, QStringLiteral("UPDATE Offers SET unreaded=1 WHERE qid=%1").arg(bigSearch));
         // As after a sync long past: the log copied into the file, not still being copied
         // beside the command.
-        db.waitForCheckpoints();
+        bench::copyLogIntoFile(db);
         state.ResumeTiming();
         markQueryRead(db, bigSearch, int(state.range(0)));
     }
@@ -206,7 +210,7 @@ void BM_MarkSearchRead(benchmark::State& state) {
     runOrThrow(db, QStringLiteral("UPDATE Offers SET unreaded=1 WHERE qid=%1").arg(bigSearch));
     runOrThrow(
         db, QStringLiteral("UPDATE Queries SET updated=1, unreaded=1 WHERE id=%1").arg(bigSearch));
-    db.waitForCheckpoints();
+    bench::copyLogIntoFile(db);
 }
 BENCHMARK(BM_MarkSearchRead)
     ->Arg(sliceRowsByTime)
@@ -237,9 +241,12 @@ void BM_ClearDatabase(benchmark::State& state) {
         auto db = openDatabase(copy);
         db->queryIds(); // the program's connection has read the file, as after start-up
         state.ResumeTiming();
-        if (state.range(0) == 0)
-            db->clearAll();
-        else
+        if (state.range(0) == 0) {
+            Transaction transaction(*db);
+            runOrThrow(*db, sql::deleteAllOffers);
+            runOrThrow(*db, sql::deleteAllQueries);
+            transaction.commit();
+        } else
             clearDatabaseFile(copy);
         state.PauseTiming();
         fileBytes = QFileInfo(copy).size();
@@ -291,7 +298,7 @@ void BM_FillHistory(benchmark::State& state) {
         transaction->commit();
         longestMs = std::max(longestMs, transactionTime.nsecsElapsed() / 1e6);
         state.PauseTiming();
-        db->waitForCheckpoints();
+        bench::copyLogIntoFile(*db);
         history.reset(); // before the connection it uses
         db.reset();
         growth = double(QFileInfo(copy).size()) / before - 1;
@@ -317,7 +324,7 @@ int writeFilled(const QString& path) {
         }
         transaction.commit();
     }
-    db->waitForCheckpoints();
+    bench::copyLogIntoFile(*db);
     return 0;
 }
 
@@ -516,7 +523,7 @@ const QString& oneFlatDatabasePath() {
         FlatHistory history(*db);
         Transaction tx(*db);
         for (int search = 1; search <= 2; ++search) {
-            db->insertQuery(search, QStringLiteral("Поиск %1").arg(search));
+            db->storeQuery(search, QStringLiteral("Поиск %1").arg(search));
             for (int i = 0; i < 1000; ++i) {
                 const bool one = search == 1;
                 OfferRow row{QStringLiteral("%1-%2").arg(search).arg(i), search, {}, 46000.0 + i};

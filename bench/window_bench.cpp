@@ -17,6 +17,7 @@
 // Build the file first with `store_bench --benchmark_filter=ClearDatabase` (it is kept).
 
 #include "core/error.h"
+#include "logcopy.h"
 #include "rss.h"
 #include "store/database.h"
 #include "store/flathistory.h"
@@ -210,7 +211,7 @@ void fillHistory(const QString& path) {
         }
         transaction.commit();
     }
-    db->waitForCheckpoints();
+    bench::copyLogIntoFile(*db);
 }
 
 int rowOfSearch(TfrmMain& window, qint32 qid) {

@@ -1,6 +1,7 @@
 #include "store/checkpointer.h"
 
 #include "store/sqlutil.h"
+#include "store/statements.h"
 
 #include <sqlite3.h>
 
@@ -20,22 +21,14 @@ constexpr std::chrono::milliseconds quietBeforeTail{1000};
 
 BackgroundCheckpointer::BackgroundCheckpointer(const QString& dbPath)
     : m_uri(sqlutil::fileUri(dbPath).toUtf8() + "?mode=rw") {
-    sqlite3* db = nullptr;
     // The engine opens the file itself at the first statement: only then does this connection
     // know the file keeps a log, and a checkpoint before would do nothing.
-    if (sqlite3_open_v2(m_uri.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_busy_timeout(db, 5000) == SQLITE_OK &&
-        sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr) == SQLITE_OK)
-        m_db = db;
-    else
-        sqlite3_close(db);
-    try {
-        m_thread = std::thread([this] { run(); });
-    } catch (...) {
-        sqlite3_close(m_db);
-        throw;
-    }
+    sqlutil::EngineConnection db =
+        sqlutil::EngineConnection::tryOpen(m_uri, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI);
+    if (db && sqlite3_busy_timeout(db.get(), 5000) == SQLITE_OK &&
+        db.tryExec(sql::readSchemaVersion))
+        m_db = std::move(db);
+    m_thread = std::thread([this] { run(); });
 }
 
 BackgroundCheckpointer::~BackgroundCheckpointer() {
@@ -44,13 +37,12 @@ BackgroundCheckpointer::~BackgroundCheckpointer() {
         m_stopping = true;
         // The connection stays open until the thread has seen m_stopping, so the call is safe.
         if (m_busy)
-            sqlite3_interrupt(m_db);
+            sqlite3_interrupt(m_db.get());
     }
     m_changed.notify_all();
     m_thread.join();
     if (m_leaveLog)
-        sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    sqlite3_close(m_db);
+        sqlite3_db_config(m_db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 }
 
 void BackgroundCheckpointer::request() {
@@ -102,17 +94,17 @@ void BackgroundCheckpointer::run() {
         // writer goes on meanwhile. A failure (the file busy) waits for the next request.
         int logFrames = 0;
         int copiedFrames = 0;
-        int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames,
-                                           &copiedFrames);
+        int rc = sqlite3_wal_checkpoint_v2(m_db.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                           &logFrames, &copiedFrames);
         heldBack = rc == SQLITE_OK && copiedFrames < logFrames;
         if (tail && rc == SQLITE_OK && !heldBack) {
             // Everything is in the file: the log is cut to nothing. This mode holds the
             // writer's lock, so it is tried only without waiting: a writer or a reader busy
             // right now means another try a little later.
-            sqlite3_busy_timeout(m_db, 0);
-            rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+            sqlite3_busy_timeout(m_db.get(), 0);
+            rc = sqlite3_wal_checkpoint_v2(m_db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
                                            nullptr);
-            sqlite3_busy_timeout(m_db, 5000);
+            sqlite3_busy_timeout(m_db.get(), 5000);
             heldBack = rc != SQLITE_OK;
         }
         lock.lock();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/enginestatement.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -7,8 +9,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-
-struct sqlite3;
 
 namespace domiva {
 
@@ -28,7 +28,7 @@ public:
     BackgroundCheckpointer(const BackgroundCheckpointer&) = delete;
     BackgroundCheckpointer& operator=(const BackgroundCheckpointer&) = delete;
 
-    bool isOpen() const noexcept { return m_db != nullptr; }
+    bool isOpen() const noexcept { return bool(m_db); }
     // Closing leaves the log as it is (see Database::leaveLogAtClose()).
     void leaveLogAtClose() noexcept { m_leaveLog = true; }
     // Asks for a checkpoint of everything committed so far; returns at once. Cheap enough for
@@ -44,7 +44,7 @@ private:
     void run();
 
     QByteArray m_uri;
-    sqlite3* m_db = nullptr; // used by the thread only once it runs
+    sqlutil::EngineConnection m_db; // used by the thread only once it runs
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_requested = false;

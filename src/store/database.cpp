@@ -3,6 +3,7 @@
 #include "core/datetimevalue.h"
 #include "core/error.h"
 #include "store/checkpointer.h"
+#include "store/enginestatement.h"
 #include "store/flathistory.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
@@ -14,7 +15,6 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStringEncoder>
 
 #include <sqlite3.h>
 
@@ -236,10 +236,6 @@ int Database::logGrew(void* database, sqlite3*, const char*, int pages) {
     return SQLITE_OK;
 }
 
-void Database::waitForCheckpoints() {
-    m_checkpointer->waitUntilIdle();
-}
-
 bool Database::logIsLong() const noexcept {
     return m_logPages >= sql::longLogPages;
 }
@@ -302,30 +298,6 @@ QList<qint32> Database::queryIds() {
     return ids;
 }
 
-bool Database::queryExists(qint32 id) {
-    QSqlQuery& query = statement(sql::selectQueryById);
-    FinishOnExit finish(query);
-    query.bindValue(0, id);
-    exec(query);
-    return query.next();
-}
-
-void Database::insertQuery(qint32 id, const QString& name) {
-    QSqlQuery& query = statement(sql::insertQuery);
-    FinishOnExit finish(query);
-    query.bindValue(0, id);
-    query.bindValue(1, nonNull(name));
-    exec(query);
-}
-
-void Database::renameQuery(qint32 id, const QString& name) {
-    QSqlQuery& query = statement(sql::renameQuery);
-    FinishOnExit finish(query);
-    query.bindValue(0, nonNull(name));
-    query.bindValue(1, id);
-    exec(query);
-}
-
 void Database::storeQuery(qint32 id, const QString& name) {
     QSqlQuery& query = statement(sql::storeQuery);
     FinishOnExit finish(query);
@@ -369,20 +341,6 @@ bool Database::offerExists(const QString& id) {
     return query.next();
 }
 
-struct Database::RawStatement {
-    sqlite3* db = nullptr;
-    sqlite3_stmt* stmt = nullptr;
-    // The texts of one row in the engine's own encoding, bound in place: the engine neither
-    // converts nor copies them.
-    QStringEncoder utf8{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
-    QByteArray buffer;
-    static void destroy(RawStatement* raw) {
-        if (raw)
-            sqlite3_finalize(raw->stmt);
-        delete raw;
-    }
-};
-
 bool Database::insertOffer(const OfferRow& offer) {
     std::array<QStringView, 11> texts;
     std::copy(offer.texts.begin(), offer.texts.end(), texts.begin());
@@ -391,50 +349,21 @@ bool Database::insertOffer(const OfferRow& offer) {
 
 bool Database::insertOffer(QStringView id, qint32 qid, const std::array<QStringView, 11>& rowTexts,
                            double dt_obj) {
-    if (!m_insertOffer) {
-        sqlite3* db = engineHandle(connection());
-        sqlite3_stmt* stmt = nullptr;
-        const QByteArray text(sql::insertOffer.data(), sql::insertOffer.size());
-        if (sqlite3_prepare_v2(db, text.constData(), -1, &stmt, nullptr) != SQLITE_OK)
-            throw engineError(db);
-        auto* raw = new RawStatement;
-        raw->db = db;
-        raw->stmt = stmt;
-        m_insertOffer = {raw, &RawStatement::destroy};
-    }
-    RawStatement& raw = *m_insertOffer;
+    if (!m_insertOffer)
+        m_insertOffer =
+            std::make_unique<EngineStatement>(engineHandle(connection()), sql::insertOffer);
+    EngineStatement& insert = *m_insertOffer;
     const QString date = dateTimeValueToText(dt_obj);
-    std::array<QStringView, 13> texts;
-    texts[0] = id;
-    std::copy(rowTexts.begin(), rowTexts.end(), texts.begin() + 1);
-    texts[12] = date;
-    qsizetype space = 0;
-    for (const QStringView text : texts)
-        space += raw.utf8.requiredSpace(text.size());
-    if (raw.buffer.size() < space)
-        raw.buffer.resize(space);
-    // All encoded before any is bound, so the buffer no longer moves. A null text is stored
-    // as an empty one, like everywhere else in the store: the pointer is never null.
-    std::array<std::pair<const char*, int>, 13> encoded;
-    char* out = raw.buffer.data();
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        char* const start = out;
-        out = raw.utf8.appendToBuffer(out, texts[i]);
-        encoded[i] = {start, static_cast<int>(out - start)};
-    }
-    sqlite3_stmt* stmt = raw.stmt;
+    // Reset however it ends: a statement left stepping would hold a read snapshot.
+    EngineStatement::Use use(insert);
     int position = 1;
-    sqlite3_bind_text(stmt, position++, encoded[0].first, encoded[0].second, SQLITE_STATIC);
-    sqlite3_bind_int(stmt, position++, qid);
-    for (std::size_t i = 1; i < encoded.size(); ++i)
-        sqlite3_bind_text(stmt, position++, encoded[i].first, encoded[i].second, SQLITE_STATIC);
-    const int rc = sqlite3_step(stmt);
-    // Reset at once: a statement left stepping would hold a read snapshot.
-    sqlite3_reset(stmt);
-    sqlite3_clear_bindings(stmt);
-    if (rc != SQLITE_DONE)
-        throw engineError(m_insertOffer->db);
-    return sqlite3_changes(m_insertOffer->db) == 1;
+    insert.bindText(position++, id);
+    insert.bindInt(position++, qid);
+    for (const QStringView text : rowTexts)
+        insert.bindText(position++, text);
+    insert.bindText(position, date);
+    insert.step();
+    return insert.changes() == 1;
 }
 
 bool Database::hasUnreadOffers(qint32 qid) {
@@ -503,7 +432,7 @@ void Database::setStopFlag(const std::atomic<bool>* stop) {
 }
 
 void Database::setCacheKiB(int kib) {
-    run(connection(), QStringLiteral("PRAGMA cache_size=-%1").arg(std::max(kib, m_cacheFloorKiB)));
+    run(connection(), QString(sql::pragmaCacheKiB).arg(std::max(kib, m_cacheFloorKiB)));
     m_cacheKiB = kib;
 }
 
@@ -512,41 +441,22 @@ void Database::setCacheFloorKiB(int kib) {
     setCacheKiB(m_cacheKiB);
 }
 
-void Database::clearAll() {
-    Transaction transaction(*this);
-    run(connection(), sql::deleteAllOffers);
-    run(connection(), sql::deleteAllQueries);
-    transaction.commit();
-}
-
 void clearDatabaseFile(const QString& dbPath, const std::atomic<bool>* stop) {
-    const QByteArray uri = sqlutil::fileUri(dbPath).toUtf8() + "?mode=rw";
-    sqlite3* raw = nullptr;
-    const int opened =
-        sqlite3_open_v2(uri.constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr);
     LockWait lockWait{5000, stop, 0};
-    const std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
-    const auto run = [&db](QLatin1String text) {
-        if (sqlite3_exec(db.get(), text.data(), nullptr, nullptr, nullptr) != SQLITE_OK)
-            throw sqlutil::engineError(db.get());
-    };
-    if (opened != SQLITE_OK) {
-        if (raw != nullptr)
-            throw sqlutil::engineError(raw);
-        throw Error(QString::fromUtf8(sqlite3_errstr(opened)));
-    }
+    EngineConnection db(fileUri(dbPath).toUtf8() + "?mode=rw",
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI);
     installLockWait(db.get(), &lockWait);
     // The engine would otherwise zero every freed page, writing the whole table once more into
     // the log (hundreds of megabytes for a million listings). Deleting every row of a table
     // only hands its pages to the free list.
-    run(QLatin1String("PRAGMA secure_delete=OFF"));
-    run(sql::beginImmediate);
+    db.exec(sql::pragmaSecureDeleteOff);
+    db.exec(sql::beginImmediate);
     try {
-        run(sql::deleteAllOffers);
-        run(sql::deleteAllQueries);
-        run(QLatin1String("COMMIT"));
+        db.exec(sql::deleteAllOffers);
+        db.exec(sql::deleteAllQueries);
+        db.exec(sql::commit);
     } catch (const Error&) {
-        sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        db.tryExec(sql::rollback);
         throw;
     }
     // No VACUUM: it would copy the history kept beside the listings through the log, taking

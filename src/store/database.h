@@ -18,7 +18,8 @@ namespace domiva {
 
 namespace sqlutil {
 struct LockWait;
-}
+class EngineStatement;
+} // namespace sqlutil
 
 class BackgroundCheckpointer;
 
@@ -80,10 +81,7 @@ public:
 
     // Searches.
     QList<qint32> queryIds(); // in the order the engine returns them
-    bool queryExists(qint32 id);
-    void insertQuery(qint32 id, const QString& name); // arrives with both flags set
-    void renameQuery(qint32 id, const QString& name); // flags untouched
-    // insertQuery for a new id, renameQuery for a known one, in one statement.
+    // A new search arrives with both flags set; a known one is renamed, its flags untouched.
     void storeQuery(qint32 id, const QString& name);
     // A new listing arrived for the search: updated and unreaded set, when the search exists.
     void markQueryUnread(qint32 id);
@@ -128,13 +126,9 @@ public:
     };
     ChangeStamp changeStamp();
 
-    // Deletes every listing and then every search, in one transaction (or the one open).
-    void clearAll();
-
-    // Returns once the copying of the write-ahead log into the file, asked for by the commits
-    // so far, is done. Commits never wait for it: a thread of the database copies the log
-    // each time the commits have added sql::checkpointPages pages to it.
-    void waitForCheckpoints();
+    // Commits never wait for the copying of the write-ahead log into the file: a thread of the
+    // database copies the log each time the commits have added sql::checkpointPages pages to
+    // it.
     // Whether the log has grown past sql::longLogPages since it last started again.
     bool logIsLong() const noexcept;
     // Between two transactions of a long write: the copy of the log is asked for and waited
@@ -169,8 +163,7 @@ private:
     std::map<const char*, QSqlQuery> m_statements;
     // Storing a listing is the one statement a long feed runs a hundred thousand times; it goes
     // to the engine directly, without Qt's per-value binding, which cost more than the insert.
-    struct RawStatement;
-    std::unique_ptr<RawStatement, void (*)(RawStatement*)> m_insertOffer{nullptr, nullptr};
+    std::unique_ptr<sqlutil::EngineStatement> m_insertOffer;
 };
 
 // Deletes every listing and then every search of the file, in one transaction, through a

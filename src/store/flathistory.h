@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/enginestatement.h"
 #include "store/flatkey.h"
 
 #include <QString>
@@ -40,6 +41,11 @@ class Database;
 // the statements stay prepared for the life of the object, which must not outlive db. Failures
 // throw domiva::Error. The object remembers the keys it staged: a transaction that rolls back
 // what it recorded ends the object's use.
+//
+// One class, its jobs in files of their own: recording and staging keys (flathistory.cpp),
+// bringing the tables up to date (historyshape.cpp), the first fill and keying again
+// (historyfill.cpp), forgetting (historyprune.cpp); earlierappearances.h words what earlier()
+// returns.
 class FlatHistory {
 public:
     static constexpr qint64 keepSeconds = 180LL * 24 * 60 * 60;
@@ -147,13 +153,11 @@ public:
         QString price;
         bool opened = false;
     };
-    // The earlier appearances of a listing, newest first, at most `limit` (up to five), as the
-    // grid shows them.
+    // The earlier appearances of a listing, newest first, at most `limit` (up to sql::earlierRows),
+    // as the grid shows them.
     std::vector<Appearance> earlier(const QString& id, int limit);
 
 private:
-    class Statement;
-    Statement& statement(const char* text);
     void takeUpPending();
     // A row of the flat by one key: its date and rowid, the order of FlatKeys.
     using FlatRow = std::pair<double, qint64>;
@@ -166,7 +170,7 @@ private:
     void storeClientState(QStringView name, qint64 value);
 
     Database& m_db;
-    std::map<const char*, std::unique_ptr<Statement>> m_statements;
+    sqlutil::EngineStatements m_statements;
     std::optional<qint64> m_fillAfter; // the last Offers rowid remembered by the fill
     bool m_fillStoring = false;        // the fill stores its staged keys before it goes on
     bool m_fillComplete = false;
@@ -180,25 +184,5 @@ private:
     // The staged rows of each key, by date.
     std::unordered_map<qint64, std::set<FlatRow>> m_pendingRows;
 };
-
-// The earlier appearances from the JSON array a statement reads them as
-// (sql::fragments::earlierAppearances); none from anything else.
-std::vector<FlatHistory::Appearance> appearancesFromJson(const QString& json);
-
-// What the grid shows of a listing's history, worked out once when its row is read.
-struct RepostMarks {
-    bool repost = false; // earlier appearances there are
-    QString trend;       // "↓" or "↑": the price against the latest earlier one
-    QString earlierText; // earlierAppearancesText
-};
-RepostMarks repostMarks(QStringView price, const std::vector<FlatHistory::Appearance>& earlier);
-// "↓" or "↑": a price lower or higher than the latest earlier one; empty when they are equal
-// or either has no digits.
-QString priceTrend(QStringView price, QStringView latestEarlier);
-
-// The earlier appearances as the details panel shows them ("Ранее: ..."): each as
-// "<date> — <price>", "(просмотрено)" after those the user opened, newest first; empty for a
-// flat seen for the first time.
-QString earlierAppearancesText(const std::vector<FlatHistory::Appearance>& earlier);
 
 } // namespace domiva

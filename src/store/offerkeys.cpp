@@ -1,7 +1,8 @@
 #include "store/offerkeys.h"
 
 #include "store/database.h"
-#include "store/listingtools.h"
+#include "store/enginestatement.h"
+#include "store/offerfilter.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 
@@ -15,60 +16,31 @@ using namespace sqlutil;
 
 namespace {
 
-using EngineStatement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 using EngineValue = std::unique_ptr<sqlite3_value, decltype(&sqlite3_value_free)>;
 
-// Finalized on every way out, so no read snapshot outlives the caller.
-EngineStatement prepareEngine(sqlite3* engine, const QByteArray& text) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(engine, text.constData(), static_cast<int>(text.size()), &raw,
-                           nullptr) != SQLITE_OK)
-        throw engineError(engine);
-    return EngineStatement(raw, &sqlite3_finalize);
-}
-
-// The filter's slices walk the search in the grid's order, keyed on it: the dated offers
-// newest first, then those without a date (a NULL never compares below a key, so they are a
-// segment of their own). The engine tests the listings itself and returns the matches, and
-// the listing at which the slice is over (sliceCondition). Bound: the search, the position
-// (dt_obj, id) after which the slice starts, the probe and the folded text.
+// Where a slice of the filter starts (sql::scanDated ...).
 enum class ScanSegment { Dated, Undated, End };
 
-QByteArray scanStatement(ScanSegment segment, bool resumed) {
-    const bool dated = segment == ScanSegment::Dated;
-    QByteArray text = "SELECT rowid, dt_obj, id FROM Offers WHERE qid=?";
-    text += dated ? " AND dt_obj IS NOT NULL" : " AND dt_obj IS NULL";
-    if (resumed)
-        text += dated ? " AND (dt_obj, id) < (?, ?)" : " AND id < ?";
-    text += " AND " +
-            QByteArray(offerfilter::sliceCondition().data(), offerfilter::sliceCondition().size());
-    text += dated ? " ORDER BY dt_obj DESC, id DESC" : " ORDER BY id DESC";
-    return text;
+QLatin1String scanStatement(ScanSegment segment, bool resumed) {
+    if (segment == ScanSegment::Dated)
+        return resumed ? sql::scanDatedAfter : sql::scanDated;
+    return resumed ? sql::scanUndatedAfter : sql::scanUndated;
 }
 
 // Every key of the search (the filter's matches, when there is one) in one statement. A
 // million keys come through the engine directly: Qt's per-value conversions would take ten
-// times as long.
+// times as long. Finalized on every way out, so no read snapshot outlives the call.
 void readAllKeys(Database& db, qint32 qid, const QString& filter, std::vector<qint64>& keys) {
-    QByteArray text = QString(sql::selectOfferKeys).toUtf8();
-    if (!filter.isEmpty())
-        text +=
-            " AND " + QByteArray(offerfilter::condition().data(), offerfilter::condition().size());
-    text += QByteArray(sql::offerKeysOrder.data(), sql::offerKeysOrder.size());
-    sqlite3* engine = engineHandle(db.connection());
-    const EngineStatement stmt = prepareEngine(engine, text);
-    sqlite3_bind_int(stmt.get(), 1, qid);
+    EngineStatement stmt(engineHandle(db.connection()),
+                         filter.isEmpty() ? sql::selectOfferKeys : sql::selectFilteredOfferKeys);
+    stmt.bindInt(1, qid);
     QByteArray bound;
     if (!filter.isEmpty()) {
         bound = offerfilter::folded(filter);
-        sqlite3_bind_text(stmt.get(), 2, bound.constData(), static_cast<int>(bound.size()),
-                          SQLITE_STATIC);
+        stmt.bindUtf8(2, bound);
     }
-    int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
-        keys.push_back(sqlite3_column_int64(stmt.get(), 0));
-    if (rc != SQLITE_DONE)
-        throw engineError(engine);
+    while (stmt.step())
+        keys.push_back(stmt.integer(0));
 }
 
 } // namespace
@@ -112,33 +84,29 @@ bool OfferKeyScan::next(Database& db, std::vector<qint64>& found) {
     while (scan.segment != ScanSegment::End) {
         const bool dated = scan.segment == ScanSegment::Dated;
         const bool resumed = scan.lastId != nullptr;
-        const EngineStatement stmt = prepareEngine(engine, scanStatement(scan.segment, resumed));
+        EngineStatement stmt(engine, scanStatement(scan.segment, resumed));
         int position = 1;
-        sqlite3_bind_int(stmt.get(), position++, m_qid);
+        stmt.bindInt(position++, m_qid);
         if (resumed) {
             if (dated)
-                sqlite3_bind_value(stmt.get(), position++, scan.lastDate.get());
-            sqlite3_bind_value(stmt.get(), position++, scan.lastId.get());
+                stmt.bindValue(position++, scan.lastDate.get());
+            stmt.bindValue(position++, scan.lastId.get());
         }
-        offerfilter::bindProbe(stmt.get(), position++, probe);
-        sqlite3_bind_text(stmt.get(), position, scan.needle.constData(),
-                          static_cast<int>(scan.needle.size()), SQLITE_STATIC);
-        int rc = SQLITE_ROW;
-        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        offerfilter::bindProbe(stmt, position++, probe);
+        stmt.bindUtf8(position, scan.needle);
+        while (stmt.step()) {
             if (probe.lastMatched)
-                found.push_back(sqlite3_column_int64(stmt.get(), 0));
+                found.push_back(stmt.integer(0));
             // A page of matches ends the first slice early, to show them at once.
             if (!probe.over && found.size() < enough)
                 continue;
             if (dated)
-                scan.lastDate.reset(sqlite3_value_dup(sqlite3_column_value(stmt.get(), 1)));
-            scan.lastId.reset(sqlite3_value_dup(sqlite3_column_value(stmt.get(), 2)));
+                scan.lastDate.reset(sqlite3_value_dup(stmt.value(1)));
+            scan.lastId.reset(sqlite3_value_dup(stmt.value(2)));
             if ((dated && scan.lastDate == nullptr) || scan.lastId == nullptr)
                 throw Error(QString::fromUtf8(sqlite3_errstr(SQLITE_NOMEM)));
             return false;
         }
-        if (rc != SQLITE_DONE)
-            throw engineError(engine);
         scan.segment = dated ? ScanSegment::Undated : ScanSegment::End;
         scan.lastDate.reset();
         scan.lastId.reset();

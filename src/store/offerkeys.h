@@ -18,7 +18,7 @@ class Database;
 
 // The long read behind the listings grid: the row keys of one search in the grid's order
 // (dt_obj descending, then id descending), all of them, or, with the quick filter, those of
-// the listings it finds (store/listingtools.h), a slice at a time. It may run on any
+// the listings it finds (store/offerfilter.h), a slice at a time. It may run on any
 // connection to the file, on any thread, one call at a time.
 class OfferKeyScan {
 public:

@@ -2,8 +2,8 @@
 
 #include "core/error.h"
 #include "store/database.h"
+#include "store/earlierappearances.h"
 #include "store/flathistory.h"
-#include "store/listingtools.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 

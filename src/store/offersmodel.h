@@ -56,7 +56,7 @@ public:
     // then empty, showing qid).
     void setQueryId(qint32 qid);
     qint32 queryId() const noexcept { return m_qid; }
-    // Narrows the offers to those the quick filter finds for text (store/listingtools.h); an
+    // Narrows the offers to those the quick filter finds for text (store/offerfilter.h); an
     // empty text shows them all again. Selecting a search clears it. Throws domiva::Error.
     // Without a key reader, the first slice of the matches is found before it returns; the
     // rest follow, as long as the event loop runs, until keysComplete.
@@ -72,9 +72,6 @@ public:
     // milliseconds (whichever ends first). 0 rows reads every match in one statement, holding
     // the window until it is done. Takes effect with the next filter or refresh.
     void setFilterSlice(int rows, int ms);
-    // Runs the command again (after new offers arrived).
-    void requery() { refresh(); }
-
     // Rows per page, and pages held at most. Changing either drops the pages held.
     void setPageSize(int rows);
     int pageSize() const noexcept { return m_pageSize; }

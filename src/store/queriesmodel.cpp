@@ -2,7 +2,7 @@
 
 #include "core/error.h"
 #include "store/database.h"
-#include "store/listingtools.h"
+#include "store/offercounts.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/listingtools.h"
+#include "store/offercounts.h"
 #include "store/tablemodel.h"
 
 #include <functional>

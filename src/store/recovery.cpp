@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "store/database.h"
+#include "store/enginestatement.h"
 #include "store/sqlutil.h"
 #include "store/statements.h"
 
@@ -136,9 +137,6 @@ QString copyDamagedFileAside(const QString& dbPath, const QDateTime& when,
     return target;
 }
 
-struct EngineClose {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
 struct BackupFinish {
     void operator()(sqlite3_backup* backup) const { sqlite3_backup_finish(backup); }
 };
@@ -149,39 +147,34 @@ struct BackupFinish {
 // file's own, and when it closes last what it removes by name is no other file's. False when
 // the engine cannot write to the file (its header is too damaged): nothing was changed then.
 bool emptyInPlace(const QString& dbPath, const std::atomic<bool>* stop) {
-    sqlite3* opened = nullptr;
-    const int rcOpen = sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &opened,
-                                       SQLITE_OPEN_READWRITE, nullptr);
     LockWait lockWait{5000, stop, 0};
-    const std::unique_ptr<sqlite3, EngineClose> target(opened);
-    if (rcOpen != SQLITE_OK)
+    const EngineConnection target =
+        EngineConnection::tryOpen(QFile::encodeName(dbPath), SQLITE_OPEN_READWRITE);
+    if (!target)
         return false;
     installLockWait(target.get(), &lockWait);
     // The page size of a file in WAL mode cannot change: the empty one is built with the
     // damaged file's.
-    sqlite3_stmt* statement = nullptr;
     int pageSize = 0;
-    if (sqlite3_prepare_v2(target.get(), "PRAGMA page_size", -1, &statement, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW)
-        pageSize = sqlite3_column_int(statement, 0);
-    sqlite3_finalize(statement);
+    try {
+        EngineStatement size(target.get(), sql::pragmaPageSize);
+        if (size.step())
+            pageSize = int(size.integer(0));
+    } catch (const Error&) {
+    }
     if (pageSize <= 0)
         return false;
 
-    sqlite3* built = nullptr;
-    const int rcBuilt = sqlite3_open(":memory:", &built);
-    const std::unique_ptr<sqlite3, EngineClose> empty(built);
-    const QByteArray pageSizeStatement = "PRAGMA page_size=" + QByteArray::number(pageSize);
-    if (rcBuilt != SQLITE_OK ||
-        sqlite3_exec(empty.get(), pageSizeStatement.constData(), nullptr, nullptr, nullptr) !=
-            SQLITE_OK ||
-        sqlite3_exec(empty.get(), sql::createQueriesTable.data(), nullptr, nullptr, nullptr) !=
-            SQLITE_OK ||
-        sqlite3_exec(empty.get(), sql::createOffersTable.data(), nullptr, nullptr, nullptr) !=
-            SQLITE_OK)
-        throw Error(QStringLiteral("An empty database could not be built: ") +
-                    QString::fromUtf8(sqlite3_errmsg(empty.get())));
+    EngineConnection empty;
+    try {
+        empty = EngineConnection(QByteArrayLiteral(":memory:"),
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        empty.exec(QString(sql::setPageSize).arg(pageSize));
+        empty.exec(sql::createQueriesTable);
+        empty.exec(sql::createOffersTable);
+    } catch (const Error& error) {
+        throw Error(QStringLiteral("An empty database could not be built: ") + error.message());
+    }
 
     const std::unique_ptr<sqlite3_backup, BackupFinish> backup(
         sqlite3_backup_init(target.get(), "main", empty.get(), "main"));

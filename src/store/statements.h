@@ -10,6 +10,87 @@
 // travel as bound parameters ("?"), never inside the text.
 namespace domiva::sql {
 
+// Statements made of fragments: each fragment is a plain character array, the statement one
+// array joined from them when the program is compiled.
+namespace fragments {
+// How long a part is, without its terminating zero.
+template <typename Part> constexpr std::size_t partSize = 0;
+template <std::size_t N> constexpr std::size_t partSize<char[N]> = N - 1;
+template <std::size_t N> constexpr std::size_t partSize<std::array<char, N>> = N - 1;
+template <typename... Parts> constexpr auto join(const Parts&... parts) {
+    std::array<char, (partSize<Parts> + ...) + 1> text{};
+    std::size_t at = 0;
+    const auto add = [&](const char* part, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i)
+            text[at++] = part[i];
+    };
+    (add(std::data(parts), partSize<Parts>), ...);
+    return text;
+}
+// The joined text as the catalogue's other statements are given.
+template <std::size_t N> constexpr QLatin1String latin1(const std::array<char, N>& text) {
+    return QLatin1String(text.data(), qsizetype(N - 1));
+}
+// A number as the text of a statement has it, for the few places a value cannot be bound (a
+// LIMIT inside a subquery the engine plans once).
+template <unsigned Value> constexpr auto digits() {
+    constexpr std::size_t count = [] {
+        std::size_t n = 1;
+        for (unsigned v = Value; v >= 10; v /= 10)
+            ++n;
+        return n;
+    }();
+    std::array<char, count + 1> text{};
+    unsigned v = Value;
+    for (std::size_t i = count; i > 0; --i, v /= 10)
+        text[i - 1] = char('0' + v % 10);
+    return text;
+}
+// The names of a list of columns ("a, b, c"), pointing into the list itself; Count must be the
+// number of names (the compiler refuses a list of another length).
+template <std::size_t Count, std::size_t N>
+constexpr std::array<QLatin1String, Count> names(const std::array<char, N>& list) {
+    std::array<QLatin1String, Count> result{};
+    std::size_t at = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < N - 1; ++i) {
+        if (list[i] != ',')
+            continue;
+        result[at++] = QLatin1String(list.data() + start, qsizetype(i - start));
+        start = i + 2; // after ", "
+    }
+    result.at(at++) = QLatin1String(list.data() + start, qsizetype(N - 1 - start));
+    if (at != Count)
+        throw "the list holds another number of names";
+    return result;
+}
+// Whether a table's declaration declares the names in this order, each as "[name]".
+template <std::size_t Count>
+constexpr bool declaresInOrder(QLatin1String declaration,
+                               const std::array<QLatin1String, Count>& columns) {
+    qsizetype from = 0;
+    for (const QLatin1String column : columns) {
+        bool found = false;
+        const char* const text = declaration.data();
+        for (qsizetype i = from; i + column.size() + 2 <= declaration.size() && !found; ++i) {
+            if (text[i] != '[' || text[i + column.size() + 1] != ']')
+                continue;
+            bool same = true;
+            for (qsizetype k = 0; k < column.size() && same; ++k)
+                same = text[i + 1 + k] == column.data()[k];
+            if (same) {
+                found = true;
+                from = i + column.size() + 2;
+            }
+        }
+        if (!found)
+            return false;
+    }
+    return true;
+}
+
+} // namespace fragments
+
 // The two table definitions. Offers is written piece by piece, one column declaration per
 // line; each piece carries its own leading and trailing blank, so neighbouring pieces meet
 // with two blanks. Offer ids that differ only in letter case are one offer (COLLATE NOCASE),
@@ -39,17 +120,19 @@ inline constexpr QLatin1String createOffersTable{
     "  )"};
 // clang-format on
 
-// Column names in table order.
-inline constexpr std::array<QLatin1String, 4> queriesColumns{
-    QLatin1String("id"), QLatin1String("qname"), QLatin1String("updated"),
-    QLatin1String("unreaded")};
-
-inline constexpr std::array<QLatin1String, 15> offersColumns{
-    QLatin1String("id"),         QLatin1String("qid"),       QLatin1String("unreaded"),
-    QLatin1String("min_obj"),    QLatin1String("metro_obj"), QLatin1String("room_obj"),
-    QLatin1String("kitch_obj"),  QLatin1String("price_obj"), QLatin1String("perc_obj"),
-    QLatin1String("flat_obj"),   QLatin1String("info_obj"),  QLatin1String("cont_obj"),
-    QLatin1String("owntxt_obj"), QLatin1String("publ_obj"),  QLatin1String("dt_obj")};
+// Column names in table order, each list spelled here once: every statement that names all
+// columns is joined from it, and the declarations above are checked against it.
+namespace fragments {
+inline constexpr auto queryColumnList = join("id, qname, updated, unreaded");
+// The listing's eleven texts (OfferRow::texts, store/database.h).
+inline constexpr char offerTexts[] = "min_obj, metro_obj, room_obj, kitch_obj, price_obj, "
+                                     "perc_obj, flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj";
+inline constexpr auto offerColumnList = join("id, qid, unreaded, ", offerTexts, ", dt_obj");
+} // namespace fragments
+inline constexpr auto queriesColumns = fragments::names<4>(fragments::queryColumnList);
+inline constexpr auto offersColumns = fragments::names<15>(fragments::offerColumnList);
+static_assert(fragments::declaresInOrder(createQueriesTable, queriesColumns));
+static_assert(fragments::declaresInOrder(createOffersTable, offersColumns));
 
 // The indexes that keep the everyday reads independent of the size of the table: the offers
 // of one search newest first (with the id as tie-breaker, so the grid's order needs no sort),
@@ -79,16 +162,28 @@ inline constexpr int longLogPages = 65536;
 // reader does not leave a log of hundreds of megabytes on the disk until the client exits.
 inline constexpr QLatin1String pragmaJournalSizeLimit{"PRAGMA journal_size_limit=1048576"};
 inline constexpr QLatin1String pragmaJournalSizeUnlimited{"PRAGMA journal_size_limit=-1"};
+// Clearing the file hands the freed pages to the free list without zeroing them at all.
+inline constexpr QLatin1String pragmaSecureDeleteOff{"PRAGMA secure_delete=OFF"};
+// "%1" is the number of KiB of the file's pages the connection keeps in memory.
+inline constexpr QLatin1String pragmaCacheKiB{"PRAGMA cache_size=-%1"};
+// The page size of a file (a repair builds the empty file with the damaged one's); "%1" is the
+// size to give a file not written yet.
+inline constexpr QLatin1String pragmaPageSize{"PRAGMA page_size"};
+inline constexpr QLatin1String setPageSize{"PRAGMA page_size=%1"};
+// The checkpointer's first statement: only once it has read the file does its connection know
+// that the file keeps a log.
+inline constexpr QLatin1String readSchemaVersion{"PRAGMA schema_version"};
 // A connection that only reads: the engine refuses any change through it.
 inline constexpr QLatin1String pragmaQueryOnly{"PRAGMA query_only=1"};
 // Only when the database's own checkpointer has no connection: the copying then runs inside
 // the commit that crosses the threshold.
 inline constexpr QLatin1String pragmaAutoCheckpoint{"PRAGMA wal_autocheckpoint=256"};
-inline constexpr QLatin1String checkQueriesTable{
-    "SELECT id, qname, updated, unreaded FROM Queries LIMIT 0"};
-inline constexpr QLatin1String checkOffersTable{
-    "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "
-    "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj FROM Offers LIMIT 0"};
+inline constexpr auto checkQueriesTableText =
+    fragments::join("SELECT ", fragments::queryColumnList, " FROM Queries LIMIT 0");
+inline constexpr QLatin1String checkQueriesTable = fragments::latin1(checkQueriesTableText);
+inline constexpr auto checkOffersTableText =
+    fragments::join("SELECT ", fragments::offerColumnList, " FROM Offers LIMIT 0");
+inline constexpr QLatin1String checkOffersTable = fragments::latin1(checkOffersTableText);
 inline constexpr QLatin1String countTables{"SELECT COUNT(*) FROM sqlite_master "
                                            "WHERE type='table' AND name IN ('Queries', 'Offers')"};
 
@@ -105,14 +200,12 @@ inline constexpr QLatin1String rollbackToSavepoint{"ROLLBACK TO domiva_%1"};
 // Queries.
 inline constexpr QLatin1String selectQueryIds{"SELECT id FROM Queries"};
 inline constexpr QLatin1String selectQueryById{"SELECT id FROM Queries WHERE id=?"};
-inline constexpr QLatin1String renameQuery{"UPDATE Queries SET qname=? WHERE id=?"};
-inline constexpr QLatin1String insertQuery{
-    "INSERT INTO Queries (id, qname, updated, unreaded) VALUES (?, ?, 1, 1)"};
 // A new search arrives unread; a known one is only renamed, its flags kept. A name that
 // stays the same changes no row, so the grids need not read it again.
-inline constexpr QLatin1String storeQuery{
-    "INSERT INTO Queries (id, qname, updated, unreaded) VALUES (?, ?, 1, 1) "
-    "ON CONFLICT(id) DO UPDATE SET qname=excluded.qname WHERE qname IS NOT excluded.qname"};
+inline constexpr auto storeQueryText = fragments::join(
+    "INSERT INTO Queries (", fragments::queryColumnList, ") VALUES (?, ?, 1, 1) ",
+    "ON CONFLICT(id) DO UPDATE SET qname=excluded.qname WHERE qname IS NOT excluded.qname");
+inline constexpr QLatin1String storeQuery = fragments::latin1(storeQueryText);
 inline constexpr QLatin1String markQueryUnread{
     "UPDATE Queries SET updated=1, unreaded=1 WHERE id=?"};
 inline constexpr QLatin1String deleteQuery{"DELETE FROM Queries WHERE id=?"};
@@ -125,10 +218,11 @@ inline constexpr QLatin1String clearQueryUnread{"UPDATE Queries SET unreaded=0 W
 
 // Offers.
 inline constexpr QLatin1String selectOfferById{"SELECT id FROM Offers WHERE id=?"};
-inline constexpr QLatin1String insertOffer{
-    "INSERT OR IGNORE INTO Offers (id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, "
-    "price_obj, perc_obj, flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj) "
-    "VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"};
+inline constexpr auto insertOfferText =
+    fragments::join("INSERT OR IGNORE INTO Offers (", fragments::offerColumnList,
+                    ") VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+inline constexpr QLatin1String insertOffer = fragments::latin1(insertOfferText);
+// The user opened the listing, or it arrives read (a re-post of a flat the user opened).
 inline constexpr QLatin1String markOfferRead{"UPDATE Offers SET unreaded=0 WHERE id=?"};
 // Whether the search has an unread offer left (a row or none): the index answers it at the
 // first one found, however many there are.
@@ -142,43 +236,27 @@ inline constexpr QLatin1String pragmaDataVersion{"PRAGMA data_version"};
 inline constexpr QLatin1String deleteAllOffers{"DELETE FROM Offers"};
 inline constexpr QLatin1String deleteAllQueries{"DELETE FROM Queries"};
 
-// Statements made of fragments: each fragment is a plain character array, the statement one
-// array joined from them when the program is compiled.
-namespace fragments {
-// How long a part is, without its terminating zero.
-template <typename Part> constexpr std::size_t partSize = 0;
-template <std::size_t N> constexpr std::size_t partSize<char[N]> = N - 1;
-template <std::size_t N> constexpr std::size_t partSize<std::array<char, N>> = N - 1;
-template <typename... Parts> constexpr auto join(const Parts&... parts) {
-    std::array<char, (partSize<Parts> + ...) + 1> text{};
-    std::size_t at = 0;
-    const auto add = [&](const char* part, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i)
-            text[at++] = part[i];
-    };
-    (add(std::data(parts), partSize<Parts>), ...);
-    return text;
-}
-// The joined text as the catalogue's other statements are given.
-template <std::size_t N> constexpr QLatin1String latin1(const std::array<char, N>& text) {
-    return QLatin1String(text.data(), qsizetype(N - 1));
-}
+// How many earlier appearances of a listing are read at most (FlatHistory::earlier).
+inline constexpr unsigned earlierRows = 5;
 
+namespace fragments {
 // The listing's earlier appearances (store/flathistory.h), the listing's id between the two
-// parts: the five latest rows dated before it (of the same date, stored before it) among those
-// sharing a key with it. Each of its keys k gives its own five latest before it, read from
+// parts: the earlierRows latest rows dated before it (of the same date, stored before it) among
+// those sharing a key with it. Each of its keys k gives its own latest before it, read from
 // FlatKeys' key-and-date order, so however many rows the flat has, a listing reads at most
-// five a key: the JSON array is how the engine lets a subquery with its own limit run once per
-// key. As a JSON array of [dt, price, opened], newest first; "[]" when there are none or the
-// history does not hold the listing.
-inline constexpr char earlierOfId[] =
-    "(SELECT json_group_array(json_array(dt, price, opened)) FROM ("
-    "SELECT e.dt, e.price, e.opened FROM FlatHistory o CROSS JOIN FlatKeys k CROSS JOIN "
-    "json_each((SELECT json_group_array(x.hid) FROM (SELECT x.hid FROM FlatKeys x "
-    "WHERE x.key=k.key AND (x.dt, x.hid) < (k.dt, k.hid) ORDER BY x.dt DESC, x.hid DESC "
-    "LIMIT 5) x)) j CROSS JOIN FlatHistory e WHERE o.id=";
-inline constexpr char earlierOfIdEnd[] =
-    " AND k.hid=o.rowid AND e.rowid=j.value ORDER BY e.dt DESC, e.rowid DESC LIMIT 5))";
+// earlierRows a key: the JSON array is how the engine lets a subquery with its own limit run
+// once per key. As a JSON array of [dt, price, opened], newest first; "[]" when there are none
+// or the history does not hold the listing.
+inline constexpr auto earlierOfId =
+    join("(SELECT json_group_array(json_array(dt, price, opened)) FROM ("
+         "SELECT e.dt, e.price, e.opened FROM FlatHistory o CROSS JOIN FlatKeys k CROSS JOIN "
+         "json_each((SELECT json_group_array(x.hid) FROM (SELECT x.hid FROM FlatKeys x "
+         "WHERE x.key=k.key AND (x.dt, x.hid) < (k.dt, k.hid) ORDER BY x.dt DESC, x.hid DESC "
+         "LIMIT ",
+         digits<earlierRows>(), ") x)) j CROSS JOIN FlatHistory e WHERE o.id=");
+inline constexpr auto earlierOfIdEnd =
+    join(" AND k.hid=o.rowid AND e.rowid=j.value ORDER BY e.dt DESC, e.rowid DESC LIMIT ",
+         digits<earlierRows>(), "))");
 // The same for the Offers row a statement reads, as a column of it.
 inline constexpr auto earlierAppearances = join(earlierOfId, "Offers.id", earlierOfIdEnd);
 // The price of the latest of them (null when there is none), which is all a grid row shows of
@@ -201,23 +279,74 @@ inline constexpr char latestEarlierOfRow[] =
     "WHERE x.key=k.key AND (x.dt, x.hid) < (k.dt, k.hid) ORDER BY x.dt DESC, x.hid DESC LIMIT 1) "
     "FROM FlatKeys k WHERE k.hid=?1) ORDER BY e.dt DESC, e.rowid DESC LIMIT 1)";
 // The grids' columns of a listing.
-inline constexpr char offerColumns[] =
-    "SELECT id, qid, unreaded, min_obj, metro_obj, room_obj, kitch_obj, price_obj, perc_obj, "
-    "flat_obj, info_obj, cont_obj, owntxt_obj, publ_obj, dt_obj";
+inline constexpr auto offerColumns = join("SELECT ", offerColumnList);
 } // namespace fragments
 
 // The grids' reads. Queries is small and read whole, in the order its rows were stored.
-inline constexpr QLatin1String selectQueries{
-    "SELECT id, qname, updated, unreaded FROM Queries ORDER BY rowid"};
-inline constexpr QLatin1String selectQueryRow{
-    "SELECT id, qname, updated, unreaded FROM Queries WHERE id=?"};
+inline constexpr auto selectQueriesText =
+    fragments::join("SELECT ", fragments::queryColumnList, " FROM Queries ORDER BY rowid");
+inline constexpr QLatin1String selectQueries = fragments::latin1(selectQueriesText);
+inline constexpr auto selectQueryRowText =
+    fragments::join("SELECT ", fragments::queryColumnList, " FROM Queries WHERE id=?");
+inline constexpr QLatin1String selectQueryRow = fragments::latin1(selectQueryRowText);
 
 // The offers of one search in the grid's order, newest first (dt_obj descending, rows
 // without a date last, the id descending between equal dates): their row keys, read whole in
 // one statement. The key list is built from these pieces: the condition, any further
 // conditions the grid applies (each beginning with " AND "), the order.
-inline constexpr QLatin1String selectOfferKeys{"SELECT rowid FROM Offers WHERE qid=?"};
-inline constexpr QLatin1String offerKeysOrder{" ORDER BY dt_obj DESC, id DESC"};
+namespace fragments {
+inline constexpr char offerKeysOfQuery[] = "SELECT rowid FROM Offers WHERE qid=?";
+inline constexpr char offerKeysOrder[] = " ORDER BY dt_obj DESC, id DESC";
+} // namespace fragments
+inline constexpr auto offerKeysOrderText = fragments::join(fragments::offerKeysOrder);
+inline constexpr QLatin1String offerKeysOrder = fragments::latin1(offerKeysOrderText);
+inline constexpr auto selectOfferKeysText =
+    fragments::join(fragments::offerKeysOfQuery, fragments::offerKeysOrder);
+inline constexpr QLatin1String selectOfferKeys = fragments::latin1(selectOfferKeysText);
+
+// The quick filter (store/offerfilter.h): two SQL functions of the program's own over the
+// fields a listing is searched in. The filter's condition takes the folded text; the slice's
+// takes the slice's probe, then the folded text.
+namespace fragments {
+inline constexpr char filterFunction[] = "domiva_contains";
+inline constexpr char sliceFunction[] = "domiva_slice";
+inline constexpr char filteredFields[] =
+    "min_obj, metro_obj, price_obj, perc_obj, flat_obj, cont_obj, owntxt_obj, publ_obj";
+inline constexpr auto filterCondition = join(filterFunction, "(?, ", filteredFields, ")");
+inline constexpr auto sliceCondition = join(sliceFunction, "(?, ?, ", filteredFields, ")");
+} // namespace fragments
+inline constexpr QLatin1String filterCondition = fragments::latin1(fragments::filterCondition);
+// The filter's matches among the keys, in the same order.
+inline constexpr auto selectFilteredOfferKeysText = fragments::join(
+    fragments::offerKeysOfQuery, " AND ", fragments::filterCondition, fragments::offerKeysOrder);
+inline constexpr QLatin1String selectFilteredOfferKeys =
+    fragments::latin1(selectFilteredOfferKeysText);
+// A slice of the filter walks the search in the grid's order, keyed on it: the dated listings
+// newest first, then those without a date (a NULL never compares below a key, so they are a
+// segment of their own), from the start of the segment or after the last listing looked at
+// ((dt_obj, id), or id). The engine tests the listings itself and returns the matches, and the
+// listing at which the slice is over. Bound: the search, the position, the probe, the text.
+namespace fragments {
+inline constexpr char scanColumns[] = "SELECT rowid, dt_obj, id FROM Offers WHERE qid=?";
+inline constexpr char datedOrder[] = " ORDER BY dt_obj DESC, id DESC";
+inline constexpr char undatedOrder[] = " ORDER BY id DESC";
+} // namespace fragments
+inline constexpr auto scanDatedText =
+    fragments::join(fragments::scanColumns, " AND dt_obj IS NOT NULL AND ",
+                    fragments::sliceCondition, fragments::datedOrder);
+inline constexpr auto scanDatedAfterText = fragments::join(
+    fragments::scanColumns, " AND dt_obj IS NOT NULL AND (dt_obj, id) < (?, ?) AND ",
+    fragments::sliceCondition, fragments::datedOrder);
+inline constexpr auto scanUndatedText =
+    fragments::join(fragments::scanColumns, " AND dt_obj IS NULL AND ", fragments::sliceCondition,
+                    fragments::undatedOrder);
+inline constexpr auto scanUndatedAfterText =
+    fragments::join(fragments::scanColumns, " AND dt_obj IS NULL AND id < ? AND ",
+                    fragments::sliceCondition, fragments::undatedOrder);
+inline constexpr QLatin1String scanDated = fragments::latin1(scanDatedText);
+inline constexpr QLatin1String scanDatedAfter = fragments::latin1(scanDatedAfterText);
+inline constexpr QLatin1String scanUndated = fragments::latin1(scanUndatedText);
+inline constexpr QLatin1String scanUndatedAfter = fragments::latin1(scanUndatedAfterText);
 // The rows of a page, by their keys, given as one JSON array of numbers; the row key comes
 // last. The rows come back in whatever order the engine finds them.
 // After the row key, the price of the listing's latest earlier appearance and whether its
@@ -233,6 +362,43 @@ inline constexpr auto selectOfferRowText =
                     fragments::flatOpenedElsewhere, " FROM Offers WHERE id=?");
 inline constexpr QLatin1String selectOfferRow = fragments::latin1(selectOfferRowText);
 inline constexpr QLatin1String selectOfferKeyById{"SELECT rowid, qid FROM Offers WHERE id=?"};
+
+// A search's tooltip: how many listings it has and how many are unread, both from the
+// (qid, unreaded) index; and how many listings it has, for an export's progress.
+inline constexpr QLatin1String countOffersAndUnread{
+    "SELECT COUNT(*), COUNT(CASE WHEN unreaded=TRUE THEN 1 END) FROM Offers WHERE qid=?"};
+inline constexpr QLatin1String countOffersOfQuery{"SELECT COUNT(*) FROM Offers WHERE qid=?"};
+// Marking a whole search read: up to ?2 of its unread listings at a time, then its flags.
+inline constexpr QLatin1String markSomeOffersOfQueryRead{
+    "UPDATE Offers SET unreaded=0 WHERE rowid IN "
+    "(SELECT rowid FROM Offers WHERE qid=?1 AND (unreaded>0 OR unreaded<0) LIMIT ?2)"};
+inline constexpr QLatin1String clearQueryFlags{
+    "UPDATE Queries SET updated=0, unreaded=0 WHERE id=?"};
+
+// The CSV export reads in the grid's order, keyed on it, as a filter's slice does (scanDated
+// ...): the listing's texts, its date, its id and its earlier appearances, at most ? rows from
+// the start of a segment or after the last listing written.
+namespace fragments {
+inline constexpr auto exportColumns =
+    join("SELECT ", offerTexts, ", dt_obj, id, ", earlierAppearances, " FROM Offers WHERE qid=?");
+} // namespace fragments
+inline constexpr int exportDateColumn = 11;
+inline constexpr int exportIdColumn = 12;
+inline constexpr int exportEarlierColumn = 13;
+inline constexpr auto exportDatedText = fragments::join(
+    fragments::exportColumns, " AND dt_obj IS NOT NULL", fragments::datedOrder, " LIMIT ?");
+inline constexpr auto exportDatedAfterText =
+    fragments::join(fragments::exportColumns, " AND dt_obj IS NOT NULL AND (dt_obj, id) < (?, ?)",
+                    fragments::datedOrder, " LIMIT ?");
+inline constexpr auto exportUndatedText = fragments::join(
+    fragments::exportColumns, " AND dt_obj IS NULL", fragments::undatedOrder, " LIMIT ?");
+inline constexpr auto exportUndatedAfterText =
+    fragments::join(fragments::exportColumns, " AND dt_obj IS NULL AND id < ?",
+                    fragments::undatedOrder, " LIMIT ?");
+inline constexpr QLatin1String exportDated = fragments::latin1(exportDatedText);
+inline constexpr QLatin1String exportDatedAfter = fragments::latin1(exportDatedAfterText);
+inline constexpr QLatin1String exportUndated = fragments::latin1(exportUndatedText);
+inline constexpr QLatin1String exportUndatedAfter = fragments::latin1(exportUndatedAfterText);
 
 // Carrying the read marks from a damaged file that was set aside, attached read-only under
 // this name: listings read there are read here too, and a search whose listings are all read
@@ -359,8 +525,6 @@ inline constexpr QLatin1String markHistoryOpened{
 inline constexpr QLatin1String markKeysOpened{
     "UPDATE FlatKeys SET opened=1 WHERE hid=(SELECT rowid FROM FlatHistory WHERE id=?) "
     "AND opened=0"};
-// A re-post of a flat the user opened that is to arrive read.
-inline constexpr QLatin1String markArrivedRead{"UPDATE Offers SET unreaded=0 WHERE id=?"};
 // Forgetting what was not stored for long, unless its listing is still there. These read the
 // rows first stored before the limit ?1, a slice of the history by rowid (?2 < rowid <= ?3) at a
 // time, which no index of its own keeps small enough to be worth its room: they run at most

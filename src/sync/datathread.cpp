@@ -1,8 +1,9 @@
 #include "sync/datathread.h"
 
 #include "core/eventlog.h"
+#include "store/csvexport.h"
 #include "store/database.h"
-#include "store/listingtools.h"
+#include "store/readmarks.h"
 #include "store/recovery.h"
 #include "sync/dataconnection.h"
 #include "sync/datasynchost.h"

@@ -3,7 +3,7 @@
 #include "core/error.h"
 #include "env/environment.h"
 #include "settings/settings.h"
-#include "store/listingtools.h"
+#include "store/offercounts.h"
 #include "store/offerkeys.h"
 #include "store/recovery.h"
 #include "sync/httplimits.h"
@@ -144,7 +144,7 @@ public:
     // The read marks of dbPath that the last end could not store (kept beside the file), stored
     // now as if the user had just asked for them.
     void storeKeptMarks(const QString& dbPath) { m_reads.storeKeptMarks(dbPath); }
-    // Writes a search's listings to a CSV file (store/listingtools.h), a chunk of chunkRows per
+    // Writes a search's listings to a CSV file (store/csvexport.h), a chunk of chunkRows per
     // turn of the reading thread: progress(written, total) after each chunk, then done, with
     // the failure if there was one. Once cancelled is set, the export stops at its next chunk,
     // leaves no file and answers done without a failure. A file cleared or replaced under the

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "core/error.h"
-#include "store/listingtools.h"
+#include "store/csvexport.h"
+#include "store/offercounts.h"
 #include "store/offerkeys.h"
 
 #include <QObject>

@@ -2,7 +2,6 @@
 
 #include "core/error.h"
 #include "store/database.h"
-#include "store/listingtools.h"
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
 #include "sync/datathread.h"

@@ -15,7 +15,9 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace domiva::test {
 
@@ -79,9 +81,35 @@ public:
         return all.isEmpty() ? QString() : all.first();
     }
 
+    // Returns once what was committed is in the file as far as the readers let it be, as a
+    // program's checkpointer left alone would have it: a copy under way (the program's own
+    // checkpointer) is waited for, and a passive copy of this connection's takes what is left.
+    // The connection must hold no transaction of its own.
+    void waitForLogCopied() {
+        for (;;) {
+            const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                                     nullptr, nullptr);
+            if (rc == SQLITE_OK)
+                return;
+            if (rc != SQLITE_BUSY)
+                throw Error(QString::fromUtf8(sqlite3_errmsg(m_db)));
+            QTest::qSleep(5);
+        }
+    }
+
 private:
     sqlite3* m_db = nullptr;
 };
+
+// The message of the domiva::Error that f throws; nullopt when it throws none.
+inline std::optional<QString> errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& error) {
+        return error.message();
+    }
+    return std::nullopt;
+}
 
 inline OfferRow makeOffer(const QString& id, qint32 qid, double dt, const QString& prefix = {}) {
     OfferRow offer;

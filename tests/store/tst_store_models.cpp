@@ -104,9 +104,9 @@ private slots:
     }
 
     void queriesModelShowsTheTable() {
-        m_db->insertQuery(30, QStringLiteral("тридцать"));
-        m_db->insertQuery(10, QStringLiteral("ten \"quoted\""));
-        m_db->insertQuery(20, QStringLiteral("twenty"));
+        m_db->storeQuery(30, QStringLiteral("тридцать"));
+        m_db->storeQuery(10, QStringLiteral("ten \"quoted\""));
+        m_db->storeQuery(20, QStringLiteral("twenty"));
         QVERIFY(m_db->insertOffer(makeOffer(QStringLiteral("a"), 10, 1)));
         m_db->markOfferRead(QStringLiteral("a"), 10);
         RawConnection raw(m_path);
@@ -270,12 +270,12 @@ private slots:
             QCOMPARE(model.keyOfRow(0).toString(), expected.first()); // a dropped page again
     }
 
-    void keysFollowChangesOnRequery_data() {
+    void keysFollowChangesOnRefresh_data() {
         QTest::addColumn<bool>("elsewhere");
         QTest::newRow("keys read here") << false;
         QTest::newRow("keys read elsewhere") << true;
     }
-    void keysFollowChangesOnRequery() {
+    void keysFollowChangesOnRefresh() {
         QFETCH(bool, elsewhere);
         addOffers(1, 10);
         OffersModel model(*m_db);
@@ -301,11 +301,11 @@ private slots:
         }
         RawConnection raw(m_path);
         raw.exec(QStringLiteral("UPDATE Offers SET id='x05', qid=2 WHERE id='o05'"));
-        // Until the requery the rows read stay, the one gone reads blank.
+        // Until the refresh the rows read stay, the one gone reads blank.
         QCOMPARE(model.rowCount(), 10);
         QCOMPARE(model.keyOfRow(8).toString(), QStringLiteral("o01"));
         QVERIFY(!model.keyOfRow(4).isValid());
-        model.requery();
+        model.refresh();
         // Read elsewhere, the rows stay until the new keys are there.
         QCOMPARE(model.rowCount(), elsewhere ? 10 : 12);
         keys.answer();
@@ -333,7 +333,7 @@ private slots:
                     makeOffer(QStringLiteral("n%1").arg(i), 1, at(2025, 1, 1, 0, i))));
             transaction.commit();
         }
-        model.requery();
+        model.refresh();
         QCOMPARE(model.rowCount(), 53);
         QCOMPARE(model.rowOfKey(key), selected + 3);
         // Found without reading a row.
@@ -356,11 +356,11 @@ private slots:
 
     void queriesRowFoundAgainAfterRefresh() {
         for (int id : {5, 3, 9})
-            m_db->insertQuery(id, QString::number(id));
+            m_db->storeQuery(id, QString::number(id));
         QueriesModel model(*m_db);
         const QVariant key = model.keyOfRow(1);
         m_db->removeQuery(5);
-        m_db->insertQuery(1, QStringLiteral("one"));
+        m_db->storeQuery(1, QStringLiteral("one"));
         QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
         model.refresh();
         QCOMPARE(reset.count(), 1);
@@ -369,7 +369,7 @@ private slots:
     }
 
     void refreshRowFollowsOneChange() {
-        m_db->insertQuery(1, QStringLiteral("one"));
+        m_db->storeQuery(1, QStringLiteral("one"));
         addOffers(1, 3);
         QueriesModel queries(*m_db);
         OffersModel offers(*m_db);
@@ -418,7 +418,7 @@ private slots:
     }
 
     void bulkUpdateRefreshesOnceAtTheEnd() {
-        m_db->insertQuery(1, QStringLiteral("one"));
+        m_db->storeQuery(1, QStringLiteral("one"));
         addOffers(1, 2);
         QueriesModel queries(*m_db);
         OffersModel offers(*m_db);
@@ -431,12 +431,12 @@ private slots:
             offers.beginBulkUpdate();
             offers.beginBulkUpdate();
             QVERIFY(offers.isBulkUpdating());
-            m_db->insertQuery(2, QStringLiteral("two"));
-            m_db->renameQuery(1, QStringLiteral("renamed"));
+            m_db->storeQuery(2, QStringLiteral("two"));
+            m_db->storeQuery(1, QStringLiteral("renamed"));
             QVERIFY(m_db->insertOffer(makeOffer(QStringLiteral("fresh"), 1, at(2030, 1, 1))));
             queries.refresh();
             queries.refreshRow(1);
-            offers.requery();
+            offers.refresh();
             QCOMPARE(queriesReset.count() + offersReset.count() + queriesChanged.count(), 0);
             QCOMPARE(queries.rowCount(), 1);
             offers.endBulkUpdate();
@@ -467,7 +467,7 @@ private slots:
 
     void loadFailuresAreReported() {
         addOffers(1, 10);
-        m_db->insertQuery(1, QStringLiteral("one"));
+        m_db->storeQuery(1, QStringLiteral("one"));
         OffersModel offers(*m_db);
         offers.setPageSize(3);
         offers.setQueryId(1);
@@ -489,8 +489,8 @@ private slots:
 
         // From the program's side: an exception, and an empty model.
         try {
-            offers.requery();
-            QFAIL("requery did not fail");
+            offers.refresh();
+            QFAIL("refresh did not fail");
         } catch (const Error& error) {
             QCOMPARE(error.message(), QStringLiteral("no such table: Offers"));
         }
@@ -506,7 +506,7 @@ private slots:
         // Back again.
         raw.exec(QStringLiteral("ALTER TABLE Hidden RENAME TO Offers"));
         raw.exec(QStringLiteral("ALTER TABLE Hidden2 RENAME TO Queries"));
-        offers.requery();
+        offers.refresh();
         queries.refresh();
         QCOMPARE(offers.rowCount(), 10);
         QCOMPARE(queries.rowCount(), 1);
@@ -524,7 +524,7 @@ private slots:
     // Another connection writes while our grids show rows; our own next write must still
     // succeed. A read left open would pin an old snapshot and make it fail at once.
     void anotherWriterDoesNotBlockOurWrites() {
-        m_db->insertQuery(1, QStringLiteral("one"));
+        m_db->storeQuery(1, QStringLiteral("one"));
         addOffers(1, 30);
         QueriesModel queries(*m_db);
         OffersModel offers(*m_db);
@@ -535,7 +535,7 @@ private slots:
 
         // Our own reads, whose statements stay prepared between calls.
         QVERIFY(m_db->offerExists(QStringLiteral("o01")));
-        QVERIFY(m_db->queryExists(1));
+        QVERIFY(m_db->queryIds().contains(1));
         QCOMPARE(m_db->queryIds(), QList<qint32>{1});
         QVERIFY(m_db->hasUnreadOffers(1));
 
@@ -551,9 +551,9 @@ private slots:
         m_db->storeQuery(2, QStringLiteral("two"));
         other.exec(QStringLiteral("UPDATE Offers SET unreaded=0 WHERE id='o28'"));
         QCOMPARE(columnTexts(offers, 0).size(), 30);
-        m_db->clearAll();
+        clearDatabaseFile(m_path);
 
-        offers.requery();
+        offers.refresh();
         queries.refresh();
         QCOMPARE(offers.rowCount(), 0);
         QCOMPARE(queries.rowCount(), 0);
@@ -571,15 +571,15 @@ private slots:
         other.exec(QStringLiteral("DELETE FROM Offers WHERE id='o00'"));
         bool failed = false;
         try {
-            m_db->insertQuery(7, QStringLiteral("seven"));
+            m_db->storeQuery(7, QStringLiteral("seven"));
         } catch (const Error& error) {
             failed = true;
             QCOMPARE(error.message(), QStringLiteral("database is locked"));
         }
         QVERIFY(failed);
         open.finish();
-        m_db->insertQuery(7, QStringLiteral("seven"));
-        QVERIFY(m_db->queryExists(7));
+        m_db->storeQuery(7, QStringLiteral("seven"));
+        QVERIFY(m_db->queryIds().contains(7));
     }
 };
 

@@ -4,6 +4,7 @@
 // long write; the end of the program in every state.
 
 #include "core/eventlog.h"
+#include "store/csvexport.h"
 #include "store/database.h"
 #include "store/storetestsupport.h"
 #include "support/fakeservice.h"
@@ -267,7 +268,7 @@ private slots:
         std::optional<test::RawConnection> other;
         {
             auto db = openDatabase(path);
-            db->insertQuery(5, QStringLiteral("a"));
+            db->storeQuery(5, QStringLiteral("a"));
             db->insertOffer(OfferRow{QStringLiteral("x1"), 5, {}, 45000});
         }
         // The read marks of a damaged file are those of this one, as it is now.
@@ -433,7 +434,7 @@ private slots:
         const QString path = request().dbPath;
         {
             auto db = openDatabase(path);
-            db->insertQuery(5, QStringLiteral("a"));
+            db->storeQuery(5, QStringLiteral("a"));
             db->insertOffer(OfferRow{QStringLiteral("1"), 5, {}, 45000});
             db->markOfferRead(QStringLiteral("1"), 5);
         }
@@ -530,8 +531,8 @@ private slots:
         const int stored = write == QLatin1String("fill") ? 200'000 : 20'000;
         {
             auto db = openDatabase(path);
-            db->insertQuery(7, QStringLiteral("big"));
-            db->insertQuery(8, QStringLiteral("other"));
+            db->storeQuery(7, QStringLiteral("big"));
+            db->storeQuery(8, QStringLiteral("other"));
             Transaction transaction(*db);
             for (int i = 0; i < stored; ++i)
                 db->insertOffer(OfferRow{QStringLiteral("b%1").arg(i),
@@ -644,7 +645,7 @@ private slots:
         const QString path = request().dbPath;
         {
             auto db = openDatabase(path);
-            db->insertQuery(7, QStringLiteral("b"));
+            db->storeQuery(7, QStringLiteral("b"));
             for (const char* id : {"x1", "x2", "x3"})
                 db->insertOffer(OfferRow{QString::fromLatin1(id), 7, {}, 45000});
         }
@@ -698,7 +699,7 @@ private slots:
         const QString path = request().dbPath;
         {
             auto db = openDatabase(path);
-            db->insertQuery(7, QStringLiteral("b"));
+            db->storeQuery(7, QStringLiteral("b"));
             Transaction transaction(*db);
             for (int i = 0; i < 5000; ++i)
                 db->insertOffer(OfferRow{QStringLiteral("x%1").arg(i), 7, {}, 45000});
@@ -757,7 +758,7 @@ private slots:
         const QString path = request().dbPath;
         {
             auto db = openDatabase(path);
-            db->insertQuery(7, QStringLiteral("b"));
+            db->storeQuery(7, QStringLiteral("b"));
             db->insertOffer(OfferRow{QStringLiteral("x1"), 7, {}, 45000});
         }
         const auto keysOf = [&]() -> qsizetype {
@@ -824,7 +825,7 @@ private slots:
         const QString path = request().dbPath;
         {
             auto db = openDatabase(path);
-            db->insertQuery(5, QStringLiteral("a"));
+            db->storeQuery(5, QStringLiteral("a"));
             db->insertOffer(OfferRow{offerId, 5, {}, 45000});
             db->insertOffer(OfferRow{QStringLiteral("x2"), 5, {}, 45000});
         }

@@ -49,8 +49,8 @@ FakeService::Answer feed(const QString& text, std::chrono::milliseconds delay = 
 
 // The same two searches as stored before a sync, and the feed that brings one more listing.
 void fillDatabase(Database& db) {
-    db.insertQuery(10, QStringLiteral("Однушки у метро"));
-    db.insertQuery(20, QStringLiteral("Двушки"));
+    db.storeQuery(10, QStringLiteral("Однушки у метро"));
+    db.storeQuery(20, QStringLiteral("Двушки"));
     db.insertOffer(listing(QStringLiteral("a1"), 10, at(2024, 3, 1, 10, 30)));
     db.insertOffer(listing(QStringLiteral("a2"), 10, at(2024, 3, 2, 11, 0)));
     db.insertOffer(listing(QStringLiteral("b1"), 20, at(2024, 2, 1, 12, 0)));

@@ -22,9 +22,9 @@ namespace {
 
 // Two searches: 10 with three listings (two unread), 20 with one; 30 without listings.
 void fillDatabase(Database& db) {
-    db.insertQuery(10, QStringLiteral("Однушки у метро"));
-    db.insertQuery(20, QStringLiteral("Двушки"));
-    db.insertQuery(30, QStringLiteral("Пусто"));
+    db.storeQuery(10, QStringLiteral("Однушки у метро"));
+    db.storeQuery(20, QStringLiteral("Двушки"));
+    db.storeQuery(30, QStringLiteral("Пусто"));
     db.insertOffer(listing(QStringLiteral("a1"), 10, at(2024, 3, 1, 10, 30), QStringLiteral("/1")));
     db.insertOffer(listing(QStringLiteral("a2"), 10, at(2024, 3, 2, 0, 0), QStringLiteral("/2")));
     db.insertOffer(listing(QStringLiteral("a3"), 10, at(2024, 3, 3, 9, 5), QStringLiteral("/3")));

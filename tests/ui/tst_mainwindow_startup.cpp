@@ -138,7 +138,7 @@ private slots:
         }
         QVERIFY(window->database() != nullptr);
         // The window's connection reads only: the data threads write.
-        QVERIFY_THROWS_EXCEPTION(Error, window->database()->insertQuery(1, QStringLiteral("x")));
+        QVERIFY_THROWS_EXCEPTION(Error, window->database()->storeQuery(1, QStringLiteral("x")));
         QVERIFY(window->queriesModel() != nullptr);
         QVERIFY(window->offersModel() != nullptr);
         QCOMPARE(window->offersModel()->queryId(), 0);
@@ -319,7 +319,7 @@ private slots:
         RecordedBoxes recorded;
         {
             auto db = sandbox.createDb();
-            db->insertQuery(7, QStringLiteral("Однушки"));
+            db->storeQuery(7, QStringLiteral("Однушки"));
         }
         startWindow().reset();
         const QByteArray settings = sandbox.fileBytes(sandbox.settingsPath());

@@ -33,8 +33,8 @@ struct Fixture {
     Fixture() {
         {
             auto db = sandbox.createDb();
-            db->insertQuery(10, u"Однушки"_s);
-            db->insertQuery(20, u"Двушки"_s);
+            db->storeQuery(10, u"Однушки"_s);
+            db->storeQuery(20, u"Двушки"_s);
             db->insertOffer(listing(u"a1"_s, 10, at(2024, 3, 1, 10, 30), u" у м. Сокол"_s));
             db->insertOffer(listing(u"a2"_s, 10, at(2024, 3, 2), u" у парка"_s));
             db->insertOffer(listing(u"a3"_s, 10, at(2024, 3, 3, 9, 5), u" СОКОЛЬНИКИ"_s));

@@ -1,10 +1,12 @@
 // Working through a search's listings on a real database file: marking it read, its counts,
 // the quick filter and the CSV export.
 
+#include "store/csvexport.h"
 #include "store/flathistory.h"
-#include "store/listingtools.h"
+#include "store/offercounts.h"
 #include "store/offersmodel.h"
 #include "store/queriesmodel.h"
+#include "store/readmarks.h"
 #include "store/storetestsupport.h"
 #include "store/tablemodel.h"
 
@@ -29,7 +31,7 @@ struct Fixture {
         createDatabase(dir.filePath(u"db"_s));
         db = openDatabase(dir.filePath(u"db"_s));
         for (const qint32 qid : {10, 20, 30})
-            db->insertQuery(qid, QString::number(qid));
+            db->storeQuery(qid, QString::number(qid));
         for (const auto& [id, qid, dt] : {std::tuple{u"a1"_s, 10, at(2024, 3, 1, 10, 30)},
                                           {u"a2"_s, 10, at(2024, 3, 2)},
                                           {u"a3"_s, 10, at(2024, 3, 3, 9, 5)},
@@ -89,7 +91,7 @@ QList<QStringList> parseCsv(const QString& text) {
 
 } // namespace
 
-class TestStoreListingTools : public QObject {
+class TestStoreSearches : public QObject {
     Q_OBJECT
 
 private slots:
@@ -342,5 +344,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStoreListingTools)
-#include "tst_store_listingtools.moc"
+QTEST_GUILESS_MAIN(TestStoreSearches)
+#include "tst_store_searches.moc"
