@@ -208,7 +208,9 @@ void sliceFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
 namespace offerfilter {
 
 QByteArray folded(QStringView text) {
-    const QByteArray utf8 = text.toUtf8();
+    // Typed "е" and a combining diaeresis are the "ё" the listings hold: a feed's code page
+    // has only the composed letters.
+    const QByteArray utf8 = text.toString().normalized(QString::NormalizationForm_C).toUtf8();
     QByteArray out(static_cast<qsizetype>(foldedCapacity(static_cast<std::size_t>(utf8.size()))),
                    Qt::Uninitialized);
     const std::size_t length = foldUtf8(reinterpret_cast<const unsigned char*>(utf8.constData()),

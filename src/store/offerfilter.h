@@ -23,7 +23,7 @@ class EngineStatement;
 // every character taken literally ("%" and "_" included).
 namespace offerfilter {
 
-// The text as the filter compares it: case-folded, UTF-8.
+// The text as the filter compares it: in NFC, case-folded, UTF-8.
 QByteArray folded(QStringView text);
 
 // Makes the filter's SQL function known on the database's connection. Throws domiva::Error.

@@ -151,6 +151,8 @@ private slots:
         QTest::addColumn<QStringList>("found");
         QTest::newRow("Cyrillic, other case") << u"сОКОЛ"_s << QStringList{u"a3"_s, u"a2"_s};
         QTest::newRow("Ё folds") << u"ёлка"_s << QStringList{u"a1"_s};
+        QTest::newRow("ё typed with a combining diaeresis")
+            << u"Е\u0308ЛКА"_s << QStringList{u"a1"_s};
         QTest::newRow("ASCII case") << u"ABC"_s << QStringList{u"a2"_s};
         QTest::newRow("common") << u"/"_s << QStringList{u"a3"_s, u"a2"_s, u"a1"_s};
         QTest::newRow("folded longer") << u"ⱥ"_s << QStringList{u"a2"_s};
