@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <utility>
 
 namespace domiva {
 
@@ -50,8 +51,8 @@ QString csvRecord(const QStringList& fields) {
 }
 
 OfferCsvExport::OfferCsvExport(Database& db, qint32 qid, const QString& path,
-                               const QStringList& header)
-    : m_db(db), m_qid(qid), m_file(path) {
+                               const QStringList& header, EarlierWording earlier)
+    : m_db(db), m_qid(qid), m_file(path), m_earlier(std::move(earlier)) {
     {
         QSqlQuery count = prepare(db.connection(), sql::countOffersOfQuery);
         count.addBindValue(qid);
@@ -98,8 +99,9 @@ bool OfferCsvExport::writeChunk(int rows) {
                               : dateTimeDisplayText(date.typeId() == QMetaType::QString
                                                         ? dateTimeValueFromText(date.toString())
                                                         : date.toDouble()));
-            fields.append(earlierAppearancesText(
-                appearancesFromJson(query.value(sql::exportEarlierColumn).toString())));
+            fields.append(m_earlier ? m_earlier(appearancesFromJson(
+                                          query.value(sql::exportEarlierColumn).toString()))
+                                    : QString());
             writeLine(fields);
             m_lastDate = date;
             m_lastId = nonNull(query.value(sql::exportIdColumn).toString());

@@ -1,26 +1,36 @@
 #pragma once
 
+#include "store/flathistory.h"
+
 #include <QByteArray>
 #include <QSaveFile>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
+#include <vector>
+
 namespace domiva {
 
 class Database;
 
+// A listing's earlier appearances as one field of an export, in the window's words.
+using EarlierWording = std::function<QString(const std::vector<FlatHistory::Appearance>&)>;
+
 // Writes all listings of one search, newest first, to a CSV file: UTF-8 with a byte order
 // mark, a header row, fields quoted as RFC 4180 says, lines ending in CR LF. Each column is a
 // field of the details panel in its order (transport ... author, date as the panel shows it,
-// the earlier appearances last).
+// the earlier appearances last, as `earlier` words them; empty without it). The header and
+// that wording are the caller's: the store only reads.
 // The listings are read in chunks by short statements, none of them left open between two
 // calls, so the caller may let the event loop run in between. The file appears only when
 // commit() succeeds; cancel() or destruction before it leave no file.
 class OfferCsvExport {
 public:
     // Opens the file for writing and writes the header. Throws domiva::Error.
-    OfferCsvExport(Database& db, qint32 qid, const QString& path, const QStringList& header);
+    OfferCsvExport(Database& db, qint32 qid, const QString& path, const QStringList& header,
+                   EarlierWording earlier = {});
     ~OfferCsvExport();
     OfferCsvExport(const OfferCsvExport&) = delete;
     OfferCsvExport& operator=(const OfferCsvExport&) = delete;
@@ -53,6 +63,7 @@ private:
     QVariant m_lastDate;
     QString m_lastId;
     QByteArray m_buffer;
+    EarlierWording m_earlier;
 };
 
 // One CSV record (RFC 4180): fields joined by commas, quoted when they hold a comma, a quote or

@@ -1,12 +1,9 @@
 #include "store/earlierappearances.h"
 
-#include "core/datetimevalue.h"
 #include "store/flatkey.h"
-#include "store/tablemodel.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QStringList>
 
 #include <optional>
 
@@ -23,25 +20,13 @@ std::vector<FlatHistory::Appearance> appearancesFromJson(const QString& json) {
     return result;
 }
 
-QString priceTrend(QStringView price, QStringView latestEarlier) {
+PriceTrend priceTrend(QStringView price, QStringView latestEarlier) {
     const std::optional<int> order = flatkey::comparePrices(price, latestEarlier);
     if (order && *order < 0)
-        return QStringLiteral("↓");
+        return PriceTrend::Lower;
     if (order && *order > 0)
-        return QStringLiteral("↑");
-    return QString();
-}
-
-QString earlierAppearancesText(const std::vector<FlatHistory::Appearance>& earlier) {
-    QStringList parts;
-    for (const FlatHistory::Appearance& appearance : earlier) {
-        QString part =
-            dateTimeDisplayText(appearance.dt) + QStringLiteral(" — ") + appearance.price;
-        if (appearance.opened)
-            part += QStringLiteral(" (просмотрено)");
-        parts.append(part);
-    }
-    return parts.join(QStringLiteral("; "));
+        return PriceTrend::Higher;
+    return PriceTrend::None;
 }
 
 } // namespace domiva

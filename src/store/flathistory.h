@@ -44,7 +44,7 @@ class Database;
 //
 // One class, its jobs in files of their own: recording and staging keys (flathistory.cpp),
 // bringing the tables up to date (historyshape.cpp), the first fill and keying again
-// (historyfill.cpp), forgetting (historyprune.cpp); earlierappearances.h words what earlier()
+// (historyfill.cpp), forgetting (historyprune.cpp); earlierappearances.h decodes what earlier()
 // returns.
 class FlatHistory {
 public:
@@ -152,6 +152,7 @@ public:
         double dt = 0; // the listing's date-time value
         QString price;
         bool opened = false;
+        friend bool operator==(const Appearance&, const Appearance&) = default;
     };
     // The earlier appearances of a listing, newest first, at most `limit` (up to sql::earlierRows),
     // as the grid shows them.

@@ -30,7 +30,7 @@ constexpr int priceColumn = 7;
 // Where a row keeps the history's marks, after its fifteen columns.
 constexpr int repostValue = 15;
 constexpr int trendValue = 16;
-constexpr int earlierValue = 17; // not kept: read when asked for (earlierText)
+constexpr int earlierValue = 17; // not kept: read when asked for (earlier)
 
 // Offer ids are compared as the engine's NOCASE does: ASCII letters folded, nothing else.
 QString asciiFolded(const QString& text) {
@@ -396,13 +396,13 @@ StoreTableModel::Row OffersModel::readOfferRow(const QSqlQuery& query) const {
     Row row = readRow(query);
     const QVariant latest = query.value(latestEarlierColumn);
     row.append(query.value(openedElsewhereColumn).toBool() ? 2 : latest.isNull() ? 0 : 1);
-    row.append(latest.isNull()
-                   ? QString()
-                   : priceTrend(query.value(priceColumn).toString(), latest.toString()));
+    row.append(static_cast<int>(
+        latest.isNull() ? PriceTrend::None
+                        : priceTrend(query.value(priceColumn).toString(), latest.toString())));
     return row;
 }
 
-QString OffersModel::earlierText(const QString& id) const {
+std::vector<FlatHistory::Appearance> OffersModel::earlier(const QString& id) const {
     // One listing's, when the details panel or a copy shows it: a few rows by key and date. A
     // page of the grid reads only the latest one's price: the dates of five, formatted by the
     // locale for every row, took a page of a flat posted many times twice as long.
@@ -412,10 +412,10 @@ QString OffersModel::earlierText(const QString& id) const {
         exec(query);
         const QString json = query.next() ? query.value(0).toString() : QString();
         query.finish();
-        return earlierAppearancesText(appearancesFromJson(json));
+        return appearancesFromJson(json);
     } catch (const Error&) {
         // Shown without them; the grids report a failing file when they read it next.
-        return QString();
+        return {};
     }
 }
 
@@ -440,8 +440,9 @@ QVariant OffersModel::data(const QModelIndex& index, int role) const {
     if (row == nullptr)
         return {};
     if (value == earlierValue)
-        return row->value(repostValue).toInt() != 0 ? earlierText(row->value(0).toString())
-                                                    : QString();
+        return QVariant::fromValue(row->value(repostValue).toInt() != 0
+                                       ? earlier(row->value(0).toString())
+                                       : std::vector<FlatHistory::Appearance>());
     return row->value(value);
 }
 

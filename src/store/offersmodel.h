@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/flathistory.h"
 #include "store/offerkeys.h"
 #include "store/tablemodel.h"
 
@@ -41,10 +42,11 @@ public:
         // int: 0 a flat seen for the first time, 1 a re-post, 2 a flat the user opened under
         // another id.
         RepostRole = Qt::UserRole + 1,
-        // QString: "↓" when the price is lower than at the latest earlier appearance, "↑"
-        // when higher, empty otherwise.
+        // int, a PriceTrend (store/earlierappearances.h): the price against that of the
+        // latest earlier appearance.
         PriceTrendRole,
-        // QString: the earlier appearances as the details panel shows them ("Ранее: ").
+        // std::vector<FlatHistory::Appearance>: the earlier appearances, newest first; none for
+        // a flat seen for the first time. Read from the file when asked for.
         EarlierRole,
     };
 
@@ -123,8 +125,8 @@ private:
     const Page* page(int index) const;
     // A row as a statement of selectOffersByKeys' columns reads it, history marks included.
     Row readOfferRow(const QSqlQuery& query) const;
-    // The details panel's text of the listing's earlier appearances (earlierAppearancesText).
-    QString earlierText(const QString& id) const;
+    // The listing's earlier appearances, for the details panel or a copy.
+    std::vector<FlatHistory::Appearance> earlier(const QString& id) const;
     Page readPage(int index) const;
     void dropPages();
 

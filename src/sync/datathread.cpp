@@ -450,9 +450,9 @@ void DataThread::markOfferRead(const QString& dbPath, const QString& offerId, qi
 void DataThread::exportSearch(const QString& dbPath, qint32 qid, const QString& path,
                               const QStringList& header, int chunkRows,
                               std::shared_ptr<std::atomic<bool>> cancelled, QObject* receiver,
-                              ExportReply reply) {
+                              ExportReply reply, EarlierWording earlier) {
     m_reads.exportSearch(dbPath, qid, path, header, chunkRows, std::move(cancelled), receiver,
-                         std::move(reply));
+                         std::move(reply), std::move(earlier));
 }
 
 } // namespace domiva

@@ -148,12 +148,13 @@ public:
     // turn of the reading thread: progress(written, total) after each chunk, then done, with
     // the failure if there was one. Once cancelled is set, the export stops at its next chunk,
     // leaves no file and answers done without a failure. A file cleared or replaced under the
-    // export (repaired) fails it.
+    // export (repaired) fails it. `earlier` words the last column on the reading thread, so it
+    // must touch nothing but its argument.
     using ExportReply = domiva::ExportReply;
     void exportSearch(const QString& dbPath, qint32 qid, const QString& path,
                       const QStringList& header, int chunkRows,
                       std::shared_ptr<std::atomic<bool>> cancelled, QObject* receiver,
-                      ExportReply reply);
+                      ExportReply reply, EarlierWording earlier = {});
 
     // The new-version box was closed: the sync that showed it goes on.
     void versionNoticeClosed();

@@ -292,6 +292,7 @@ struct ReadingThread::ExportJob {
     qint32 qid;
     QString path;
     QStringList header;
+    EarlierWording earlier;
     int chunkRows;
     std::shared_ptr<std::atomic<bool>> cancelled;
     QPointer<QObject> receiver; // read on the window's thread only
@@ -312,8 +313,8 @@ struct ReadingThread::ExportJob {
                 Database& db = connection.open(job->dbPath);
                 if (!job->csv) {
                     job->readOn = job->owner->m_fileGeneration.load();
-                    job->csv =
-                        std::make_unique<OfferCsvExport>(db, job->qid, job->path, job->header);
+                    job->csv = std::make_unique<OfferCsvExport>(db, job->qid, job->path,
+                                                                job->header, job->earlier);
                     job->opening = connection.opening;
                 } else if (connection.opening != job->opening ||
                            job->owner->m_fileGeneration.load() != job->readOn) {
@@ -346,9 +347,9 @@ struct ReadingThread::ExportJob {
 void ReadingThread::exportSearch(const QString& dbPath, qint32 qid, const QString& path,
                                  const QStringList& header, int chunkRows,
                                  std::shared_ptr<std::atomic<bool>> cancelled, QObject* receiver,
-                                 ExportReply reply) {
+                                 ExportReply reply, EarlierWording earlier) {
     auto job = std::make_shared<ExportJob>(ExportJob{
-        this, dbPath, qid, path, header, chunkRows, std::move(cancelled),
+        this, dbPath, qid, path, header, std::move(earlier), chunkRows, std::move(cancelled),
         QPointer<QObject>(receiver), std::make_shared<ExportReply>(std::move(reply)), nullptr, 0});
     read([job] { ExportJob::step(job); });
 }

@@ -56,7 +56,7 @@ public:
     void exportSearch(const QString& dbPath, qint32 qid, const QString& path,
                       const QStringList& header, int chunkRows,
                       std::shared_ptr<std::atomic<bool>> cancelled, QObject* receiver,
-                      ExportReply reply);
+                      ExportReply reply, EarlierWording earlier = {});
 
     // --- From the data thread ----------------------------------------------------------------
     // The file is cleared or replaced (at the start and the end of a clear or a repair): what

@@ -1,5 +1,7 @@
 #include "ui/detailspanel.h"
 
+#include "ui/offercaptions.h"
+
 #include <QEvent>
 #include <QFocusEvent>
 #include <QFontMetrics>
@@ -14,28 +16,29 @@ namespace domiva {
 
 namespace {
 
+// Where each line of offerCaptions stands, and the names of its two labels.
 struct Line {
     int top;
     const char* captionName;
-    const char* caption;
     const char* valueName;
     QLabel* DetailsPanel::*value;
 };
 
 const std::array<Line, DetailsPanel::lineCount> lines = {{
-    {8, "Label3", "Трансп.: ", "lblMin_obj", &DetailsPanel::lblMin_obj},
-    {32, "Label2", "Адрес: ", "lblMetro_obj", &DetailsPanel::lblMetro_obj},
-    {56, "Label1", "Комнат: ", "lblRoom_obj", &DetailsPanel::lblRoom_obj},
-    {80, "Label4", "Кухня: ", "lblKitch_obj", &DetailsPanel::lblKitch_obj},
-    {104, "Label5", "Цена: ", "lblPrice_obj", &DetailsPanel::lblPrice_obj},
-    {128, "Label6", "Комиссия: ", "lblPerc_obj", &DetailsPanel::lblPerc_obj},
-    {152, "Label7", "Этаж: ", "lblFlat_obj", &DetailsPanel::lblFlat_obj},
-    {176, "Label8", "м/т: ", "lblInfo_obj", &DetailsPanel::lblInfo_obj},
-    {200, "Label9", "Контакт: ", "lblCont_obj", &DetailsPanel::lblCont_obj},
-    {224, "Label10", "Комментарии: ", "lblOwntxt_obj", &DetailsPanel::lblOwntxt_obj},
-    {312, "Label11", "автор: ", "lblPubl_obj", &DetailsPanel::lblPubl_obj},
-    {336, "Label12", "дата/время: ", "lblDt_obj", &DetailsPanel::lblDt_obj},
+    {8, "Label3", "lblMin_obj", &DetailsPanel::lblMin_obj},
+    {32, "Label2", "lblMetro_obj", &DetailsPanel::lblMetro_obj},
+    {56, "Label1", "lblRoom_obj", &DetailsPanel::lblRoom_obj},
+    {80, "Label4", "lblKitch_obj", &DetailsPanel::lblKitch_obj},
+    {104, "Label5", "lblPrice_obj", &DetailsPanel::lblPrice_obj},
+    {128, "Label6", "lblPerc_obj", &DetailsPanel::lblPerc_obj},
+    {152, "Label7", "lblFlat_obj", &DetailsPanel::lblFlat_obj},
+    {176, "Label8", "lblInfo_obj", &DetailsPanel::lblInfo_obj},
+    {200, "Label9", "lblCont_obj", &DetailsPanel::lblCont_obj},
+    {224, "Label10", "lblOwntxt_obj", &DetailsPanel::lblOwntxt_obj},
+    {312, "Label11", "lblPubl_obj", &DetailsPanel::lblPubl_obj},
+    {336, "Label12", "lblDt_obj", &DetailsPanel::lblDt_obj},
 }};
+static_assert(lines.size() == offerCaptions.size());
 
 constexpr int commentsWidth = 505;
 constexpr int commentsHeight = 81;
@@ -59,8 +62,9 @@ DetailsPanel::DetailsPanel(QWidget* parent) : QScrollArea(parent), m_rows(new QW
     QFont boldOnly;
     boldOnly.setBold(true);
 
-    for (const Line& line : lines) {
-        auto* caption = new QLabel(QString::fromUtf8(line.caption), m_rows);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        auto* caption = new QLabel(captionLabelText(offerCaptions[i].caption), m_rows);
         caption->setObjectName(QLatin1String(line.captionName));
         caption->setTextFormat(Qt::PlainText);
         caption->setAlignment(Qt::AlignRight | Qt::AlignTop);
@@ -78,7 +82,7 @@ DetailsPanel::DetailsPanel(QWidget* parent) : QScrollArea(parent), m_rows(new QW
         caption->setBuddy(value);
         this->*line.value = value;
     }
-    lblEarlierCaption = new QLabel(QStringLiteral("Ранее: "), m_rows);
+    lblEarlierCaption = new QLabel(captionLabelText(earlierCaption), m_rows);
     lblEarlierCaption->setObjectName(QStringLiteral("lblEarlierCaption"));
     lblEarlierCaption->setTextFormat(Qt::PlainText);
     lblEarlierCaption->setAlignment(Qt::AlignRight | Qt::AlignTop);

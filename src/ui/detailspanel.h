@@ -31,7 +31,7 @@ public:
 
     // Empties the twelve value labels and the earlier appearances.
     void clearDetails();
-    // The text of the earlier appearances line (store/flathistory.h).
+    // The text of the earlier appearances line (ui/earlierwording.h).
     void showEarlier(const QString& text);
     // Sets the twelve value labels in the order of valueLabels(); missing entries give empty
     // labels, extra ones are ignored.

@@ -2,6 +2,7 @@
 
 #include "store/offersmodel.h"
 #include "ui/datagrid.h"
+#include "ui/earlierwording.h"
 #include "ui/icons.h"
 
 #include <QAbstractItemModel>
@@ -196,11 +197,11 @@ QString OffersDelegate::spokenText(const QModelIndex& index) const {
         return rooms.isNull() ? QString() : roomsText(rooms.toString());
     }
     if (field == QLatin1String("price_obj")) {
-        const QString trend = index.data(OffersModel::PriceTrendRole).toString();
+        const auto trend = static_cast<PriceTrend>(index.data(OffersModel::PriceTrendRole).toInt());
         const QString price = GridDelegate::spokenText(index);
-        if (trend == QStringLiteral("↓"))
+        if (trend == PriceTrend::Lower)
             return QStringLiteral("цена снижена, ") + price;
-        if (trend == QStringLiteral("↑"))
+        if (trend == PriceTrend::Higher)
             return QStringLiteral("цена повышена, ") + price;
         return price;
     }
@@ -221,7 +222,8 @@ void OffersDelegate::drawCell(QPainter* painter, const QStyleOptionViewItem& opt
             writeText(painter, option, bold(option.font),
                       seenBefore ? QStringLiteral("◦") : QStringLiteral("•"));
     } else if (field == QLatin1String("price_obj")) {
-        const QString trend = index.data(OffersModel::PriceTrendRole).toString();
+        const QString trend = priceTrendMark(
+            static_cast<PriceTrend>(index.data(OffersModel::PriceTrendRole).toInt()));
         if (trend.isEmpty())
             return;
         fillCell(painter, option, background(option));

@@ -8,8 +8,10 @@
 #include "sync/storesession.h"
 #include "ui/datagrid.h"
 #include "ui/detailspanel.h"
+#include "ui/earlierwording.h"
 #include "ui/listingsview.h"
 #include "ui/messageboxes.h"
+#include "ui/offercaptions.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,11 +39,6 @@
 namespace domiva {
 
 namespace {
-
-// The fields of the details panel, top to bottom.
-constexpr std::array<const char*, DetailsPanel::lineCount> detailFields{
-    "min_obj",  "metro_obj", "room_obj", "kitch_obj",  "price_obj", "perc_obj",
-    "flat_obj", "info_obj",  "cont_obj", "owntxt_obj", "publ_obj",  "dt_obj"};
 
 // The file name a search's listings are offered under: its name, without what a file name
 // cannot hold.
@@ -260,15 +257,6 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
         messageBoxes().information(m_window, QStringLiteral("Дождитесь окончания сохранения."));
         return;
     }
-    QStringList header;
-    QList<QLabel*> captions = m_view->pnlBottom->captionLabels();
-    captions.append(m_view->pnlBottom->lblEarlierCaption);
-    for (const QLabel* caption : std::as_const(captions)) {
-        QString text = caption->text().trimmed();
-        if (text.endsWith(QLatin1Char(':')))
-            text.chop(1);
-        header.append(text);
-    }
     m_exportRun = std::make_unique<ExportRun>();
     ExportRun& run = *m_exportRun;
     run.path = path;
@@ -298,8 +286,9 @@ void ListingCommands::runExport(qint32 qid, const QString& path) {
         if (failure)
             m_reported([&failure] { throw *failure; });
     };
-    m_session->dataThread()->exportSearch(m_session->dbPath(), qid, path, header, exportChunkRows,
-                                          run.cancelled, this, std::move(reply));
+    m_session->dataThread()->exportSearch(m_session->dbPath(), qid, path, csvHeader(),
+                                          exportChunkRows, run.cancelled, this, std::move(reply),
+                                          earlierAppearancesText);
 }
 
 bool ListingCommands::exportRunning() const {
@@ -324,16 +313,14 @@ void ListingCommands::copyListing() {
         if (offers == nullptr || row < 0)
             return;
         const QVariantMap shown = offers->rowValues(row, Qt::DisplayRole);
-        const QList<QLabel*> captions = m_view->pnlBottom->captionLabels();
         QStringList lines;
-        for (std::size_t i = 0; i < detailFields.size(); ++i) {
-            const QString caption = captions.value(qsizetype(i)) != nullptr
-                                        ? captions.value(qsizetype(i))->text()
-                                        : QString();
-            lines.append(caption + shown.value(QLatin1String(detailFields[i])).toString());
-        }
-        lines.append(m_view->pnlBottom->lblEarlierCaption->text() +
-                     offers->data(offers->index(row, 0), OffersModel::EarlierRole).toString());
+        for (const OfferCaption& caption : offerCaptions)
+            lines.append(captionLabelText(caption.caption) +
+                         shown.value(QLatin1String(caption.field)).toString());
+        lines.append(
+            captionLabelText(earlierCaption) +
+            earlierAppearancesText(offers->data(offers->index(row, 0), OffersModel::EarlierRole)
+                                       .value<std::vector<FlatHistory::Appearance>>()));
         QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
     });
 }

@@ -5,7 +5,9 @@
 #include "store/queriesmodel.h"
 #include "sync/storesession.h"
 #include "ui/detailspanel.h"
+#include "ui/earlierwording.h"
 #include "ui/griddelegates.h"
+#include "ui/offercaptions.h"
 
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -20,11 +22,6 @@ namespace {
 constexpr int leftPanelWidth = 241;
 constexpr int topPanelHeight = 265;
 constexpr int splitterWidth = 3;
-
-// The fields of the details panel, top to bottom.
-constexpr std::array<const char*, DetailsPanel::lineCount> detailFields{
-    "min_obj",  "metro_obj", "room_obj", "kitch_obj",  "price_obj", "perc_obj",
-    "flat_obj", "info_obj",  "cont_obj", "owntxt_obj", "publ_obj",  "dt_obj"};
 
 QWidget* panel(const QString& name, QWidget* content) {
     auto* widget = new QWidget;
@@ -236,11 +233,12 @@ void ListingsView::selectListing() {
     const qint32 qid = stored.value(QStringLiteral("qid")).toInt();
 
     QStringList values;
-    for (const char* field : detailFields)
-        values.append(shown.value(QLatin1String(field)).toString());
+    for (const OfferCaption& caption : offerCaptions)
+        values.append(shown.value(QLatin1String(caption.field)).toString());
     pnlBottom->showValues(values);
     pnlBottom->showEarlier(
-        m_offers->data(m_offers->index(row, 0), OffersModel::EarlierRole).toString());
+        earlierAppearancesText(m_offers->data(m_offers->index(row, 0), OffersModel::EarlierRole)
+                                   .value<std::vector<FlatHistory::Appearance>>()));
     if (m_session->database() == nullptr) {
         m_session->log(QStringLiteral("База данных не открыта"));
         return;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace domiva::test {
 
@@ -142,6 +143,36 @@ inline void overwriteTablePage(const QString& path, const QString& table) {
 inline QStringList entriesOf(const QString& folder) {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// RFC 4180 records: quoted fields may hold commas, doubled quotes and line breaks. Outside
+// quotes any line break ends the record, as spreadsheets read it.
+inline QList<QStringList> parseCsv(const QString& text) {
+    using namespace Qt::StringLiterals;
+    QList<QStringList> records;
+    QStringList record;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype lineEnd = quoted                                 ? 0
+                                  : text.mid(i, 2) == u"\r\n"_s          ? 2
+                                  : text[i] == u'\n' || text[i] == u'\r' ? 1
+                                                                         : 0;
+        const bool endOfRecord = lineEnd > 0;
+        if (text[i] == u'"' && quoted && text.mid(i + 1, 1) == u"\""_s)
+            field += text[++i];
+        else if (text[i] == u'"')
+            quoted = !quoted;
+        else if (endOfRecord || (!quoted && text[i] == u','))
+            record << std::exchange(field, QString());
+        else
+            field += text[i];
+        if (endOfRecord) {
+            records << std::exchange(record, QStringList());
+            i += lineEnd - 1;
+        }
+    }
+    return records;
 }
 
 } // namespace domiva::test

@@ -1,5 +1,6 @@
 // Cell drawing of both grids, checked pixel by pixel.
 
+#include "store/earlierappearances.h"
 #include "store/offersmodel.h"
 #include "ui/datagrid.h"
 #include "ui/griddelegates.h"
@@ -321,20 +322,21 @@ void TestGridDelegates::offersUnreaded() {
 }
 
 void TestGridDelegates::offersPrice_data() {
-    QTest::addColumn<QString>("trend"); // OffersModel::PriceTrendRole
+    QTest::addColumn<int>("trend"); // OffersModel::PriceTrendRole
     QTest::addColumn<bool>("selected");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("spoken");
-    QTest::newRow("lower") << QStringLiteral("↓") << false << QStringLiteral("↓ 35 000")
+    QTest::newRow("lower") << int(PriceTrend::Lower) << false << QStringLiteral("↓ 35 000")
                            << QStringLiteral("цена снижена, 35 000");
-    QTest::newRow("higher, selected") << QStringLiteral("↑") << true << QStringLiteral("↑ 35 000")
-                                      << QStringLiteral("цена повышена, 35 000");
-    QTest::newRow("no trend") << QString() << false << QStringLiteral("35 000")
+    QTest::newRow("higher, selected")
+        << int(PriceTrend::Higher) << true << QStringLiteral("↑ 35 000")
+        << QStringLiteral("цена повышена, 35 000");
+    QTest::newRow("no trend") << int(PriceTrend::None) << false << QStringLiteral("35 000")
                               << QStringLiteral("35 000");
 }
 
 void TestGridDelegates::offersPrice() {
-    QFETCH(QString, trend);
+    QFETCH(int, trend);
     QFETCH(bool, selected);
     QFETCH(QString, shown);
     QFETCH(QString, spoken);
