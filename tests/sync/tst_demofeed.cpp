@@ -1,97 +1,26 @@
-#include "demofeed.h"
-#include "store/flatkey.h"
+// The demo service's listings: each feed well formed and its fields believable, the re-posts a
+// newcomer's first download shows, every field of a listing on its line, what a sync after
+// another sends as time passes, and the same seed giving the same feeds. How the service reads
+// a request and answers it is in tst_demofeed_requests.cpp.
 
-#include <QAtomicInt>
-#include <QDateTime>
+#include "store/flatkey.h"
+#include "sync/demofeedfixture.h"
+
 #include <QRegularExpression>
 #include <QSet>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QTest>
 
 #include <algorithm>
 #include <limits>
-#include <memory>
-#include <thread>
+#include <optional>
 #include <vector>
 
 using namespace domiva;
+using namespace domiva::test;
 
 namespace {
 
 constexpr qint64 noneSent = std::numeric_limits<qint64>::min();
-const QByteArray agent = "DomivaDesktop#0.0.1 MDAC#(6.4.2) JET#(3.40.1.0) OS# Debian #WININET";
-
-struct Section {
-    qint32 id = 0;
-    QString name;
-    QList<QStringList> offers; // every field of each D line, type included
-};
-
-struct ParsedFeed {
-    QString version;
-    QList<Section> sections;
-    int lines = 0;
-};
-
-// Reads a feed the way the client does (lines at CR LF, fields at "#", one empty field at the
-// end of a line dropped) and checks everything the service promises about its shape. Gives
-// the first problem found, or an empty text.
-QString parseFeed(const QByteArray& body, ParsedFeed& feed) {
-    QStringDecoder decoder("windows-1251");
-    const QString text = decoder.decode(body);
-    if (decoder.hasError())
-        return QStringLiteral("not Windows-1251");
-    QStringEncoder encoder("windows-1251");
-    if (encoder.encode(text) != body || encoder.hasError())
-        return QStringLiteral("does not survive a Windows-1251 round trip");
-    if (!body.endsWith("\r\n"))
-        return QStringLiteral("last line not ended by CR LF");
-    if (body.count("\r\n") != body.count('\n') || body.count('\n') != body.count('\r'))
-        return QStringLiteral("a line end other than CR LF");
-    QStringList lines = text.split(QStringLiteral("\r\n"));
-    lines.removeLast();
-    feed.lines = static_cast<int>(lines.size());
-    for (const QString& line : std::as_const(lines)) {
-        QStringList fields = line.split(QLatin1Char('#'));
-        if (fields.size() > 1 && fields.last().isEmpty())
-            fields.removeLast();
-        const QString type = fields.first();
-        if (type == QLatin1String("W")) {
-            if (!feed.version.isNull() || !feed.sections.isEmpty() || fields.size() != 2)
-                return QStringLiteral("misplaced version line: ") + line;
-            feed.version = fields[1];
-        } else if (type == QLatin1String("R")) {
-            bool ok = false;
-            const qint32 id = fields.value(1).toInt(&ok);
-            if (fields.size() != 3 || !ok || fields[2].isEmpty())
-                return QStringLiteral("bad search line: ") + line;
-            feed.sections.append(Section{id, fields[2], {}});
-        } else if (type == QLatin1String("D")) {
-            if (feed.sections.isEmpty())
-                return QStringLiteral("listing before any search: ") + line;
-            if (fields.size() != 14)
-                return QStringLiteral("listing with %1 fields: ").arg(fields.size()) + line;
-            feed.sections.last().offers.append(fields);
-        } else {
-            return QStringLiteral("unexpected line: ") + line;
-        }
-    }
-    if (feed.version.isNull())
-        return QStringLiteral("no version line");
-    return {};
-}
-
-DemoRequest post(const QByteArray& target, const QByteArray& body) {
-    return DemoRequest{"POST", target, agent, body};
-}
-
-QByteArray syncBody(const QList<qint32>& stored) {
-    QByteArray body = "pass=kvax&rd=";
-    for (const qint32 id : stored)
-        body += ',' + QByteArray::number(id);
-    return body;
-}
 
 QDateTime feedDate(const QString& text) {
     QDateTime date = QDateTime::fromString(text, QStringLiteral("dd.MM.yy HH:mm"));
@@ -100,46 +29,11 @@ QDateTime feedDate(const QString& text) {
 
 } // namespace
 
-class TestDemoFeed : public QObject {
+class TestDemoFeed : public DemoFeedFixture {
     Q_OBJECT
 
-private:
-    QDateTime m_now;
-
-    std::unique_ptr<DemoService> makeService(quint64 seed = demoDefaultSeed) {
-        return std::make_unique<DemoService>(seed, [this] { return m_now; });
-    }
-
-    QList<qint32> searchIds(const DemoService& service, const QList<int>& indexes) const {
-        QList<qint32> ids;
-        for (const int i : indexes)
-            ids << service.catalogue().searches().at(i).id;
-        return ids;
-    }
-
-    QList<int> allIndexes(const DemoService& service) const {
-        QList<int> indexes;
-        for (int i = 0; i < service.catalogue().searches().size(); ++i)
-            indexes << i;
-        return indexes;
-    }
-
-    static QStringList offerIds(const QList<DemoListing>& listings) {
-        QStringList ids;
-        for (const DemoListing& l : listings)
-            ids << QString::number(l.serial);
-        return ids;
-    }
-
-    static QStringList offerIds(const Section& section) {
-        QStringList ids;
-        for (const QStringList& offer : section.offers)
-            ids << offer[1];
-        return ids;
-    }
-
 private slots:
-    void init() { m_now = QDateTime(QDate(2024, 3, 15), QTime(12, 0, 30)); }
+    void init() { setUp(); }
 
     void feedIsWellFormed_data() {
         QTest::addColumn<QByteArray>("target");
@@ -403,205 +297,6 @@ private slots:
         QCOMPARE(demoSearchLine(DemoSearch{-7, QStringLiteral("a#b")}), QStringLiteral("R#-7#a b"));
     }
 
-    void feedField_data() {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << QStringLiteral("м. Сокол") << QStringLiteral("м. Сокол");
-        QTest::newRow("hash") << QStringLiteral("кв.#5") << QStringLiteral("кв. 5");
-        QTest::newRow("CR LF") << QStringLiteral("a\r\nb") << QStringLiteral("a  b");
-        QTest::newRow("lone LF and CR") << QStringLiteral("\na\r") << QStringLiteral(" a ");
-        QTest::newRow("only hashes") << QStringLiteral("##") << QStringLiteral("  ");
-        QTest::newRow("empty") << QString() << QString();
-    }
-
-    void feedField() {
-        QFETCH(QString, value);
-        QFETCH(QString, expected);
-        QCOMPARE(demoFeedField(value), expected);
-    }
-
-    void formFields_data() {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("plain") << QByteArray("pass=kvax&rd=,3,17") << "pass" << true << "kvax";
-        QTest::newRow("plain rd") << QByteArray("pass=kvax&rd=,3,17") << "rd" << true << ",3,17";
-        QTest::newRow("encoded rd, trailing &")
-            << QByteArray("pass=kvax&rd=%2C3%2C17&") << "rd" << true << ",3,17";
-        QTest::newRow("empty rd") << QByteArray("pass=kvax&rd=") << "rd" << true << "";
-        QTest::newRow("plus is a blank") << QByteArray("pass=a+b") << "pass" << true << "a b";
-        QTest::newRow("encoded plus") << QByteArray("pass=a%2Bb") << "pass" << true << "a+b";
-        QTest::newRow("encoded ampersand")
-            << QByteArray("pass=a%26b&rd=") << "pass" << true << "a&b";
-        QTest::newRow("cp1251 letters")
-            << QByteArray("pass=%EF%E0%F0%EE%EB%FC") << "pass" << true << "пароль";
-        QTest::newRow("equals sign in value") << QByteArray("pass=a=b") << "pass" << true << "a=b";
-        QTest::newRow("later field wins") << QByteArray("pass=a&pass=b") << "pass" << true << "b";
-        QTest::newRow("name without value") << QByteArray("rd&pass") << "pass" << true << "";
-        QTest::newRow("missing") << QByteArray("rd=,1") << "pass" << false << "";
-        QTest::newRow("empty body") << QByteArray() << "pass" << false << "";
-    }
-
-    void formFields() {
-        QFETCH(QByteArray, body);
-        QFETCH(QString, name);
-        QFETCH(bool, present);
-        QFETCH(QString, value);
-        const QHash<QString, QString> fields = demoFormFields(body);
-        QCOMPARE(fields.contains(name), present);
-        QCOMPARE(fields.value(name), value);
-    }
-
-    void storedIds_data() {
-        QTest::addColumn<QString>("rd");
-        QTest::addColumn<QList<int>>("expected");
-        QTest::newRow("empty") << "" << QList<int>{};
-        QTest::newRow("two") << ",3,17" << QList<int>{3, 17};
-        QTest::newRow("without leading comma") << "3,,17," << QList<int>{3, 17};
-        QTest::newRow("negative") << ",-4" << QList<int>{-4};
-        QTest::newRow("not a number") << ",abc,5,1x" << QList<int>{5};
-        QTest::newRow("out of range")
-            << ",99999999999,2147483647" << QList<int>{std::numeric_limits<int>::max()};
-    }
-
-    void storedIds() {
-        QFETCH(QString, rd);
-        QFETCH(QList<int>, expected);
-        const QSet<qint32> ids = demoStoredIds(rd);
-        QCOMPARE(ids, QSet<qint32>(expected.begin(), expected.end()));
-    }
-
-    void parsePath_data() {
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QString>("login");
-        QTest::addColumn<bool>("all");
-        QTest::addColumn<int>("count");
-        const int most = std::numeric_limits<int>::max();
-        QTest::newRow("incremental")
-            << QByteArray("/db/demo/get20.txt") << true << "demo" << false << 20;
-        QTest::newRow("all") << QByteArray("/db/demo/getall20.txt") << true << "demo" << true << 20;
-        QTest::newRow("zero") << QByteArray("/db/demo/get0.txt") << true << "demo" << false << 0;
-        QTest::newRow("negative") << QByteArray("/db/demo/get-5.txt") << true << "demo" << false
-                                  << 0;
-        QTest::newRow("huge") << QByteArray("/db/demo/getall99999999999999999999.txt") << true
-                              << "demo" << true << most;
-        QTest::newRow("query string")
-            << QByteArray("/db/demo/get7.txt?x=1") << true << "demo" << false << 7;
-        QTest::newRow("encoded login")
-            << QByteArray("/db/%64emo/get5.txt") << true << "demo" << false << 5;
-        QTest::newRow("cp1251 login")
-            << QByteArray("/db/%E8%E2%E0%ED/get5.txt") << true << "иван" << false << 5;
-        const char* const invalid[] = {"/db/demo/get.txt",
-                                       "/db/demo/getall.txt",
-                                       "/db/demo/get20.txt/x",
-                                       "/db//get20.txt",
-                                       "/db/a/b/get20.txt",
-                                       "/DB/demo/get20.txt",
-                                       "/db/demo/get20.TXT",
-                                       "db/demo/get20.txt",
-                                       "/db/demo/getALL20.txt",
-                                       "/db/demo/get2x.txt",
-                                       "/",
-                                       ""};
-        for (const char* target : invalid)
-            QTest::newRow(target[0] ? target : "empty")
-                << QByteArray(target) << false << "" << false << 0;
-    }
-
-    void parsePath() {
-        QFETCH(QByteArray, target);
-        QFETCH(bool, valid);
-        QFETCH(QString, login);
-        QFETCH(bool, all);
-        QFETCH(int, count);
-        const std::optional<DemoPath> path = demoParsePath(target);
-        QCOMPARE(path.has_value(), valid);
-        if (!valid)
-            return;
-        QCOMPARE(path->login, login);
-        QCOMPARE(path->all, all);
-        QCOMPARE(path->count, count);
-    }
-
-    void statuses_data() {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("status");
-        const QByteArray path = "/db/demo/get20.txt";
-        QTest::newRow("right password")
-            << QByteArray("POST") << path << QByteArray("pass=kvax&rd=") << 200;
-        QTest::newRow("encoded password")
-            << QByteArray("POST") << path << QByteArray("pass=kv%61x&rd=%2C11%2C12&") << 200;
-        QTest::newRow("encoded login") << QByteArray("POST") << QByteArray("/db/d%65mo/get20.txt")
-                                       << QByteArray("pass=kvax&rd=") << 200;
-        QTest::newRow("wrong password")
-            << QByteArray("POST") << path << QByteArray("pass=kvaz&rd=") << 403;
-        QTest::newRow("password in capitals")
-            << QByteArray("POST") << path << QByteArray("pass=KVAX&rd=") << 403;
-        QTest::newRow("password with more")
-            << QByteArray("POST") << path << QByteArray("pass=kvax+&rd=") << 403;
-        QTest::newRow("empty password")
-            << QByteArray("POST") << path << QByteArray("pass=&rd=") << 403;
-        QTest::newRow("no password field")
-            << QByteArray("POST") << path << QByteArray("rd=,11") << 403;
-        QTest::newRow("unknown login") << QByteArray("POST") << QByteArray("/db/guest/get20.txt")
-                                       << QByteArray("pass=kvax&rd=") << 403;
-        QTest::newRow("login in capitals") << QByteArray("POST") << QByteArray("/db/Demo/get20.txt")
-                                           << QByteArray("pass=kvax&rd=") << 403;
-        QTest::newRow("GET") << QByteArray("GET") << path << QByteArray() << 405;
-        QTest::newRow("HEAD") << QByteArray("HEAD") << path << QByteArray() << 405;
-        QTest::newRow("PUT with password")
-            << QByteArray("PUT") << path << QByteArray("pass=kvax&rd=") << 405;
-        QTest::newRow("other path") << QByteArray("POST") << QByteArray("/db/demo/list.txt")
-                                    << QByteArray("pass=kvax&rd=") << 404;
-        QTest::newRow("GET other path")
-            << QByteArray("GET") << QByteArray("/favicon.ico") << QByteArray() << 404;
-    }
-
-    void statuses() {
-        QFETCH(QByteArray, method);
-        QFETCH(QByteArray, target);
-        QFETCH(QByteArray, body);
-        QFETCH(int, status);
-        auto service = makeService();
-        const DemoReply reply = service->handle(DemoRequest{method, target, agent, body});
-        QCOMPARE(reply.status, status);
-        if (status == 200) {
-            QVERIFY(reply.body.startsWith("W#0.0.1\r\nR#"));
-            QVERIFY(reply.records > 1);
-            return;
-        }
-        // A short text, never a feed.
-        QVERIFY(reply.contentType.startsWith("text/plain"));
-        QVERIFY(!reply.body.isEmpty());
-        QVERIFY(reply.body.size() < 100);
-        QVERIFY(!reply.body.contains('#'));
-        QCOMPARE(reply.records, 0);
-        const bool allowSent =
-            reply.headers.contains(qMakePair(QByteArray("Allow"), QByteArray("POST")));
-        QCOMPARE(allowSent, status == 405);
-    }
-
-    void refusedRequestSendsNothingAndRemembersNothing() {
-        auto service = makeService();
-        const QList<qint32> all = searchIds(*service, allIndexes(*service));
-        const DemoReply refused =
-            service->handle(post("/db/demo/get20.txt", "pass=wrong&rd=" + syncBody(all).mid(13)));
-        QCOMPARE(refused.status, 403);
-        // Nothing was sent yet, so the searches the client claims come with their listings.
-        const DemoReply reply = service->handle(post("/db/demo/get20.txt", syncBody(all)));
-        QCOMPARE(reply.status, 200);
-        ParsedFeed feed;
-        const QString problem = parseFeed(reply.body, feed);
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
-        QCOMPARE(feed.sections.size(), all.size());
-        for (const Section& section : std::as_const(feed.sections))
-            QCOMPARE(section.offers.size(), 20);
-    }
-
     void incremental_data() {
         QTest::addColumn<QList<int>>("has");   // searches the client has (indexes)
         QTest::addColumn<QList<int>>("extra"); // further ids in rd
@@ -751,41 +446,6 @@ private slots:
         auto b = makeService(seedB);
         const QByteArray bodyB = b->handle(post("/db/demo/getall20.txt", syncBody({}))).body;
         QCOMPARE(bodyA == bodyB, same);
-    }
-
-    void logLine() {
-        DemoReply reply;
-        reply.status = 403;
-        reply.records = 0;
-        QCOMPARE(
-            demoLogLine(m_now, DemoRequest{"POST", "/db/demo/get20.txt", "UA %1 x", {}}, reply),
-            QStringLiteral("2024-03-15 12:00:30 POST /db/demo/get20.txt \"UA %1 x\" 403 0"));
-        reply.status = 200;
-        reply.records = 17;
-        QCOMPARE(demoLogLine(m_now, DemoRequest{"GET", "/x", agent, {}}, reply),
-                 QStringLiteral("2024-03-15 12:00:30 GET /x \"") + QString::fromLatin1(agent) +
-                     QStringLiteral("\" 200 17"));
-    }
-
-    void concurrentRequests() {
-        auto service = makeService();
-        const QList<qint32> every = searchIds(*service, allIndexes(*service));
-        QAtomicInt failures = 0;
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t) {
-            threads.emplace_back([&, t] {
-                for (int n = 0; n < 12; ++n) {
-                    const QByteArray body = (n + t) % 2 ? syncBody(every) : syncBody({});
-                    const DemoReply reply = service->handle(post("/db/demo/get20.txt", body));
-                    ParsedFeed feed;
-                    if (reply.status != 200 || !parseFeed(reply.body, feed).isEmpty())
-                        failures.fetchAndAddRelaxed(1);
-                }
-            });
-        }
-        for (std::thread& thread : threads)
-            thread.join();
-        QCOMPARE(failures.loadRelaxed(), 0);
     }
 };
 
