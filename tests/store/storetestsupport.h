@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sqlite3.h>
@@ -18,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 namespace domiva::test {
@@ -174,5 +176,27 @@ inline QList<QStringList> parseCsv(const QString& text) {
     }
     return records;
 }
+
+// A file of three searches: 10 with a1 (read), a2, a3 (unread, newest); 20 with b1 (unread);
+// 30 with no listings.
+struct ThreeSearches {
+    QTemporaryDir dir;
+    std::unique_ptr<Database> db;
+
+    ThreeSearches() {
+        createDatabase(dir.filePath(QStringLiteral("db")));
+        db = openDatabase(dir.filePath(QStringLiteral("db")));
+        for (const qint32 qid : {10, 20, 30})
+            db->storeQuery(qid, QString::number(qid));
+        for (const auto& [id, qid, dt] :
+             {std::tuple{QStringLiteral("a1"), 10, at(2024, 3, 1, 10, 30)},
+              {QStringLiteral("a2"), 10, at(2024, 3, 2)},
+              {QStringLiteral("a3"), 10, at(2024, 3, 3, 9, 5)},
+              {QStringLiteral("b1"), 20, at(2024, 2, 1, 12)}})
+            db->insertOffer(makeOffer(id, qid, dt));
+        raw().exec(QStringLiteral("UPDATE Offers SET unreaded=0 WHERE id='a1'"));
+    }
+    RawConnection raw() const { return RawConnection(db->path()); }
+};
 
 } // namespace domiva::test

@@ -21,24 +21,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Fixture {
-    QTemporaryDir dir;
-    std::unique_ptr<Database> db;
-
-    // Search 10: a1 (read), a2, a3 (unread, newest); search 20: b1 (unread); 30: no listings.
-    Fixture() {
-        createDatabase(dir.filePath(u"db"_s));
-        db = openDatabase(dir.filePath(u"db"_s));
-        for (const qint32 qid : {10, 20, 30})
-            db->storeQuery(qid, QString::number(qid));
-        for (const auto& [id, qid, dt] : {std::tuple{u"a1"_s, 10, at(2024, 3, 1, 10, 30)},
-                                          {u"a2"_s, 10, at(2024, 3, 2)},
-                                          {u"a3"_s, 10, at(2024, 3, 3, 9, 5)},
-                                          {u"b1"_s, 20, at(2024, 2, 1, 12)}})
-            db->insertOffer(makeOffer(id, qid, dt));
-        RawConnection(db->path()).exec(u"UPDATE Offers SET unreaded=0 WHERE id='a1'"_s);
-    }
-};
+using Fixture = ThreeSearches;
 
 } // namespace
 
