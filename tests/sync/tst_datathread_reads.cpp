@@ -37,7 +37,7 @@ private slots:
         QFETCH(QString, write);
         QFETCH(QString, ends);
         const QString path = request().dbPath;
-        const int stored = write == QLatin1String("fill") ? 200'000 : 20'000;
+        const int stored = write == QLatin1String("fill") ? 400'000 : 20'000;
         {
             auto db = openDatabase(path);
             db->storeQuery(7, QStringLiteral("big"));
