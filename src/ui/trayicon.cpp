@@ -24,8 +24,10 @@ namespace {
 // Never waits for the bus: a watcher that does not answer would hold the window.
 void askStatusNotifierTray(QObject* context, std::function<void(bool)> answer) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    if (!bus.isConnected()) {
+        answer(false);
         return;
+    }
     const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
     QDBusMessage get = QDBusMessage::createMethodCall(
         watcher, QStringLiteral("/StatusNotifierWatcher"),
@@ -89,7 +91,12 @@ void TrayIcon::addTrayIcon() {
         return;
     }
     m_lookForTray.stop();
-    askStatusNotifierTray(this, [this](bool host) { m_statusNotifierTray = host; });
+    m_trayKindKnown = false;
+    askStatusNotifierTray(this, [this](bool host) {
+        m_statusNotifierTray = host;
+        m_trayKindKnown = true;
+        emit trayKindAnswered();
+    });
     if (!m_platform.show(*m_icon)) {
         // Said once; the balloons and the removal that would follow have nothing to act on.
         m_refused = true;

@@ -53,6 +53,9 @@ public:
     // the program's name, icon or a click that brings the window back: there the desktop
     // notifier announces instead.
     bool showsBalloons() const { return isShown() && !m_statusNotifierTray; }
+    // Whether the desktop has told what kind of tray holds the icon (it answers a moment
+    // after the icon goes up); until then showsBalloons() is a guess.
+    bool trayKindKnown() const { return m_trayKindKnown; }
 
     // What a balloon of `text` shows: its first 255 characters.
     static QString balloonText(const QString& text);
@@ -68,6 +71,8 @@ signals:
     void aboutRequested();
     // The desktop has no tray: the window's announcements go elsewhere until one appears.
     void noTray();
+    // trayKindKnown() has become true.
+    void trayKindAnswered();
 
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
@@ -82,6 +87,7 @@ private:
     bool m_refused = false;
     bool m_noTraySaid = false;
     bool m_statusNotifierTray = false;
+    bool m_trayKindKnown = true;
 };
 
 // Whether minimising should also take the window off the task bar: only when the user asked

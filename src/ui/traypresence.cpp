@@ -45,6 +45,10 @@ TrayPresence::TrayPresence(QWidget* window, std::function<void(const QString&)> 
     m_tray = new TrayIcon(window);
     connect(m_tray, &TrayIcon::restoreRequested, this, &TrayPresence::restore);
     connect(m_tray, &TrayIcon::aboutRequested, this, &TrayPresence::aboutRequested);
+    connect(m_tray, &TrayIcon::trayKindAnswered, this, [this] {
+        if (m_heldAnnouncement)
+            showAnnouncement(*std::exchange(m_heldAnnouncement, std::nullopt));
+    });
     m_notifier = new DesktopNotifier(log, window);
     connect(m_notifier, &DesktopNotifier::activated, this, &TrayPresence::restore);
     connect(m_tray, &TrayIcon::noTray, this, [log] {
@@ -54,6 +58,13 @@ TrayPresence::TrayPresence(QWidget* window, std::function<void(const QString&)> 
 }
 
 TrayPresence::~TrayPresence() = default;
+
+void TrayPresence::showAnnouncement(const QString& text) {
+    if (m_tray->showsBalloons())
+        m_tray->showTrayBalloon(text);
+    else
+        m_notifier->notify(TrayIcon::balloonText(text));
+}
 
 void TrayPresence::setSound(std::unique_ptr<NewListingsSound> sound) {
     m_sound = std::move(sound);
@@ -122,10 +133,12 @@ void TrayPresence::restore() {
 }
 
 void TrayPresence::announce(const QString& text, bool playSound) {
-    if (m_tray->showsBalloons())
-        m_tray->showTrayBalloon(text);
+    // Right after the icon went up, the desktop has not yet said whether its tray shows
+    // balloons: the announcement waits for the answer rather than take the wrong way.
+    if (m_tray->isShown() && !m_tray->trayKindKnown())
+        m_heldAnnouncement = text;
     else
-        m_notifier->notify(TrayIcon::balloonText(text));
+        showAnnouncement(text);
     // Asked for exactly when a sync stored new listings.
     if (playSound && m_sound)
         m_sound->play();

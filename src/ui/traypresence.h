@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QWidget;
 
@@ -48,6 +49,7 @@ signals:
 
 private:
     void minimize();
+    void showAnnouncement(const QString& text);
 
     QWidget* m_window;
     TrayIcon* m_tray = nullptr;            // child of the window
@@ -58,6 +60,7 @@ private:
     Qt::WindowStates m_stateInTray;
     // Brought back from the tray, and not yet shown by the window manager.
     bool m_restoring = false;
+    std::optional<QString> m_heldAnnouncement;
 };
 
 } // namespace domiva
