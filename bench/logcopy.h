@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "store/database.h"
+#include "store/flathistory.h"
 
 #include <QSqlQuery>
 #include <QThread>
@@ -24,6 +25,20 @@ inline void copyLogIntoFile(Database& db) {
         checkpoint.finish();
         QThread::msleep(5);
     }
+}
+
+// The history of the file filled as the first sync fills it, in one go, its log then copied
+// into the file.
+inline void fillHistoryAtOnce(Database& db) {
+    db.setCacheKiB(FlatHistory::fillCacheKiB);
+    {
+        FlatHistory history(db);
+        Transaction transaction(db);
+        while (!history.fillSome(1'800'000'000, 100'000)) {
+        }
+        transaction.commit();
+    }
+    copyLogIntoFile(db);
 }
 
 } // namespace domiva::bench

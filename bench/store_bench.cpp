@@ -301,16 +301,7 @@ BENCHMARK(BM_FillHistory)->Unit(benchmark::kMillisecond)->Iterations(1);
 int writeFilled(const QString& path) {
     copyBigSearchDatabase(path);
     bigDatabase.reset();
-    auto db = openDatabase(path);
-    db->setCacheKiB(FlatHistory::fillCacheKiB);
-    {
-        FlatHistory history(*db);
-        Transaction transaction(*db);
-        while (!history.fillSome(1'800'000'000, 100'000)) {
-        }
-        transaction.commit();
-    }
-    bench::copyLogIntoFile(*db);
+    fillHistoryAtOnce(*openDatabase(path));
     return 0;
 }
 

@@ -202,16 +202,7 @@ private:
 
 // The history of the file filled as the first sync fills it, in one go.
 void fillHistory(const QString& path) {
-    auto db = openDatabase(path);
-    db->setCacheKiB(FlatHistory::fillCacheKiB);
-    {
-        FlatHistory history(*db);
-        Transaction transaction(*db);
-        while (!history.fillSome(1'800'000'000, 100'000)) {
-        }
-        transaction.commit();
-    }
-    bench::copyLogIntoFile(*db);
+    bench::fillHistoryAtOnce(*openDatabase(path));
 }
 
 int rowOfSearch(TfrmMain& window, qint32 qid) {
